@@ -1,0 +1,63 @@
+#include "platform/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/debug_output.h"
+#include "platform/thread_id.h"
+
+namespace platform {
+namespace {
+
+std::string FormatV(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  char small[512];
+  const int length = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (length < 0) return {};
+  if (static_cast<size_t>(length) < sizeof small) return std::string(small, length);
+  std::string text(static_cast<size_t>(length), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
+std::string LocalTimeStamp() {
+  const time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) return {};
+  char stamp[128];
+  const size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  return std::string(stamp, length);
+}
+
+}  // namespace
+
+std::string LogLine(unsigned threadId, const std::string& stamp, const std::string& message) {
+  std::string line = "Quilmarend.exe:(" + std::to_string(threadId) + ")";
+  line.reserve(line.size() + stamp.size() + message.size() + 3);
+  line += stamp;
+  line += '\t';
+  line += message;
+  line += "\r\n";
+  return line;
+}
+
+void Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string message = FormatV(format, args);
+  va_end(args);
+  OutputDebugStringA(LogLine(GetCurrentThreadId(), LocalTimeStamp(), message));
+}
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatV(format, args);
+  va_end(args);
+  return text;
+}
+
+}  // namespace platform

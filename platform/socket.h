@@ -1,0 +1,60 @@
+#pragma once
+
+// TCP sockets as the server and the hash-server client use them: IPv4 streams, blocking calls with
+// time-outs, sends that never raise SIGPIPE. Failures come back as values; errno stays inside.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/unique_fd.h"
+
+namespace platform {
+
+enum class ListenStep { kDone, kSocket, kBind, kListen };
+
+struct ListenResult {
+  UniqueFd fd;
+  ListenStep failedAt = ListenStep::kDone;
+};
+
+// OpenListenSocket creates an IPv4 TCP socket, binds it to 0.0.0.0:`port` and listens with
+// `backlog`. SO_REUSEADDR is set so that connections of an earlier run still in TIME_WAIT do not
+// block the port, as on Windows; a port held by another listener still fails at the bind. On
+// failure the socket is closed and `failedAt` names the step.
+ListenResult OpenListenSocket(uint16_t port, int backlog);
+
+// LocalPort returns the port `fd` is bound to (host order), or 0.
+uint16_t LocalPort(int fd);
+
+// AcceptConnection blocks in accept on `listenFd`; returns the connection, or none when accept
+// fails (also when the listening socket has been shut down).
+UniqueFd AcceptConnection(int listenFd);
+
+// SetSocketTimeouts sets the receive and send time-outs of `fd` to `milliseconds`.
+bool SetSocketTimeouts(int fd, int milliseconds);
+
+// SendAll sends all of `data`, continuing after partial sends. Returns false when a send fails or
+// times out; the peer having gone never raises SIGPIPE.
+bool SendAll(int fd, std::string_view data);
+
+// Receive reads at most `buffer.size()` bytes. Returns the count, 0 when the peer closed, -1 on an
+// error or time-out.
+ssize_t Receive(int fd, std::span<char> buffer);
+
+// BytesWaiting returns how many received bytes can be read without blocking (FIONREAD), or 0.
+size_t BytesWaiting(int fd);
+
+// ShutdownSocket ends both directions of `fd`: a thread blocked in accept or recv on it returns.
+void ShutdownSocket(int fd);
+
+// ConnectTcp resolves `host` (a name or dotted IPv4 address) and connects to its first IPv4
+// address at `port` within `timeoutMs`. On failure returns none and sets `*resolveFailed` when the
+// name could not be resolved, with `*resolverCode` the resolver's own code in Windows terms.
+UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, bool* resolveFailed,
+                    uint32_t* resolverCode);
+
+}  // namespace platform

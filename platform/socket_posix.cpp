@@ -1,0 +1,141 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/win_status.h"
+
+namespace platform {
+
+ListenResult OpenListenSocket(uint16_t port, int backlog) {
+  ListenResult result;
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd) {
+    result.failedAt = ListenStep::kSocket;
+    return result;
+  }
+  const int on = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    result.failedAt = ListenStep::kBind;
+    return result;
+  }
+  if (::listen(fd.get(), backlog) != 0) {
+    result.failedAt = ListenStep::kListen;
+    return result;
+  }
+  result.fd = std::move(fd);
+  return result;
+}
+
+uint16_t LocalPort(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+UniqueFd AcceptConnection(int listenFd) {
+  for (;;) {
+    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0 && errno == EINTR) continue;
+    return UniqueFd(fd);
+  }
+}
+
+bool SetSocketTimeouts(int fd, int milliseconds) {
+  timeval timeout{};
+  timeout.tv_sec = milliseconds / 1000;
+  timeout.tv_usec = (milliseconds % 1000) * 1000;
+  const bool receive = ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
+  const bool send = ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) == 0;
+  return receive && send;
+}
+
+bool SendAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    data.remove_prefix(static_cast<size_t>(sent));
+  }
+  return true;
+}
+
+ssize_t Receive(int fd, std::span<char> buffer) {
+  for (;;) {
+    const ssize_t received = ::recv(fd, buffer.data(), buffer.size(), 0);
+    if (received < 0 && errno == EINTR) continue;
+    return received < 0 ? -1 : received;
+  }
+}
+
+size_t BytesWaiting(int fd) {
+  int waiting = 0;
+  if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
+  return static_cast<size_t>(waiting);
+}
+
+void ShutdownSocket(int fd) { ::shutdown(fd, SHUT_RDWR); }
+
+namespace {
+
+// ResolverCode maps getaddrinfo's failure to the Windows Sockets code gethostbyname leaves.
+uint32_t ResolverCode(int code) {
+  return code == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND;
+}
+
+bool ConnectWithin(int fd, const sockaddr_in& address, int timeoutMs) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+  if (errno != EINPROGRESS) return false;
+  pollfd waiter{fd, POLLOUT, 0};
+  int ready;
+  do {
+    ready = ::poll(&waiter, 1, timeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0) return false;
+  int error = 0;
+  socklen_t length = sizeof error;
+  return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+}  // namespace
+
+UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, bool* resolveFailed,
+                    uint32_t* resolverCode) {
+  *resolveFailed = false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int resolved = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (resolved != 0 || found == nullptr) {
+    *resolveFailed = true;
+    *resolverCode = ResolverCode(resolved);
+    return UniqueFd();
+  }
+  sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  ::freeaddrinfo(found);
+  address.sin_port = htons(port);
+
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
+  if (!fd || !ConnectWithin(fd.get(), address, timeoutMs)) return UniqueFd();
+  // Back to blocking mode; the exchange itself runs on receive and send time-outs.
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace platform

@@ -1,0 +1,12 @@
+#include "platform/unique_fd.h"
+
+#include <unistd.h>
+
+namespace platform {
+
+void UniqueFd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);  // close is not retried on EINTR on Linux: the descriptor is gone
+  fd_ = fd;
+}
+
+}  // namespace platform

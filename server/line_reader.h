@@ -1,0 +1,45 @@
+#pragma once
+
+// LineReader cuts a received byte stream into lines, each ending with its line feed. Bytes arrive
+// in pieces of any size (a CR LF may be split between two receives); lines come out exactly as they
+// were sent. It replaces a receive of one byte per call: the caller receives large pieces straight
+// into the reader's buffer.
+//
+// Example:
+//   LineReader reader;
+//   std::span<char> room = reader.Space(65536);
+//   reader.Commit(platform::Receive(fd, room));
+//   while (auto line = reader.NextLine()) Handle(*line);
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace server {
+
+class LineReader {
+ public:
+  // Space returns room for at least `size` more bytes at the end of the buffer.
+  std::span<char> Space(size_t size);
+  // Commit makes `count` bytes written into the last Space available to NextLine.
+  void Commit(size_t count);
+  // Append copies `bytes` in (Space and Commit in one).
+  void Append(std::string_view bytes);
+
+  // NextLine returns the next complete line, its line feed included, or nullopt when the buffered
+  // bytes hold no line feed. The view stays valid until the next call of any method.
+  std::optional<std::string_view> NextLine();
+
+  // PendingBytes is the size of the unfinished line: bytes received after the last line feed.
+  size_t PendingBytes() const { return end_ - start_; }
+
+ private:
+  std::string buffer_;
+  size_t start_ = 0;     // first byte not yet returned
+  size_t end_ = 0;       // end of received bytes
+  size_t scanFrom_ = 0;  // bytes before this offset hold no line feed
+};
+
+}  // namespace server

@@ -1,0 +1,200 @@
+#include "server/session.h"
+
+#include "platform/log.h"
+#include "server/texts.h"
+#include "server/time_argument.h"
+
+namespace server {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kLf = "\n";
+
+// StartsWith is the prefix rows' match; the argument is the rest of the line as received.
+bool TakePrefix(std::string_view line, std::string_view prefix, std::string_view* argument) {
+  if (line.substr(0, prefix.size()) != prefix) return false;
+  *argument = line.substr(prefix.size());
+  return true;
+}
+
+}  // namespace
+
+size_t Session::OpenBlockBytes() const {
+  switch (blockMode_) {
+    case BlockMode::kNone:
+      return 0;
+    case BlockMode::kStrs:
+      return data_.documentText.size();
+    case BlockMode::kSign:
+      return data_.signatureText.size();
+    case BlockMode::kCert:
+      return data_.certificateText.size();
+    case BlockMode::kHashedXml:
+      return data_.hashedXmlText.size();
+  }
+  return 0;
+}
+
+std::string* Session::BlockText() {
+  switch (blockMode_) {
+    case BlockMode::kNone:
+      return nullptr;
+    case BlockMode::kStrs:
+      return &data_.documentText;
+    case BlockMode::kSign:
+      return &data_.signatureText;
+    case BlockMode::kCert:
+      return &data_.certificateText;
+    case BlockMode::kHashedXml:
+      return &data_.hashedXmlText;
+  }
+  return nullptr;
+}
+
+bool Session::HandleLine(std::string_view received) {
+  previousLineEnd_ = currentLineEnd_;
+  currentLineEnd_ = received.size() >= 2 && received[received.size() - 2] == '\r' ? kCrLf : kLf;
+  std::string_view line = received;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+
+  if (blockMode_ != BlockMode::kNone) {
+    AddBlockLine(line);
+    return true;
+  }
+  return RunCommand(line);
+}
+
+void Session::AddBlockLine(std::string_view line) {
+  std::string& text = *BlockText();
+  if (line == ".") {
+    const BlockMode finished = blockMode_;
+    blockMode_ = BlockMode::kNone;
+    const int length = static_cast<int>(text.size());
+    switch (finished) {
+      case BlockMode::kStrs:
+        sink_.Send(texts::kStringStored);
+        break;
+      case BlockMode::kSign:
+        sink_.Send(platform::FormatText(texts::kSignatureBlockStoredFormat, length));
+        break;
+      case BlockMode::kCert:
+        sink_.Send(platform::FormatText(texts::kCertificateBlockStoredFormat, length));
+        break;
+      case BlockMode::kHashedXml:
+        sink_.Send(platform::FormatText(texts::kHashedXmlBlockStoredFormat, length));
+        break;
+      case BlockMode::kNone:
+        break;
+    }
+    return;
+  }
+  // Lines are joined by their own endings as received; leading empty lines leave no trace.
+  if (!text.empty()) text += previousLineEnd_;
+  if (!line.empty() && line.front() == '.') line.remove_prefix(1);  // dot-unstuffing
+  text += line;
+}
+
+bool Session::RunCommand(std::string_view line) {
+  std::string_view argument;
+  ConnectionSettings& s = settings_;
+  if (TakePrefix(line, "STRS ", &argument)) {
+    data_.documentText.assign(argument);
+    sink_.Send(texts::kStringStored);
+  } else if (TakePrefix(line, "SIGN ", &argument)) {
+    data_.signatureText.assign(argument);
+    sink_.Send(texts::kSignatureStored);
+  } else if (line == "B64ON") {
+    s.decodeBase64 = true;
+    sink_.Send(texts::kB64On);
+  } else if (line == "B64OFF") {
+    s.decodeBase64 = false;
+    sink_.Send(texts::kB64Off);
+  } else if (line == "FINDON") {
+    s.findCertificate = true;
+    sink_.Send(texts::kFindOn);
+  } else if (line == "FINDOFF") {
+    s.findCertificate = false;
+    sink_.Send(texts::kFindOff);
+  } else if (line == "CRLON") {
+    s.checkRevocation = true;
+    sink_.Send(texts::kCrlOn);
+  } else if (line == "CRLOFF") {
+    s.checkRevocation = false;
+    sink_.Send(texts::kCrlOff);
+  } else if (line == "HTMLON") {
+    s.htmlReport = true;
+    sink_.Send(texts::kHtmlOn);
+  } else if (line == "HTMLOFF") {
+    s.htmlReport = false;
+    sink_.Send(texts::kHtmlOff);
+  } else if (TakePrefix(line, "HASHSERVER ", &argument)) {
+    s.hashServer.assign(argument);
+    sink_.Send(texts::kHashServerEnabled);
+  } else if (line == "HASHSERVER") {
+    s.hashServer = "localhost";
+    sink_.Send(texts::kHashServerLocal);
+  } else if (line == "NOHASHSERVER") {
+    s.hashServer.clear();
+    sink_.Send(texts::kHashServerDisabled);
+  } else if (TakePrefix(line, "GETHASH ", &argument)) {
+    const std::string hash = handler_.GetHash(std::string(argument), s.hashServer);
+    sink_.Send(hash.empty() ? std::string(texts::kHashFailed)
+                            : platform::FormatText(texts::kHashFormat, hash.c_str()));
+  } else if (TakePrefix(line, "UPLOADSERVICE ", &argument)) {
+    s.uploadService.assign(argument);
+    sink_.Send(argument.empty() ? texts::kUploadDisabled : texts::kUploadEnabled);
+  } else if (line == "MD5ON") {
+    sink_.Send(texts::kMd5On);
+  } else if (line == "MD5OFF") {
+    sink_.Send(texts::kMd5Off);
+  } else if (TakePrefix(line, "OID ", &argument)) {
+    s.oidList.assign(argument);
+    sink_.Send(texts::kOidFilter);
+  } else if (TakePrefix(line, "SKLIFETIME ", &argument)) {
+    s.keyLifetimeDays = ParseKeyLifetime(argument);
+    sink_.Send(platform::FormatText(texts::kKeyLifetimeFormat, s.keyLifetimeDays));
+  } else if (TakePrefix(line, "TIME ", &argument)) {
+    if (const std::optional<platform::SystemTime> time = ParseTimeArgument(argument)) {
+      s.verifyTime = *time;
+      sink_.Send(texts::kTimeSetPrefix + TimeSetText(*time));
+    } else {
+      sink_.Send(texts::kTimeInvalid);
+    }
+  } else if (line == "QUIT" || line == "EXIT") {
+    sink_.Send(texts::kBye);
+    return false;
+  } else if (line.starts_with("STRS")) {
+    data_.documentText.clear();
+    blockMode_ = BlockMode::kStrs;
+    sink_.Send(texts::kGettingData);
+  } else if (line.starts_with("SIGN")) {
+    data_.signatureText.clear();
+    blockMode_ = BlockMode::kSign;
+    sink_.Send(texts::kGettingSignature);
+  } else if (TakePrefix(line, "CERT ", &argument)) {
+    data_.certificateText.assign(argument);
+    sink_.Send(texts::kCertificateStored);
+  } else if (line.starts_with("CERT")) {
+    data_.certificateText.clear();
+    blockMode_ = BlockMode::kCert;
+    sink_.Send(texts::kGettingCertificate);
+  } else if (TakePrefix(line, "HASHEDXML ", &argument)) {
+    data_.hashedXmlText.assign(argument);
+    data_.hashedXmlGiven = true;
+    sink_.Send(texts::kHashedXmlStored);
+  } else if (line == "HASHEDXML") {
+    data_.hashedXmlText.clear();
+    data_.hashedXmlGiven = true;
+    blockMode_ = BlockMode::kHashedXml;
+    sink_.Send(texts::kGettingHashedXml);
+  } else if (line == "ADD TS") {
+    handler_.AddTimestamp(settings_, data_, sink_);
+  } else if (line == "CHECK") {
+    handler_.Check(line, settings_, data_, sink_);
+  } else {
+    sink_.Send(texts::kWhat);
+  }
+  return true;
+}
+
+}  // namespace server

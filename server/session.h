@@ -1,0 +1,75 @@
+#pragma once
+
+// Session is the protocol of one connection without its socket: it takes received lines, keeps
+// the connection's settings and data blocks, answers every settings command and hands CHECK,
+// ADD TS and GETHASH to a RequestHandler. Feeding it bytes through a LineReader gives exactly the
+// conversation a client has over TCP, which is how the tests and the fuzz target drive it.
+//
+// Example:
+//   Session session(handler, sink);
+//   while (auto line = reader.NextLine())
+//     if (!session.HandleLine(*line)) break;  // QUIT
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "server/connection_state.h"
+
+namespace server {
+
+// AnswerSink takes the connection's answers; each call is one whole answer (one send).
+class AnswerSink {
+ public:
+  virtual ~AnswerSink() = default;
+  virtual void Send(std::string_view answer) = 0;
+};
+
+// RequestHandler runs the commands that reach beyond the connection.
+class RequestHandler {
+ public:
+  virtual ~RequestHandler() = default;
+  // Check runs CHECK for `commandLine` and sends its whole answer, or its error answer, to `sink`.
+  // It may replace the document and signature texts in `data` with what it resolved.
+  virtual void Check(std::string_view commandLine, const ConnectionSettings& settings,
+                     ConnectionData& data, AnswerSink& sink) = 0;
+  // AddTimestamp runs ADD TS and sends its answer to `sink`.
+  virtual void AddTimestamp(const ConnectionSettings& settings, ConnectionData& data,
+                            AnswerSink& sink) = 0;
+  // GetHash returns the digest text of the document `reference`, computed as `hashServer` says;
+  // empty on failure.
+  virtual std::string GetHash(const std::string& reference, const std::string& hashServer) = 0;
+};
+
+enum class BlockMode { kNone, kStrs, kSign, kCert, kHashedXml };
+
+class Session {
+ public:
+  Session(RequestHandler& handler, AnswerSink& sink) : handler_(handler), sink_(sink) {}
+
+  // HandleLine runs one received line; `line` ends with its line feed. Returns false when the
+  // connection must end now (after the answer to QUIT or EXIT).
+  [[nodiscard]] bool HandleLine(std::string_view line);
+
+  // OpenBlockBytes is the size of the block being received, 0 outside a block.
+  size_t OpenBlockBytes() const;
+
+  const ConnectionSettings& settings() const { return settings_; }
+  const ConnectionData& data() const { return data_; }
+  BlockMode blockMode() const { return blockMode_; }
+
+ private:
+  void AddBlockLine(std::string_view line);
+  bool RunCommand(std::string_view line);
+  std::string* BlockText();
+
+  RequestHandler& handler_;
+  AnswerSink& sink_;
+  ConnectionSettings settings_;
+  ConnectionData data_;
+  BlockMode blockMode_ = BlockMode::kNone;
+  std::string_view previousLineEnd_;  // ending of the line before the current one
+  std::string_view currentLineEnd_;
+};
+
+}  // namespace server

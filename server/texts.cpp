@@ -1,0 +1,53 @@
+#include "server/texts.h"
+
+#include "platform/cp1251.h"
+
+namespace server::texts {
+
+using namespace platform::literals;
+
+const char* const kVersion = "3,1,0,10";
+const char* const kGreetingFormat = "Quilmarend %s\r\n\r\n";
+
+const char* const kStringStored = "OK: String stored\r\n";
+const char* const kSignatureStored = "OK: Signature stored\r\n";
+const char* const kB64On = "OK: String will decoded\r\n";
+const char* const kB64Off = "OK: String will not decoded\r\n";
+const char* const kFindOn = "OK: Find certificate ON\r\n";
+const char* const kFindOff = "OK: Find certificate OFF\r\n";
+const char* const kCrlOn = "OK: Check revocation on\r\n";
+const char* const kCrlOff = "OK: Check revocation off\r\n";
+const char* const kHtmlOn = "OK: HTML Report ON\r\n";
+const char* const kHtmlOff = "OK: HTML Report OFF\r\n";
+const char* const kHashServerEnabled = "OK: Hashserver enabled\r\n";
+const char* const kHashServerLocal = "OK: Hashserver local enabled\r\n";
+const char* const kHashServerDisabled = "OK: Hashserver disabled\r\n";
+const char* const kHashFormat = "OK: Hash=%s\r\n";
+const char* const kHashFailed = "error: couldn't calculate hash\r\n";
+const char* const kUploadEnabled = "OK: Upload service enabled\r\n";
+const char* const kUploadDisabled = "OK: Upload service disabled\r\n";
+const char* const kMd5On = "OK: File hash on\r\n";
+const char* const kMd5Off = "OK: File hash off\r\n";
+const char* const kOidFilter = "OK: Filter OID enabled\r\n";
+const char* const kKeyLifetimeFormat = "OK: SecretKey Lifetime set to %d\r\n";
+const char* const kTimeSetPrefix = "OK: Time set - ";
+const char* const kTimeInvalid = "error: Invalid time format\r\n";
+const char* const kBye = "OK: Bye.\r\n";
+const char* const kGettingData = "OK: Getting data, end with <CRLF>.<CRLF>\r\n";
+const char* const kGettingSignature = "OK: Getting signature, end with <CRLF>.<CRLF>\r\n";
+const char* const kCertificateStored = "OK: Certificate stored\r\n";
+const char* const kGettingCertificate = "OK: Getting certificate, end with <CRLF>.<CRLF>\r\n";
+const char* const kHashedXmlStored = "OK: HashedXml stored\r\n";
+const char* const kGettingHashedXml = "OK: Getting HashedXml, end with <CRLF>.<CRLF>\r\n";
+const char* const kWhat = "error: What?\r\n.\r\n";
+const char* const kSignatureBlockStoredFormat = "OK: Signature stored. Length=%d\r\n";
+const char* const kCertificateBlockStoredFormat = "OK: Certificate stored. Length=%d\r\n";
+const char* const kHashedXmlBlockStoredFormat = "OK: HashedXml stored. Length=%d\r\n";
+
+const char* const kLogServerStart = "Запуск сервера %s"_cp1251;
+const char* const kLogServerStop = "Закрытие сервера"_cp1251;
+const char* const kLogProcessingTime = "(%d) Время обработки запроса: %d"_cp1251;
+const char* const kLogConnectionOverLimit =
+    "(%d) Соединение закрыто: незавершённые строка или блок длиннее %zu байт"_cp1251;
+
+}  // namespace server::texts

@@ -1,0 +1,51 @@
+#pragma once
+
+// The server's own texts: protocol answers, the greeting and log formats. Russian texts are
+// Windows-1251 bytes; all are NUL-terminated and reproduced byte for byte.
+
+namespace server::texts {
+
+extern const char* const kVersion;
+extern const char* const kGreetingFormat;
+
+extern const char* const kStringStored;
+extern const char* const kSignatureStored;
+extern const char* const kB64On;
+extern const char* const kB64Off;
+extern const char* const kFindOn;
+extern const char* const kFindOff;
+extern const char* const kCrlOn;
+extern const char* const kCrlOff;
+extern const char* const kHtmlOn;
+extern const char* const kHtmlOff;
+extern const char* const kHashServerEnabled;
+extern const char* const kHashServerLocal;
+extern const char* const kHashServerDisabled;
+extern const char* const kHashFormat;
+extern const char* const kHashFailed;
+extern const char* const kUploadEnabled;
+extern const char* const kUploadDisabled;
+extern const char* const kMd5On;
+extern const char* const kMd5Off;
+extern const char* const kOidFilter;
+extern const char* const kKeyLifetimeFormat;
+extern const char* const kTimeSetPrefix;
+extern const char* const kTimeInvalid;
+extern const char* const kBye;
+extern const char* const kGettingData;
+extern const char* const kGettingSignature;
+extern const char* const kCertificateStored;
+extern const char* const kGettingCertificate;
+extern const char* const kHashedXmlStored;
+extern const char* const kGettingHashedXml;
+extern const char* const kWhat;
+extern const char* const kSignatureBlockStoredFormat;
+extern const char* const kCertificateBlockStoredFormat;
+extern const char* const kHashedXmlBlockStoredFormat;
+
+extern const char* const kLogServerStart;
+extern const char* const kLogServerStop;
+extern const char* const kLogProcessingTime;
+extern const char* const kLogConnectionOverLimit;
+
+}  // namespace server::texts

@@ -1,0 +1,69 @@
+#include "tests/e2e_environment.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace tests {
+namespace {
+
+std::string MakeStateRoot() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quilmarend-e2e-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  return pattern;
+}
+
+// Removes the state folder when the test process ends.
+class StateCleanup : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(StateRoot(), ignored);
+  }
+};
+
+}  // namespace
+
+const std::string& StateRoot() {
+  static const std::string root = MakeStateRoot();
+  return root;
+}
+
+std::string LogText() {
+  std::ifstream log(StateRoot() + "/server.log", std::ios::binary);
+  std::stringstream text;
+  text << log.rdbuf();
+  return text.str();
+}
+
+const char* ServerBinary() { return QUILMAREND_BINARY; }
+
+std::unique_ptr<server::TCPServer> StartServer(int workers) {
+  return std::make_unique<server::TCPServer>(0, workers);
+}
+
+int CountThreads() {
+  int count = 0;
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+    closedir(tasks);
+  }
+  return count;
+}
+
+}  // namespace tests
+
+int main(int argc, char** argv) {
+  // The log channel and the state root are chosen before the first log line is written.
+  setenv("QUILMAREND_HOME", tests::StateRoot().c_str(), 1);
+  setenv("QUILMAREND_LOG", (tests::StateRoot() + "/server.log").c_str(), 1);
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new tests::StateCleanup);
+  return RUN_ALL_TESTS();
+}

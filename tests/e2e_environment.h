@@ -1,0 +1,28 @@
+#pragma once
+
+// The surroundings of the end-to-end tests: a private state folder and log file per test process,
+// a server started in this process on a free port, and the path of the built server binary.
+
+#include <memory>
+#include <string>
+
+#include "server/tcp_server.h"
+
+namespace tests {
+
+// StateRoot is the QUILMAREND_HOME of this test process (a fresh temporary folder).
+const std::string& StateRoot();
+
+// LogText returns what the server log has written so far.
+std::string LogText();
+
+// ServerBinary is the path of the built quilmarend executable.
+const char* ServerBinary();
+
+// StartServer starts a TCPServer on a free port with `workers` workers.
+std::unique_ptr<server::TCPServer> StartServer(int workers = 100);
+
+// CountThreads returns the number of threads of this process.
+int CountThreads();
+
+}  // namespace tests

@@ -1,0 +1,271 @@
+// End-to-end tests of the listener and the connection protocol over real sockets.
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/socket.h"
+#include "tests/e2e_environment.h"
+#include "tests/test_client.h"
+
+namespace tests {
+namespace {
+
+constexpr std::string_view kGreeting = "Quilmarend 3,1,0,10\r\n\r\n";
+
+class ServerE2E : public ::testing::Test {
+ protected:
+  void SetUp() override { server = StartServer(); }
+
+  TestClient Client() {
+    std::optional<TestClient> client = TestClient::Connect(server->BoundPort());
+    if (!client) throw std::runtime_error("cannot connect");
+    EXPECT_EQ(client->ReadGreeting(), kGreeting);
+    return std::move(*client);
+  }
+
+  std::unique_ptr<server::TCPServer> server;
+};
+
+TEST_F(ServerE2E, GreetingArrivesBeforeTheClientSendsAnything) {
+  std::optional<TestClient> client = TestClient::Connect(server->BoundPort());
+  ASSERT_TRUE(client);
+  EXPECT_EQ(client->ReadGreeting(), kGreeting);
+  EXPECT_FALSE(client->HasDataWithin(100));
+}
+
+TEST_F(ServerE2E, CommandTableMatchesInOrder) {
+  TestClient client = Client();
+  EXPECT_EQ(client.Command("STRSX"), "OK: Getting data, end with <CRLF>.<CRLF>\r\n");
+  EXPECT_EQ(client.Command("."), "OK: String stored\r\n");
+  EXPECT_EQ(client.Command("SIGNATURE"), "OK: Getting signature, end with <CRLF>.<CRLF>\r\n");
+  EXPECT_EQ(client.Command("."), "OK: Signature stored. Length=0\r\n");
+  EXPECT_EQ(client.Command("CERTIFICATE"), "OK: Getting certificate, end with <CRLF>.<CRLF>\r\n");
+  EXPECT_EQ(client.Command("."), "OK: Certificate stored. Length=0\r\n");
+  for (const std::string_view line : {"HASHEDXMLX", "CHECK ", "B64ON ", "b64on", ""}) {
+    SCOPED_TRACE(line);
+    client.Send(std::string(line) + "\r\n");
+    EXPECT_EQ(client.ReadUntilDot(), "error: What?\r\n.\r\n");
+  }
+  // Whole-line rows against prefix rows: "HASHSERVER" alone and with an empty argument.
+  EXPECT_EQ(client.Command("HASHSERVER"), "OK: Hashserver local enabled\r\n");
+  EXPECT_EQ(client.Command("HASHSERVER "), "OK: Hashserver enabled\r\n");
+  EXPECT_EQ(client.Command("STRS "), "OK: String stored\r\n");
+}
+
+TEST_F(ServerE2E, BlocksKeepLineEndingsAndUnstuffDotsWhateverTheSegmentation) {
+  TestClient client = Client();
+  client.Send("SIGN\r\n");
+  EXPECT_EQ(client.ReadLine(), "OK: Getting signature, end with <CRLF>.<CRLF>\r\n");
+  // ".abc" CR LF, an empty line, "def" LF: 4 + 2 + 2 + 3 bytes. Sent a byte at a time.
+  for (const char c : std::string_view("..abc\r\n\r\ndef\n.\r\n")) client.Send({&c, 1});
+  EXPECT_EQ(client.ReadLine(), "OK: Signature stored. Length=11\r\n");
+  // The same block in one piece with a bare-LF line in the middle.
+  client.Send("HASHEDXML\r\n<a>\n..\r\n</a>\r\n.\n");
+  EXPECT_EQ(client.ReadLine(), "OK: Getting HashedXml, end with <CRLF>.<CRLF>\r\n");
+  EXPECT_EQ(client.ReadLine(), "OK: HashedXml stored. Length=11\r\n");  // "<a>\n.\r\n</a>"
+}
+
+TEST_F(ServerE2E, QuitInsideABlockIsStoredAndTheConnectionStaysOpen) {
+  TestClient client = Client();
+  EXPECT_EQ(client.SendBlock("CERT", "QUIT\r\n"), "OK: Certificate stored. Length=4\r\n");
+  EXPECT_EQ(client.Command("B64ON"), "OK: String will decoded\r\n");
+  EXPECT_EQ(client.Command("QUIT"), "OK: Bye.\r\n");
+  EXPECT_TRUE(client.WaitClosed(5000));
+}
+
+TEST_F(ServerE2E, TimeAndKeyLifetimeAnswers) {
+  TestClient client = Client();
+  struct Case {
+    std::string_view line, answer;
+  };
+  const Case kCases[] = {
+      {"TIME 2021-03-02", "OK: Time set - Tuesday, 02 March 2021 12:00:00\r\n"},
+      {"TIME 2021-02-30 08:05:09", "OK: Time set - Tuesday, 02 March 2021 08:05:09\r\n"},
+      {"TIME 1969-12-31", "error: Invalid time format\r\n"},
+      {"TIME 2021-13-01", "error: Invalid time format\r\n"},
+      {"TIME 2021-03", "error: Invalid time format\r\n"},
+      {"TIME 2021-03-02 24:00:00", "error: Invalid time format\r\n"},
+      {"SKLIFETIME 0", "OK: SecretKey Lifetime set to 366\r\n"},
+      {"SKLIFETIME x", "OK: SecretKey Lifetime set to 366\r\n"},
+      {"SKLIFETIME -5", "OK: SecretKey Lifetime set to -5\r\n"},
+      {"SKLIFETIME 731", "OK: SecretKey Lifetime set to 731\r\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(client.Command(c.line), c.answer);
+  }
+}
+
+TEST_F(ServerE2E, ClientBeyondTheWorkerCountWaitsInTheBacklog) {
+  std::vector<TestClient> clients;
+  for (int i = 0; i < 100; ++i) clients.push_back(Client());
+  std::optional<TestClient> waiting = TestClient::Connect(server->BoundPort());
+  ASSERT_TRUE(waiting);  // the backlog takes the connection
+  EXPECT_FALSE(waiting->HasDataWithin(300));
+  EXPECT_EQ(clients[42].Command("QUIT"), "OK: Bye.\r\n");
+  EXPECT_EQ(waiting->ReadGreeting(), kGreeting);
+  EXPECT_EQ(waiting->Command("FINDOFF"), "OK: Find certificate OFF\r\n");
+}
+
+TEST_F(ServerE2E, SlotServesAgainAfterQuit) {
+  server.reset();
+  server = StartServer(1);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    TestClient client = Client();
+    EXPECT_EQ(client.Command("CRLOFF"), "OK: Check revocation off\r\n");
+    EXPECT_EQ(client.Command("EXIT"), "OK: Bye.\r\n");
+    EXPECT_TRUE(client.WaitClosed(5000));
+  }
+}
+
+TEST_F(ServerE2E, PeerThatClosesEarlyDoesNotDisturbOthers) {
+  {
+    TestClient rude = Client();
+    rude.Send(std::string(200000, 'x') + "\nSTRS\r\nabc");  // answers go to a closed peer
+  }
+  TestClient client = Client();
+  EXPECT_EQ(client.Command("HTMLON"), "OK: HTML Report ON\r\n");
+}
+
+TEST_F(ServerE2E, SilentClientIsDroppedAfterTenSecondsWithoutAnswer) {
+  TestClient client = Client();
+  client.Send("STRS\r\nunfinished");
+  EXPECT_EQ(client.ReadLine(), "OK: Getting data, end with <CRLF>.<CRLF>\r\n");
+  EXPECT_TRUE(client.WaitClosed(20000));
+  EXPECT_TRUE(client.Pending().empty());
+}
+
+TEST_F(ServerE2E, ConnectionHoldingTooMuchUnfinishedDataEnds) {
+  TestClient greedy = Client();
+  TestClient bystander = Client();
+  greedy.Send("STRS\r\n");
+  EXPECT_EQ(greedy.ReadLine(), "OK: Getting data, end with <CRLF>.<CRLF>\r\n");
+  // 100 MiB of block lines, then 29 MiB of a line without its end: over 128 MiB together.
+  const std::string line(1 << 20, 'b');
+  std::string block;
+  for (int i = 0; i < 100; ++i) block += line + "\r\n";
+  greedy.Send(block);
+  std::string unfinished(29 << 20, 'u');
+  greedy.Send(unfinished);
+  EXPECT_TRUE(greedy.WaitClosed(30000));
+  EXPECT_TRUE(greedy.Pending().empty());
+  EXPECT_NE(LogText().find("134217728"), std::string::npos);
+  EXPECT_EQ(bystander.Command("MD5ON"), "OK: File hash on\r\n");
+}
+
+TEST(ServerStart, PortInUseFailsToBindWithoutStartingWorkers) {
+  const platform::ListenResult holder = platform::OpenListenSocket(0, 1);
+  ASSERT_TRUE(holder.fd);
+  const int port = platform::LocalPort(holder.fd.get());
+  const int threadsBefore = CountThreads();
+  try {
+    server::TCPServer server(port, 100);
+    FAIL() << "the server started on a port in use";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Cannot bind socket");
+  }
+  EXPECT_EQ(CountThreads(), threadsBefore);
+}
+
+TEST(ServerStop, EndsIdleWorkersAndOpenConnectionsPromptly) {
+  auto server = StartServer(100);
+  const int port = server->BoundPort();
+  std::vector<TestClient> clients;
+  for (int i = 0; i < 50; ++i) {
+    clients.push_back(*TestClient::Connect(port));
+    clients.back().ReadGreeting();
+  }
+  clients[0].Send("STRS\r\nhalf a block");
+  const auto started = std::chrono::steady_clock::now();
+  server.reset();
+  const auto stopped = std::chrono::steady_clock::now();
+  for (TestClient& client : clients) EXPECT_TRUE(client.WaitClosed(1000));
+  // Waiting out the connections' receive time-outs would take 10 s at least.
+  EXPECT_LT(stopped - started, std::chrono::seconds(5));
+  const std::string log = LogText();
+  EXPECT_NE(log.find("\t\xc7\xe0\xea\xf0\xfb\xf2\xe8\xe5 \xf1\xe5\xf0\xe2\xe5\xf0\xe0\r\n"),
+            std::string::npos);  // "Закрытие сервера"
+}
+
+// RunBinary starts the server executable with `port` and returns its pid; its standard error goes
+// to `errorFile`.
+pid_t RunBinary(int port, const std::string& errorFile) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("QUILMAREND_PORT", std::to_string(port).c_str(), 1);
+    unsetenv("QUILMAREND_LOG");
+    freopen(errorFile.c_str(), "w", stderr);
+    execl(ServerBinary(), ServerBinary(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string text;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+    std::fclose(file);
+  }
+  return text;
+}
+
+TEST(ServerBinary, PortInUseEndsWithCannotBindSocket) {
+  const platform::ListenResult holder = platform::OpenListenSocket(0, 1);
+  ASSERT_TRUE(holder.fd);
+  const std::string errors = StateRoot() + "/bind-errors.txt";
+  const pid_t pid = RunBinary(platform::LocalPort(holder.fd.get()), errors);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string text = ReadFile(errors);
+  EXPECT_NE(text.find("Cannot bind socket"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Quilmarend.exe:"), std::string::npos);  // no start line
+}
+
+TEST(ServerBinary, ServesAndStopsOnSigterm) {
+  const platform::ListenResult probe = platform::OpenListenSocket(0, 1);
+  const int port = platform::LocalPort(probe.fd.get());
+  const_cast<platform::UniqueFd&>(probe.fd).reset();
+  const std::string errors = StateRoot() + "/run-log.txt";
+  const pid_t pid = RunBinary(port, errors);
+  std::optional<TestClient> client;
+  for (int attempt = 0; attempt < 200 && !client; ++attempt) {
+    client = TestClient::Connect(port);
+    if (!client) usleep(20000);
+  }
+  ASSERT_TRUE(client);
+  EXPECT_EQ(client->ReadGreeting(), kGreeting);
+  EXPECT_EQ(client->Command("B64OFF"), "OK: String will not decoded\r\n");
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(client->WaitClosed(1000));
+  const std::string log = ReadFile(errors);
+  // "Запуск сервера 3,1,0,10", then "Закрытие сервера", each in the log line format.
+  EXPECT_NE(log.find("\t\xc7\xe0\xef\xf3\xf1\xea \xf1\xe5\xf0\xe2\xe5\xf0\xe0 3,1,0,10\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\t\xc7\xe0\xea\xf0\xfb\xf2\xe8\xe5 \xf1\xe5\xf0\xe2\xe5\xf0\xe0\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log.rfind("Quilmarend.exe:(", 0), 0u);
+}
+
+}  // namespace
+}  // namespace tests

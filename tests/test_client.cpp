@@ -1,0 +1,113 @@
+#include "tests/test_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "platform/socket.h"
+
+namespace tests {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+std::optional<TestClient> TestClient::Connect(int port) {
+  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd) return std::nullopt;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return std::nullopt;
+  }
+  return TestClient(std::move(fd));
+}
+
+bool TestClient::Send(std::string_view bytes) { return platform::SendAll(fd_.get(), bytes); }
+
+bool TestClient::Fill(int timeoutMs) {
+  pollfd waiter{fd_.get(), POLLIN, 0};
+  if (::poll(&waiter, 1, timeoutMs) <= 0) return false;
+  char chunk[65536];
+  const ssize_t received = ::recv(fd_.get(), chunk, sizeof chunk, 0);
+  if (received <= 0) return false;
+  buffer_.append(chunk, static_cast<size_t>(received));
+  return true;
+}
+
+std::string TestClient::ReadLine(int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const size_t end = buffer_.find('\n');
+    if (end != std::string::npos) {
+      std::string line = buffer_.substr(0, end + 1);
+      buffer_.erase(0, end + 1);
+      return line;
+    }
+    if (!Fill(MillisecondsLeft(deadline))) {
+      std::string rest;
+      rest.swap(buffer_);
+      return rest;
+    }
+  }
+}
+
+std::string TestClient::ReadUntilDot(int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string answer;
+  for (;;) {
+    const std::string line = ReadLine(MillisecondsLeft(deadline));
+    answer += line;
+    if (line == ".\r\n" || line.empty() || line.back() != '\n') return answer;
+  }
+}
+
+std::string TestClient::ReadGreeting(int timeoutMs) {
+  std::string greeting = ReadLine(timeoutMs);
+  greeting += ReadLine(timeoutMs);
+  return greeting;
+}
+
+std::string TestClient::Command(std::string_view line) {
+  Send(std::string(line) + "\r\n");
+  return ReadLine();
+}
+
+std::string TestClient::SendBlock(std::string_view command, std::string_view body) {
+  Send(std::string(command) + "\r\n");
+  ReadLine();  // "OK: Getting ..."
+  Send(std::string(body) + ".\r\n");
+  return ReadLine();
+}
+
+bool TestClient::HasDataWithin(int timeoutMs) {
+  if (!buffer_.empty()) return true;
+  pollfd waiter{fd_.get(), POLLIN, 0};
+  return ::poll(&waiter, 1, timeoutMs) > 0;
+}
+
+bool TestClient::WaitClosed(int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    pollfd waiter{fd_.get(), POLLIN, 0};
+    if (::poll(&waiter, 1, MillisecondsLeft(deadline)) <= 0) return false;
+    char chunk[65536];
+    const ssize_t received = ::recv(fd_.get(), chunk, sizeof chunk, 0);
+    if (received <= 0) return true;
+    buffer_.append(chunk, static_cast<size_t>(received));
+  }
+}
+
+}  // namespace tests
