@@ -80,7 +80,8 @@ TCPServer::TCPServer(int port, int workerCount)
     this->workerCount = 0;
     throw std::runtime_error("Cannot listen socket");
   }
-  if (listening.failedAt != platform::ListenStep::kDone) throw std::runtime_error("Cannot bind socket");
+  if (listening.failedAt != platform::ListenStep::kDone)
+    throw std::runtime_error("Cannot bind socket");
   listenSocket = std::move(listening.fd);
   version = texts::kVersion;
   workers.reserve(workerCount);
@@ -94,7 +95,7 @@ TCPServer::TCPServer(int port, int workerCount)
 TCPServer::~TCPServer() {
   BeginStop();
   workers.clear();  // each worker joins its current thread
-  platform::Log(texts::kLogServerStop);
+  platform::Log("%s", texts::kLogServerStop);
 }
 
 int TCPServer::BoundPort() const { return platform::LocalPort(listenSocket.get()); }

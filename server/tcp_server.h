@@ -46,7 +46,7 @@ class TCPServerThread {
   TCPServer& server;
   std::mutex threadLock;  // guards `thread` between the slot's own thread and the stopping host
   std::thread thread;
-  int index;
+  [[maybe_unused]] int index;  // the slot's number, kept for diagnostics
   int listenSocket;
 };
 
@@ -80,7 +80,7 @@ class TCPServer {
   std::unique_ptr<RequestHandler> requests;
   std::vector<std::unique_ptr<TCPServerThread>> workers;
   int workerCount;
-  int port;
+  [[maybe_unused]] int port;  // the port asked for (0: any); BoundPort is the one in use
   platform::UniqueFd listenSocket;
 
   std::atomic<bool> stopping{false};
