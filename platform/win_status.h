@@ -13,11 +13,11 @@
   M(0x00000002, ERROR_FILE_NOT_FOUND)                                    \
   M(0x00000005, ERROR_ACCESS_DENIED)                                     \
   M(0x00000008, ERROR_NOT_ENOUGH_MEMORY)                                 \
-  M(0x0000000D, ERROR_INVALID_DATA)                                      \
   M(0x0000001E, ERROR_READ_FAULT)                                        \
-  M(0x00000057, ERROR_INVALID_PARAMETER)                                 \
   M(0x00000103, ERROR_NO_MORE_ITEMS)                                     \
   M(0x000004C9, ERROR_CONNECTION_REFUSED)                                \
+  M(0x00001721, HASH_SERVER_BAD_REPLY)   /* the reply lacks "OK: Hash=" */ \
+  M(0x00001722, HASH_SERVER_SEND_FAILED) /* GETHASH could not be sent */    \
   M(0x00002AF9, WSAHOST_NOT_FOUND)                                       \
   M(0x00002AFA, WSATRY_AGAIN)                                            \
   M(0x00002EE2, ERROR_INTERNET_TIMEOUT)                                  \
@@ -27,30 +27,17 @@
   M(0x00002EFD, ERROR_INTERNET_CANNOT_CONNECT)                           \
   M(0x00002EFE, ERROR_INTERNET_CONNECTION_ABORTED)                       \
   M(0x00002F78, ERROR_HTTP_INVALID_SERVER_RESPONSE)                      \
-  M(0x00001721, HASH_SERVER_BAD_REPLY)   /* the reply lacks "OK: Hash=" */ \
-  M(0x00001722, HASH_SERVER_SEND_FAILED) /* GETHASH could not be sent */    \
   M(0x80090006, NTE_BAD_SIGNATURE)                                       \
   M(0x80090008, NTE_BAD_ALGID)                                           \
-  M(0x80090009, NTE_BAD_FLAGS)                                           \
-  M(0x8009000D, NTE_NO_KEY)                                              \
   M(0x80090016, NTE_BAD_KEYSET)                                          \
-  M(0x80090019, NTE_KEYSET_NOT_DEF)                                      \
   M(0x80090020, NTE_FAIL)                                                \
   M(0x80090317, SEC_E_CONTEXT_EXPIRED)  /* private-key usage period */                         \
   M(0x80091004, CRYPT_E_INVALID_MSG_TYPE)                                \
   M(0x80091007, CRYPT_E_HASH_VALUE)                                      \
   M(0x8009100E, CRYPT_E_SIGNER_NOT_FOUND)                                \
-  M(0x80092002, CRYPT_E_BAD_ENCODE)                                      \
   M(0x80092004, CRYPT_E_NOT_FOUND)                                       \
-  M(0x80092010, CRYPT_E_REVOKED)                                         \
-  M(0x80092012, CRYPT_E_NO_REVOCATION_CHECK)                             \
-  M(0x80092013, CRYPT_E_REVOCATION_OFFLINE)                              \
   M(0x80093102, CRYPT_E_ASN1_EOD)                                        \
-  M(0x80093103, CRYPT_E_ASN1_CORRUPT)                                    \
   M(0x8009310B, CRYPT_E_ASN1_BADTAG)                                     \
-  M(0x800B0101, CERT_E_EXPIRED)                                          \
-  M(0x800B0109, CERT_E_UNTRUSTEDROOT)                                    \
-  M(0x800B010A, CERT_E_CHAINING)                                         \
   M(0x80340017, KEY_USAGE_NOT_ALLOWED)  /* extended key usage filter */                                   \
   M(0xFFFFFFFF, NO_SIGNER_CERTIFICATE)
 

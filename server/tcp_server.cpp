@@ -8,7 +8,8 @@
 #include "platform/socket.h"
 #include "platform/thread_id.h"
 #include "server/connection.h"
-#include "server/request_pipeline.h"
+#include "report/tmp_cert_arhive.h"
+#include "server/check_request.h"
 #include "server/texts.h"
 
 namespace server {
@@ -73,7 +74,10 @@ void TCPServerThread::Restart() {
 }
 
 TCPServer::TCPServer(int port, int workerCount)
-    : requests(std::make_unique<RequestPipeline>()), workerCount(workerCount), port(port) {
+    : archive(std::make_unique<report::TmpCertArhive>()),
+      requests(std::make_unique<RequestPipeline>(*archive)),
+      workerCount(workerCount),
+      port(port) {
   platform::ListenResult listening =
       platform::OpenListenSocket(static_cast<uint16_t>(port), workerCount);
   if (listening.failedAt == platform::ListenStep::kListen) {

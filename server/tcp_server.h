@@ -23,6 +23,10 @@
 #include "platform/unique_fd.h"
 #include "server/session.h"
 
+namespace report {
+class TmpCertArhive;
+}
+
 namespace server {
 
 class TCPServer;
@@ -65,6 +69,7 @@ class TCPServer {
   const std::string& Version() const { return version; }
   // BoundPort is the port the server listens on.
   int BoundPort() const;
+  report::TmpCertArhive& Archive() { return *archive; }
 
  private:
   friend class TCPServerThread;
@@ -77,6 +82,7 @@ class TCPServer {
   void BeginStop();
 
   std::string version;
+  std::unique_ptr<report::TmpCertArhive> archive;
   std::unique_ptr<RequestHandler> requests;
   std::vector<std::unique_ptr<TCPServerThread>> workers;
   int workerCount;

@@ -44,10 +44,21 @@ const char* const kSignatureBlockStoredFormat = "OK: Signature stored. Length=%d
 const char* const kCertificateBlockStoredFormat = "OK: Certificate stored. Length=%d\r\n";
 const char* const kHashedXmlBlockStoredFormat = "OK: HashedXml stored. Length=%d\r\n";
 
+const char* const kCheckStatusFormat =
+    "CheckSignature: %s\r\nCheckSignatureStatus: %s\r\nFindCertificate: %s\r\n"
+    "FindCertificateStatus: %s\r\nCheckChain: %s\r\nCheckChainStatus: %s\r\n";
+const char* const kCheckNamesFormat =
+    "SubjectName: %s\r\nSubject: %s\r\nSubjectX500: %s\r\nIssuer: %s\r\nIssuerX500: %s\r\n";
+const char* const kCheckSerialFormat = "SubjectSN: %s\r\n";
+const char* const kAnswerEnd = ".\r\n";
+
 const char* const kLogServerStart = "Запуск сервера %s"_cp1251;
 const char* const kLogServerStop = "Закрытие сервера"_cp1251;
 const char* const kLogProcessingTime = "(%d) Время обработки запроса: %d"_cp1251;
 const char* const kLogConnectionOverLimit =
     "(%d) Соединение закрыто: незавершённые строка или блок длиннее %zu байт"_cp1251;
+const char* const kLogRecv = "(%d) recv %s";
+const char* const kLogCheckStart = "(%d) Начало проверки"_cp1251;
+const char* const kLogCheckEnd = "(%d) Окончание проверки"_cp1251;
 
 }  // namespace server::texts

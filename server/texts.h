@@ -43,9 +43,17 @@ extern const char* const kSignatureBlockStoredFormat;
 extern const char* const kCertificateBlockStoredFormat;
 extern const char* const kHashedXmlBlockStoredFormat;
 
+extern const char* const kCheckStatusFormat;
+extern const char* const kCheckNamesFormat;
+extern const char* const kCheckSerialFormat;
+extern const char* const kAnswerEnd;
+
 extern const char* const kLogServerStart;
 extern const char* const kLogServerStop;
 extern const char* const kLogProcessingTime;
 extern const char* const kLogConnectionOverLimit;
+extern const char* const kLogRecv;
+extern const char* const kLogCheckStart;
+extern const char* const kLogCheckEnd;
 
 }  // namespace server::texts

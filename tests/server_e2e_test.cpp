@@ -234,7 +234,11 @@ TEST(ServerBinary, PortInUseEndsWithCannotBindSocket) {
   EXPECT_EQ(WEXITSTATUS(status), 1);
   const std::string text = ReadFile(errors);
   EXPECT_NE(text.find("Cannot bind socket"), std::string::npos) << text;
-  EXPECT_EQ(text.find("Quilmarend.exe:"), std::string::npos);  // no start line
+  // The archive is made before the bind; the start line is never written.
+  EXPECT_NE(text.find("TmpCertArhive new"), std::string::npos);
+  EXPECT_EQ(text.find("\xc7\xe0\xef\xf3\xf1\xea"), std::string::npos);  // "Запуск"
+  // The archive is freed as the failed construction unwinds.
+  EXPECT_NE(text.find("TmpCertArhive del"), std::string::npos);
 }
 
 TEST(ServerBinary, ServesAndStopsOnSigterm) {

@@ -1,0 +1,52 @@
+#pragma once
+
+// System certificate stores as folders: $QUILMAREND_HOME/stores/CurrentUser/<NAME>/ and
+// .../LocalMachine/<NAME>/. Store names match case-insensitively, as on Windows ("AddressBook"
+// opens the folder ADDRESSBOOK). The files *.cer, *.crt, *.der and *.pem of the folder (DER or
+// PEM) are the store's certificates; an added certificate is written as
+// <SHA-1 thumbprint in hex>.cer (DER).
+//
+// A folder is read again only when its modification time changes (a file added, removed or
+// renamed), so repeated look-ups cost one stat.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/cert_context.h"
+
+namespace platform {
+
+enum class StoreLocation { kCurrentUser, kLocalMachine };
+
+class CertStore {
+ public:
+  // CertOpenStore opens the store `name` of `location`; a missing folder is an empty store. The
+  // folder is created when the first certificate is added.
+  static std::unique_ptr<CertStore> Open(StoreLocation location, std::string_view name);
+
+  // Certificates returns the store's certificates, in file-name order.
+  std::shared_ptr<const CertCollection> Certificates() const;
+
+  // FindSubjectCert (CertFindCertificateInStore with CERT_FIND_SUBJECT_CERT) returns the
+  // certificate whose issuer and serial number equal those of `info`; null with the last error
+  // CRYPT_E_NOT_FOUND when there is none.
+  CertContextPtr FindSubjectCert(const CertInfo& info) const;
+
+  // Add (CertAddEncodedCertificateToStore) writes `cert` into the store's folder unless a
+  // certificate with the same thumbprint is there. Returns false with the last error set when the
+  // file cannot be written.
+  bool Add(const CertContext& cert);
+
+  const std::string& Folder() const { return folder_; }
+
+ private:
+  explicit CertStore(std::string folder) : folder_(std::move(folder)) {}
+  std::string folder_;
+};
+
+// StoreFolder returns the folder of store `name` in `location` (upper-case name).
+std::string StoreFolder(StoreLocation location, std::string_view name);
+
+}  // namespace platform

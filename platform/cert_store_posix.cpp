@@ -1,0 +1,183 @@
+#include "platform/cert_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+
+#include "platform/detail/cert_native.h"
+#include "platform/detail/handles.h"
+#include "platform/last_error.h"
+#include "platform/state_root.h"
+#include "platform/unique_fd.h"
+#include "platform/win_status.h"
+
+namespace platform {
+namespace {
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+bool IsCertificateFile(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string extension = Upper(std::string_view(name).substr(dot));
+  return extension == ".CER" || extension == ".CRT" || extension == ".DER" || extension == ".PEM";
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// ReadCertificates appends the certificates of one file: DER, or PEM with one or more blocks.
+void ReadCertificates(const std::string& path, CertCollection& out) {
+  const std::string bytes = ReadWholeFile(path);
+  if (bytes.find("-----BEGIN") != std::string::npos) {
+    detail::BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    while (bio) {
+      detail::X509Ptr x509(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+      if (!x509) break;
+      if (CertContextPtr cert = detail::ImportX509(x509.get())) out.push_back(std::move(cert));
+    }
+    ERR_clear_error();
+    return;
+  }
+  const auto* der = reinterpret_cast<const uint8_t*>(bytes.data());
+  if (CertContextPtr cert = CertContext::Create(std::span<const uint8_t>(der, bytes.size()))) {
+    out.push_back(std::move(cert));
+  }
+}
+
+struct CachedFolder {
+  timespec modified{};
+  std::shared_ptr<const CertCollection> certificates;
+};
+
+std::mutex cacheLock;
+std::map<std::string, CachedFolder>& Cache() {
+  static auto* cache = new std::map<std::string, CachedFolder>();  // lives to the process end
+  return *cache;
+}
+
+std::shared_ptr<const CertCollection> LoadFolder(const std::string& folder) {
+  auto certificates = std::make_shared<CertCollection>();
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (IsCertificateFile(entry->d_name)) names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) ReadCertificates(folder + "/" + name, *certificates);
+  return certificates;
+}
+
+std::string LocationFolder(StoreLocation location) {
+  return StateRoot() + "/stores/" +
+         (location == StoreLocation::kCurrentUser ? "CurrentUser" : "LocalMachine");
+}
+
+std::string HexLower(const unsigned char* bytes, size_t length) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (size_t i = 0; i < length; ++i) {
+    hex += kDigits[bytes[i] >> 4];
+    hex += kDigits[bytes[i] & 15];
+  }
+  return hex;
+}
+
+}  // namespace
+
+std::string StoreFolder(StoreLocation location, std::string_view name) {
+  const std::string parent = LocationFolder(location);
+  const std::string upper = Upper(name);
+  // A folder made by hand in another case is the same store.
+  if (access((parent + "/" + upper).c_str(), F_OK) != 0) {
+    if (DIR* dir = opendir(parent.c_str())) {
+      std::string found;
+      while (const dirent* entry = readdir(dir)) {
+        if (Upper(entry->d_name) == upper) found = entry->d_name;
+      }
+      closedir(dir);
+      if (!found.empty()) return parent + "/" + found;
+    }
+  }
+  return parent + "/" + upper;
+}
+
+std::unique_ptr<CertStore> CertStore::Open(StoreLocation location, std::string_view name) {
+  return std::unique_ptr<CertStore>(new CertStore(StoreFolder(location, name)));
+}
+
+std::shared_ptr<const CertCollection> CertStore::Certificates() const {
+  struct stat info {};
+  if (stat(folder_.c_str(), &info) != 0) return std::make_shared<CertCollection>();
+  {
+    std::lock_guard<std::mutex> lock(cacheLock);
+    const auto cached = Cache().find(folder_);
+    if (cached != Cache().end() && cached->second.modified.tv_sec == info.st_mtim.tv_sec &&
+        cached->second.modified.tv_nsec == info.st_mtim.tv_nsec) {
+      return cached->second.certificates;
+    }
+  }
+  std::shared_ptr<const CertCollection> certificates = LoadFolder(folder_);
+  std::lock_guard<std::mutex> lock(cacheLock);
+  Cache()[folder_] = CachedFolder{info.st_mtim, certificates};
+  return certificates;
+}
+
+CertContextPtr CertStore::FindSubjectCert(const CertInfo& info) const {
+  const std::shared_ptr<const CertCollection> certificates = Certificates();
+  for (const auto& cert : *certificates) {
+    if (cert->Info().issuer == info.issuer && cert->Info().serialNumber == info.serialNumber) {
+      SetLastError(0);
+      return cert->Duplicate();
+    }
+  }
+  SetLastError(CRYPT_E_NOT_FOUND);
+  return nullptr;
+}
+
+bool CertStore::Add(const CertContext& cert) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digestLength = 0;
+  EVP_Digest(cert.Encoded().data(), cert.Encoded().size(), digest, &digestLength, EVP_sha1(),
+             nullptr);
+  const std::string path = folder_ + "/" + HexLower(digest, digestLength) + ".cer";
+  if (access(path.c_str(), F_OK) == 0) return true;
+  std::error_code error;
+  std::filesystem::create_directories(folder_, error);
+  // Written under a temporary name and renamed, so a reader never sees half a certificate.
+  const std::string temporary = path + ".tmp";
+  UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  const auto& bytes = cert.Encoded();
+  const bool written =
+      fd && write(fd.get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  fd.reset();
+  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+#pragma once
+
+// Detached CMS (PKCS #7) signed messages, as CryptoAPI's simplified message functions see them.
+// The signature alone is checked: no chain, purpose, key-usage or validity-time check (those
+// belong to the chain engine). BER with indefinite lengths is accepted, as real signing tools
+// produce it. Failures set the last error:
+//   CRYPT_E_ASN1_EOD        empty or truncated blob
+//   CRYPT_E_ASN1_BADTAG     not a CMS message
+//   CRYPT_E_INVALID_MSG_TYPE a CMS message that is not SignedData
+//   CRYPT_E_SIGNER_NOT_FOUND no signer at that index
+//   CRYPT_E_NOT_FOUND       the signer's certificate is not among the message's certificates
+//   CRYPT_E_HASH_VALUE      the content's digest does not match the signed attributes
+//   NTE_BAD_SIGNATURE       the signature value does not verify
+//   NTE_BAD_ALGID           a digest or key algorithm this machine does not implement
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "platform/cert_context.h"
+
+namespace platform {
+
+// CryptVerifyDetachedMessageSignature verifies signer `signerIndex` of the detached message
+// `signature` over `data`, taking the signer's certificate from the message's own certificates.
+// On success returns true and, when `signer` is given, the signer's certificate (its companions
+// are the message's certificates). On failure returns false and sets the last error.
+bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
+                                         std::span<const uint8_t> data, uint32_t signerIndex,
+                                         CertContextPtr* signer);
+
+// CryptGetMessageSignerCount returns the number of signers of `message`, or -1 with the last error
+// set when it is not a signed message.
+int CryptGetMessageSignerCount(std::span<const uint8_t> message);
+
+// CryptGetMessageCertificates returns the certificates carried by `message`, in message order,
+// each with the others as companions; nullopt with the last error set when the message cannot be
+// decoded.
+std::optional<CertCollection> CryptGetMessageCertificates(std::span<const uint8_t> message);
+
+}  // namespace platform

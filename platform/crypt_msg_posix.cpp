@@ -1,0 +1,147 @@
+#include "platform/crypt_msg.h"
+
+#include <openssl/cms.h>
+#include <openssl/err.h>
+
+#include "platform/asn1_blob.h"
+#include "platform/crypto_library.h"
+#include "platform/detail/cert_native.h"
+#include "platform/detail/handles.h"
+#include "platform/last_error.h"
+#include "platform/win_status.h"
+
+namespace platform {
+namespace {
+
+// DecodeSignedMessage parses `blob` as CMS SignedData; null with the last error set otherwise.
+detail::CmsPtr DecodeSignedMessage(std::span<const uint8_t> blob) {
+  EnsureCryptoLibrary();
+  ERR_clear_error();
+  if (const uint32_t status = Asn1BlobStatus(blob); status != 0) {
+    SetLastError(status);
+    return nullptr;
+  }
+  const unsigned char* p = blob.data();
+  detail::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(blob.size())));
+  if (!cms) {
+    // A reader that ran out of bytes inside the message reports the end of data.
+    const int reason = ERR_GET_REASON(ERR_peek_last_error());
+    ERR_clear_error();
+    SetLastError(reason == ASN1_R_HEADER_TOO_LONG || reason == ASN1_R_TOO_LONG ? CRYPT_E_ASN1_EOD
+                                                                               : CRYPT_E_ASN1_BADTAG);
+    return nullptr;
+  }
+  if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) {
+    SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+    return nullptr;
+  }
+  return cms;
+}
+
+// MessageCertificates imports the message's certificates; each gets the whole set as companions.
+std::shared_ptr<CertCollection> MessageCertificates(CMS_ContentInfo* cms) {
+  auto collection = std::make_shared<CertCollection>();
+  detail::X509StackPtr certs(CMS_get1_certs(cms));
+  for (int i = 0; certs && i < sk_X509_num(certs.get()); ++i) {
+    CertContextPtr cert = detail::ImportX509(sk_X509_value(certs.get(), i));
+    if (cert) collection->push_back(std::move(cert));
+  }
+  return collection;
+}
+
+// ContentDigestMatches runs `data` through the message's digests and checks the signer's.
+bool ContentDigestMatches(CMS_ContentInfo* cms, CMS_SignerInfo* signerInfo,
+                          std::span<const uint8_t> data) {
+  BIO* content = BIO_new_mem_buf(data.data(), static_cast<int>(data.size()));
+  if (content == nullptr) return false;
+  BIO* chain = CMS_dataInit(cms, content);
+  if (chain == nullptr) {
+    BIO_free(content);
+    return false;
+  }
+  detail::BioPtr owner(chain);  // frees the digest BIOs and the content BIO
+  char buffer[16384];
+  while (BIO_read(chain, buffer, sizeof buffer) > 0) {
+  }
+  return CMS_SignerInfo_verify_content(signerInfo, chain) == 1;
+}
+
+bool DigestKnown(CMS_SignerInfo* signerInfo) {
+  X509_ALGOR* digestAlgorithm = nullptr;
+  CMS_SignerInfo_get0_algs(signerInfo, nullptr, nullptr, &digestAlgorithm, nullptr);
+  const ASN1_OBJECT* object = nullptr;
+  X509_ALGOR_get0(&object, nullptr, nullptr, digestAlgorithm);
+  return EVP_get_digestbyobj(object) != nullptr;
+}
+
+}  // namespace
+
+bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
+                                         std::span<const uint8_t> data, uint32_t signerIndex,
+                                         CertContextPtr* signer) {
+  detail::CmsPtr cms = DecodeSignedMessage(signature);
+  if (!cms) return false;
+  STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms.get());
+  if (signerInfos == nullptr || signerIndex >= static_cast<uint32_t>(sk_CMS_SignerInfo_num(signerInfos))) {
+    SetLastError(CRYPT_E_SIGNER_NOT_FOUND);
+    return false;
+  }
+  CMS_SignerInfo* signerInfo = sk_CMS_SignerInfo_value(signerInfos, static_cast<int>(signerIndex));
+
+  std::shared_ptr<CertCollection> certs = MessageCertificates(cms.get());
+  const CertContext* signerCert = nullptr;
+  for (const auto& cert : *certs) {
+    if (CMS_SignerInfo_cert_cmp(signerInfo, detail::NativeX509(*cert)) == 0) {
+      signerCert = cert.get();
+      break;
+    }
+  }
+  if (signerCert == nullptr) {
+    SetLastError(CRYPT_E_NOT_FOUND);
+    return false;
+  }
+  CMS_SignerInfo_set1_signer_cert(signerInfo, detail::NativeX509(*signerCert));
+  const bool hasSignedAttributes = CMS_signed_get_attr_count(signerInfo) >= 0;
+
+  uint32_t status = 0;
+  if (!DigestKnown(signerInfo) || X509_get0_pubkey(detail::NativeX509(*signerCert)) == nullptr) {
+    status = NTE_BAD_ALGID;
+  } else if (!ContentDigestMatches(cms.get(), signerInfo, data)) {
+    status = hasSignedAttributes ? CRYPT_E_HASH_VALUE : NTE_BAD_SIGNATURE;
+  } else if (hasSignedAttributes && CMS_SignerInfo_verify(signerInfo) != 1) {
+    status = NTE_BAD_SIGNATURE;
+  }
+  ERR_clear_error();
+  if (status != 0) {
+    SetLastError(status);
+    return false;
+  }
+  if (signer != nullptr) {
+    *signer = signerCert->Duplicate();
+    (*signer)->SetCompanions(certs);
+  }
+  SetLastError(0);
+  return true;
+}
+
+int CryptGetMessageSignerCount(std::span<const uint8_t> message) {
+  detail::CmsPtr cms = DecodeSignedMessage(message);
+  if (!cms) return -1;
+  STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms.get());
+  return signerInfos == nullptr ? 0 : sk_CMS_SignerInfo_num(signerInfos);
+}
+
+std::optional<CertCollection> CryptGetMessageCertificates(std::span<const uint8_t> message) {
+  detail::CmsPtr cms = DecodeSignedMessage(message);
+  if (!cms) return std::nullopt;
+  std::shared_ptr<CertCollection> certs = MessageCertificates(cms.get());
+  CertCollection result;
+  for (const auto& cert : *certs) {
+    CertContextPtr copy = cert->Duplicate();
+    copy->SetCompanions(certs);
+    result.push_back(std::move(copy));
+  }
+  return result;
+}
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+#pragma once
+
+// The OpenSSL certificate behind a CertContext; only platform/*.cpp include this.
+
+#include "platform/cert_context.h"
+#include "platform/detail/handles.h"
+
+namespace platform {
+
+struct CertContext::Native {
+  detail::X509Ptr x509;
+};
+
+namespace detail {
+
+// NativeX509 lends the context's X509.
+inline X509* NativeX509(const CertContext& cert) { return cert.native().x509.get(); }
+
+// ImportX509 (declared in cert_context.h) makes a context from an X509 the caller still owns; the
+// context takes a reference of its own.
+
+// ObjectText returns the dotted form of `object`.
+std::string ObjectText(const ASN1_OBJECT* object);
+
+}  // namespace detail
+}  // namespace platform

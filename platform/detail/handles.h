@@ -1,0 +1,60 @@
+#pragma once
+
+// Owning aliases for the C handles of OpenSSL, curl and the dynamic loader. Every handle is
+// wrapped on the line that creates it. Only platform/*.cpp include this header.
+
+#include <curl/curl.h>
+#include <dlfcn.h>
+#include <openssl/bio.h>
+#include <openssl/cms.h>
+#include <openssl/evp.h>
+#include <openssl/ocsp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
+
+namespace platform::detail {
+
+template <auto Free>
+struct FreeWith {
+  void operator()(auto* p) const { Free(p); }
+};
+
+inline void FreeX509Stack(STACK_OF(X509) * stack) { sk_X509_pop_free(stack, X509_free); }
+inline void FreeCrlStack(STACK_OF(X509_CRL) * stack) { sk_X509_CRL_pop_free(stack, X509_CRL_free); }
+inline void FreeString(char* text) { OPENSSL_free(text); }
+inline void FreeBytes(unsigned char* bytes) { OPENSSL_free(bytes); }
+inline void CloseLibrary(void* handle) { dlclose(handle); }
+inline void FreeStringStack(STACK_OF(OPENSSL_STRING) * stack) { X509_email_free(stack); }
+
+using BioPtr = std::unique_ptr<BIO, FreeWith<BIO_free_all>>;
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, FreeWith<CMS_ContentInfo_free>>;
+using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, FreeWith<EVP_MD_CTX_free>>;
+using EvpPkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, FreeWith<EVP_PKEY_CTX_free>>;
+using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, FreeWith<EVP_PKEY_free>>;
+using X509Ptr = std::unique_ptr<X509, FreeWith<X509_free>>;
+using X509CrlPtr = std::unique_ptr<X509_CRL, FreeWith<X509_CRL_free>>;
+using X509StackPtr = std::unique_ptr<STACK_OF(X509), FreeWith<FreeX509Stack>>;
+using X509StorePtr = std::unique_ptr<X509_STORE, FreeWith<X509_STORE_free>>;
+using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, FreeWith<X509_STORE_CTX_free>>;
+using X509NamePtr = std::unique_ptr<X509_NAME, FreeWith<X509_NAME_free>>;
+using X509AlgorPtr = std::unique_ptr<X509_ALGOR, FreeWith<X509_ALGOR_free>>;
+using Asn1ObjectPtr = std::unique_ptr<ASN1_OBJECT, FreeWith<ASN1_OBJECT_free>>;
+using ExtKeyUsagePtr = std::unique_ptr<EXTENDED_KEY_USAGE, FreeWith<EXTENDED_KEY_USAGE_free>>;
+using AuthorityInfoAccessPtr =
+    std::unique_ptr<AUTHORITY_INFO_ACCESS, FreeWith<AUTHORITY_INFO_ACCESS_free>>;
+using CrlDistPointsPtr = std::unique_ptr<CRL_DIST_POINTS, FreeWith<CRL_DIST_POINTS_free>>;
+using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, FreeWith<GENERAL_NAMES_free>>;
+using OcspRequestPtr = std::unique_ptr<OCSP_REQUEST, FreeWith<OCSP_REQUEST_free>>;
+using OcspResponsePtr = std::unique_ptr<OCSP_RESPONSE, FreeWith<OCSP_RESPONSE_free>>;
+using OcspBasicResponsePtr = std::unique_ptr<OCSP_BASICRESP, FreeWith<OCSP_BASICRESP_free>>;
+using OcspCertIdPtr = std::unique_ptr<OCSP_CERTID, FreeWith<OCSP_CERTID_free>>;
+using OpenSslStringStackPtr = std::unique_ptr<STACK_OF(OPENSSL_STRING), FreeWith<FreeStringStack>>;
+using OpenSslStringPtr = std::unique_ptr<char, FreeWith<FreeString>>;
+using OpenSslBytesPtr = std::unique_ptr<unsigned char, FreeWith<FreeBytes>>;
+using CurlPtr = std::unique_ptr<CURL, FreeWith<curl_easy_cleanup>>;
+using CurlHeadersPtr = std::unique_ptr<curl_slist, FreeWith<curl_slist_free_all>>;
+using DlHandle = std::unique_ptr<void, FreeWith<CloseLibrary>>;
+
+}  // namespace platform::detail

@@ -1,0 +1,193 @@
+#include "platform/detail/revocation.h"
+
+#include <openssl/err.h>
+#include <openssl/ocsp.h>
+#include <openssl/pem.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/chain.h"
+#include "platform/inet.h"
+
+namespace platform::detail {
+namespace {
+
+constexpr uint32_t kOffline = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+constexpr size_t kMaxCrlBytes = size_t{64} << 20;
+constexpr long kOcspClockSkewSeconds = 300;
+
+time_t TimeOf(const ASN1_TIME* time) {
+  std::tm broken{};
+  if (time == nullptr || ASN1_TIME_to_tm(time, &broken) != 1) return 0;
+  return timegm(&broken);
+}
+
+std::vector<std::string> HttpUrls(const GENERAL_NAMES* names) {
+  std::vector<std::string> urls;
+  for (int i = 0; names != nullptr && i < sk_GENERAL_NAME_num(names); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
+    if (name->type != GEN_URI) continue;
+    std::string url(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.uniformResourceIdentifier)),
+                    ASN1_STRING_length(name->d.uniformResourceIdentifier));
+    if (url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0) urls.push_back(url);
+  }
+  return urls;
+}
+
+// A CRL as fetched from one distribution point, kept until its nextUpdate.
+struct CachedCrl {
+  std::shared_ptr<X509_CRL> crl;
+  time_t nextUpdate = 0;
+};
+
+std::mutex crlCacheLock;
+std::map<std::string, CachedCrl>& CrlCache() {
+  static auto* cache = new std::map<std::string, CachedCrl>();  // lives to the process end
+  return *cache;
+}
+
+std::shared_ptr<X509_CRL> ParseCrl(const std::vector<uint8_t>& bytes) {
+  const unsigned char* p = bytes.data();
+  X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(bytes.size()));
+  if (crl == nullptr) {
+    BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    if (bio) crl = PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr);
+  }
+  ERR_clear_error();
+  return std::shared_ptr<X509_CRL>(crl, X509_CRL_free);
+}
+
+// UsableCrl returns the CRL of `url` signed by `issuer` and not past its nextUpdate, from the
+// cache when it is still current there, else downloaded.
+std::shared_ptr<X509_CRL> UsableCrl(const std::string& url, X509* issuer, int timeoutMs) {
+  const time_t now = std::time(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(crlCacheLock);
+    const auto cached = CrlCache().find(url);
+    if (cached != CrlCache().end() && cached->second.nextUpdate > now &&
+        X509_NAME_cmp(X509_CRL_get_issuer(cached->second.crl.get()),
+                      X509_get_subject_name(issuer)) == 0) {
+      return cached->second.crl;
+    }
+  }
+  InternetRequest request;
+  request.url = url;
+  request.timeoutMs = timeoutMs;
+  request.maxBytes = kMaxCrlBytes;
+  const std::optional<std::vector<uint8_t>> bytes = InternetFetch(request);
+  if (!bytes) return nullptr;
+  std::shared_ptr<X509_CRL> crl = ParseCrl(*bytes);
+  if (!crl) return nullptr;
+  EVP_PKEY* issuerKey = X509_get0_pubkey(issuer);
+  const bool signedByIssuer =
+      X509_NAME_cmp(X509_CRL_get_issuer(crl.get()), X509_get_subject_name(issuer)) == 0 &&
+      issuerKey != nullptr && X509_CRL_verify(crl.get(), issuerKey) == 1;
+  ERR_clear_error();
+  const time_t nextUpdate = TimeOf(X509_CRL_get0_nextUpdate(crl.get()));
+  if (!signedByIssuer || nextUpdate <= now) return nullptr;
+  std::lock_guard<std::mutex> lock(crlCacheLock);
+  CrlCache()[url] = CachedCrl{crl, nextUpdate};
+  return crl;
+}
+
+uint32_t CrlStatus(X509* cert, X509* issuer, time_t at, int timeoutMs) {
+  CrlDistPointsPtr points(static_cast<CRL_DIST_POINTS*>(
+      X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
+  std::vector<std::string> urls;
+  for (int i = 0; points && i < sk_DIST_POINT_num(points.get()); ++i) {
+    const DIST_POINT* point = sk_DIST_POINT_value(points.get(), i);
+    if (point->distpoint == nullptr || point->distpoint->type != 0) continue;  // full names only
+    for (std::string& url : HttpUrls(point->distpoint->name.fullname)) urls.push_back(std::move(url));
+  }
+  if (urls.empty()) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
+  if (issuer == nullptr) return kOffline;
+  for (const std::string& url : urls) {
+    const std::shared_ptr<X509_CRL> crl = UsableCrl(url, issuer, timeoutMs);
+    if (!crl) continue;
+    X509_REVOKED* revoked = nullptr;
+    if (X509_CRL_get0_by_cert(crl.get(), &revoked, cert) == 1 &&
+        TimeOf(X509_REVOKED_get0_revocationDate(revoked)) <= at) {
+      return CERT_TRUST_IS_REVOKED;
+    }
+    return CERT_TRUST_NO_ERROR;
+  }
+  return kOffline;
+}
+
+uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at, int timeoutMs) {
+  if (issuer == nullptr) return kOffline;
+  OcspCertIdPtr id(OCSP_cert_to_id(EVP_sha1(), cert, issuer));
+  OcspRequestPtr request(OCSP_REQUEST_new());
+  if (!id || !request) return kOffline;
+  OCSP_CERTID* requestId = OCSP_CERTID_dup(id.get());
+  if (requestId == nullptr || OCSP_request_add0_id(request.get(), requestId) == nullptr) {
+    OCSP_CERTID_free(requestId);
+    return kOffline;
+  }
+  unsigned char* der = nullptr;
+  const int derLength = i2d_OCSP_REQUEST(request.get(), &der);
+  if (derLength <= 0) return kOffline;
+  InternetRequest http;
+  http.url = url;
+  http.timeoutMs = timeoutMs;
+  http.post = true;
+  http.contentType = "application/ocsp-request";
+  http.body.assign(der, der + derLength);
+  http.maxBytes = kMaxCrlBytes;
+  OPENSSL_free(der);
+  const std::optional<std::vector<uint8_t>> answer = InternetFetch(http);
+  if (!answer) return kOffline;
+
+  const unsigned char* p = answer->data();
+  OcspResponsePtr response(d2i_OCSP_RESPONSE(nullptr, &p, static_cast<long>(answer->size())));
+  if (!response || OCSP_response_status(response.get()) != OCSP_RESPONSE_STATUS_SUCCESSFUL) {
+    ERR_clear_error();
+    return kOffline;
+  }
+  OcspBasicResponsePtr basic(OCSP_response_get1_basic(response.get()));
+  // The answer must be signed by the issuer itself or by a responder the issuer delegated to.
+  X509StackPtr trusted(sk_X509_new_null());
+  X509StorePtr store(X509_STORE_new());
+  if (!basic || !trusted || !store || sk_X509_push(trusted.get(), issuer) <= 0) return kOffline;
+  X509_up_ref(issuer);
+  X509_STORE_add_cert(store.get(), issuer);
+  X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN);
+  const bool verified = OCSP_basic_verify(basic.get(), trusted.get(), store.get(), OCSP_TRUSTOTHER) == 1;
+  int status = V_OCSP_CERTSTATUS_UNKNOWN;
+  int reason = 0;
+  ASN1_GENERALIZEDTIME* revokedAt = nullptr;
+  ASN1_GENERALIZEDTIME* thisUpdate = nullptr;
+  ASN1_GENERALIZEDTIME* nextUpdate = nullptr;
+  const bool found = verified && OCSP_resp_find_status(basic.get(), id.get(), &status, &reason,
+                                                       &revokedAt, &thisUpdate, &nextUpdate) == 1;
+  const bool current = found && OCSP_check_validity(thisUpdate, nextUpdate, kOcspClockSkewSeconds, -1) == 1;
+  ERR_clear_error();
+  if (!current) return kOffline;
+  switch (status) {
+    case V_OCSP_CERTSTATUS_GOOD:
+      return CERT_TRUST_NO_ERROR;
+    case V_OCSP_CERTSTATUS_REVOKED:
+      return TimeOf(revokedAt) <= at ? CERT_TRUST_IS_REVOKED : CERT_TRUST_NO_ERROR;
+    default:
+      return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
+  }
+}
+
+}  // namespace
+
+uint32_t RevocationStatus(X509* cert, X509* issuer, time_t at, int timeoutMs) {
+  OpenSslStringStackPtr responders(X509_get1_ocsp(cert));
+  for (int i = 0; responders && i < sk_OPENSSL_STRING_num(responders.get()); ++i) {
+    const std::string url = sk_OPENSSL_STRING_value(responders.get(), i);
+    if (url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0) {
+      return OcspStatus(cert, issuer, url, at, timeoutMs);
+    }
+  }
+  return CrlStatus(cert, issuer, at, timeoutMs);
+}
+
+}  // namespace platform::detail

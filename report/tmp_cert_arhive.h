@@ -1,0 +1,65 @@
+#pragma once
+
+// TmpCertArhive remembers chain-validation outcomes per certificate for 60 seconds, shared by all
+// connections of the server. A certificate is known by its serial number (bytes least significant
+// first) and its issuer's encoded name; the request's options are not part of the key. An entry
+// lives 60 seconds from its first store (an entry exactly 60 seconds old is still found); expired
+// entries are removed while the archive is searched. One lock serializes StoreItem and CheckItem.
+//
+// Example:
+//   bool valid; uint32_t status;
+//   if (!archive.CheckItem(serial, issuer, &valid, &status)) {
+//     ... validate ...
+//     archive.StoreItem(serial, issuer, valid, status);
+//   }
+
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace report {
+
+class TmpCertArhive {
+ public:
+  // Logs "(%d) TmpCertArhive new". `clock` must outlive the archive.
+  explicit TmpCertArhive(const platform::Clock& clock = platform::SystemClock());
+  // Frees every entry and logs "(%d) TmpCertArhive del".
+  ~TmpCertArhive();
+  TmpCertArhive(const TmpCertArhive&) = delete;
+  TmpCertArhive& operator=(const TmpCertArhive&) = delete;
+
+  // StoreItem records (`valid`, `status`) for the key. Returns true when an entry with this key
+  // existed: its verdict and status are replaced, its time of first store is kept.
+  bool StoreItem(std::span<const uint8_t> serialNumber, std::span<const uint8_t> issuer,
+                 bool valid, uint32_t status);
+
+  // CheckItem returns true and writes the stored verdict and status when the key has a live
+  // entry; otherwise returns false and leaves the outs alone.
+  bool CheckItem(std::span<const uint8_t> serialNumber, std::span<const uint8_t> issuer,
+                 bool* valid, uint32_t* status);
+
+ private:
+  using ByteBlob = std::vector<uint8_t>;
+  struct ArchiveItem {
+    int64_t storedAt;
+    ByteBlob serialNumber;
+    ByteBlob issuer;
+    bool valid;
+    uint32_t status;
+  };
+
+  // FindItem walks from the oldest entry, removing those older than `lifetime`, and stops at the
+  // entry with the key. Call only with `lock` held.
+  std::list<ArchiveItem>::iterator FindItem(const ByteBlob& serialNumber, const ByteBlob& issuer);
+
+  const platform::Clock& clock;
+  std::list<ArchiveItem> items;  // oldest first
+  const int64_t lifetime = 60;   // seconds
+  std::mutex lock;
+};
+
+}  // namespace report

@@ -1,0 +1,85 @@
+#include "server/check_request.h"
+
+#include "platform/cp1251.h"
+#include "platform/log.h"
+#include "platform/thread_id.h"
+#include "report/status_texts.h"
+#include "verify/crypto.h"
+#include "server/texts.h"
+
+namespace server {
+namespace {
+
+int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
+
+}  // namespace
+
+std::string HashedXmlToUtf8(const std::string& cp1251) {
+  return platform::Cp1251ToUtf8(std::string_view(cp1251).substr(0, cp1251.find('\0')));
+}
+
+std::string AnswerValue(std::string value) {
+  value.resize(std::min(value.size(), value.find('\0')));
+  for (char& c : value) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return value;
+}
+
+void RequestPipeline::Check(std::string_view commandLine, const ConnectionSettings& settings,
+                            ConnectionData& data, AnswerSink& sink) {
+  platform::Log(texts::kLogRecv, ThreadId(), std::string(commandLine).c_str());
+  auto engine = std::make_unique<verify::CCrypto>(archive);
+  engine->oidList = settings.oidList;
+  engine->keyLifetimeDays = settings.keyLifetimeDays;
+
+  engine->SetText(data.documentText, settings.decodeBase64);
+  engine->SetSignature(data.signatureText, true);
+  engine->SetVerifyTime(settings.verifyTime);
+  engine->SetCheckRevocation(settings.checkRevocation);
+  engine->SetFindCertificate(settings.findCertificate);
+  engine->SetHtmlReport(settings.htmlReport);
+  engine->SetCertificate(data.certificateText, true);
+  if (data.hashedXmlGiven) {
+    engine->SetXmlMode(true);
+    engine->SetHashedXml(HashedXmlToUtf8(data.hashedXmlText), settings.decodeBase64);
+  }
+
+  verify::VerifyResult result;
+  platform::Log(texts::kLogCheckStart, ThreadId());
+  engine->Verify(result);
+  platform::Log(texts::kLogCheckEnd, ThreadId());
+
+  const std::string subject = AnswerValue(engine->GetName(false, false));
+  const std::string subjectX500 = AnswerValue(engine->GetName(false, true));
+  const std::string issuer = AnswerValue(engine->GetName(true, false));
+  const std::string issuerX500 = AnswerValue(engine->GetName(true, true));
+  const std::string subjectName = AnswerValue(engine->GetSubjectName());
+  const std::string serialNumber = engine->GetSerialNumber();
+  std::string page = engine->Report();
+
+  std::string answer = platform::FormatText(
+      texts::kCheckStatusFormat, result.signatureOk ? "OK" : "FAIL",
+      report::SignatureStatusText(result).c_str(), result.certificateFound ? "OK" : "FAIL",
+      report::CertificateStatusText(result).c_str(), result.chainStatus == 0 ? "OK" : "FAIL",
+      report::ChainStatusText(result).c_str());
+  answer += platform::FormatText(texts::kCheckNamesFormat, subjectName.c_str(), subject.c_str(),
+                                 subjectX500.c_str(), issuer.c_str(), issuerX500.c_str());
+  if (!serialNumber.empty()) {
+    answer += platform::FormatText(texts::kCheckSerialFormat, serialNumber.c_str());
+  }
+  answer += page;
+  answer += texts::kAnswerEnd;
+  sink.Send(answer);
+}
+
+void RequestPipeline::AddTimestamp(const ConnectionSettings&, ConnectionData& data,
+                                   AnswerSink& sink) {
+  verify::CCrypto engine(archive);
+  engine.SetSignature(data.signatureText, true);
+  sink.Send(engine.AddTimestamp());
+}
+
+std::string RequestPipeline::GetHash(const std::string&, const std::string&) { return {}; }
+
+}  // namespace server

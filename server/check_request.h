@@ -1,0 +1,39 @@
+#pragma once
+
+// RequestPipeline runs the requests of the protocol: CHECK (resolve the document, verify with a
+// fresh CCrypto, answer six status lines, five name lines, the serial number, the report and "."),
+// ADD TS and GETHASH. One instance serves every connection of a server; each request has its own
+// engine.
+
+#include "server/session.h"
+
+namespace report {
+class TmpCertArhive;
+}
+
+namespace server {
+
+class RequestPipeline : public RequestHandler {
+ public:
+  // `archive` (not owned) must outlive the pipeline.
+  explicit RequestPipeline(report::TmpCertArhive& archive) : archive(archive) {}
+
+  void Check(std::string_view commandLine, const ConnectionSettings& settings,
+             ConnectionData& data, AnswerSink& sink) override;
+  void AddTimestamp(const ConnectionSettings& settings, ConnectionData& data,
+                    AnswerSink& sink) override;
+  std::string GetHash(const std::string& reference, const std::string& hashServer) override;
+
+ private:
+  report::TmpCertArhive& archive;
+};
+
+// HashedXmlToUtf8 converts the hashed XML text, up to its first NUL byte, from Windows-1251 to
+// UTF-8.
+std::string HashedXmlToUtf8(const std::string& cp1251);
+
+// AnswerValue makes a certificate value safe for one answer line: it ends at the first NUL byte,
+// as a C string does, and CR and LF become blanks, so that a name cannot forge answer lines.
+std::string AnswerValue(std::string value);
+
+}  // namespace server

@@ -1,0 +1,273 @@
+#include "verify/crypto.h"
+
+#include "platform/cert_extensions.h"
+#include "platform/cert_name.h"
+#include "platform/cert_store.h"
+#include "platform/chain.h"
+#include "platform/crypt_msg.h"
+#include "platform/last_error.h"
+#include "platform/log.h"
+#include "platform/thread_id.h"
+#include "platform/win_status.h"
+#include "report/detail_blocks.h"
+#include "report/tmp_cert_arhive.h"
+#include "verify/base64.h"
+#include "verify/texts.h"
+
+namespace verify {
+namespace {
+
+constexpr char kOidSurname[] = "2.5.4.4";
+constexpr char kOidGivenName[] = "2.5.4.42";
+// Name buffers of the Windows calls, terminating NUL included.
+constexpr size_t kNameStrBuffer = 16384;
+constexpr size_t kNameStringBuffer = 2048;
+
+int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
+
+std::vector<uint8_t> Bytes(std::string_view text, bool decode) {
+  if (decode) return Base64Decode(text);
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// Truncated: what a fixed buffer of `size` characters holds of `text`.
+std::string Truncated(std::string text, size_t size) {
+  if (text.size() >= size) text.resize(size - 1);
+  return text;
+}
+
+}  // namespace
+
+CCrypto::CCrypto(report::TmpCertArhive& archive) : archive(archive) {}
+
+CCrypto::~CCrypto() = default;
+
+void CCrypto::SetText(std::string_view value, bool decode) { text = Bytes(value, decode); }
+
+void CCrypto::SetTextBytes(std::vector<uint8_t> bytes) { text = std::move(bytes); }
+
+void CCrypto::SetSignature(std::string_view value, bool decode) {
+  signature = Bytes(value, decode);
+}
+
+void CCrypto::SetHashedXml(std::string_view value, bool decode) {
+  hashedXml = Bytes(value, decode);
+}
+
+void CCrypto::SetCertificate(std::string_view value, bool decode) {
+  certificate = value.empty() ? std::vector<uint8_t>() : Bytes(value, decode);
+}
+
+void CCrypto::SetVerifyTime(const platform::SystemTime& time) {
+  if (time.year == 0) return;
+  if (const std::optional<uint64_t> fileTime = platform::SystemTimeToFileTime(time)) {
+    verifyTime = *fileTime;
+  }
+}
+
+void CCrypto::Verify(VerifyResult& result) {
+  signerCert.reset();
+  uint32_t signatureStatus = 0, certificateStatus = 0, chainStatus = 0, cadesStatus = 0;
+
+  platform::Log(texts::kLogVerifySignatureStart, ThreadId());
+  if (!certificate.empty()) {
+    result.signatureOk = VerifySignature(signatureStatus);
+    result.signatureDetail = &errorText;
+  } else {
+    result.signatureOk = VerifyDetached(signatureStatus);
+  }
+  platform::Log(texts::kLogVerifySignatureEnd, ThreadId());
+
+  platform::Log(texts::kLogVerifyCertificateStart, ThreadId());
+  result.certificateFound = VerifyCertificate(certificateStatus);
+  platform::Log(texts::kLogVerifyCertificateEnd, ThreadId());
+
+  platform::Log(texts::kLogVerifyChainStart, ThreadId());
+  result.chainOk = VerifyChain(chainStatus);
+  platform::Log(texts::kLogVerifyChainEnd, ThreadId());
+
+  platform::Log(texts::kLogVerifyCadesStart, ThreadId());
+  result.cadesOk = VerifyCades(cadesStatus);
+  platform::Log(texts::kLogVerifyCadesEnd, ThreadId());
+
+  result.signatureStatus = signatureStatus;
+  result.certificateStatus = certificateStatus;
+  result.chainStatus = chainStatus;
+  result.cadesStatus = cadesStatus;
+}
+
+bool CCrypto::VerifySignature(uint32_t& status) {
+  signerCert = platform::CertContext::Create(certificate);
+  if (!signerCert) {
+    status = platform::GetLastError();
+    platform::Log(texts::kLogImportCertFailed, status);
+    errorText = texts::kErrorImportCert;
+    return false;
+  }
+  // A bare signature value is checked against the certificate's public key.
+  status = platform::NTE_BAD_ALGID;
+  return false;
+}
+
+bool CCrypto::VerifyDetached(uint32_t& status) {
+  platform::Log(texts::kLogSizes, ThreadId(), static_cast<int>(text.size()),
+                static_cast<int>(signature.size()));
+  if (platform::CryptVerifyDetachedMessageSignature(signature, text, 0, &signerCert)) {
+    status = 0;
+    return true;
+  }
+  status = platform::GetLastError();
+  // Keep a certificate for the report and the later steps: the message's only one, when the
+  // message has exactly one signer.
+  if (platform::CryptGetMessageSignerCount(signature) == 1) {
+    std::optional<platform::CertCollection> certs = platform::CryptGetMessageCertificates(signature);
+    if (certs && !certs->empty()) signerCert = certs->front()->Duplicate();
+  }
+  return false;
+}
+
+bool CCrypto::VerifyCertificate(uint32_t& status) {
+  if (!signerCert) {
+    status = platform::NO_SIGNER_CERTIFICATE;
+    return false;
+  }
+  if (!findCertificate) {
+    status = 0;
+    return true;
+  }
+  using platform::StoreLocation;
+  const std::pair<StoreLocation, const char*> kStores[] = {
+      {StoreLocation::kCurrentUser, "AddressBook"},
+      {StoreLocation::kCurrentUser, "MY"},
+      {StoreLocation::kLocalMachine, "AddressBook"},
+  };
+  for (const auto& [location, name] : kStores) {
+    if (platform::CertStore::Open(location, name)->FindSubjectCert(signerCert->Info())) {
+      status = 0;
+      return true;
+    }
+  }
+  status = platform::GetLastError();
+  return false;
+}
+
+bool CCrypto::VerifyChain(uint32_t& status) {
+  if (!signerCert) {
+    status = platform::NO_SIGNER_CERTIFICATE;
+    return false;
+  }
+  const platform::CertInfo& info = signerCert->Info();
+  bool valid = false;
+  if (archive.CheckItem(info.serialNumber, info.issuer, &valid, &status)) return valid;
+  valid = EvaluateChain(status);
+  archive.StoreItem(info.serialNumber, info.issuer, valid, status);
+  platform::Log(texts::kLogChainStored, ThreadId(), status);
+  return valid;
+}
+
+bool CCrypto::EvaluateChain(uint32_t& status) {
+  platform::Log(texts::kLogChainEngineStart, ThreadId());
+  platform::ChainParameters parameters;
+  parameters.checkRevocation = checkRevocation;
+  if (verifyTime != 0) parameters.time = verifyTime;
+  platform::Log(texts::kLogChainEngineEnd, ThreadId());
+
+  platform::Log(texts::kLogGetChainStart, ThreadId());
+  const std::optional<uint32_t> trustStatus =
+      platform::CertGetCertificateChain(*signerCert, parameters);
+  if (!trustStatus) {
+    status = platform::GetLastError();
+    return false;
+  }
+  platform::Log(texts::kLogGetChainEnd, ThreadId());
+
+  if (keyLifetimeDays >= 0 && KeyLifetimeExceeded()) {
+    status = platform::SEC_E_CONTEXT_EXPIRED;
+    return false;
+  }
+  platform::Log(texts::kLogOidStart, ThreadId());
+  if (!oidList.empty()) {
+    if (const uint32_t usageStatus = KeyUsageStatus(); usageStatus != 0) {
+      status = usageStatus;
+      return false;
+    }
+  }
+  platform::Log(texts::kLogOidEnd, ThreadId());
+  status = *trustStatus;
+  return true;
+}
+
+bool CCrypto::KeyLifetimeExceeded() const {
+  // Whole seconds since 1970, computed in 64 bits: validity dates before 1970 or after 3000 are
+  // compared exactly rather than failing a conversion.
+  const platform::CertInfo& info = signerCert->Info();
+  const int64_t notBefore = platform::FileTimeToUnixSeconds(info.notBefore);
+  const int64_t notAfter = platform::FileTimeToUnixSeconds(info.notAfter);
+  const int64_t limit = std::min(notAfter, notBefore + int64_t{keyLifetimeDays} * 86400);
+  // Always the real clock, never the requested evaluation time.
+  const int64_t now = platform::SystemClock().Now();
+  return now > limit || now < notBefore;
+}
+
+uint32_t CCrypto::KeyUsageStatus() const {
+  const std::string list = oidList + ",";  // every entry, the last included, ends with a comma
+  const platform::CertExtension* usageExtension = nullptr;
+  for (const platform::CertExtension& extension : signerCert->Info().extensions) {
+    if (extension.oid == platform::kOidEnhancedKeyUsage) {
+      usageExtension = &extension;
+      break;
+    }
+  }
+  if (usageExtension == nullptr) return platform::KEY_USAGE_NOT_ALLOWED;
+  const std::optional<std::vector<std::string>> usages =
+      platform::DecodeEnhancedKeyUsage(usageExtension->value);
+  if (!usages) return platform::GetLastError();
+  for (const std::string& usage : *usages) {
+    // Entries are compared byte for byte, blanks included.
+    for (size_t start = 0; start < list.size();) {
+      const size_t comma = list.find(',', start);
+      if (std::string_view(list).substr(start, comma - start) == usage) return 0;
+      start = comma + 1;
+    }
+  }
+  return platform::KEY_USAGE_NOT_ALLOWED;
+}
+
+bool CCrypto::VerifyCades(uint32_t& status) {
+  status = 0;
+  return true;
+}
+
+std::string CCrypto::GetSubjectName() const {
+  if (!signerCert) return {};
+  const std::string surname = Truncated(
+      platform::CertGetNameStringA(*signerCert, platform::CERT_NAME_ATTR_TYPE, 0, kOidSurname),
+      kNameStringBuffer);
+  const std::string givenName = Truncated(
+      platform::CertGetNameStringA(*signerCert, platform::CERT_NAME_ATTR_TYPE, 0, kOidGivenName),
+      kNameStringBuffer);
+  if (surname.empty() || givenName.empty()) {
+    return Truncated(
+        platform::CertGetNameStringA(*signerCert, platform::CERT_NAME_SIMPLE_DISPLAY_TYPE, 0),
+        kNameStringBuffer);
+  }
+  return surname + " " + givenName;
+}
+
+std::string CCrypto::GetName(bool issuer, bool x500) const {
+  if (!signerCert) return {};
+  const platform::CertInfo& info = signerCert->Info();
+  const uint32_t type = (x500 ? platform::CERT_X500_NAME_STR : platform::CERT_SIMPLE_NAME_STR) |
+                        platform::CERT_NAME_STR_REVERSE_FLAG;
+  return Truncated(platform::CertNameToStrA(issuer ? info.issuer : info.subject, type),
+                   kNameStrBuffer);
+}
+
+std::string CCrypto::GetSerialNumber() const {
+  if (!signerCert) return {};
+  return report::SerialNumberText(signerCert->Info().serialNumber);
+}
+
+std::string CCrypto::AddTimestamp() const { return texts::kCadesNotSupported; }
+
+}  // namespace verify
