@@ -33,6 +33,11 @@ bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
 // set when it is not a signed message.
 int CryptGetMessageSignerCount(std::span<const uint8_t> message);
 
+// FindMessageSignerCertificate returns the certificate of `message` that signer `signerIndex`
+// names (by issuer and serial number or key identifier), whether or not its signature verifies;
+// null with the last error set when the message, the signer or the certificate is missing.
+CertContextPtr FindMessageSignerCertificate(std::span<const uint8_t> message, uint32_t signerIndex);
+
 // CryptGetMessageCertificates returns the certificates carried by `message`, in message order,
 // each with the others as companions; nullopt with the last error set when the message cannot be
 // decoded.

@@ -76,30 +76,36 @@ bool DigestKnown(CMS_SignerInfo* signerInfo) {
 
 }  // namespace
 
+// SignerInfoAt returns signer `index` of `cms`, or null with CRYPT_E_SIGNER_NOT_FOUND.
+CMS_SignerInfo* SignerInfoAt(CMS_ContentInfo* cms, uint32_t index) {
+  STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms);
+  if (signerInfos == nullptr || index >= static_cast<uint32_t>(sk_CMS_SignerInfo_num(signerInfos))) {
+    SetLastError(CRYPT_E_SIGNER_NOT_FOUND);
+    return nullptr;
+  }
+  return sk_CMS_SignerInfo_value(signerInfos, static_cast<int>(index));
+}
+
+// SignerCertificate returns the certificate of `certs` that `signerInfo` names, or null with
+// CRYPT_E_NOT_FOUND.
+const CertContext* SignerCertificate(CMS_SignerInfo* signerInfo, const CertCollection& certs) {
+  for (const auto& cert : certs) {
+    if (CMS_SignerInfo_cert_cmp(signerInfo, detail::NativeX509(*cert)) == 0) return cert.get();
+  }
+  SetLastError(CRYPT_E_NOT_FOUND);
+  return nullptr;
+}
+
 bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
                                          std::span<const uint8_t> data, uint32_t signerIndex,
                                          CertContextPtr* signer) {
   detail::CmsPtr cms = DecodeSignedMessage(signature);
   if (!cms) return false;
-  STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms.get());
-  if (signerInfos == nullptr || signerIndex >= static_cast<uint32_t>(sk_CMS_SignerInfo_num(signerInfos))) {
-    SetLastError(CRYPT_E_SIGNER_NOT_FOUND);
-    return false;
-  }
-  CMS_SignerInfo* signerInfo = sk_CMS_SignerInfo_value(signerInfos, static_cast<int>(signerIndex));
-
+  CMS_SignerInfo* signerInfo = SignerInfoAt(cms.get(), signerIndex);
+  if (signerInfo == nullptr) return false;
   std::shared_ptr<CertCollection> certs = MessageCertificates(cms.get());
-  const CertContext* signerCert = nullptr;
-  for (const auto& cert : *certs) {
-    if (CMS_SignerInfo_cert_cmp(signerInfo, detail::NativeX509(*cert)) == 0) {
-      signerCert = cert.get();
-      break;
-    }
-  }
-  if (signerCert == nullptr) {
-    SetLastError(CRYPT_E_NOT_FOUND);
-    return false;
-  }
+  const CertContext* signerCert = SignerCertificate(signerInfo, *certs);
+  if (signerCert == nullptr) return false;
   CMS_SignerInfo_set1_signer_cert(signerInfo, detail::NativeX509(*signerCert));
   const bool hasSignedAttributes = CMS_signed_get_attr_count(signerInfo) >= 0;
 
@@ -122,6 +128,20 @@ bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
   }
   SetLastError(0);
   return true;
+}
+
+CertContextPtr FindMessageSignerCertificate(std::span<const uint8_t> message,
+                                            uint32_t signerIndex) {
+  detail::CmsPtr cms = DecodeSignedMessage(message);
+  if (!cms) return nullptr;
+  CMS_SignerInfo* signerInfo = SignerInfoAt(cms.get(), signerIndex);
+  if (signerInfo == nullptr) return nullptr;
+  std::shared_ptr<CertCollection> certs = MessageCertificates(cms.get());
+  const CertContext* signerCert = SignerCertificate(signerInfo, *certs);
+  if (signerCert == nullptr) return nullptr;
+  CertContextPtr found = signerCert->Duplicate();
+  found->SetCompanions(certs);
+  return found;
 }
 
 int CryptGetMessageSignerCount(std::span<const uint8_t> message) {

@@ -117,11 +117,15 @@ bool CCrypto::VerifyDetached(uint32_t& status) {
     return true;
   }
   status = platform::GetLastError();
-  // Keep a certificate for the report and the later steps: the message's only one, when the
-  // message has exactly one signer.
+  // Keep a certificate for the report and the later steps when the message has exactly one
+  // signer: the certificate it names, else the message's first one.
   if (platform::CryptGetMessageSignerCount(signature) == 1) {
-    std::optional<platform::CertCollection> certs = platform::CryptGetMessageCertificates(signature);
-    if (certs && !certs->empty()) signerCert = certs->front()->Duplicate();
+    signerCert = platform::FindMessageSignerCertificate(signature, 0);
+    if (!signerCert) {
+      std::optional<platform::CertCollection> certs =
+          platform::CryptGetMessageCertificates(signature);
+      if (certs && !certs->empty()) signerCert = certs->front()->Duplicate();
+    }
   }
   return false;
 }
