@@ -72,14 +72,14 @@ std::string ValueText(const ASN1_STRING* value) {
       return text;
     }
     default: {
-      ASN1_TYPE* any = ASN1_TYPE_new();
-      if (any == nullptr) return "#";
-      ASN1_TYPE_set1(any, ASN1_STRING_type(value), value);
+      // Not a string: "#" and the hexadecimal of the value's encoding.
+      std::string text = "#";
+      detail::Asn1TypePtr any(ASN1_TYPE_new());
+      if (!any || ASN1_TYPE_set1(any.get(), ASN1_STRING_type(value), value) != 1) return text;
       unsigned char* der = nullptr;
-      const int derLength = i2d_ASN1_TYPE(any, &der);
-      ASN1_TYPE_free(any);
-      std::string text = "#" + (derLength > 0 ? HexUpper(der, derLength) : std::string());
-      OPENSSL_free(der);
+      const int derLength = i2d_ASN1_TYPE(any.get(), &der);
+      detail::OpenSslBytesPtr owner(der);
+      if (derLength > 0) text += HexUpper(der, static_cast<size_t>(derLength));
       return text;
     }
   }

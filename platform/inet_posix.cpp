@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/crypto_library.h"
 #include "platform/detail/handles.h"
@@ -81,11 +82,25 @@ uint32_t CurlCode(CURLcode code) {
   }
 }
 
+// HasKnownScheme: the URL names http, https or ftp (in any case) before "://"; a text without a
+// scheme is never guessed into one.
+bool HasKnownScheme(const std::string& url) {
+  const size_t colon = url.find("://");
+  if (colon == std::string::npos) return false;
+  std::string scheme = url.substr(0, colon);
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return scheme == "http" || scheme == "https" || scheme == "ftp";
+}
+
 }  // namespace
 
 bool InternetStream(const InternetRequest& request,
                     const std::function<bool(std::span<const uint8_t>)>& consume) {
   EnsureCryptoLibrary();
+  if (!HasKnownScheme(request.url)) {
+    SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    return false;
+  }
   detail::CurlPtr curl(curl_easy_init());
   if (!curl) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

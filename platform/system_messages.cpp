@@ -36,6 +36,7 @@ constexpr Message kMessages[] = {
     {NTE_BAD_SIGNATURE, "Неправильная подпись."_cp1251},
     {NTE_BAD_ALGID, "Указан неправильный алгоритм."_cp1251},
     {NTE_BAD_KEYSET, "Набор ключей не существует."_cp1251},
+    {NTE_KEYSET_NOT_DEF, "Набор ключей не определен."_cp1251},
     {NTE_FAIL, "Внутренняя ошибка."_cp1251},
     {SEC_E_CONTEXT_EXPIRED, "Истек срок действия закрытого ключа сертификата."_cp1251},
     {CRYPT_E_INVALID_MSG_TYPE, "Недопустимый тип криптографического сообщения."_cp1251},

@@ -30,6 +30,7 @@
   M(0x80090006, NTE_BAD_SIGNATURE)                                       \
   M(0x80090008, NTE_BAD_ALGID)                                           \
   M(0x80090016, NTE_BAD_KEYSET)                                          \
+  M(0x80090019, NTE_KEYSET_NOT_DEF)                                      \
   M(0x80090020, NTE_FAIL)                                                \
   M(0x80090317, SEC_E_CONTEXT_EXPIRED)  /* private-key usage period */                         \
   M(0x80091004, CRYPT_E_INVALID_MSG_TYPE)                                \

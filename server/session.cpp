@@ -10,7 +10,7 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kLf = "\n";
 
-// StartsWith is the prefix rows' match; the argument is the rest of the line as received.
+// TakePrefix is the prefix rows' match; the argument is the rest of the line as received.
 bool TakePrefix(std::string_view line, std::string_view prefix, std::string_view* argument) {
   if (line.substr(0, prefix.size()) != prefix) return false;
   *argument = line.substr(prefix.size());

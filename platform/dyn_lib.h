@@ -1,0 +1,34 @@
+#pragma once
+
+// DynamicLibrary loads a shared library from an exact path (dlopen's stand-in for LoadLibraryW)
+// and looks names up in it (GetProcAddress). A loaded library is never unloaded before the
+// process ends, even when the object goes: libraries with thread-local state keep destructors
+// that would run after an unload.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+class DynamicLibrary {
+ public:
+  // Load opens the library at `path` (absolute: no search path is consulted). Null when it cannot
+  // be loaded; `*error` then holds the loader's text.
+  static std::unique_ptr<DynamicLibrary> Load(const std::string& path, std::string* error);
+  ~DynamicLibrary();
+  DynamicLibrary(const DynamicLibrary&) = delete;
+  DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+  // Symbol returns the address of the exported `name`, or null.
+  void* Symbol(const char* name) const;
+
+ private:
+  explicit DynamicLibrary(void* handle) : handle_(handle) {}
+  void* handle_;
+};
+
+// ProgramDirectory returns the folder of the running executable, without a trailing slash.
+std::string ProgramDirectory();
+
+}  // namespace platform

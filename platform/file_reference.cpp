@@ -1,0 +1,34 @@
+#include "platform/file_reference.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+std::string Slashed(std::string_view reference) {
+  std::string text(reference);
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
+}
+
+}  // namespace
+
+std::string UncRoot() {
+  const char* root = std::getenv("QUILMAREND_UNC_ROOT");
+  return root != nullptr && *root != '\0' ? root : "/net";
+}
+
+bool IsFileReference(std::string_view reference) {
+  return Slashed(reference.substr(0, 7)) == "file://";
+}
+
+std::string ToLinuxPath(std::string_view reference, std::string_view uncRoot) {
+  const std::string text = Slashed(reference);
+  if (text.rfind("file:///", 0) == 0) return text.substr(7);  // keep the third slash
+  std::string root(uncRoot);
+  while (!root.empty() && root.back() == '/') root.pop_back();
+  return root + "/" + text.substr(7);
+}
+
+}  // namespace platform
