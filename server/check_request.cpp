@@ -5,6 +5,7 @@
 #include "platform/thread_id.h"
 #include "report/status_texts.h"
 #include "verify/crypto.h"
+#include "verify/hash_client.h"
 #include "server/texts.h"
 
 namespace server {
@@ -80,6 +81,8 @@ void RequestPipeline::AddTimestamp(const ConnectionSettings&, ConnectionData& da
   sink.Send(engine.AddTimestamp());
 }
 
-std::string RequestPipeline::GetHash(const std::string&, const std::string&) { return {}; }
+std::string RequestPipeline::GetHash(const std::string& reference, const std::string& hashServer) {
+  return verify::GetHash(reference, hashServer);
+}
 
 }  // namespace server

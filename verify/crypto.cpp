@@ -1,5 +1,7 @@
 #include "verify/crypto.h"
 
+#include <algorithm>
+
 #include "platform/cert_extensions.h"
 #include "platform/cert_name.h"
 #include "platform/cert_store.h"
@@ -12,6 +14,8 @@
 #include "report/detail_blocks.h"
 #include "report/tmp_cert_arhive.h"
 #include "verify/base64.h"
+#include "verify/libxml_binding.h"
+#include "verify/providers.h"
 #include "verify/texts.h"
 
 namespace verify {
@@ -104,9 +108,119 @@ bool CCrypto::VerifySignature(uint32_t& status) {
     errorText = texts::kErrorImportCert;
     return false;
   }
-  // A bare signature value is checked against the certificate's public key.
-  status = platform::NTE_BAD_ALGID;
-  return false;
+  bool verdict = true;
+  if (hashedXml) verdict = CompareHash(status);
+  if (verdict) verdict = VerifyRawSignature(status);
+  return verdict;
+}
+
+std::string CCrypto::CanonicalizeXml(std::span<const uint8_t> bytes) {
+  if (!xml) {
+    const std::string missing = FindDll();
+    if (!missing.empty()) {
+      errorText = missing;
+      return {};
+    }
+    xml = std::make_unique<LibXmlF>();
+  }
+  if (!xml->Usable()) {
+    errorText = texts::kErrorNoLibXml;
+    return {};
+  }
+  xml->SetUpOnce();
+  // Per-thread parser defaults: ID attributes recognised, DTD default attributes added, entities
+  // replaced by their text.
+  *xml->__xmlLoadExtDtdDefaultValue() = XML_DETECT_IDS | XML_COMPLETE_ATTRS;
+  xml->xmlSubstituteEntitiesDefault(1);
+  // Read as UTF-8 whatever the document declares; parser messages are not printed (they would mix
+  // with the log on standard error).
+  constexpr int kOptions = XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NOERROR |
+                           XML_PARSE_NOWARNING;
+  const xmlDocPtr document =
+      xml->xmlReadMemory(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()),
+                         nullptr, "UTF-8", kOptions);
+  if (document == nullptr) {
+    errorText = texts::kErrorBadXml;
+    return {};
+  }
+  std::unique_ptr<xmlDoc, decltype(xml->xmlFreeDoc)> owner(document, xml->xmlFreeDoc);
+  if (xml->xmlDocGetRootElement(document) == nullptr) {
+    errorText = texts::kErrorNoRootElement;
+    return {};
+  }
+  xmlChar* canonical = nullptr;
+  const int length = xml->xmlC14NDocDumpMemory(document, nullptr, XML_C14N_EXCLUSIVE_1_0, nullptr,
+                                               0, &canonical);
+  if (length < 0) {
+    if (canonical != nullptr) (*xml->xmlFree)(canonical);
+    errorText = texts::kErrorC14nFailed;
+    return {};
+  }
+  std::string text = canonical != nullptr ? reinterpret_cast<const char*>(canonical) : "";
+  if (canonical != nullptr) (*xml->xmlFree)(canonical);
+  return text;
+}
+
+bool CCrypto::CompareHash(uint32_t& status) {
+  std::vector<uint8_t> fragment = *hashedXml;
+  if (xmlMode) {
+    const std::string canonical = CanonicalizeXml(fragment);
+    fragment.assign(canonical.begin(), canonical.end());
+  }
+  if (fragment.empty()) {
+    status = platform::GetLastError();
+    return false;
+  }
+  std::vector<uint8_t> digest;
+  if (!HashBuffer(fragment, digest)) {
+    errorText = texts::kErrorHashFailed;
+    return false;
+  }
+  const std::string encoded = Base64Encode(digest);
+  const std::string_view signedText(reinterpret_cast<const char*>(text.data()), text.size());
+  if (signedText.find(encoded) == std::string_view::npos) {
+    errorText = texts::kErrorHashMismatch;
+    return false;
+  }
+  return true;
+}
+
+bool CCrypto::VerifyRawSignature(uint32_t& status) {
+  std::vector<uint8_t> signedText = text;
+  if (xmlMode) {
+    const std::string canonical = CanonicalizeXml(signedText);
+    signedText.assign(canonical.begin(), canonical.end());
+  }
+  if (signedText.empty()) {
+    status = platform::GetLastError();
+    return false;
+  }
+  platform::CryptProviderPtr provider = GetProvByCert(*signerCert, errorText);
+  if (!provider) {
+    errorText = texts::kErrorNoProvider;
+    status = platform::GetLastError();
+    return false;
+  }
+  platform::CryptKeyPtr key =
+      provider->ImportPublicKeyInfo(signerCert->Info().subjectPublicKeyInfo.encoded);
+  if (!key) {
+    status = platform::GetLastError();
+    return false;
+  }
+  platform::CryptHashPtr hash = provider->CreateHash(platform::CALG_GR3411);
+  if (!hash || !hash->HashData(signedText)) {
+    status = platform::GetLastError();
+    return false;
+  }
+  // The value arrives in the big-endian order of an XML signature; CryptVerifySignatureA takes
+  // CryptoAPI's little-endian order.
+  std::reverse(signature.begin(), signature.end());
+  if (!platform::CryptVerifySignatureA(*hash, signature, *key)) {
+    status = platform::GetLastError();
+    return false;
+  }
+  status = 0;
+  return true;
 }
 
 bool CCrypto::VerifyDetached(uint32_t& status) {

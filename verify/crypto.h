@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,10 @@
 
 namespace report {
 class TmpCertArhive;
+}
+
+namespace verify {
+class LibXmlF;
 }
 
 namespace verify {
@@ -82,6 +87,14 @@ class CCrypto {
 
  private:
   bool VerifySignature(uint32_t& status);
+  // CanonicalizeXml returns the exclusive canonical form (without comments) of `bytes`, read as
+  // UTF-8; empty with `errorText` set when libxml2 is missing or the bytes are not well-formed.
+  std::string CanonicalizeXml(std::span<const uint8_t> bytes);
+  // CompareHash: the Base64 of the fragment's GOST R 34.11-94 digest appears in the signed text.
+  bool CompareHash(uint32_t& status);
+  // VerifyRawSignature: the signature value verifies over the signed text with the signer
+  // certificate's public key.
+  bool VerifyRawSignature(uint32_t& status);
   bool VerifyDetached(uint32_t& status);
   bool VerifyCertificate(uint32_t& status);
   bool VerifyChain(uint32_t& status);
@@ -104,6 +117,7 @@ class CCrypto {
   bool xmlMode = false;
   uint64_t verifyTime = 0;  // FILETIME; 0 means now
   platform::CertContextPtr signerCert;
+  std::unique_ptr<LibXmlF> xml;
   std::string errorText;
 };
 

@@ -24,6 +24,27 @@ const char* const kLogOidStart = "(%d) VerifyChain OID st";
 const char* const kLogOidEnd = "(%d) VerifyChain OID end";
 const char* const kLogChainStored = "(%d) VerifyChain %08x";
 
+const char* const kLogGetProvByCertFailed = "(%d) GetProvByCert (%08x)";
+const char* const kLogEnumAlgsFirstFailed =
+    "(%d) IsProvContainsSignAlgorythm CryptGetProvParam(1) (%08x)";
+const char* const kLogEnumAlgsNextFailed =
+    "(%d) IsProvContainsSignAlgorythm CryptGetProvParam(2) (%08x)";
+const char* const kErrorEnumAlgsFirstFailed =
+    "IsProvContainsSignAlgorythm CryptGetProvParam (1) (%08x)";
+const char* const kErrorEnumAlgsNextFailed =
+    "IsProvContainsSignAlgorythm CryptGetProvParam (2) (%08x)";
+
+const char* const kErrorBadXml = "Некорректный xml документ."_cp1251;
+const char* const kErrorNoRootElement = "Ошибка CanonicalizeXml - xmlDocGetRootElement."_cp1251;
+const char* const kErrorC14nFailed = "Ошибка CanonicalizeXml - xmlC14NDocDumpMemory."_cp1251;
+const char* const kErrorNoLibXml = "Не найдена библиотека libxml2.so.2"_cp1251;
+const char* const kErrorLibXmlNotInstalled = "Не установлен libxml2.so.2!"_cp1251;
+const char* const kErrorLibXmlOutdated =
+    "Необходимо обновить libxml2.so.2. Не найдены следующие методы:"_cp1251;
+const char* const kErrorHashFailed = "Не удалось вычислить хэш данных."_cp1251;
+const char* const kErrorHashMismatch = "Хэш данных не совпадает."_cp1251;
+const char* const kErrorNoProvider = "Не найден провайдер."_cp1251;
+
 const char* const kErrorImportCert = "Error import cert";
 const char* const kCadesNotSupported = "error: CAdES not supported\r\n";
 

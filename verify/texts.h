@@ -22,6 +22,22 @@ extern const char* const kLogOidStart;
 extern const char* const kLogOidEnd;
 extern const char* const kLogChainStored;
 
+extern const char* const kLogGetProvByCertFailed;
+extern const char* const kLogEnumAlgsFirstFailed;
+extern const char* const kLogEnumAlgsNextFailed;
+extern const char* const kErrorEnumAlgsFirstFailed;
+extern const char* const kErrorEnumAlgsNextFailed;
+
+extern const char* const kErrorBadXml;
+extern const char* const kErrorNoRootElement;
+extern const char* const kErrorC14nFailed;
+extern const char* const kErrorNoLibXml;
+extern const char* const kErrorLibXmlNotInstalled;
+extern const char* const kErrorLibXmlOutdated;
+extern const char* const kErrorHashFailed;
+extern const char* const kErrorHashMismatch;
+extern const char* const kErrorNoProvider;
+
 extern const char* const kErrorImportCert;
 extern const char* const kCadesNotSupported;
 

@@ -1,0 +1,89 @@
+#include "verify/hash_client.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/last_error.h"
+#include "platform/socket.h"
+#include "platform/win_status.h"
+#include "verify/providers.h"
+
+namespace verify {
+namespace {
+
+// The exchange's own limits: a peer that accepts and then stays silent fails the call.
+constexpr int kConnectTimeoutMs = 10000;
+constexpr int kReceiveTimeoutMs = 10000;
+
+// LeadingNumber reads a port the way atoi does: leading digits, 0 when there are none.
+int LeadingNumber(const std::string& text) {
+  long value = 0;
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = std::min(value * 10 + (text[i] - '0'), 100000L);
+  }
+  return static_cast<int>(negative ? -value : value);
+}
+
+}  // namespace
+
+std::string GetHash(const std::string& reference, const std::string& hashServer) {
+  if (hashServer.empty() || hashServer == "localhost") return HashDocument(reference);
+  std::string host = hashServer;
+  int port = kHashServerPort;
+  const size_t colon = hashServer.find(':');
+  if (colon != std::string::npos && colon > 0) {
+    port = LeadingNumber(hashServer.substr(colon + 1));
+    host = hashServer.substr(0, colon);
+  }
+  return RequestHash(reference, host, port);
+}
+
+std::string ReadReplyLine(int fd) {
+  std::string line;
+  char byte = 0;
+  for (;;) {
+    const ssize_t received = platform::Receive(fd, std::span<char>(&byte, 1));
+    if (received <= 0) break;
+    line += byte;
+    if (byte == '\n' && platform::BytesWaiting(fd) == 0) break;
+  }
+  while (!line.empty() && (line.back() == ' ' || (line.back() >= '\t' && line.back() <= '\r'))) {
+    line.pop_back();
+  }
+  return line;
+}
+
+std::string RequestHash(const std::string& reference, const std::string& host, int port) {
+  if (port < 1 || port > 65535) port = kHashServerPort;
+  bool resolveFailed = false;
+  uint32_t resolverCode = 0;
+  platform::UniqueFd fd = platform::ConnectTcp(host, static_cast<uint16_t>(port),
+                                               kConnectTimeoutMs, &resolveFailed, &resolverCode);
+  if (!fd) {
+    platform::SetLastError(resolveFailed ? resolverCode : platform::ERROR_CONNECTION_REFUSED);
+    return {};
+  }
+  platform::SetSocketTimeouts(fd.get(), kReceiveTimeoutMs);
+  if (ReadReplyLine(fd.get()).empty()) {
+    platform::SetLastError(platform::ERROR_READ_FAULT);
+    return {};
+  }
+  if (!platform::SendAll(fd.get(), "GETHASH " + reference + "\r\n")) {
+    platform::SetLastError(platform::HASH_SERVER_SEND_FAILED);
+    return {};
+  }
+  const std::string reply = ReadReplyLine(fd.get());
+  if (reply.compare(0, 9, "OK: Hash=") != 0) {
+    platform::SetLastError(platform::HASH_SERVER_BAD_REPLY);
+    return {};
+  }
+  std::string digest = reply.substr(9);
+  if (platform::SendAll(fd.get(), "QUIT\r\n")) ReadReplyLine(fd.get());
+  return digest;
+}
+
+}  // namespace verify

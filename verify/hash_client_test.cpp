@@ -1,0 +1,112 @@
+#include "verify/hash_client.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "platform/last_error.h"
+#include "platform/socket.h"
+#include "platform/win_status.h"
+
+namespace verify {
+namespace {
+
+// ScriptedServer accepts one connection on 127.0.0.1 and answers it as `script` says: it sends
+// `greeting`, reads one line, sends `reply`, and closes (after reading one more line when
+// `expectQuit`).
+class ScriptedServer {
+ public:
+  ScriptedServer(std::string greeting, std::string reply, bool expectQuit = true)
+      : listening_(platform::OpenListenSocket(0, 1)) {
+    port_ = platform::LocalPort(listening_.fd.get());
+    thread_ = std::thread([this, greeting, reply, expectQuit] {
+      platform::UniqueFd fd = platform::AcceptConnection(listening_.fd.get());
+      if (!fd) return;
+      platform::SetSocketTimeouts(fd.get(), 5000);
+      platform::SendAll(fd.get(), greeting);
+      received_ = ReadLine(fd.get());
+      platform::SendAll(fd.get(), reply);
+      if (expectQuit) {
+        quit_ = ReadLine(fd.get());
+        platform::SendAll(fd.get(), "OK: Bye.\r\n");
+      }
+    });
+  }
+  ~ScriptedServer() {
+    platform::ShutdownSocket(listening_.fd.get());
+    thread_.join();
+  }
+  int port() const { return port_; }
+  const std::string& received() const { return received_; }
+  const std::string& quit() const { return quit_; }
+
+ private:
+  static std::string ReadLine(int fd) {
+    std::string line;
+    char c = 0;
+    while (platform::Receive(fd, std::span<char>(&c, 1)) == 1) {
+      line += c;
+      if (c == '\n') break;
+    }
+    return line;
+  }
+  platform::ListenResult listening_;
+  int port_ = 0;
+  std::thread thread_;
+  std::string received_, quit_;
+};
+
+TEST(RequestHash, ReadsTheDigestAfterOkHash) {
+  ScriptedServer server("Quilmarend 3,1,0,10\r\n", "OK: Hash=ABCDEF  \r\n");
+  EXPECT_EQ(RequestHash("http://host/doc.xml?x", "127.0.0.1", server.port()), "ABCDEF");
+  EXPECT_EQ(server.received(), "GETHASH http://host/doc.xml?x\r\n");
+}
+
+TEST(RequestHash, FailuresLeaveTheirCodes) {
+  // A port with nobody listening: the connection is refused.
+  const platform::ListenResult probe = platform::OpenListenSocket(0, 1);
+  const int closedPort = platform::LocalPort(probe.fd.get());
+  const_cast<platform::UniqueFd&>(probe.fd).reset();
+  EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", closedPort), "");
+  EXPECT_EQ(platform::GetLastError(), platform::ERROR_CONNECTION_REFUSED);
+
+  {
+    ScriptedServer server("", "", false);  // closes without a greeting
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_READ_FAULT);
+  }
+  {
+    ScriptedServer server("hello\r\n", "error: couldn't calculate hash\r\n", false);
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
+    EXPECT_EQ(platform::GetLastError(), 5921u);
+  }
+  {
+    // Greeting and reply in one piece are read as one line: the reply test then fails.
+    ScriptedServer server("hello\r\nOK: Hash=AB\r\n", "", false);
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
+    EXPECT_EQ(platform::GetLastError(), 5921u);
+  }
+}
+
+TEST(RequestHash, EmptyDigestIsReturnedEmpty) {
+  ScriptedServer server("hi\r\n", "OK: Hash=\r\n");
+  EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
+  EXPECT_EQ(server.quit(), "QUIT\r\n");
+}
+
+TEST(GetHash, PortAfterTheColonOrTheDefault) {
+  ScriptedServer server("hi\r\n", "OK: Hash=11\r\n");
+  EXPECT_EQ(GetHash("file:///x", "127.0.0.1:" + std::to_string(server.port())), "11");
+  // "host:0" and "host:abc" mean the default port; nobody listens on 127.0.0.2:3847 here.
+  for (const char* setting : {"127.0.0.2:0", "127.0.0.2:abc"}) {
+    SCOPED_TRACE(setting);
+    EXPECT_EQ(GetHash("file:///x", setting), "");
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_CONNECTION_REFUSED);
+  }
+}
+
+}  // namespace
+}  // namespace verify

@@ -1,0 +1,162 @@
+#include "verify/providers.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "platform/file_reference.h"
+#include "platform/inet.h"
+#include "platform/last_error.h"
+#include "platform/log.h"
+#include "platform/thread_id.h"
+#include "platform/win_status.h"
+#include "verify/texts.h"
+
+namespace verify {
+namespace {
+
+int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
+
+// Documents are read and hashed in pieces of this size; the digest does not depend on it.
+constexpr size_t kHashPiece = 64 * 1024;
+
+platform::CryptProviderPtr AcquireGostProvider() {
+  return platform::CryptAcquireContextA(platform::kGostProviderName, platform::PROV_GOST_2001_DH,
+                                        platform::CRYPT_VERIFYCONTEXT);
+}
+
+uint32_t FileErrorCode(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return platform::ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return platform::ERROR_ACCESS_DENIED;
+    default:
+      return platform::ERROR_READ_FAULT;
+  }
+}
+
+// HashFile feeds the file at `path` to `hash`; false with the last error set.
+bool HashFile(const std::string& path, platform::CryptHash& hash) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) {
+    platform::SetLastError(FileErrorCode(errno));
+    return false;
+  }
+  std::vector<uint8_t> piece(kHashPiece);
+  for (;;) {
+    const size_t read = std::fread(piece.data(), 1, piece.size(), file.get());
+    if (read > 0 && !hash.HashData(std::span<const uint8_t>(piece.data(), read))) return false;
+    if (read < piece.size()) break;
+  }
+  if (std::ferror(file.get())) {
+    platform::SetLastError(platform::ERROR_READ_FAULT);
+    return false;
+  }
+  return true;
+}
+
+bool HashUrl(const std::string& url, platform::CryptHash& hash) {
+  platform::InternetRequest request;
+  request.url = url;
+  request.agent = "HashServer";
+  return platform::InternetStream(
+      request, [&hash](std::span<const uint8_t> piece) { return hash.HashData(piece); });
+}
+
+}  // namespace
+
+std::string DigestText(std::span<const uint8_t> digest) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(digest.size() * 2);
+  for (const uint8_t byte : digest) {
+    text += kDigits[byte & 15];
+    text += kDigits[byte >> 4];
+  }
+  return text;
+}
+
+bool IsProvContainsSignAlgorythm(platform::CryptProvider& provider, const std::string& oid,
+                                 std::string& errorText) {
+  for (uint32_t flags = platform::CRYPT_FIRST;; flags = platform::CRYPT_NEXT) {
+    const std::optional<platform::ProvEnumAlgs> algorithm = provider.EnumAlgorithms(flags);
+    if (!algorithm) {
+      const uint32_t code = platform::GetLastError();
+      if (code == platform::ERROR_NO_MORE_ITEMS) return false;
+      const bool first = flags == platform::CRYPT_FIRST;
+      platform::Log(first ? texts::kLogEnumAlgsFirstFailed : texts::kLogEnumAlgsNextFailed,
+                    ThreadId(), code);
+      errorText = platform::FormatText(
+          first ? texts::kErrorEnumAlgsFirstFailed : texts::kErrorEnumAlgsNextFailed, code);
+      return false;
+    }
+    const std::optional<platform::OidInfo> info = platform::CryptFindOIDInfo(algorithm->aiAlgid);
+    if (info && info->oid == oid) return true;
+  }
+}
+
+platform::CryptProviderPtr GetProvByCert(const platform::CertContext& cert,
+                                         std::string& errorText) {
+  const std::string& oid = cert.Info().subjectPublicKeyInfo.algorithmOid;
+  for (uint32_t index = 0;; ++index) {
+    const std::optional<platform::ProviderEntry> entry = platform::CryptEnumProvidersA(index);
+    if (!entry) return nullptr;
+    platform::CryptProviderPtr provider =
+        platform::CryptAcquireContextA(entry->name, entry->type, platform::CRYPT_VERIFYCONTEXT);
+    if (!provider) {
+      platform::Log(texts::kLogGetProvByCertFailed, ThreadId(), platform::GetLastError());
+      return nullptr;
+    }
+    if (IsProvContainsSignAlgorythm(*provider, oid, errorText)) return provider;
+  }
+}
+
+bool HashBuffer(std::span<const uint8_t> bytes, std::vector<uint8_t>& digest) {
+  platform::CryptProviderPtr provider = AcquireGostProvider();
+  if (!provider) return false;
+  platform::CryptHashPtr hash = provider->CreateHash(platform::CALG_GR3411);
+  if (!hash || !hash->HashData(bytes)) return false;
+  const std::optional<std::vector<uint8_t>> value = hash->HashValue();
+  if (!value) return false;
+  digest = *value;
+  return true;
+}
+
+std::string HashDocument(std::string_view reference) {
+  std::string text(reference);
+  for (char& c : text) {
+    if (c == '\\') c = '/';
+  }
+  uint32_t error = 0;
+  std::string digestText;
+  platform::CryptProviderPtr provider = AcquireGostProvider();
+  platform::CryptHashPtr hash = provider ? provider->CreateHash(platform::CALG_GR3411) : nullptr;
+  if (!hash) {
+    error = platform::GetLastError();
+  } else {
+    bool read = false;
+    if (platform::IsFileReference(text)) {
+      std::string path = platform::ToLinuxPath(text, platform::UncRoot());
+      const size_t cut = path.find_first_of("#?", 1);
+      if (cut != std::string::npos) path.resize(cut);
+      read = HashFile(path, *hash);
+    } else {
+      read = HashUrl(text, *hash);
+    }
+    std::optional<std::vector<uint8_t>> digest;
+    if (read) digest = hash->HashValue();
+    if (digest) {
+      digestText = DigestText(*digest);
+    } else {
+      error = platform::GetLastError();
+    }
+  }
+  platform::SetLastError(error);
+  return digestText;
+}
+
+}  // namespace verify
