@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/socket.h"
+#include "tests/test_client.h"
+
 namespace tests {
 namespace {
 
@@ -55,6 +58,40 @@ int CountThreads() {
     closedir(tasks);
   }
   return count;
+}
+
+int FreePort() {
+  const platform::ListenResult probe = platform::OpenListenSocket(0, 1);
+  return platform::LocalPort(probe.fd.get());
+}
+
+int RunServerBinary(const std::string& binary, int port, const std::string& errorFile,
+                    const std::string& home) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("QUILMAREND_PORT", std::to_string(port).c_str(), 1);
+    setenv("QUILMAREND_HOME", home.c_str(), 1);
+    unsetenv("QUILMAREND_LOG");
+    if (freopen(errorFile.c_str(), "w", stderr) == nullptr) _exit(126);
+    execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+bool WaitForPort(int port) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    if (TestClient::Connect(port)) return true;
+    usleep(20000);
+  }
+  return false;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 }  // namespace tests

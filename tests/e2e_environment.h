@@ -25,4 +25,18 @@ std::unique_ptr<server::TCPServer> StartServer(int workers = 100);
 // CountThreads returns the number of threads of this process.
 int CountThreads();
 
+// FreePort returns a port nobody listens on at the moment of the call.
+int FreePort();
+
+// RunServerBinary starts the server executable `binary` on `port` with its standard error in
+// `errorFile` and the state root `home`; returns its pid.
+int RunServerBinary(const std::string& binary, int port, const std::string& errorFile,
+                    const std::string& home);
+
+// WaitForPort waits until something accepts connections on `port` (up to 10 s).
+bool WaitForPort(int port);
+
+// ReadFile returns the bytes of `path`, empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 }  // namespace tests

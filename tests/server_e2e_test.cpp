@@ -198,29 +198,9 @@ TEST(ServerStop, EndsIdleWorkersAndOpenConnectionsPromptly) {
             std::string::npos);  // "Закрытие сервера"
 }
 
-// RunBinary starts the server executable with `port` and returns its pid; its standard error goes
-// to `errorFile`.
+// RunBinary starts the server executable with `port`; its standard error goes to `errorFile`.
 pid_t RunBinary(int port, const std::string& errorFile) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setenv("QUILMAREND_PORT", std::to_string(port).c_str(), 1);
-    unsetenv("QUILMAREND_LOG");
-    freopen(errorFile.c_str(), "w", stderr);
-    execl(ServerBinary(), ServerBinary(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::string text;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-    std::fclose(file);
-  }
-  return text;
+  return RunServerBinary(ServerBinary(), port, errorFile, StateRoot());
 }
 
 TEST(ServerBinary, PortInUseEndsWithCannotBindSocket) {
@@ -242,16 +222,11 @@ TEST(ServerBinary, PortInUseEndsWithCannotBindSocket) {
 }
 
 TEST(ServerBinary, ServesAndStopsOnSigterm) {
-  const platform::ListenResult probe = platform::OpenListenSocket(0, 1);
-  const int port = platform::LocalPort(probe.fd.get());
-  const_cast<platform::UniqueFd&>(probe.fd).reset();
+  const int port = FreePort();
   const std::string errors = StateRoot() + "/run-log.txt";
   const pid_t pid = RunBinary(port, errors);
-  std::optional<TestClient> client;
-  for (int attempt = 0; attempt < 200 && !client; ++attempt) {
-    client = TestClient::Connect(port);
-    if (!client) usleep(20000);
-  }
+  ASSERT_TRUE(WaitForPort(port));
+  std::optional<TestClient> client = TestClient::Connect(port);
   ASSERT_TRUE(client);
   EXPECT_EQ(client->ReadGreeting(), kGreeting);
   EXPECT_EQ(client->Command("B64OFF"), "OK: String will not decoded\r\n");

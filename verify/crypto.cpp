@@ -115,6 +115,8 @@ bool CCrypto::VerifySignature(uint32_t& status) {
 }
 
 std::string CCrypto::CanonicalizeXml(std::span<const uint8_t> bytes) {
+  // A failure here is reported by its text alone: the status that follows it is 0.
+  platform::SetLastError(0);
   if (!xml) {
     const std::string missing = FindDll();
     if (!missing.empty()) {
