@@ -11,7 +11,9 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/crypto_library.h"
 #include "server/tcp_server.h"
+#include "verify/libxml_binding.h"
 
 namespace {
 
@@ -43,6 +45,7 @@ int main() {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  const platform::CryptoLibrary cryptoLibrary;  // the GOST engine and the download library
   std::unique_ptr<server::TCPServer> server;
   try {
     server = std::make_unique<server::TCPServer>(port, kWorkerCount);
@@ -53,5 +56,6 @@ int main() {
   int received = 0;
   sigwait(&stopSignals, &received);
   server.reset();
+  verify::LibXmlShutdown();  // every thread that canonicalized has ended
   return 0;
 }
