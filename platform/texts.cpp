@@ -48,3 +48,25 @@ const RdnKey kRdnKeys[] = {
 const size_t kRdnKeyCount = std::size(kRdnKeys);
 
 }  // namespace platform::texts
+
+namespace platform::texts {
+
+using namespace literals;
+
+const char* const kIssuerSignToolLabels[] = {
+    "Средство электронной подписи: "_cp1251,
+    "Средство удостоверяющего центра: "_cp1251,
+    "Заключение на средство электронной подписи: "_cp1251,
+    "Заключение на средство удостоверяющего центра: "_cp1251,
+};
+const size_t kIssuerSignToolLabelCount = std::size(kIssuerSignToolLabels);
+
+const char* const kIdentificationKinds[] = {
+    "Личное присутствие"_cp1251,
+    "Удаленно с использованием квалифицированной электронной подписи"_cp1251,
+    "Удаленно с использованием паспорта с биометрическими данными"_cp1251,
+    "Удаленно с использованием единой системы идентификации и аутентификации"_cp1251,
+};
+const size_t kIdentificationKindCount = std::size(kIdentificationKinds);
+
+}  // namespace platform::texts

@@ -21,3 +21,14 @@ extern const RdnKey kRdnKeys[];
 extern const size_t kRdnKeyCount;
 
 }  // namespace platform::texts
+
+namespace platform::texts {
+
+// Labels of the four parts of the issuer's signing tools extension, in order.
+extern const char* const kIssuerSignToolLabels[];
+extern const size_t kIssuerSignToolLabelCount;
+// The ways an applicant can be identified, by their number.
+extern const char* const kIdentificationKinds[];
+extern const size_t kIdentificationKindCount;
+
+}  // namespace platform::texts

@@ -1,10 +1,16 @@
 #pragma once
 
-// Text conversions of certificate fields for the answer and the HTML report.
+// The certificate blocks of the HTML report and the text conversions of certificate fields they
+// use. Texts taken from a certificate (names, friendly names, extension renderings) are
+// HTML-escaped before they go into a block; the fixed fragments are reproduced as they are.
+// Every conversion that cannot be made gives the empty text inside its fixed frame.
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
+
+#include "platform/cert_context.h"
 
 namespace report {
 
@@ -15,5 +21,31 @@ std::string HexText(std::span<const uint8_t> bytes, bool reverse, bool spaced);
 // SerialNumberText writes a serial number stored least significant byte first in its usual
 // big-endian form, every stored byte included.
 std::string SerialNumberText(std::span<const uint8_t> serialNumber);
+
+// NameText writes the DER name with X.500 keys, last relative name first; empty when it cannot.
+std::string NameText(std::span<const uint8_t> name);
+
+// OidName returns the friendly name of the dotted `oid`, or empty.
+std::string OidName(std::string_view oid);
+
+// ExtensionValueText renders an extension value on one line, or empty.
+std::string ExtensionValueText(std::string_view oid, std::span<const uint8_t> value);
+
+// UtcTimeText writes a FILETIME as "%Y-%m-%d %H:%M:%S" in UTC, whatever the local time zone.
+// Times before 1900 or after 3000 give the empty text rather than a date that is not theirs.
+std::string UtcTimeText(uint64_t fileTime);
+
+// HtmlEscaped replaces &, <, > and " by their character references.
+std::string HtmlEscaped(std::string_view text);
+
+// CertificateInfoHtml is the certificate information block; empty for none.
+std::string CertificateInfoHtml(const platform::CertInfo* info);
+
+// SignerCertificateHtml is the signer certificate block: two rows around CertificateInfoHtml.
+std::string SignerCertificateHtml(const platform::CertInfo& info);
+
+// CertificateSignatureHtml is the block of the issuer's signature over the encoded certificate;
+// its cell is empty when the certificate does not decode.
+std::string CertificateSignatureHtml(std::span<const uint8_t> encoded);
 
 }  // namespace report

@@ -3,6 +3,7 @@
 #include "platform/cp1251.h"
 #include "platform/log.h"
 #include "platform/thread_id.h"
+#include "report/html_report.h"
 #include "report/status_texts.h"
 #include "verify/crypto.h"
 #include "verify/hash_client.h"
@@ -57,7 +58,9 @@ void RequestPipeline::Check(std::string_view commandLine, const ConnectionSettin
   const std::string issuerX500 = AnswerValue(engine->GetName(true, true));
   const std::string subjectName = AnswerValue(engine->GetSubjectName());
   const std::string serialNumber = engine->GetSerialNumber();
-  std::string page = engine->Report();
+  // The status rows are made whether or not there is a page to put them in.
+  const std::string page =
+      report::WithStatusRows(engine->Report(), report::StatusTableHtml(result));
 
   std::string answer = platform::FormatText(
       texts::kCheckStatusFormat, result.signatureOk ? "OK" : "FAIL",

@@ -12,6 +12,7 @@
 #include "platform/thread_id.h"
 #include "platform/win_status.h"
 #include "report/detail_blocks.h"
+#include "report/html_report.h"
 #include "report/tmp_cert_arhive.h"
 #include "verify/base64.h"
 #include "verify/libxml_binding.h"
@@ -98,6 +99,8 @@ void CCrypto::Verify(VerifyResult& result) {
   result.certificateStatus = certificateStatus;
   result.chainStatus = chainStatus;
   result.cadesStatus = cadesStatus;
+
+  if (htmlReport) report += report::BuildReport(signerCert.get());
 }
 
 bool CCrypto::VerifySignature(uint32_t& status) {

@@ -1,0 +1,24 @@
+#pragma once
+
+// The outer structure of an encoded certificate (CryptDecodeObjectEx with X509_CERT): the
+// signature algorithm and the issuer's signature over the certificate.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct SignedContentInfo {
+  std::string signatureAlgorithmOid;  // dotted
+  std::vector<uint8_t> signature;     // the BIT STRING's bytes, as encoded
+  uint32_t unusedBits = 0;
+};
+
+// DecodeCertSignedContent decodes the certificate `der`; nullopt with the last error set when it
+// does not decode.
+std::optional<SignedContentInfo> DecodeCertSignedContent(std::span<const uint8_t> der);
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+#include "report/html_report.h"
+
+#include "platform/log.h"
+#include "report/detail_blocks.h"
+#include "report/status_texts.h"
+#include "report/texts.h"
+
+namespace report {
+namespace {
+
+void ReplaceAll(std::string& text, std::string_view marker, const std::string& replacement) {
+  for (size_t at = text.find(marker); at != std::string::npos;
+       at = text.find(marker, at + replacement.size())) {
+    text.replace(at, marker.size(), replacement);
+  }
+}
+
+}  // namespace
+
+std::string BuildReport(const platform::CertContext* signer) {
+  if (signer == nullptr) return {};
+  std::string page = texts::kPageTemplate;
+  const std::string signerInfo =
+      SignerCertificateHtml(signer->Info()) + CertificateSignatureHtml(signer->Encoded());
+  ReplaceAll(page, texts::kSignerInfoMarker, signerInfo);
+  return platform::FormatText(texts::kReportLineFormat, page.c_str());
+}
+
+std::string StatusTableHtml(const verify::VerifyResult& result) {
+  const std::string overall = result.signatureOk && result.chainStatus == 0
+                                  ? texts::kSignatureValid
+                                  : texts::kSomeChecksFailed;
+  const std::string signature =
+      result.signatureOk ? texts::kSignatureValid : SignatureStatusText(result);
+  const std::string chain =
+      result.chainStatus == 0 ? texts::kCertificateValid : ChainStatusText(result);
+  return texts::kStatusTableStart +
+         platform::FormatText(texts::kStatusRowsFormat, overall.c_str(), signature.c_str(),
+                              chain.c_str()) +
+         texts::kStatusTableEnd;
+}
+
+std::string WithStatusRows(std::string report, const std::string& rows) {
+  ReplaceAll(report, texts::kStatusMarker, rows);
+  return report;
+}
+
+}  // namespace report
