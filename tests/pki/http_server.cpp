@@ -21,7 +21,9 @@ constexpr int kReceiveTimeoutSeconds = 10;
 
 std::string PathKey(std::string_view path) {
   if (!path.empty() && path.front() == '/') return std::string(path);
-  return "/" + std::string(path);
+  std::string key = "/";
+  key += path;
+  return key;
 }
 
 std::string_view ReasonPhrase(int status) {
