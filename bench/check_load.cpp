@@ -1,0 +1,574 @@
+// The CHECK load driver: detached GOST R 34.10-2001 signatures verified per second by the server,
+// against two baselines measured in the same run, since absolute rates belong to the machine:
+//  - ours: an in-process TCPServer with 100 workers and 100 client connections. Each connection
+//    sends B64ON, CRLOFF, a 1 KiB document (STRS) and its detached CMS signature (SIGN) once,
+//    then CHECK over and over; every answer must say "CheckSignature: OK" and "CheckChain: OK".
+//    The root is in the LocalMachine ROOT store and the signer in the CurrentUser MY store of a
+//    temporary state folder; a warm-up fills the chain archive before the clock starts.
+//  - raw: OpenSSL's CMS_verify, without a certificate check, of the same signature over the same
+//    document on 2 threads: the verification alone, on both cores.
+//  - openssl: one `openssl cms -verify -noverify` process per document, two side by side, as a
+//    script checks signatures without a server.
+// Last, the resident memory of the server binary, run as a child process so that the clients'
+// memory stays out of the figure, with 100 idle connections that have each done one CHECK.
+// The lines to track (each says whether its target is met):
+//   CheckLoad ours/raw 0.702 (target at least 0.70: met)
+//   CheckLoad ours/openssl 62.8 (target at least 5: met)
+//   CheckLoad server VmRSS 22.8 MiB with 100 idle connections (target under 64 MiB: met)
+// A wrong answer or a failed baseline run makes the exit status 1. The server log goes to the
+// temporary state folder unless QUILMAREND_LOG names another file.
+//
+// Example:
+//   build/bench/check_load                          # 10 s per rate, 2 s of warm-up
+//   build/bench/check_load --seconds=3 --only=ours  # one part: ours, raw, openssl or memory
+//   QUILMAREND_LOG=/dev/null build/bench/check_load --only=ours
+
+#include <fcntl.h>
+#include <openssl/bio.h>
+#include <openssl/cms.h>
+#include <openssl/err.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <latch>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/cert_store.h"
+#include "platform/socket.h"
+#include "server/tcp_server.h"
+#include "tests/check_support.h"
+#include "tests/pki/cms.h"
+#include "tests/pki/handles.h"
+#include "tests/pki/key.h"
+#include "tests/test_client.h"
+
+extern char** environ;
+
+namespace bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+constexpr int kConnections = 100;
+constexpr size_t kDocumentBytes = 1024;
+constexpr int kRawThreads = 2;
+constexpr int kOpensslProcesses = 2;
+// The baselines need no archive or connection set-up; a short warm-up loads code and caches.
+constexpr Seconds kBaselineWarmup{0.5};
+constexpr std::chrono::seconds kServerStartLimit{10};
+
+struct Options {
+  Seconds seconds{10};
+  Seconds warmup{2};
+  std::string only;  // empty: every part
+
+  bool Runs(std::string_view part) const { return only.empty() || only == part; }
+};
+
+// ParseOptions reads --seconds=N, --warmup=N and --only=PART; nullopt on anything else.
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    const auto number = [&](std::string_view prefix, Seconds& out) {
+      if (!argument.starts_with(prefix)) return false;
+      const std::string_view text = argument.substr(prefix.size());
+      double value = 0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (error != std::errc() || end != text.data() + text.size() || value <= 0) return false;
+      out = Seconds(value);
+      return true;
+    };
+    if (number("--seconds=", options.seconds) || number("--warmup=", options.warmup)) continue;
+    constexpr std::string_view kOnly = "--only=";
+    const std::string_view part = argument.starts_with(kOnly) ? argument.substr(kOnly.size()) : "";
+    if (part == "ours" || part == "raw" || part == "openssl" || part == "memory") {
+      options.only = part;
+      continue;
+    }
+    return std::nullopt;
+  }
+  return options;
+}
+
+// StateFolder is a fresh temporary folder, removed with everything in it on destruction.
+class StateFolder {
+ public:
+  StateFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quilmarend-load-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path = pattern;
+  }
+  ~StateFolder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+  StateFolder(const StateFolder&) = delete;
+  StateFolder& operator=(const StateFolder&) = delete;
+
+  // Path is the folder; empty when it could not be made.
+  const std::string& Path() const { return path; }
+
+ private:
+  std::string path;
+};
+
+// Fixture is what every part checks: a document, its signature, and both as files for the
+// openssl command; and the document with one byte changed, which each baseline must refuse once
+// before it is timed, so that a baseline that verifies nothing cannot pass for a fast one.
+struct Fixture {
+  std::string document;
+  std::string changedDocument;
+  std::vector<uint8_t> signature;
+  std::string documentPath;
+  std::string changedDocumentPath;
+  std::string signaturePath;
+};
+
+bool WriteFile(const std::string& path, std::span<const uint8_t> bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(file);
+}
+
+// MakeFixture issues a GOST 2001 root -> CA -> signer chain, trusts the root (LocalMachine ROOT)
+// and files the signer (CurrentUser MY) in the state folder, and signs a 1 KiB document, the CA
+// certificate travelling in the message. Nullopt on failure (the reason on standard error).
+std::optional<Fixture> MakeFixture(const std::string& folder) {
+  tests::Pki pki;
+  try {
+    pki = tests::MakePki(tests::pki::KeyKind::kGost2001);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "check_load: %s\n", e.what());
+    return std::nullopt;
+  }
+  tests::AddToStore(platform::StoreLocation::kLocalMachine, "ROOT", pki.root);
+  tests::AddToStore(platform::StoreLocation::kCurrentUser, "MY", pki.leaf);
+
+  Fixture fixture;
+  std::vector<uint8_t> document(kDocumentBytes);
+  std::mt19937 generator(3847);
+  for (uint8_t& b : document) b = static_cast<uint8_t>(generator());
+  fixture.document.assign(document.begin(), document.end());
+  fixture.signature = tests::pki::SignDetached(document, {{pki.leaf, pki.leafKey}}, {pki.ca});
+  std::vector<uint8_t> changed = document;
+  changed[kDocumentBytes / 2] ^= 1;
+  fixture.changedDocument.assign(changed.begin(), changed.end());
+  fixture.documentPath = folder + "/document.bin";
+  fixture.changedDocumentPath = folder + "/changed.bin";
+  fixture.signaturePath = folder + "/signature.p7s";
+  if (fixture.signature.empty() || !WriteFile(fixture.documentPath, document) ||
+      !WriteFile(fixture.changedDocumentPath, changed) ||
+      !WriteFile(fixture.signaturePath, fixture.signature)) {
+    std::fprintf(stderr, "check_load: cannot sign or write the fixture\n");
+    return std::nullopt;
+  }
+  return fixture;
+}
+
+// LoadRun is shared by the threads of one measured part. Each thread does its set-up, calls
+// Ready, then repeats its step while Running, calling Done after each success and Fail (and
+// leaving) on a wrong result.
+class LoadRun {
+ public:
+  explicit LoadRun(int threads) : ready(threads) {}
+
+  void Ready() { ready.count_down(); }
+  bool Running() const { return !stop.load(std::memory_order_relaxed); }
+  void Done() { done.fetch_add(1, std::memory_order_relaxed); }
+  void Fail(std::string what) {
+    std::lock_guard<std::mutex> guard(failureLock);
+    ++failures;
+    if (firstFailure.empty()) firstFailure = std::move(what);
+  }
+
+  // Measure waits until every thread is ready, lets them run for `warmup`, counts the steps
+  // completed in the next `seconds` and then tells the threads to stop.
+  double Measure(Seconds warmup, Seconds seconds) {
+    ready.wait();
+    std::this_thread::sleep_for(warmup);
+    const uint64_t before = done.load();
+    const Clock::time_point start = Clock::now();
+    std::this_thread::sleep_for(seconds);
+    const uint64_t after = done.load();
+    const Seconds elapsed = Clock::now() - start;
+    stop = true;
+    counted = after - before;
+    return static_cast<double>(counted) / elapsed.count();
+  }
+
+  uint64_t Counted() const { return counted; }
+  // Failed is true after any failure; FirstFailure says what went wrong first.
+  bool Failed() {
+    std::lock_guard<std::mutex> guard(failureLock);
+    return failures > 0;
+  }
+  std::string FirstFailure() {
+    std::lock_guard<std::mutex> guard(failureLock);
+    return firstFailure;
+  }
+
+ private:
+  std::latch ready;
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> done{0};
+  uint64_t counted = 0;
+  std::mutex failureLock;  // guards `failures` and `firstFailure`
+  int failures = 0;
+  std::string firstFailure;
+};
+
+// RunThreads starts `threads` threads running `worker(run)`, measures and joins them. Returns the
+// rate, or nullopt (the first failure on standard error) when any step failed.
+std::optional<double> RunThreads(const char* part, int threads, Seconds warmup, Seconds seconds,
+                                 const std::function<void(LoadRun&)>& worker) {
+  LoadRun run(threads);
+  double rate = 0;
+  {
+    std::vector<std::jthread> workers;
+    for (int i = 0; i < threads; ++i) workers.emplace_back([&] { worker(run); });
+    rate = run.Measure(warmup, seconds);
+  }
+  if (run.Failed()) {
+    std::fprintf(stderr, "check_load: %s: %s\n", part, run.FirstFailure().c_str());
+    return std::nullopt;
+  }
+  std::printf("CheckLoad %s: %llu in %.1f s\n", part,
+              static_cast<unsigned long long>(run.Counted()), seconds.count());
+  return rate;
+}
+
+// GoodAnswer is true for a whole CHECK answer with a verified signature and chain.
+bool GoodAnswer(const std::string& answer) {
+  return answer.ends_with("\r\n.\r\n") && tests::AnswerLine(answer, "CheckSignature") == "OK" &&
+         tests::AnswerLine(answer, "CheckChain") == "OK";
+}
+
+// OursWorker is one client connection: the settings and both blocks once, then CHECK after CHECK.
+void OursWorker(LoadRun& run, int port, const Fixture& fixture) {
+  std::optional<tests::TestClient> client;
+  try {
+    client.emplace(tests::CheckClient(port, fixture.document, fixture.signature, {"CRLOFF"}));
+  } catch (const std::exception& e) {
+    run.Fail(e.what());
+  }
+  run.Ready();
+  while (client && run.Running()) {
+    const std::string answer = tests::RunCheck(*client);
+    if (!GoodAnswer(answer)) {
+      run.Fail("unexpected answer:\n" + answer);
+      return;
+    }
+    run.Done();
+  }
+}
+
+std::optional<double> MeasureOurs(const Options& options, const Fixture& fixture) {
+  std::unique_ptr<server::TCPServer> server;
+  try {
+    server = std::make_unique<server::TCPServer>(0, kConnections);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "check_load: %s\n", e.what());
+    return std::nullopt;
+  }
+  const int port = server->BoundPort();
+  return RunThreads("ours CHECKs", kConnections, options.warmup, options.seconds,
+                    [&](LoadRun& run) { OursWorker(run, port, fixture); });
+}
+
+// RawVerify decodes and verifies the detached `signature` over `document` with OpenSSL alone: the
+// content's digest, the signed attributes and the signature value, no certificate check.
+bool RawVerify(std::span<const uint8_t> signature, std::string_view document) {
+  const unsigned char* p = signature.data();
+  tests::pki::CmsContentInfoPtr cms(
+      d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(signature.size())));
+  tests::pki::BioPtr content(BIO_new_mem_buf(document.data(), static_cast<int>(document.size())));
+  const bool verified = cms && content &&
+                        CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr,
+                                   CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY | CMS_DETACHED) == 1;
+  ERR_clear_error();
+  return verified;
+}
+
+std::optional<double> MeasureRaw(const Options& options, const Fixture& fixture) {
+  if (RawVerify(fixture.signature, fixture.changedDocument)) {
+    std::fprintf(stderr, "check_load: CMS_verify accepts a changed document\n");
+    return std::nullopt;
+  }
+  return RunThreads("raw CMS_verify", kRawThreads, kBaselineWarmup, options.seconds,
+                    [&](LoadRun& run) {
+                      run.Ready();
+                      while (run.Running()) {
+                        if (!RawVerify(fixture.signature, fixture.document)) {
+                          return run.Fail("CMS_verify refused");
+                        }
+                        run.Done();
+                      }
+                    });
+}
+
+// SpawnActions sends a child's standard input, output and error to /dev/null.
+class SpawnActions {
+ public:
+  SpawnActions() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+
+  const posix_spawn_file_actions_t* get() const { return &actions; }
+
+ private:
+  posix_spawn_file_actions_t actions;
+};
+
+// Spawn starts `arguments` (the program looked up on PATH) with `environment`, its standard
+// streams on /dev/null; -1 when it cannot be started.
+pid_t Spawn(const std::vector<std::string>& arguments, char* const* environment) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const SpawnActions actions;
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environment) != 0) return -1;
+  return pid;
+}
+
+// WaitExit waits for `pid` and returns its exit status; -1 when it died of a signal.
+int WaitExit(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// OpensslVerify runs one `openssl cms -verify` of the fixture's signature over `documentPath`;
+// true when it succeeds.
+bool OpensslVerify(const Fixture& fixture, const std::string& documentPath) {
+  const pid_t pid = Spawn(
+      {"openssl", "cms", "-verify", "-engine", "gost", "-binary", "-inform", "DER", "-noverify",
+       "-content", documentPath, "-in", fixture.signaturePath, "-out", "/dev/null"},
+      environ);
+  return pid > 0 && WaitExit(pid) == 0;
+}
+
+std::optional<double> MeasureOpenssl(const Options& options, const Fixture& fixture) {
+  if (OpensslVerify(fixture, fixture.changedDocumentPath)) {
+    std::fprintf(stderr, "check_load: openssl cms -verify accepts a changed document\n");
+    return std::nullopt;
+  }
+  return RunThreads("openssl processes", kOpensslProcesses, kBaselineWarmup, options.seconds,
+                    [&](LoadRun& run) {
+                      run.Ready();
+                      while (run.Running()) {
+                        if (!OpensslVerify(fixture, fixture.documentPath)) {
+                          return run.Fail("`openssl cms -verify -engine gost` failed");
+                        }
+                        run.Done();
+                      }
+                    });
+}
+
+// ServerProcess is build/quilmarend run as a child on `port`; the destructor stops it (SIGTERM)
+// and waits for it.
+class ServerProcess {
+ public:
+  ServerProcess(int port, const std::string& logPath) {
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+      const std::string_view text = *variable;
+      if (!text.starts_with("QUILMAREND_PORT=") && !text.starts_with("QUILMAREND_LOG=")) {
+        variables.emplace_back(text);
+      }
+    }
+    variables.push_back("QUILMAREND_PORT=" + std::to_string(port));
+    variables.push_back("QUILMAREND_LOG=" + logPath);
+    std::vector<char*> environment;
+    for (std::string& variable : variables) environment.push_back(variable.data());
+    environment.push_back(nullptr);
+    pid = Spawn({QUILMAREND_BINARY}, environment.data());
+  }
+  ~ServerProcess() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    WaitExit(pid);
+  }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  pid_t Pid() const { return pid; }
+  // Exited is true once the child has ended (it is reaped then).
+  bool Exited() {
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, WNOHANG) != pid) return pid <= 0;
+    pid = -1;
+    return true;
+  }
+
+ private:
+  pid_t pid = -1;
+};
+
+// FreePort returns a loopback port nobody listened on a moment ago; 0 when none could be had.
+int FreePort() {
+  platform::ListenResult listening = platform::OpenListenSocket(0, 1);
+  return listening.fd ? platform::LocalPort(listening.fd.get()) : 0;
+}
+
+// ResidentKib returns the field `name` ("VmRSS", "VmHWM") of /proc/`pid`/status in KiB; -1 when
+// it cannot be read.
+long ResidentKib(pid_t pid, std::string_view name) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (!line.starts_with(name) || line.size() <= name.size() || line[name.size()] != ':') continue;
+    const size_t digits = line.find_first_of("0123456789");
+    long kib = -1;
+    if (digits != std::string::npos) {
+      std::from_chars(line.data() + digits, line.data() + line.size(), kib);
+    }
+    return kib;
+  }
+  return -1;
+}
+
+double Mib(long kib) { return static_cast<double>(kib) / 1024; }
+
+// MeasureMemory starts the server binary, opens kConnections connections that each do one CHECK
+// and then stay idle, and returns the server's VmRSS in KiB at that point.
+std::optional<long> MeasureMemory(const std::string& folder, const Fixture& fixture) {
+  const int port = FreePort();
+  ServerProcess server(port, folder + "/memory-server.log");
+  const Clock::time_point deadline = Clock::now() + kServerStartLimit;
+  bool listening = false;
+  while (!listening && !server.Exited() && Clock::now() < deadline) {
+    listening = tests::TestClient::Connect(port).has_value();
+    if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (port == 0 || !listening) {
+    std::fprintf(stderr, "check_load: %s did not listen on port %d\n", QUILMAREND_BINARY, port);
+    return std::nullopt;
+  }
+  const long started = ResidentKib(server.Pid(), "VmRSS");
+  std::vector<tests::TestClient> clients;
+  try {
+    for (int i = 0; i < kConnections; ++i) {
+      clients.push_back(tests::CheckClient(port, fixture.document, fixture.signature, {"CRLOFF"}));
+      const std::string answer = tests::RunCheck(clients.back());
+      if (!GoodAnswer(answer)) {
+        std::fprintf(stderr, "check_load: memory: unexpected answer:\n%s", answer.c_str());
+        return std::nullopt;
+      }
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "check_load: memory: %s\n", e.what());
+    return std::nullopt;
+  }
+  const long idle = ResidentKib(server.Pid(), "VmRSS");
+  const long peak = ResidentKib(server.Pid(), "VmHWM");
+  if (started < 0 || idle < 0) {
+    std::fprintf(stderr, "check_load: cannot read /proc/%d/status\n", server.Pid());
+    return std::nullopt;
+  }
+  std::printf("CheckLoad server VmRSS %.1f MiB at start, %.1f MiB peak\n", Mib(started), Mib(peak));
+  return idle;
+}
+
+const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
+
+}  // namespace
+}  // namespace bench
+
+int main(int argc, char** argv) {
+  const std::optional<bench::Options> options = bench::ParseOptions(argc, argv);
+  if (!options) {
+    std::fprintf(stderr,
+                 "usage: check_load [--seconds=N] [--warmup=N] [--only=ours|raw|openssl|memory]\n");
+    return 2;
+  }
+  // The state root and the log channel are fixed by their first use, so they are chosen before
+  // anything else runs. The log goes to the state folder unless QUILMAREND_LOG says otherwise.
+  const bench::StateFolder folder;
+  if (folder.Path().empty()) {
+    std::fprintf(stderr, "check_load: cannot make a temporary folder\n");
+    return 1;
+  }
+  setenv("QUILMAREND_HOME", folder.Path().c_str(), 1);
+  setenv("QUILMAREND_LOG", (folder.Path() + "/server.log").c_str(), 0);
+
+  const std::optional<bench::Fixture> fixture = bench::MakeFixture(folder.Path());
+  if (!fixture) return 1;
+  bool failed = false;
+  std::optional<double> raw, ours, openssl;
+  std::optional<long> memory;
+  if (options->Runs("raw")) {
+    raw = bench::MeasureRaw(*options, *fixture);
+    failed = failed || !raw;
+  }
+  if (options->Runs("ours")) {
+    ours = bench::MeasureOurs(*options, *fixture);
+    failed = failed || !ours;
+  }
+  if (options->Runs("openssl")) {
+    openssl = bench::MeasureOpenssl(*options, *fixture);
+    failed = failed || !openssl;
+  }
+  if (options->Runs("memory")) {
+    memory = bench::MeasureMemory(folder.Path(), *fixture);
+    failed = failed || !memory;
+  }
+
+  if (ours) {
+    std::printf("CheckLoad ours %.0f CHECKs/s over %d connections, every answer OK\n", *ours,
+                bench::kConnections);
+  }
+  if (raw)
+    std::printf("CheckLoad raw %.0f verifications/s on %d threads\n", *raw, bench::kRawThreads);
+  if (openssl) {
+    std::printf("CheckLoad openssl %.1f verifications/s in %d processes side by side\n", *openssl,
+                bench::kOpensslProcesses);
+  }
+  if (ours && raw && *raw > 0) {
+    std::printf("CheckLoad ours/raw %.3f (target at least 0.70: %s)\n", *ours / *raw,
+                bench::Verdict(*ours / *raw >= 0.70));
+  }
+  if (ours && openssl && *openssl > 0) {
+    std::printf("CheckLoad ours/openssl %.1f (target at least 5: %s)\n", *ours / *openssl,
+                bench::Verdict(*ours / *openssl >= 5));
+  }
+  if (memory) {
+    std::printf(
+        "CheckLoad server VmRSS %.1f MiB with %d idle connections (target under 64 MiB: %s)\n",
+        bench::Mib(*memory), bench::kConnections, bench::Verdict(*memory < 64 * 1024));
+  }
+  return failed ? 1 : 0;
+}
