@@ -27,6 +27,35 @@ std::string ObjectText(const ASN1_OBJECT* object) {
   return text;
 }
 
+uint32_t DecodeFailureStatus() {
+  bool ranOut = false;
+  // Nested decoders each queue a "nested asn1 error" over the reason of the innermost one, so
+  // every queued reason counts.
+  while (const unsigned long error = ERR_get_error()) {
+    if (ERR_GET_LIB(error) != ERR_LIB_ASN1) continue;
+    switch (ERR_GET_REASON(error)) {
+      case ASN1_R_HEADER_TOO_LONG:
+      case ASN1_R_TOO_LONG:
+      case ASN1_R_MISSING_EOC:
+      case ASN1_R_NOT_ENOUGH_DATA:
+        ranOut = true;
+        break;
+      default:
+        break;
+    }
+  }
+  return ranOut ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_BADTAG;
+}
+
+std::string HttpUrl(const GENERAL_NAME* name) {
+  if (name == nullptr || name->type != GEN_URI) return {};
+  const ASN1_IA5STRING* uri = name->d.uniformResourceIdentifier;
+  std::string url(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)),
+                  static_cast<size_t>(ASN1_STRING_length(uri)));
+  const bool http = url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+  return http ? url : std::string();
+}
+
 }  // namespace detail
 
 namespace {
@@ -128,10 +157,10 @@ CertContextPtr CertContext::Create(std::span<const uint8_t> der) {
     return nullptr;
   }
   const unsigned char* p = der.data();
-  detail::X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
   ERR_clear_error();
+  detail::X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
   if (!x509) {
-    SetLastError(CRYPT_E_ASN1_BADTAG);
+    SetLastError(detail::DecodeFailureStatus());
     return nullptr;
   }
   CertContextPtr cert(new CertContext());

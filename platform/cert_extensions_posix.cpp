@@ -17,10 +17,10 @@ std::optional<std::vector<std::string>> DecodeEnhancedKeyUsage(std::span<const u
     return std::nullopt;
   }
   const unsigned char* p = value.data();
-  detail::ExtKeyUsagePtr usages(d2i_EXTENDED_KEY_USAGE(nullptr, &p, static_cast<long>(value.size())));
   ERR_clear_error();
+  detail::ExtKeyUsagePtr usages(d2i_EXTENDED_KEY_USAGE(nullptr, &p, static_cast<long>(value.size())));
   if (!usages) {
-    SetLastError(CRYPT_E_ASN1_BADTAG);
+    SetLastError(detail::DecodeFailureStatus());
     return std::nullopt;
   }
   std::vector<std::string> oids;

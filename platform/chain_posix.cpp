@@ -171,14 +171,9 @@ std::vector<std::string> CaIssuerUrls(X509* x509) {
       X509_get_ext_d2i(x509, NID_info_access, nullptr, nullptr)));
   for (int i = 0; access && i < sk_ACCESS_DESCRIPTION_num(access.get()); ++i) {
     const ACCESS_DESCRIPTION* description = sk_ACCESS_DESCRIPTION_value(access.get(), i);
-    if (OBJ_obj2nid(description->method) != NID_ad_ca_issuers ||
-        description->location->type != GEN_URI) {
-      continue;
-    }
-    const ASN1_IA5STRING* uri = description->location->d.uniformResourceIdentifier;
-    std::string url(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)),
-                    ASN1_STRING_length(uri));
-    if (url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0) urls.push_back(url);
+    if (OBJ_obj2nid(description->method) != NID_ad_ca_issuers) continue;
+    std::string url = detail::HttpUrl(description->location);
+    if (!url.empty()) urls.push_back(std::move(url));
   }
   return urls;
 }

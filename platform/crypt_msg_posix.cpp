@@ -24,11 +24,7 @@ detail::CmsPtr DecodeSignedMessage(std::span<const uint8_t> blob) {
   const unsigned char* p = blob.data();
   detail::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(blob.size())));
   if (!cms) {
-    // A reader that ran out of bytes inside the message reports the end of data.
-    const int reason = ERR_GET_REASON(ERR_peek_last_error());
-    ERR_clear_error();
-    SetLastError(reason == ASN1_R_HEADER_TOO_LONG || reason == ASN1_R_TOO_LONG ? CRYPT_E_ASN1_EOD
-                                                                               : CRYPT_E_ASN1_BADTAG);
+    SetLastError(detail::DecodeFailureStatus());
     return nullptr;
   }
   if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) {

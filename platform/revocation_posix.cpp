@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/chain.h"
+#include "platform/detail/cert_native.h"
 #include "platform/inet.h"
 
 namespace platform::detail {
@@ -29,11 +30,8 @@ time_t TimeOf(const ASN1_TIME* time) {
 std::vector<std::string> HttpUrls(const GENERAL_NAMES* names) {
   std::vector<std::string> urls;
   for (int i = 0; names != nullptr && i < sk_GENERAL_NAME_num(names); ++i) {
-    const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
-    if (name->type != GEN_URI) continue;
-    std::string url(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.uniformResourceIdentifier)),
-                    ASN1_STRING_length(name->d.uniformResourceIdentifier));
-    if (url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0) urls.push_back(url);
+    std::string url = HttpUrl(sk_GENERAL_NAME_value(names, i));
+    if (!url.empty()) urls.push_back(std::move(url));
   }
   return urls;
 }

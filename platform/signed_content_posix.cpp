@@ -19,10 +19,10 @@ std::optional<SignedContentInfo> DecodeCertSignedContent(std::span<const uint8_t
     return std::nullopt;
   }
   const unsigned char* p = der.data();
-  detail::X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
   ERR_clear_error();
+  detail::X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
   if (!x509) {
-    SetLastError(CRYPT_E_ASN1_BADTAG);
+    SetLastError(detail::DecodeFailureStatus());
     return std::nullopt;
   }
   const ASN1_BIT_STRING* signature = nullptr;

@@ -125,10 +125,15 @@ TEST_F(CheckE2E, GarbageAndEmptySignaturesAnswerExactly) {
 
 TEST_F(CheckE2E, TruncatedSignatureReportsEndOfData) {
   const Pki p = Trusted(KeyKind::kGost2001);
-  auto signature = Sign(p);
-  signature.resize(signature.size() / 2);
-  EXPECT_EQ(AnswerLine(Check(kDocument, signature), "CheckSignatureStatus"),
-            kEodText + " (80093102)");
+  for (const pki::CmsEncoding encoding : {pki::CmsEncoding::kDer, pki::CmsEncoding::kBer}) {
+    SCOPED_TRACE(encoding == pki::CmsEncoding::kDer ? "DER" : "BER");
+    const auto whole = Sign(p, kDocument, {.encoding = encoding});
+    for (const size_t length : {whole.size() / 2, whole.size() - 1}) {
+      const std::vector<uint8_t> cut(whole.begin(), whole.begin() + length);
+      EXPECT_EQ(AnswerLine(Check(kDocument, cut), "CheckSignatureStatus"),
+                kEodText + " (80093102)");
+    }
+  }
 }
 
 TEST_F(CheckE2E, TwoSignersAreVerifiedForTheFirstOnly) {

@@ -22,5 +22,13 @@ inline X509* NativeX509(const CertContext& cert) { return cert.native().x509.get
 // ObjectText returns the dotted form of `object`.
 std::string ObjectText(const ASN1_OBJECT* object);
 
+// DecodeFailureStatus empties OpenSSL's error queue after a failed ASN.1 decode and returns
+// CryptoAPI's code for it: CRYPT_E_ASN1_EOD when the decoder ran out of bytes (a truncated blob,
+// an indefinite length without its end), else CRYPT_E_ASN1_BADTAG.
+uint32_t DecodeFailureStatus();
+
+// HttpUrl returns the http or https URL `name` holds, or an empty text for any other name.
+std::string HttpUrl(const GENERAL_NAME* name);
+
 }  // namespace detail
 }  // namespace platform
