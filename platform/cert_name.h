@@ -34,6 +34,10 @@ inline constexpr uint32_t CERT_NAME_ISSUER_FLAG = 0x1;
 // the empty text for an empty or undecodable name.
 std::string CertNameToStrA(std::span<const uint8_t> name, uint32_t strType);
 
+// CertNameToStrA writes `cert`'s subject name (issuer name with `issuer`) as above, from the
+// certificate's own decoded name.
+std::string CertNameToStrA(const CertContext& cert, bool issuer, uint32_t strType);
+
 // CertGetNameStringA returns one name of `cert`'s subject (issuer with CERT_NAME_ISSUER_FLAG):
 //  - CERT_NAME_ATTR_TYPE: the value of the first attribute of type `attributeOid`, or empty;
 //  - CERT_NAME_SIMPLE_DISPLAY_TYPE: the first of CN, OU, O, E; else the first e-mail or DNS name

@@ -1,5 +1,3 @@
-#include "platform/cert_name.h"
-
 #include <openssl/asn1.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -8,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/cert_name.h"
 #include "platform/cp1251.h"
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
@@ -112,8 +111,7 @@ std::string KeyOf(const ASN1_OBJECT* object, uint32_t form) {
 
 const X509_NAME* NameOf(const CertContext& cert, uint32_t flags) {
   X509* x509 = detail::NativeX509(cert);
-  return (flags & CERT_NAME_ISSUER_FLAG) ? X509_get_issuer_name(x509)
-                                         : X509_get_subject_name(x509);
+  return (flags & CERT_NAME_ISSUER_FLAG) ? X509_get_issuer_name(x509) : X509_get_subject_name(x509);
 }
 
 std::string FirstAttribute(const X509_NAME* name, const std::string& oid) {
@@ -127,8 +125,8 @@ std::string FirstAttribute(const X509_NAME* name, const std::string& oid) {
 }
 
 std::string FirstAlternativeName(X509* x509) {
-  detail::GeneralNamesPtr names(static_cast<GENERAL_NAMES*>(
-      X509_get_ext_d2i(x509, NID_subject_alt_name, nullptr, nullptr)));
+  detail::GeneralNamesPtr names(
+      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(x509, NID_subject_alt_name, nullptr, nullptr)));
   if (!names) return {};
   for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
     const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);
@@ -137,19 +135,16 @@ std::string FirstAlternativeName(X509* x509) {
   return {};
 }
 
-}  // namespace
-
-std::string CertNameToStrA(std::span<const uint8_t> der, uint32_t strType) {
-  const detail::X509NamePtr name = DecodeName(der);
-  if (!name) return {};
+// NameToStr writes `name` in the form `strType`.
+std::string NameToStr(const X509_NAME* name, uint32_t strType) {
   const uint32_t form = strType & 0xFF;
   const bool reverse = (strType & CERT_NAME_STR_REVERSE_FLAG) != 0;
 
   // Group the attributes into their relative names, in encoded order.
   std::vector<std::vector<std::string>> relativeNames;
   int currentSet = -1;
-  for (int i = 0; i < X509_NAME_entry_count(name.get()); ++i) {
-    const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name.get(), i);
+  for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
+    const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
     if (X509_NAME_ENTRY_set(entry) != currentSet) {
       currentSet = X509_NAME_ENTRY_set(entry);
       relativeNames.emplace_back();
@@ -172,6 +167,17 @@ std::string CertNameToStrA(std::span<const uint8_t> der, uint32_t strType) {
     }
   }
   return text;
+}
+
+}  // namespace
+
+std::string CertNameToStrA(std::span<const uint8_t> der, uint32_t strType) {
+  const detail::X509NamePtr name = DecodeName(der);
+  return name ? NameToStr(name.get(), strType) : std::string();
+}
+
+std::string CertNameToStrA(const CertContext& cert, bool issuer, uint32_t strType) {
+  return NameToStr(NameOf(cert, issuer ? CERT_NAME_ISSUER_FLAG : 0), strType);
 }
 
 std::string CertGetNameStringA(const CertContext& cert, uint32_t type, uint32_t flags,

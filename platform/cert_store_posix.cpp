@@ -1,5 +1,3 @@
-#include "platform/cert_store.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <openssl/err.h>
@@ -17,6 +15,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/cert_store.h"
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
 #include "platform/last_error.h"
@@ -104,23 +103,56 @@ std::string HexLower(const unsigned char* bytes, size_t length) {
   return hex;
 }
 
+// FindFolder returns the folder of store `upper` in `parent`: the one named in upper case, else
+// one whose name matches it in another case, else the upper-case name.
+std::string FindFolder(const std::string& parent, const std::string& upper) {
+  if (access((parent + "/" + upper).c_str(), F_OK) == 0) return parent + "/" + upper;
+  std::string found;
+  if (DIR* dir = opendir(parent.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (Upper(entry->d_name) == upper) found = entry->d_name;
+    }
+    closedir(dir);
+  }
+  return parent + "/" + (found.empty() ? upper : found);
+}
+
+struct ResolvedFolder {
+  timespec parentModified{};
+  std::string folder;
+};
+
+std::mutex folderCacheLock;
+std::map<std::string, ResolvedFolder>& FolderCache() {
+  static auto* cache = new std::map<std::string, ResolvedFolder>();  // lives to the process end
+  return *cache;
+}
+
 }  // namespace
 
 std::string StoreFolder(StoreLocation location, std::string_view name) {
   const std::string parent = LocationFolder(location);
   const std::string upper = Upper(name);
-  // A folder made by hand in another case is the same store.
-  if (access((parent + "/" + upper).c_str(), F_OK) != 0) {
-    if (DIR* dir = opendir(parent.c_str())) {
-      std::string found;
-      while (const dirent* entry = readdir(dir)) {
-        if (Upper(entry->d_name) == upper) found = entry->d_name;
-      }
-      closedir(dir);
-      if (!found.empty()) return parent + "/" + found;
+  // A folder made by hand in another case is the same store. The answer holds as long as the
+  // location's folder is unchanged (no store folder made, removed or renamed).
+  struct stat parentInfo {};
+  const bool parentExists = stat(parent.c_str(), &parentInfo) == 0;
+  const std::string key = parent + "/" + upper;
+  if (parentExists) {
+    std::lock_guard<std::mutex> lock(folderCacheLock);
+    const auto cached = FolderCache().find(key);
+    if (cached != FolderCache().end() &&
+        cached->second.parentModified.tv_sec == parentInfo.st_mtim.tv_sec &&
+        cached->second.parentModified.tv_nsec == parentInfo.st_mtim.tv_nsec) {
+      return cached->second.folder;
     }
   }
-  return parent + "/" + upper;
+  std::string folder = FindFolder(parent, upper);
+  if (parentExists) {
+    std::lock_guard<std::mutex> lock(folderCacheLock);
+    FolderCache()[key] = ResolvedFolder{parentInfo.st_mtim, folder};
+  }
+  return folder;
 }
 
 std::unique_ptr<CertStore> CertStore::Open(StoreLocation location, std::string_view name) {

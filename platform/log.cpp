@@ -23,13 +23,22 @@ std::string FormatV(const char* format, va_list args) {
   return text;
 }
 
-std::string LocalTimeStamp() {
+// LocalTimeStamp formats the current second in local time. The conversion takes the C library's
+// time-zone lock, so each thread keeps the stamp of the second it last wrote.
+const std::string& LocalTimeStamp() {
+  thread_local time_t lastSecond = -1;
+  thread_local std::string stamp;
   const time_t now = std::time(nullptr);
-  std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) return {};
-  char stamp[128];
-  const size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  return std::string(stamp, length);
+  if (now != lastSecond) {
+    lastSecond = now;
+    std::tm local{};
+    char text[128];
+    const size_t length = localtime_r(&now, &local) != nullptr
+                              ? std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local)
+                              : 0;
+    stamp.assign(text, length);
+  }
+  return stamp;
 }
 
 }  // namespace

@@ -139,11 +139,11 @@ std::string CCrypto::CanonicalizeXml(std::span<const uint8_t> bytes) {
   xml->xmlSubstituteEntitiesDefault(1);
   // Read as UTF-8 whatever the document declares; parser messages are not printed (they would mix
   // with the log on standard error).
-  constexpr int kOptions = XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NOERROR |
-                           XML_PARSE_NOWARNING;
+  constexpr int kOptions =
+      XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
   const xmlDocPtr document =
-      xml->xmlReadMemory(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()),
-                         nullptr, "UTF-8", kOptions);
+      xml->xmlReadMemory(reinterpret_cast<const char*>(bytes.data()),
+                         static_cast<int>(bytes.size()), nullptr, "UTF-8", kOptions);
   if (document == nullptr) {
     errorText = texts::kErrorBadXml;
     return {};
@@ -154,8 +154,8 @@ std::string CCrypto::CanonicalizeXml(std::span<const uint8_t> bytes) {
     return {};
   }
   xmlChar* canonical = nullptr;
-  const int length = xml->xmlC14NDocDumpMemory(document, nullptr, XML_C14N_EXCLUSIVE_1_0, nullptr,
-                                               0, &canonical);
+  const int length =
+      xml->xmlC14NDocDumpMemory(document, nullptr, XML_C14N_EXCLUSIVE_1_0, nullptr, 0, &canonical);
   if (length < 0) {
     if (canonical != nullptr) (*xml->xmlFree)(canonical);
     errorText = texts::kErrorC14nFailed;
@@ -379,11 +379,9 @@ std::string CCrypto::GetSubjectName() const {
 
 std::string CCrypto::GetName(bool issuer, bool x500) const {
   if (!signerCert) return {};
-  const platform::CertInfo& info = signerCert->Info();
   const uint32_t type = (x500 ? platform::CERT_X500_NAME_STR : platform::CERT_SIMPLE_NAME_STR) |
                         platform::CERT_NAME_STR_REVERSE_FLAG;
-  return Truncated(platform::CertNameToStrA(issuer ? info.issuer : info.subject, type),
-                   kNameStrBuffer);
+  return Truncated(platform::CertNameToStrA(*signerCert, issuer, type), kNameStrBuffer);
 }
 
 std::string CCrypto::GetSerialNumber() const {
