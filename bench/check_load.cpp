@@ -23,38 +23,29 @@
 //   build/bench/check_load --seconds=3 --only=ours  # one part: ours, raw, openssl or memory
 //   QUILMAREND_LOG=/dev/null build/bench/check_load --only=ours
 
-#include <fcntl.h>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <fstream>
-#include <functional>
-#include <latch>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <span>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "bench/load_support.h"
 #include "platform/cert_store.h"
 #include "platform/socket.h"
 #include "server/tcp_server.h"
@@ -69,9 +60,7 @@ extern char** environ;
 namespace bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Seconds = std::chrono::duration<double>;
-
+const Names kNames{"check_load", "CheckLoad"};
 constexpr int kConnections = 100;
 constexpr size_t kDocumentBytes = 1024;
 constexpr int kRawThreads = 2;
@@ -93,16 +82,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    const auto number = [&](std::string_view prefix, Seconds& out) {
-      if (!argument.starts_with(prefix)) return false;
-      const std::string_view text = argument.substr(prefix.size());
-      double value = 0;
-      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (error != std::errc() || end != text.data() + text.size() || value <= 0) return false;
-      out = Seconds(value);
-      return true;
-    };
-    if (number("--seconds=", options.seconds) || number("--warmup=", options.warmup)) continue;
+    if (ReadSeconds(argument, "--seconds=", options.seconds) ||
+        ReadSeconds(argument, "--warmup=", options.warmup)) {
+      continue;
+    }
     constexpr std::string_view kOnly = "--only=";
     const std::string_view part = argument.starts_with(kOnly) ? argument.substr(kOnly.size()) : "";
     if (part == "ours" || part == "raw" || part == "openssl" || part == "memory") {
@@ -113,28 +96,6 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   }
   return options;
 }
-
-// StateFolder is a fresh temporary folder, removed with everything in it on destruction.
-class StateFolder {
- public:
-  StateFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quilmarend-load-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path = pattern;
-  }
-  ~StateFolder() {
-    std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
-  }
-  StateFolder(const StateFolder&) = delete;
-  StateFolder& operator=(const StateFolder&) = delete;
-
-  // Path is the folder; empty when it could not be made.
-  const std::string& Path() const { return path; }
-
- private:
-  std::string path;
-};
 
 // Fixture is what every part checks: a document, its signature, and both as files for the
 // openssl command; and the document with one byte changed, which each baseline must refuse once
@@ -147,13 +108,6 @@ struct Fixture {
   std::string changedDocumentPath;
   std::string signaturePath;
 };
-
-bool WriteFile(const std::string& path, std::span<const uint8_t> bytes) {
-  std::ofstream file(path, std::ios::binary);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file);
-}
 
 // MakeFixture issues a GOST 2001 root -> CA -> signer chain, trusts the root (LocalMachine ROOT)
 // and files the signer (CurrentUser MY) in the state folder, and signs a 1 KiB document, the CA
@@ -190,78 +144,6 @@ std::optional<Fixture> MakeFixture(const std::string& folder) {
   return fixture;
 }
 
-// LoadRun is shared by the threads of one measured part. Each thread does its set-up, calls
-// Ready, then repeats its step while Running, calling Done after each success and Fail (and
-// leaving) on a wrong result.
-class LoadRun {
- public:
-  explicit LoadRun(int threads) : ready(threads) {}
-
-  void Ready() { ready.count_down(); }
-  bool Running() const { return !stop.load(std::memory_order_relaxed); }
-  void Done() { done.fetch_add(1, std::memory_order_relaxed); }
-  void Fail(std::string what) {
-    std::lock_guard<std::mutex> guard(failureLock);
-    ++failures;
-    if (firstFailure.empty()) firstFailure = std::move(what);
-  }
-
-  // Measure waits until every thread is ready, lets them run for `warmup`, counts the steps
-  // completed in the next `seconds` and then tells the threads to stop.
-  double Measure(Seconds warmup, Seconds seconds) {
-    ready.wait();
-    std::this_thread::sleep_for(warmup);
-    const uint64_t before = done.load();
-    const Clock::time_point start = Clock::now();
-    std::this_thread::sleep_for(seconds);
-    const uint64_t after = done.load();
-    const Seconds elapsed = Clock::now() - start;
-    stop = true;
-    counted = after - before;
-    return static_cast<double>(counted) / elapsed.count();
-  }
-
-  uint64_t Counted() const { return counted; }
-  // Failed is true after any failure; FirstFailure says what went wrong first.
-  bool Failed() {
-    std::lock_guard<std::mutex> guard(failureLock);
-    return failures > 0;
-  }
-  std::string FirstFailure() {
-    std::lock_guard<std::mutex> guard(failureLock);
-    return firstFailure;
-  }
-
- private:
-  std::latch ready;
-  std::atomic<bool> stop{false};
-  std::atomic<uint64_t> done{0};
-  uint64_t counted = 0;
-  std::mutex failureLock;  // guards `failures` and `firstFailure`
-  int failures = 0;
-  std::string firstFailure;
-};
-
-// RunThreads starts `threads` threads running `worker(run)`, measures and joins them. Returns the
-// rate, or nullopt (the first failure on standard error) when any step failed.
-std::optional<double> RunThreads(const char* part, int threads, Seconds warmup, Seconds seconds,
-                                 const std::function<void(LoadRun&)>& worker) {
-  LoadRun run(threads);
-  double rate = 0;
-  {
-    std::vector<std::jthread> workers;
-    for (int i = 0; i < threads; ++i) workers.emplace_back([&] { worker(run); });
-    rate = run.Measure(warmup, seconds);
-  }
-  if (run.Failed()) {
-    std::fprintf(stderr, "check_load: %s: %s\n", part, run.FirstFailure().c_str());
-    return std::nullopt;
-  }
-  std::printf("CheckLoad %s: %llu in %.1f s\n", part,
-              static_cast<unsigned long long>(run.Counted()), seconds.count());
-  return rate;
-}
-
 // GoodAnswer is true for a whole CHECK answer with a verified signature and chain.
 bool GoodAnswer(const std::string& answer) {
   return answer.ends_with("\r\n.\r\n") && tests::AnswerLine(answer, "CheckSignature") == "OK" &&
@@ -296,7 +178,7 @@ std::optional<double> MeasureOurs(const Options& options, const Fixture& fixture
     return std::nullopt;
   }
   const int port = server->BoundPort();
-  return RunThreads("ours CHECKs", kConnections, options.warmup, options.seconds,
+  return RunThreads(kNames, "ours CHECKs", kConnections, options.warmup, options.seconds,
                     [&](LoadRun& run) { OursWorker(run, port, fixture); });
 }
 
@@ -319,7 +201,7 @@ std::optional<double> MeasureRaw(const Options& options, const Fixture& fixture)
     std::fprintf(stderr, "check_load: CMS_verify accepts a changed document\n");
     return std::nullopt;
   }
-  return RunThreads("raw CMS_verify", kRawThreads, kBaselineWarmup, options.seconds,
+  return RunThreads(kNames, "raw CMS_verify", kRawThreads, kBaselineWarmup, options.seconds,
                     [&](LoadRun& run) {
                       run.Ready();
                       while (run.Running()) {
@@ -329,46 +211,6 @@ std::optional<double> MeasureRaw(const Options& options, const Fixture& fixture)
                         run.Done();
                       }
                     });
-}
-
-// SpawnActions sends a child's standard input, output and error to /dev/null.
-class SpawnActions {
- public:
-  SpawnActions() {
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-
-  const posix_spawn_file_actions_t* get() const { return &actions; }
-
- private:
-  posix_spawn_file_actions_t actions;
-};
-
-// Spawn starts `arguments` (the program looked up on PATH) with `environment`, its standard
-// streams on /dev/null; -1 when it cannot be started.
-pid_t Spawn(const std::vector<std::string>& arguments, char* const* environment) {
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  const SpawnActions actions;
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environment) != 0) return -1;
-  return pid;
-}
-
-// WaitExit waits for `pid` and returns its exit status; -1 when it died of a signal.
-int WaitExit(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // OpensslVerify runs one `openssl cms -verify` of the fixture's signature over `documentPath`;
@@ -386,8 +228,8 @@ std::optional<double> MeasureOpenssl(const Options& options, const Fixture& fixt
     std::fprintf(stderr, "check_load: openssl cms -verify accepts a changed document\n");
     return std::nullopt;
   }
-  return RunThreads("openssl processes", kOpensslProcesses, kBaselineWarmup, options.seconds,
-                    [&](LoadRun& run) {
+  return RunThreads(kNames, "openssl processes", kOpensslProcesses, kBaselineWarmup,
+                    options.seconds, [&](LoadRun& run) {
                       run.Ready();
                       while (run.Running()) {
                         if (!OpensslVerify(fixture, fixture.documentPath)) {
@@ -503,8 +345,6 @@ std::optional<long> MeasureMemory(const std::string& folder, const Fixture& fixt
   return idle;
 }
 
-const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
-
 }  // namespace
 }  // namespace bench
 
@@ -517,7 +357,7 @@ int main(int argc, char** argv) {
   }
   // The state root and the log channel are fixed by their first use, so they are chosen before
   // anything else runs. The log goes to the state folder unless QUILMAREND_LOG says otherwise.
-  const bench::StateFolder folder;
+  const bench::StateFolder folder("quilmarend-load");
   if (folder.Path().empty()) {
     std::fprintf(stderr, "check_load: cannot make a temporary folder\n");
     return 1;

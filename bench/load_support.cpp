@@ -1,0 +1,182 @@
+#include "bench/load_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <thread>
+
+#include "platform/unique_fd.h"
+
+extern char** environ;
+
+namespace bench {
+namespace {
+
+// SpawnActions sends a child's standard input and error to /dev/null, and its standard output to
+// `output` when that is a descriptor, else to /dev/null too.
+class SpawnActions {
+ public:
+  explicit SpawnActions(int output = -1) {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (output >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, output, 1);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+
+  const posix_spawn_file_actions_t* get() const { return &actions; }
+
+ private:
+  posix_spawn_file_actions_t actions;
+};
+
+pid_t SpawnWith(const std::vector<std::string>& arguments, char* const* environment,
+                const SpawnActions& actions) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environment) != 0) return -1;
+  return pid;
+}
+
+}  // namespace
+
+bool ReadSeconds(std::string_view argument, std::string_view prefix, Seconds& out) {
+  if (!argument.starts_with(prefix)) return false;
+  const std::string_view text = argument.substr(prefix.size());
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value <= 0) return false;
+  out = Seconds(value);
+  return true;
+}
+
+StateFolder::StateFolder(std::string_view stem) {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / (std::string(stem) + "-XXXXXX")).string();
+  if (mkdtemp(pattern.data()) != nullptr) path = pattern;
+}
+
+StateFolder::~StateFolder() {
+  std::error_code ignored;
+  if (!path.empty()) std::filesystem::remove_all(path, ignored);
+}
+
+bool WriteFile(const std::string& path, std::span<const uint8_t> bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(file);
+}
+
+void LoadRun::Fail(std::string what) {
+  std::lock_guard<std::mutex> guard(failureLock);
+  ++failures;
+  if (firstFailure.empty()) firstFailure = std::move(what);
+}
+
+double LoadRun::Measure(Seconds warmup, Seconds seconds) {
+  ready.wait();
+  std::this_thread::sleep_for(warmup);
+  const uint64_t before = done.load();
+  const Clock::time_point start = Clock::now();
+  std::this_thread::sleep_for(seconds);
+  const uint64_t after = done.load();
+  const Seconds elapsed = Clock::now() - start;
+  stop = true;
+  counted = after - before;
+  return static_cast<double>(counted) / elapsed.count();
+}
+
+bool LoadRun::Failed() {
+  std::lock_guard<std::mutex> guard(failureLock);
+  return failures > 0;
+}
+
+std::string LoadRun::FirstFailure() {
+  std::lock_guard<std::mutex> guard(failureLock);
+  return firstFailure;
+}
+
+std::optional<double> RunThreads(const Names& names, const char* part, int threads, Seconds warmup,
+                                 Seconds seconds, const std::function<void(LoadRun&)>& worker) {
+  LoadRun run(threads);
+  double rate = 0;
+  {
+    std::vector<std::jthread> workers;
+    for (int i = 0; i < threads; ++i) workers.emplace_back([&] { worker(run); });
+    rate = run.Measure(warmup, seconds);
+  }
+  if (run.Failed()) {
+    std::fprintf(stderr, "%s: %s: %s\n", names.program, part, run.FirstFailure().c_str());
+    return std::nullopt;
+  }
+  std::printf("%s %s: %llu in %.1f s\n", names.label, part,
+              static_cast<unsigned long long>(run.Counted()), seconds.count());
+  return rate;
+}
+
+pid_t Spawn(const std::vector<std::string>& arguments, char* const* environment) {
+  const SpawnActions actions;
+  return SpawnWith(arguments, environment, actions);
+}
+
+int WaitExit(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::optional<std::string> RunCapturing(const std::vector<std::string>& arguments) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
+  platform::UniqueFd readEnd(ends[0]);
+  platform::UniqueFd writeEnd(ends[1]);
+  pid_t pid = -1;
+  {
+    const SpawnActions actions(writeEnd.get());
+    pid = SpawnWith(arguments, environ, actions);
+  }
+  writeEnd.reset();  // the child holds the only writer now, so its exit ends the reads
+  if (pid <= 0) return std::nullopt;
+  std::string output;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = read(readEnd.get(), chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    output.append(chunk, static_cast<size_t>(got));
+  }
+  if (WaitExit(pid) != 0) return std::nullopt;
+  return output;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
+
+}  // namespace bench

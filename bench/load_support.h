@@ -1,0 +1,123 @@
+#pragma once
+
+// What the load drivers (check_load, xml_load) share: a temporary state folder, a measured run of
+// worker threads that repeat one step, child processes started with their output discarded or
+// captured, and the verdict word of a target.
+//
+// Example:
+//   const bench::Names names{"xml_load", "XmlLoad"};
+//   std::optional<double> rate = bench::RunThreads(names, "baseline", 2, warmup, seconds,
+//                                                  [&](bench::LoadRun& run) {
+//                                                    run.Ready();
+//                                                    while (run.Running()) {
+//                                                      if (!Step()) return run.Fail("refused");
+//                                                      run.Done();
+//                                                    }
+//                                                  });
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <latch>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+// Names are how a driver signs its lines: `program` prefixes failures on standard error
+// ("check_load: ..."), `label` the measured lines on standard output ("CheckLoad ...").
+struct Names {
+  const char* program;
+  const char* label;
+};
+
+// ReadSeconds is true when `argument` is `prefix` followed by a positive number, which it writes
+// to `out`; false (and `out` untouched) otherwise.
+bool ReadSeconds(std::string_view argument, std::string_view prefix, Seconds& out);
+
+// StateFolder is a fresh temporary folder named after `stem`, removed with everything in it on
+// destruction.
+class StateFolder {
+ public:
+  explicit StateFolder(std::string_view stem);
+  ~StateFolder();
+  StateFolder(const StateFolder&) = delete;
+  StateFolder& operator=(const StateFolder&) = delete;
+
+  // Path is the folder; empty when it could not be made.
+  const std::string& Path() const { return path; }
+
+ private:
+  std::string path;
+};
+
+// WriteFile writes `bytes` to `path`, replacing it; false when it cannot.
+bool WriteFile(const std::string& path, std::span<const uint8_t> bytes);
+
+// LoadRun is shared by the threads of one measured part. Each thread does its set-up, calls
+// Ready, then repeats its step while Running, calling Done after each success and Fail (and
+// leaving) on a wrong result.
+class LoadRun {
+ public:
+  explicit LoadRun(int threads) : ready(threads) {}
+
+  void Ready() { ready.count_down(); }
+  bool Running() const { return !stop.load(std::memory_order_relaxed); }
+  void Done() { done.fetch_add(1, std::memory_order_relaxed); }
+  void Fail(std::string what);
+
+  // Measure waits until every thread is ready, lets them run for `warmup`, counts the steps
+  // completed in the next `seconds` and then tells the threads to stop. Returns steps per second.
+  double Measure(Seconds warmup, Seconds seconds);
+
+  uint64_t Counted() const { return counted; }
+  // Failed is true after any failure; FirstFailure says what went wrong first.
+  bool Failed();
+  std::string FirstFailure();
+
+ private:
+  std::latch ready;
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> done{0};
+  uint64_t counted = 0;
+  std::mutex failureLock;  // guards `failures` and `firstFailure`
+  int failures = 0;
+  std::string firstFailure;
+};
+
+// RunThreads starts `threads` threads running `worker(run)`, measures and joins them, and prints
+// "<label> <part>: <count> in <seconds> s". Returns the rate, or nullopt (the first failure on
+// standard error) when any step failed.
+std::optional<double> RunThreads(const Names& names, const char* part, int threads, Seconds warmup,
+                                 Seconds seconds, const std::function<void(LoadRun&)>& worker);
+
+// Spawn starts `arguments` (the program looked up on PATH) with `environment`, its standard
+// streams on /dev/null; -1 when it cannot be started.
+pid_t Spawn(const std::vector<std::string>& arguments, char* const* environment);
+
+// WaitExit waits for `pid` and returns its exit status; -1 when it died of a signal.
+int WaitExit(pid_t pid);
+
+// RunCapturing runs `arguments` (looked up on PATH) with this process's environment, its
+// standard input and error on /dev/null, and returns what it wrote to standard output. Nullopt
+// when it cannot be started or does not exit with status 0. Blocks until the child ends.
+std::optional<std::string> RunCapturing(const std::vector<std::string>& arguments);
+
+// Median returns the middle value of `values` (the mean of the middle two for an even count);
+// 0 for none.
+double Median(std::vector<double> values);
+
+// Verdict is the word a target line ends with.
+const char* Verdict(bool met);
+
+}  // namespace bench
