@@ -24,26 +24,26 @@ std::string FormatV(const char* format, va_list args) {
 }
 
 // LocalTimeStamp formats the current second in local time. The conversion takes the C library's
-// time-zone lock, so each thread keeps the stamp of the second it last wrote.
-const std::string& LocalTimeStamp() {
+// time-zone lock, so each thread keeps the stamp of the second it last wrote, in storage without
+// a destructor: objects destroyed at exit still log after the thread's own storage is gone.
+std::string_view LocalTimeStamp() {
   thread_local time_t lastSecond = -1;
-  thread_local std::string stamp;
+  thread_local char stamp[128];
+  thread_local size_t stampLength = 0;
   const time_t now = std::time(nullptr);
   if (now != lastSecond) {
     lastSecond = now;
     std::tm local{};
-    char text[128];
-    const size_t length = localtime_r(&now, &local) != nullptr
-                              ? std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local)
-                              : 0;
-    stamp.assign(text, length);
+    stampLength = localtime_r(&now, &local) != nullptr
+                      ? std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local)
+                      : 0;
   }
-  return stamp;
+  return std::string_view(stamp, stampLength);
 }
 
 }  // namespace
 
-std::string LogLine(unsigned threadId, const std::string& stamp, const std::string& message) {
+std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message) {
   std::string line = "Quilmarend.exe:(" + std::to_string(threadId) + ")";
   line.reserve(line.size() + stamp.size() + message.size() + 3);
   line += stamp;

@@ -9,6 +9,7 @@
 //   Log("(%d) Начало проверки"_cp1251, platform::GetCurrentThreadId());
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -19,6 +20,6 @@ void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // LogLine builds the line for `message` with the thread id `threadId` and the time stamp `stamp`.
-std::string LogLine(unsigned threadId, const std::string& stamp, const std::string& message);
+std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message);
 
 }  // namespace platform

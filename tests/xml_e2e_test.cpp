@@ -262,12 +262,18 @@ TEST_F(GetHashE2E, FailuresAnswerTheirText) {
             kFailed);
 }
 
+// LibXml2Path is the system's libxml2, found beside this test program.
+std::string LibXml2Path() {
+  return std::filesystem::canonical("/proc/self/exe").parent_path() / "libxml2.so.2";
+}
+
 // The server binary, copied alone into a folder of its own, so that what stands beside it can be
 // chosen.
 class LibXmlBinding : public ::testing::Test {
  protected:
   void SetUp() override {
     folder = StateRoot() + "/lonely";
+    std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     std::filesystem::copy_file(ServerBinary(), folder + "/quilmarend");
     p = MakePki(KeyKind::kGost2001);
@@ -278,7 +284,7 @@ class LibXmlBinding : public ::testing::Test {
       waitpid(pid, nullptr, 0);
     }
   }
-  std::string CheckWithFragment() {
+  std::string CheckWithFragment(const std::string& fragment = "<a/>") {
     const int port = FreePort();
     pid = RunServerBinary(folder + "/quilmarend", port, folder + "/errors.txt", folder);
     EXPECT_TRUE(WaitForPort(port));
@@ -287,7 +293,7 @@ class LibXmlBinding : public ::testing::Test {
     client->Command("STRS <a/>");
     client->Command("SIGN AAAA");
     client->SendBlock("CERT", Base64Lines(p.leaf.Der()));
-    client->Command("HASHEDXML <a/>");
+    client->Command("HASHEDXML " + fragment);
     return AnswerLine(RunCheck(*client), "CheckSignatureStatus");
   }
   std::string folder;
@@ -299,6 +305,19 @@ TEST_F(LibXmlBinding, MissingBesideTheProgram) {
   // "Не установлен libxml2.so.2!", though the system has one on its search path.
   EXPECT_EQ(CheckWithFragment(),
             "\xcd\xe5 \xf3\xf1\xf2\xe0\xed\xee\xe2\xeb\xe5\xed libxml2.so.2! 00000000");
+}
+
+TEST_F(LibXmlBinding, CanonicalizationErrorsAreAnsweredNotPrinted) {
+  std::filesystem::create_symlink(LibXml2Path(), folder + "/libxml2.so.2");
+  // A relative namespace name parses but cannot be canonicalized.
+  EXPECT_EQ(CheckWithFragment("<a xmlns=\"rel\"/>"),
+            "\xce\xf8\xe8\xe1\xea\xe0 CanonicalizeXml - xmlC14NDocDumpMemory. 00000000");
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  pid = 0;
+  const std::string errors = ReadFile(folder + "/errors.txt");
+  EXPECT_EQ(errors.find("C14N"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("Quilmarend.exe:"), std::string::npos);  // the log itself is there
 }
 
 TEST_F(LibXmlBinding, LibraryLackingTwoNames) {

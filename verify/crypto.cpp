@@ -133,12 +133,12 @@ std::string CCrypto::CanonicalizeXml(std::span<const uint8_t> bytes) {
     return {};
   }
   xml->SetUpOnce();
+  xml->QuietThread();
   // Per-thread parser defaults: ID attributes recognised, DTD default attributes added, entities
   // replaced by their text.
   *xml->__xmlLoadExtDtdDefaultValue() = XML_DETECT_IDS | XML_COMPLETE_ATTRS;
   xml->xmlSubstituteEntitiesDefault(1);
-  // Read as UTF-8 whatever the document declares; parser messages are not printed (they would mix
-  // with the log on standard error).
+  // Read as UTF-8 whatever the document declares; the parser's messages are not printed either.
   constexpr int kOptions =
       XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
   const xmlDocPtr document =

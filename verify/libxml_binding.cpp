@@ -21,6 +21,9 @@ xmlParserInputPtr RefuseExternalEntity(const char*, const char*, xmlParserCtxtPt
   return nullptr;
 }
 
+// IgnoreMessage is the error handler of every thread that canonicalizes.
+void IgnoreMessage(void*, const char*, ...) {}
+
 std::once_flag setUpOnce;
 // The binding whose tear-down functions LibXmlShutdown calls; set by the first set-up.
 std::mutex shutdownLock;
@@ -63,10 +66,11 @@ LibXmlF::LibXmlF() {
   Bind(*library, "xmlXPathFreeObject", xmlXPathFreeObject);
   Bind(*library, "__xmlLoadExtDtdDefaultValue", __xmlLoadExtDtdDefaultValue);
   Bind(*library, "xmlSetExternalEntityLoader", xmlSetExternalEntityLoader);
+  Bind(*library, "xmlSetGenericErrorFunc", xmlSetGenericErrorFunc);
   if (!xmlC14NDocDumpMemory || !xmlCleanupParser || !xmlDocGetRootElement || !xmlFree ||
       !xmlFreeDoc || !xmlInitParser || !xmlMemoryDump || !xmlReadMemory ||
       !xmlSubstituteEntitiesDefault || !xmlXPathFreeObject || !__xmlLoadExtDtdDefaultValue ||
-      !xmlSetExternalEntityLoader) {
+      !xmlSetExternalEntityLoader || !xmlSetGenericErrorFunc) {
     library.reset();
   }
 }
@@ -83,6 +87,8 @@ void LibXmlF::SetUpOnce() const {
     processBinding = std::move(binding);
   });
 }
+
+void LibXmlF::QuietThread() const { xmlSetGenericErrorFunc(nullptr, IgnoreMessage); }
 
 void LibXmlShutdown() {
   std::lock_guard<std::mutex> lock(shutdownLock);

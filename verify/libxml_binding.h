@@ -40,8 +40,8 @@ class LibXmlF {
   LibXmlF(const LibXmlF&) = delete;
   LibXmlF& operator=(const LibXmlF&) = delete;
 
-  // Usable is true when the library and every entry point (the entity loader's setter included)
-  // are bound.
+  // Usable is true when the library and every entry point (the entity loader's and the error
+  // handler's setters included) are bound.
   bool Usable() const { return library != nullptr; }
 
   // SetUpOnce runs the process-wide set-up the first time any binding calls it.
@@ -59,6 +59,11 @@ class LibXmlF {
   decltype(&::xmlXPathFreeObject) xmlXPathFreeObject = nullptr;
   decltype(&::__xmlLoadExtDtdDefaultValue) __xmlLoadExtDtdDefaultValue = nullptr;
   decltype(&::xmlSetExternalEntityLoader) xmlSetExternalEntityLoader = nullptr;
+  decltype(&::xmlSetGenericErrorFunc) xmlSetGenericErrorFunc = nullptr;
+
+  // QuietThread stops libxml2 from printing its messages on the calling thread (they would mix
+  // with the log on standard error); failures are reported by their results.
+  void QuietThread() const;
 
  private:
   std::unique_ptr<platform::DynamicLibrary> library;
