@@ -155,9 +155,9 @@ class Environment {
     Require(tests::pki::LoadGostEngine(), "the GOST engine loads");
     archive = std::make_unique<report::TmpCertArhive>();
     key = tests::pki::MakeKey(tests::pki::KeyKind::kGost2001);
-    tests::pki::CertSpec spec;
-    spec.subject = {{"CN", "Fuzz Signer"}, {"O", "Org"}, {"C", "RU"}};
-    const tests::pki::Cert cert = tests::pki::Issue(spec, key, nullptr, key);
+    tests::pki::CertSpec certSpec;
+    certSpec.subject = {{"CN", "Fuzz Signer"}, {"O", "Org"}, {"C", "RU"}};
+    const tests::pki::Cert cert = tests::pki::Issue(certSpec, key, nullptr, key);
     Require(key && cert, "a GOST signer certificate can be made");
     const std::vector<uint8_t> der = cert.Der();
     certificate.assign(der.begin(), der.end());

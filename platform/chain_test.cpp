@@ -27,10 +27,10 @@ CertContextPtr Context(const Cert& cert) {
 }
 
 CertSpec Ca(const char* name) {
-  CertSpec spec;
-  spec.subject = {{"CN", name}};
-  spec.isCa = true;
-  return spec;
+  CertSpec certSpec;
+  certSpec.subject = {{"CN", name}};
+  certSpec.isCa = true;
+  return certSpec;
 }
 
 void WriteInto(const std::string& folder, const std::string& name, const Cert& cert) {
@@ -96,15 +96,15 @@ TEST_F(ChainTest, StoreNamesMatchWhateverTheirCaseAndNewFilesAreSeen) {
   EXPECT_TRUE(book->FindSubjectCert(end->Info()));
   // A file that is not a certificate is passed over.
   std::ofstream(StateRoot() + "/stores/CurrentUser/AddressBook/broken.cer") << "not DER";
-  EXPECT_TRUE(CertStore::Open(StoreLocation::kCurrentUser, "AddressBook")
-                  ->FindSubjectCert(end->Info()));
+  EXPECT_TRUE(
+      CertStore::Open(StoreLocation::kCurrentUser, "AddressBook")->FindSubjectCert(end->Info()));
 }
 
 TEST_F(ChainTest, JudgedAtTheRequestedTime) {
   const Key key = tests::pki::CachedKey(KeyKind::kEcdsaP256, 4);
   CertSpec rootSpec = Ca("Timed Root");
-  rootSpec.notBefore = 946684800;   // 2000-01-01
-  rootSpec.notAfter = 4102444800;   // 2100-01-01
+  rootSpec.notBefore = 946684800;  // 2000-01-01
+  rootSpec.notAfter = 4102444800;  // 2100-01-01
   const Cert root = Issue(rootSpec, key, nullptr, key);
   WriteInto(StateRoot() + "/stores/LocalMachine/ROOT", "timed.cer", root);
   CertSpec leafSpec;

@@ -1,12 +1,12 @@
 // End-to-end tests of CHECK with detached CMS signatures: a real server, a PKI made on the fly,
 // certificate stores in the test's state folder, CRLs and OCSP answers served on 127.0.0.1.
 
+#include <gtest/gtest.h>
+
 #include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
@@ -18,8 +18,8 @@
 namespace tests {
 namespace {
 
-using platform::StoreLocation;
 using pki::KeyKind;
+using platform::StoreLocation;
 
 constexpr std::string_view kDocument = "<doc>signed text</doc>\r\n";
 
@@ -70,8 +70,8 @@ TEST_F(CheckE2E, GoodSignatureWithTrustedChainAnswersExactly) {
 }
 
 TEST_F(CheckE2E, EveryKeyKindVerifies) {
-  for (const KeyKind kind : {KeyKind::kGost2012_256, KeyKind::kGost2012_512, KeyKind::kRsa2048,
-                             KeyKind::kEcdsaP256}) {
+  for (const KeyKind kind :
+       {KeyKind::kGost2012_256, KeyKind::kGost2012_512, KeyKind::kRsa2048, KeyKind::kEcdsaP256}) {
     SCOPED_TRACE(pki::KeyKindName(kind));
     const Pki p = Trusted(kind);
     const std::string answer = Check(kDocument, Sign(p));
@@ -92,11 +92,13 @@ TEST_F(CheckE2E, TamperedDocumentFailsWithHashValueAndKeepsTheCertificate) {
   const std::string answer = Check("<doc>signed text!</doc>\r\n", Sign(p));
   EXPECT_EQ(answer.substr(0, answer.find("SubjectName")),
             "CheckSignature: FAIL\r\n"
-            "CheckSignatureStatus: " + kHashValueText + " (80091007)\r\n"
-            "FindCertificate: OK\r\n"
-            "FindCertificateStatus: 00000000\r\n"
-            "CheckChain: OK\r\n"
-            "CheckChainStatus: \r\n");
+            "CheckSignatureStatus: " +
+                kHashValueText +
+                " (80091007)\r\n"
+                "FindCertificate: OK\r\n"
+                "FindCertificateStatus: 00000000\r\n"
+                "CheckChain: OK\r\n"
+                "CheckChainStatus: \r\n");
   EXPECT_EQ(AnswerLine(answer, "SubjectSN"), "00A1B2");
 }
 
@@ -113,14 +115,15 @@ TEST_F(CheckE2E, GarbageAndEmptySignaturesAnswerExactly) {
       "FindCertificate: FAIL\r\n"
       "FindCertificateStatus: ffffffff\r\n"
       "CheckChain: FAIL\r\n"
-      "CheckChainStatus: " + AllChainPhrases() + " (ffffffff)\r\n"
+      "CheckChainStatus: " +
+      AllChainPhrases() +
+      " (ffffffff)\r\n"
       "SubjectName: \r\nSubject: \r\nSubjectX500: \r\nIssuer: \r\nIssuerX500: \r\n.\r\n";
   EXPECT_EQ(Check(kDocument, Bytes("this is not a CMS message")),
             "CheckSignature: FAIL\r\nCheckSignatureStatus: " + kBadTagText + " (8009310b)\r\n" +
                 noCertificate);
-  EXPECT_EQ(Check(kDocument, {}),
-            "CheckSignature: FAIL\r\nCheckSignatureStatus: " + kEodText + " (80093102)\r\n" +
-                noCertificate);
+  EXPECT_EQ(Check(kDocument, {}), "CheckSignature: FAIL\r\nCheckSignatureStatus: " + kEodText +
+                                      " (80093102)\r\n" + noCertificate);
 }
 
 TEST_F(CheckE2E, TruncatedSignatureReportsEndOfData) {
@@ -161,15 +164,15 @@ TEST_F(CheckE2E, SignerCertificateMissingFromTheMessage) {
 TEST_F(CheckE2E, UntrustedRootBuildsAChainThatFails) {
   const Pki p = MakePki(KeyKind::kGost2001);
   AddToStore(StoreLocation::kCurrentUser, "ADDRESSBOOK", p.leaf);
-  const std::string answer = Check(kDocument, pki::SignDetached(Bytes(kDocument),
-                                                                {{p.leaf, p.leafKey}},
-                                                                {p.ca, p.root}));
-  EXPECT_EQ(answer.substr(answer.find("FindCertificate:"), answer.find("SubjectName") -
-                                                               answer.find("FindCertificate:")),
+  const std::string answer =
+      Check(kDocument, pki::SignDetached(Bytes(kDocument), {{p.leaf, p.leafKey}}, {p.ca, p.root}));
+  EXPECT_EQ(answer.substr(answer.find("FindCertificate:"),
+                          answer.find("SubjectName") - answer.find("FindCertificate:")),
             "FindCertificate: OK\r\n"
             "FindCertificateStatus: 00000000\r\n"
             "CheckChain: FAIL\r\n"
-            "CheckChainStatus: " + kUntrustedRootPhrase + " (00000020)\r\n");
+            "CheckChainStatus: " +
+                kUntrustedRootPhrase + " (00000020)\r\n");
 }
 
 TEST_F(CheckE2E, MissingIntermediateIsAPartialChain) {
@@ -216,12 +219,12 @@ TEST_F(CheckE2E, RevocationByCrlCachedUntilNextUpdate) {
   pki::CertSpec second = leaf;
   second.serial = {0x0B};
   const pki::Cert revoked = pki::Issue(second, p.leafKey, &p.ca, p.caKey);
-  http.Serve("/ca.crl", pki::MakeCrl(p.ca, p.caKey, {{revoked.Serial(), now - 3600, std::nullopt}}, now - 60,
-                                     now + 86400),
+  http.Serve("/ca.crl",
+             pki::MakeCrl(p.ca, p.caKey, {{revoked.Serial(), now - 3600, std::nullopt}}, now - 60,
+                          now + 86400),
              "application/pkix-crl");
   EXPECT_EQ(AnswerLine(Check(kDocument, Sign(p), {"CRLON"}), "CheckChain"), "OK");
-  const auto revokedSignature =
-      pki::SignDetached(Bytes(kDocument), {{revoked, p.leafKey}}, {p.ca});
+  const auto revokedSignature = pki::SignDetached(Bytes(kDocument), {{revoked, p.leafKey}}, {p.ca});
   EXPECT_EQ(AnswerLine(Check(kDocument, revokedSignature, {"CRLON"}), "CheckChainStatus"),
             kRevokedPhrase + " (00000004)");
   EXPECT_EQ(http.Hits("/ca.crl"), 1);  // the second certificate used the cached list
@@ -260,10 +263,10 @@ TEST_F(CheckE2E, GoodOcspAnswerAndUnsuccessfulResponder) {
   const pki::Cert second = pki::Issue(other, p.leafKey, &p.ca, p.caKey);
   http.Serve("/ocsp", pki::MakeOcspError(pki::OcspResponseStatus::kTryLater),
              "application/ocsp-response");
-  EXPECT_EQ(AnswerLine(Check(kDocument, pki::SignDetached(Bytes(kDocument), {{second, p.leafKey}},
-                                                          {p.ca}),
-                             {"CRLON"}),
-                       "CheckChainStatus"),
+  EXPECT_EQ(AnswerLine(
+                Check(kDocument, pki::SignDetached(Bytes(kDocument), {{second, p.leafKey}}, {p.ca}),
+                      {"CRLON"}),
+                "CheckChainStatus"),
             kRevocationUnknownPhrase + kOfflinePhrase + " (01000040)");
 }
 
@@ -295,19 +298,19 @@ TEST_F(CheckE2E, FindOnAndOff) {
 
 // Leaf returns a signer certificate of `p`'s CA with serial `serial`, shaped by `shape`.
 pki::Cert Leaf(const Pki& p, uint8_t serial, const std::function<void(pki::CertSpec&)>& shape) {
-  pki::CertSpec spec = LeafSpec();
-  spec.serial = {serial};
-  shape(spec);
-  return pki::Issue(spec, p.leafKey, &p.ca, p.caKey);
+  pki::CertSpec certSpec = LeafSpec();
+  certSpec.serial = {serial};
+  shape(certSpec);
+  return pki::Issue(certSpec, p.leafKey, &p.ca, p.caKey);
 }
 
 TEST_F(CheckE2E, KeyLifetimePeriod) {
   const int64_t now = std::time(nullptr);
   const Pki p = Trusted(KeyKind::kGost2001);
-  const auto threeDaysOld = [&](pki::CertSpec& spec) { spec.notBefore = now - 3 * 86400; };
-  const auto expired = [&](pki::CertSpec& spec) {
-    spec.notBefore = now - 400 * 86400;
-    spec.notAfter = now - 86400;
+  const auto threeDaysOld = [&](pki::CertSpec& certSpec) { certSpec.notBefore = now - 3 * 86400; };
+  const auto expired = [&](pki::CertSpec& certSpec) {
+    certSpec.notBefore = now - 400 * 86400;
+    certSpec.notAfter = now - 86400;
   };
   struct Case {
     const char* why;
@@ -322,8 +325,8 @@ TEST_F(CheckE2E, KeyLifetimePeriod) {
       {"period of four days is not", 0x22, threeDaysOld, "SKLIFETIME 4", ""},
       {"negative switches the check off", 0x23, threeDaysOld, "SKLIFETIME -5", ""},
       {"the limit is NotAfter when it comes first", 0x24, expired, "SKLIFETIME 100000", exceeded},
-      {"without the check an expired certificate is not time valid", 0x25, expired,
-       "SKLIFETIME -1", kNotTimeValidPhrase + " (00000001)"},
+      {"without the check an expired certificate is not time valid", 0x25, expired, "SKLIFETIME -1",
+       kNotTimeValidPhrase + " (00000001)"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.why);
@@ -338,10 +341,10 @@ TEST_F(CheckE2E, KeyLifetimePeriod) {
 
 TEST_F(CheckE2E, ExtendedKeyUsageFilter) {
   const Pki p = Trusted(KeyKind::kGost2001);
-  const auto twoUsages = [](pki::CertSpec& spec) {
-    spec.extendedKeyUsage = {"1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"};
+  const auto twoUsages = [](pki::CertSpec& certSpec) {
+    certSpec.extendedKeyUsage = {"1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"};
   };
-  const auto noUsage = [](pki::CertSpec& spec) { spec.extendedKeyUsage.clear(); };
+  const auto noUsage = [](pki::CertSpec& certSpec) { certSpec.extendedKeyUsage.clear(); };
   struct Case {
     const char* why;
     uint8_t serial;
@@ -377,23 +380,22 @@ TEST_F(CheckE2E, TimeInThePastJudgesTheChainThenButTheKeyPeriodNow) {
   const Pki p = Trusted(KeyKind::kGost2001);
   const auto signature = Sign(p);
   // In 2001 neither certificate of the chain was valid yet.
-  EXPECT_EQ(AnswerLine(Check(kDocument, signature, {"CRLOFF", "TIME 2001-05-05"}),
-                       "CheckChainStatus"),
-            kNotTimeValidPhrase + " (00000001)");
+  EXPECT_EQ(
+      AnswerLine(Check(kDocument, signature, {"CRLOFF", "TIME 2001-05-05"}), "CheckChainStatus"),
+      kNotTimeValidPhrase + " (00000001)");
   const pki::Cert young = Leaf(p, 0x41, [](pki::CertSpec&) {});
   const auto youngSignature = pki::SignDetached(Bytes(kDocument), {{young, p.leafKey}}, {p.ca});
   // The key period counts from NotBefore to the real now: one day old, so two days pass even
   // though the chain is judged in 2001.
-  EXPECT_EQ(AnswerLine(Check(kDocument, youngSignature, {"CRLOFF", "TIME 2001-05-05",
-                                                         "SKLIFETIME 2"}),
-                       "CheckChainStatus"),
-            kNotTimeValidPhrase + " (00000001)");
+  EXPECT_EQ(
+      AnswerLine(Check(kDocument, youngSignature, {"CRLOFF", "TIME 2001-05-05", "SKLIFETIME 2"}),
+                 "CheckChainStatus"),
+      kNotTimeValidPhrase + " (00000001)");
 }
 
 TEST_F(CheckE2E, ArchiveAnswersWithinTheMinuteWhateverTheOptions) {
   const Pki p = MakePki(KeyKind::kGost2001);
-  const auto signature =
-      pki::SignDetached(Bytes(kDocument), {{p.leaf, p.leafKey}}, {p.ca, p.root});
+  const auto signature = pki::SignDetached(Bytes(kDocument), {{p.leaf, p.leafKey}}, {p.ca, p.root});
   const std::string first = AnswerLine(Check(kDocument, signature), "CheckChainStatus");
   EXPECT_EQ(first, kUntrustedRootPhrase + " (00000020)");
   AddToStore(StoreLocation::kLocalMachine, "ROOT", p.root);  // trusted from now on
@@ -424,8 +426,8 @@ TEST_F(CheckE2E, TwoChecksOnOneConnection) {
 
 TEST_F(CheckE2E, LineBreaksInCertificateNamesBecomeBlanks) {
   const Pki p = Trusted(KeyKind::kGost2001);
-  const pki::Cert forged = Leaf(p, 0x51, [](pki::CertSpec& spec) {
-    spec.subject = {{"CN", "Evil\r\nCheckChain: OK\r\n.\r\n"}};
+  const pki::Cert forged = Leaf(p, 0x51, [](pki::CertSpec& certSpec) {
+    certSpec.subject = {{"CN", "Evil\r\nCheckChain: OK\r\n.\r\n"}};
   });
   const auto signature = pki::SignDetached(Bytes(kDocument), {{forged, p.leafKey}}, {p.ca});
   const std::string answer = Check(kDocument, signature);
@@ -435,10 +437,10 @@ TEST_F(CheckE2E, LineBreaksInCertificateNamesBecomeBlanks) {
 
 TEST_F(CheckE2E, CyrillicNamesArriveInWindows1251) {
   const Pki p = Trusted(KeyKind::kGost2001);
-  const pki::Cert russian = Leaf(p, 0x61, [](pki::CertSpec& spec) {
-    spec.subject = {{"SN", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd\xd0\xbe\xd0\xb2"},  // Иванов
-                    {"GN", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd"},                  // Иван
-                    {"1.2.643.3.131.1.1", "007700000000"}};
+  const pki::Cert russian = Leaf(p, 0x61, [](pki::CertSpec& certSpec) {
+    certSpec.subject = {{"SN", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd\xd0\xbe\xd0\xb2"},  // Иванов
+                        {"GN", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd"},                  // Иван
+                        {"1.2.643.3.131.1.1", "007700000000"}};
   });
   const auto signature = pki::SignDetached(Bytes(kDocument), {{russian, p.leafKey}}, {p.ca});
   const std::string answer = Check(kDocument, signature);
@@ -453,10 +455,12 @@ TEST_F(CheckE2E, CertificateThatIsNotDerFailsTheImport) {
   const std::string answer = RunCheck(client);
   EXPECT_EQ(answer.substr(0, answer.find("CheckChainStatus")),
             "CheckSignature: FAIL\r\n"
-            "CheckSignatureStatus: Error import cert " + kBadTagText + " (8009310b)\r\n"
-            "FindCertificate: FAIL\r\n"
-            "FindCertificateStatus: ffffffff\r\n"
-            "CheckChain: FAIL\r\n");
+            "CheckSignatureStatus: Error import cert " +
+                kBadTagText +
+                " (8009310b)\r\n"
+                "FindCertificate: FAIL\r\n"
+                "FindCertificateStatus: ffffffff\r\n"
+                "CheckChain: FAIL\r\n");
   EXPECT_NE(LogText().find("\tCertCreateCertificateContext (8009310b)\r\n"), std::string::npos);
 }
 

@@ -85,24 +85,24 @@ std::string AllChainPhrases() {
 }
 
 pki::CertSpec LeafSpec() {
-  pki::CertSpec spec;
-  spec.subject = {{"C", "RU"}, {"O", "Org"}, {"SN", "Petrov"}, {"GN", "Petr"},
-                  {"CN", "Petrov Petr"}};
-  spec.serial = {0x00, 0xA1, 0xB2};
-  spec.keyUsage = pki::kDigitalSignature | pki::kNonRepudiation;
-  spec.extendedKeyUsage = {"1.3.6.1.5.5.7.3.4"};
-  return spec;
+  pki::CertSpec certSpec;
+  certSpec.subject = {
+      {"C", "RU"}, {"O", "Org"}, {"SN", "Petrov"}, {"GN", "Petr"}, {"CN", "Petrov Petr"}};
+  certSpec.serial = {0x00, 0xA1, 0xB2};
+  certSpec.keyUsage = pki::kDigitalSignature | pki::kNonRepudiation;
+  certSpec.extendedKeyUsage = {"1.3.6.1.5.5.7.3.4"};
+  return certSpec;
 }
 
 pki::CertSpec CaSpec(const std::string& name) {
-  pki::CertSpec spec;
-  spec.subject = {{"C", "RU"}, {"O", "Org"}, {"CN", name}};
-  spec.isCa = true;
-  spec.keyUsage = pki::kKeyCertSign | pki::kCrlSign;
+  pki::CertSpec certSpec;
+  certSpec.subject = {{"C", "RU"}, {"O", "Org"}, {"CN", name}};
+  certSpec.isCa = true;
+  certSpec.keyUsage = pki::kKeyCertSign | pki::kCrlSign;
   const int64_t now = std::time(nullptr);
-  spec.notBefore = now - 10 * 86400;
-  spec.notAfter = now + 3650 * 86400LL;
-  return spec;
+  certSpec.notBefore = now - 10 * 86400;
+  certSpec.notAfter = now + 3650 * 86400LL;
+  return certSpec;
 }
 
 Pki MakePki(pki::KeyKind kind, const pki::CertSpec& leaf) {

@@ -1,6 +1,7 @@
 // End-to-end tests of the HTML report: the "HTML: " line of the CHECK answer, its exact bytes and
 // its structure as an HTML parser reads it.
 
+#include <gtest/gtest.h>
 #include <iconv.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
@@ -9,8 +10,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
@@ -21,8 +20,8 @@ namespace tests {
 namespace {
 
 namespace t = report_texts;
-using platform::StoreLocation;
 using pki::KeyKind;
+using platform::StoreLocation;
 
 constexpr std::string_view kDocument = "report me";
 
@@ -89,9 +88,9 @@ TEST_F(ReportE2E, StatusRowsForTheThreeCases) {
     return texts;
   };
   // A good signature with a trusted chain.
-  EXPECT_EQ(slots(Page(Check(p.leaf, p.leafKey, {p.ca}, kDocument, {"CRLOFF", "HTMLON"}))),
-            (std::vector<std::string>{t::kSignatureValid, t::kSignatureValid,
-                                      t::kCertificateValid}));
+  EXPECT_EQ(
+      slots(Page(Check(p.leaf, p.leafKey, {p.ca}, kDocument, {"CRLOFF", "HTMLON"}))),
+      (std::vector<std::string>{t::kSignatureValid, t::kSignatureValid, t::kCertificateValid}));
   // A failed signature with a trusted chain.
   EXPECT_EQ(slots(Page(Check(p.leaf, p.leafKey, {p.ca}, "changed", {"CRLOFF", "HTMLON"}))),
             (std::vector<std::string>{t::kSomeChecksFailed, kHashValueText + " (80091007)",
@@ -116,10 +115,10 @@ TEST_F(ReportE2E, NoLineWithTheReportOffOrWithoutACertificate) {
 
 TEST_F(ReportE2E, CertificateTextCannotInjectMarkup) {
   const Pki p = MakePki(KeyKind::kGost2001);
-  pki::CertSpec spec = LeafSpec();
-  spec.subject = {{"O", "A&B"}, {"CN", "<script>alert(1)</script>"}};
-  spec.serial = {0x44};
-  const pki::Cert leaf = pki::Issue(spec, p.leafKey, &p.ca, p.caKey);
+  pki::CertSpec certSpec = LeafSpec();
+  certSpec.subject = {{"O", "A&B"}, {"CN", "<script>alert(1)</script>"}};
+  certSpec.serial = {0x44};
+  const pki::Cert leaf = pki::Issue(certSpec, p.leafKey, &p.ca, p.caKey);
   const std::string page = Page(Check(leaf, p.leafKey, {p.ca}, kDocument, {"CRLOFF", "HTMLON"}));
   EXPECT_EQ(page.find("<script>"), std::string::npos);
   EXPECT_NE(page.find(std::string(t::kSubject) +
@@ -131,13 +130,13 @@ TEST_F(ReportE2E, CertificateTextCannotInjectMarkup) {
 TEST_F(ReportE2E, PageBytesAndStructure) {
   const Pki p = MakePki(KeyKind::kGost2001);
   AddToStore(StoreLocation::kLocalMachine, "ROOT", p.root);
-  pki::CertSpec spec;
-  spec.subject = {{"C", "RU"}, {"CN", "Report"}};
-  spec.serial = {0x00, 0x9A, 0x01};
-  spec.notBefore = 1764547200;  // 2025-12-01 00:00:00 UTC
-  spec.notAfter = 1893456000;   // 2030-01-01 00:00:00 UTC
-  spec.noExtensions = true;
-  const pki::Cert leaf = pki::Issue(spec, p.leafKey, &p.ca, p.caKey);
+  pki::CertSpec certSpec;
+  certSpec.subject = {{"C", "RU"}, {"CN", "Report"}};
+  certSpec.serial = {0x00, 0x9A, 0x01};
+  certSpec.notBefore = 1764547200;  // 2025-12-01 00:00:00 UTC
+  certSpec.notAfter = 1893456000;   // 2030-01-01 00:00:00 UTC
+  certSpec.noExtensions = true;
+  const pki::Cert leaf = pki::Issue(certSpec, p.leafKey, &p.ca, p.caKey);
   const std::string answer = Check(leaf, p.leafKey, {p.ca}, kDocument, {"CRLOFF", "HTMLON"});
 
   // The public key and the signature as OpenSSL reads them from the certificate.
@@ -146,14 +145,16 @@ TEST_F(ReportE2E, PageBytesAndStructure) {
       SpacedHex(ASN1_STRING_get0_data(keyBits), static_cast<size_t>(ASN1_STRING_length(keyBits)));
   const ASN1_BIT_STRING* signatureBits = nullptr;
   X509_get0_signature(&signatureBits, nullptr, leaf.get());
-  const std::string signatureHex = SpacedHex(ASN1_STRING_get0_data(signatureBits),
-                                             static_cast<size_t>(ASN1_STRING_length(signatureBits)));
-  const std::string gost2001 = "\xc3\xce\xd1\xd2 \xd0 34.10-2001";            // ГОСТ Р 34.10-2001
-  const std::string gost2001Sign = "\xc3\xce\xd1\xd2 \xd0 34.11/34.10-2001";  // ГОСТ Р 34.11/34.10-2001
+  const std::string signatureHex = SpacedHex(
+      ASN1_STRING_get0_data(signatureBits), static_cast<size_t>(ASN1_STRING_length(signatureBits)));
+  const std::string gost2001 = "\xc3\xce\xd1\xd2 \xd0 34.10-2001";  // ГОСТ Р 34.10-2001
+  const std::string gost2001Sign =
+      "\xc3\xce\xd1\xd2 \xd0 34.11/34.10-2001";  // ГОСТ Р 34.11/34.10-2001
   const std::string cell = "<td align=\"justify\" valign=\"Top\">";
   const std::string expected =
-      std::string("<html xmlns:msxsl=\"urn:schemas-microsoft-com:xslt\" "
-                  "xmlns:fo=\"http://www.w3.org/1999/XSL/Format\"><center><b>") +
+      std::string(
+          "<html xmlns:msxsl=\"urn:schemas-microsoft-com:xslt\" "
+          "xmlns:fo=\"http://www.w3.org/1999/XSL/Format\"><center><b>") +
       t::kSignatures + "</b></center><table><tr><td colspan=\"2\"><b>" + t::kSignatureParameters +
       "</b></td></tr><tr><td valign=\"top\">" + t::kStatus +
       "</td><td><table><tr><td align=\"left\" valign=\"Top\">" + t::kOverallRow + "</td>" + cell +
@@ -163,18 +164,17 @@ TEST_F(ReportE2E, PageBytesAndStructure) {
       "</td></tr></table></td></tr><tr><td colspan=\"2\">" + t::kSignerCertificate +
       "</td></tr><tr><td colspan=\"2\"><table><tr><td width=\"20\"></td><td><p>" +
       t::kCertificateInfo + "</p>" + t::kCertificateParameters +
-      "<table class=\"Cert_params\"><tr><td width=\"20\"></td><td><p>" + t::kVersion +
-      "3</p><p>" + t::kSerial + "009A01</p><p>" + t::kIssuer + "CN=Test CA, O=Org, C=RU</p><p>" +
-      t::kValidFrom + "2025-12-01 00:00:00 UTC<br />" + t::kValidTo +
-      "2030-01-01 00:00:00 UTC</p><p>" + t::kSubject + "CN=Report, C=RU</p>" + t::kPublicKey +
+      "<table class=\"Cert_params\"><tr><td width=\"20\"></td><td><p>" + t::kVersion + "3</p><p>" +
+      t::kSerial + "009A01</p><p>" + t::kIssuer + "CN=Test CA, O=Org, C=RU</p><p>" + t::kValidFrom +
+      "2025-12-01 00:00:00 UTC<br />" + t::kValidTo + "2030-01-01 00:00:00 UTC</p><p>" +
+      t::kSubject + "CN=Report, C=RU</p>" + t::kPublicKey +
       "<table><tr><td width=\"20\"></td><td><p>" + t::kKeyAlgorithm + "1.2.643.2.2.19 (" +
       gost2001 + ")</p><p>" + t::kKeyValue + keyHex + " (" + t::kUnusedBits +
       "0)</p></td></tr></table><p>" + t::kExtensions +
       "</p></td></tr></table></td></tr></table></td></tr>"
       "<table class=\"Cert_params\"><tr><td width=\"20\"></td><td><p>" +
-      t::kSignatureAlgorithm + "1.2.643.2.2.3 (" + gost2001Sign + ")</p><p>" +
-      t::kSignatureValue + signatureHex + " (" + t::kUnusedBits +
-      "0)</p></td></tr></table><br /></table></html>";
+      t::kSignatureAlgorithm + "1.2.643.2.2.3 (" + gost2001Sign + ")</p><p>" + t::kSignatureValue +
+      signatureHex + " (" + t::kUnusedBits + "0)</p></td></tr></table><br /></table></html>";
   EXPECT_EQ(Page(answer), expected);
   // One line: the page holds no line break, the line ends with the one CR LF before ".".
   EXPECT_TRUE(answer.ends_with("\r\nHTML: " + expected + "\r\n.\r\n"));
@@ -182,8 +182,8 @@ TEST_F(ReportE2E, PageBytesAndStructure) {
 
   // The page as an HTML parser reads it, decoded from Windows-1251.
   const std::string utf8 = Utf8Of(Page(answer));
-  htmlDocPtr document = htmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr,
-                                       "UTF-8", HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING);
+  htmlDocPtr document = htmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
+                                       HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING);
   ASSERT_NE(document, nullptr);
   xmlNodePtr root = xmlDocGetRootElement(document);
   ASSERT_NE(root, nullptr);

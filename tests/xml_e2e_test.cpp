@@ -1,6 +1,7 @@
 // End-to-end tests of bare signature values with the signer's certificate, of hashed XML
 // fragments, of the libxml2 binding and of GETHASH, over real sockets.
 
+#include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sys/wait.h>
 
@@ -10,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/http_server.h"
@@ -20,8 +19,8 @@
 namespace tests {
 namespace {
 
-using platform::StoreLocation;
 using pki::KeyKind;
+using platform::StoreLocation;
 
 std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -46,11 +45,14 @@ std::string Base64(const std::vector<uint8_t>& bytes) {
 // SignedInfo returns a signed text in canonical form that carries `digestValue`.
 std::string SignedInfo(const std::string& digestValue) {
   return "<SignedInfo xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><Reference URI=\"#doc\">"
-         "<DigestValue>" + digestValue + "</DigestValue></Reference></SignedInfo>";
+         "<DigestValue>" +
+         digestValue + "</DigestValue></Reference></SignedInfo>";
 }
 
 // The fragment in Windows-1251 as a client sends it, and in UTF-8 as it is canonicalized.
-const std::string kFragment1251 = "<Document xmlns=\"urn:test\"><Item id=\"1\">\xc7\xed\xe0\xf7\xe5\xed\xe8\xe5</Item></Document>";
+const std::string kFragment1251 =
+    "<Document xmlns=\"urn:test\"><Item "
+    "id=\"1\">\xc7\xed\xe0\xf7\xe5\xed\xe8\xe5</Item></Document>";
 const std::string kFragmentUtf8 =
     "<Document xmlns=\"urn:test\"><Item id=\"1\">\xd0\x97\xd0\xbd\xd0\xb0\xd1\x87\xd0\xb5\xd0\xbd"
     "\xd0\xb8\xd0\xb5</Item></Document>";
@@ -157,10 +159,10 @@ TEST_F(XmlE2E, FragmentFailuresAreTextsWithStatusZero) {
 TEST_F(XmlE2E, InternalEntitiesApplyExternalOnesAreRefused) {
   const std::string withInternal = "<!DOCTYPE a [<!ENTITY e \"inner\">]><a>&e;</a>";
   const std::string signedInternal = SignedInfo(Base64(Gost94("<a>inner</a>")));
-  EXPECT_EQ(AnswerLine(Check(signedInternal, SignValue(p.leafKey, signedInternal), p.leaf,
-                             &withInternal),
-                       "CheckSignature"),
-            "OK");
+  EXPECT_EQ(
+      AnswerLine(Check(signedInternal, SignValue(p.leafKey, signedInternal), p.leaf, &withInternal),
+                 "CheckSignature"),
+      "OK");
 
   pki::HttpServer http;
   http.Serve("/secret.txt", Bytes("SECRET"), "text/plain");
@@ -169,15 +171,13 @@ TEST_F(XmlE2E, InternalEntitiesApplyExternalOnesAreRefused) {
   const std::string signedSecret = SignedInfo(Base64(Gost94("<a>SECRET</a>")));
   for (const std::string& source : {"file://" + secretFile, http.Url("/secret.txt")}) {
     SCOPED_TRACE(source);
-    const std::string fragment =
-        "<!DOCTYPE a [<!ENTITY e SYSTEM \"" + source + "\">]><a>&e;</a>";
+    const std::string fragment = "<!DOCTYPE a [<!ENTITY e SYSTEM \"" + source + "\">]><a>&e;</a>";
     EXPECT_EQ(AnswerLine(Check(signedSecret, SignValue(p.leafKey, signedSecret), p.leaf, &fragment),
                          "CheckSignature"),
               "FAIL");
   }
   // An external DTD is not fetched either.
-  const std::string withDtd =
-      "<!DOCTYPE a SYSTEM \"" + http.Url("/a.dtd") + "\"><a>SECRET</a>";
+  const std::string withDtd = "<!DOCTYPE a SYSTEM \"" + http.Url("/a.dtd") + "\"><a>SECRET</a>";
   Check(signedSecret, SignValue(p.leafKey, signedSecret), p.leaf, &withDtd);
   EXPECT_EQ(http.Hits("/secret.txt"), 0);
   EXPECT_EQ(http.Hits("/a.dtd"), 0);
@@ -188,8 +188,7 @@ TEST_F(XmlE2E, ProviderFollowsTheSubjectKey) {
   const Pki rsa = MakePki(KeyKind::kRsa2048);
   AddToStore(StoreLocation::kLocalMachine, "ROOT", rsa.root);
   const std::string text = "signed";
-  EXPECT_EQ(AnswerLine(Check(text, SignValue(rsa.leafKey, text), rsa.leaf),
-                       "CheckSignatureStatus"),
+  EXPECT_EQ(AnswerLine(Check(text, SignValue(rsa.leafKey, text), rsa.leaf), "CheckSignatureStatus"),
             " \xd3\xea\xe0\xe7\xe0\xed \xed\xe5\xef\xf0\xe0\xe2\xe8\xeb\xfc\xed\xfb\xe9 "
             "\xe0\xeb\xe3\xee\xf0\xe8\xf2\xec. (80090008)");  // "Указан неправильный алгоритм."
   // A GOST 2012 key has no provider here: "Не найден провайдер." and the enumeration's end.
@@ -200,9 +199,9 @@ TEST_F(XmlE2E, ProviderFollowsTheSubjectKey) {
             "\xc4\xee\xef\xee\xeb\xed\xe8\xf2\xe5\xeb\xfc\xed\xfb\xf5 \xe4\xe0\xed\xed\xfb\xf5 "
             "\xed\xe5\xf2. (00000103)");
   // A GOST key certified by an RSA authority verifies with the GOST provider.
-  pki::CertSpec spec = LeafSpec();
-  spec.serial = {0x77};
-  const pki::Cert mixed = pki::Issue(spec, p.leafKey, &rsa.ca, rsa.caKey);
+  pki::CertSpec certSpec = LeafSpec();
+  certSpec.serial = {0x77};
+  const pki::Cert mixed = pki::Issue(certSpec, p.leafKey, &rsa.ca, rsa.caKey);
   EXPECT_EQ(AnswerLine(Check(text, SignValue(p.leafKey, text), mixed), "CheckSignature"), "OK");
 }
 
@@ -245,7 +244,8 @@ TEST_F(GetHashE2E, FilesDownloadsAndARemoteHashServer) {
 
   // A second server computes it for the first.
   auto remote = StartServer(4);
-  EXPECT_EQ(GetHash("file://" + path, "127.0.0.1:" + std::to_string(remote->BoundPort())), expected);
+  EXPECT_EQ(GetHash("file://" + path, "127.0.0.1:" + std::to_string(remote->BoundPort())),
+            expected);
 }
 
 TEST_F(GetHashE2E, FailuresAnswerTheirText) {

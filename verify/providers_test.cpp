@@ -42,7 +42,8 @@ TEST(HashBuffer, GostR341194WithCryptoProParameters) {
       {"This is message, length=32 bytes",
        "2cefc2f7b7bdc514e18ea57fa74ff357e7fa17d652c75f69cb1be7893ede48eb"},
       {std::string(128, 'U'), "1c4ac7614691bbf427fa2316216be8f10d92edfd37cd1027514c1008f649c4e8"},
-      {std::string(1000000, 'a'), "8693287aa62f9478f7cb312ec0866b6c4e4a0f11160441e8f4ffcd2715dd554f"},
+      {std::string(1000000, 'a'),
+       "8693287aa62f9478f7cb312ec0866b6c4e4a0f11160441e8f4ffcd2715dd554f"},
       // The empty input as the engine computes it.
       {"", "3f25bc1fbbce27ca10fb1958f319473ae7e17482c3b53ecf47a7e2de8aabe4c8"},
   };
@@ -127,12 +128,12 @@ TEST(GetProvByCert, ChoosesByTheSubjectKeyAlgorithm) {
     SCOPED_TRACE(tests::pki::KeyKindName(c.subject));
     const tests::pki::Key subjectKey = tests::pki::CachedKey(c.subject, 0);
     const tests::pki::Key issuerKey = tests::pki::CachedKey(c.issuer, 1);
-    tests::pki::CertSpec spec;
-    spec.subject = {{"CN", "Subject"}};
+    tests::pki::CertSpec certSpec;
+    certSpec.subject = {{"CN", "Subject"}};
     tests::pki::CertSpec issuerSpec;
     issuerSpec.subject = {{"CN", "Issuer"}};
     const tests::pki::Cert issuer = tests::pki::Issue(issuerSpec, issuerKey, nullptr, issuerKey);
-    const tests::pki::Cert cert = tests::pki::Issue(spec, subjectKey, &issuer, issuerKey);
+    const tests::pki::Cert cert = tests::pki::Issue(certSpec, subjectKey, &issuer, issuerKey);
     const std::vector<uint8_t> der = cert.Der();
     platform::CertContextPtr context = platform::CertContext::Create(der);
     ASSERT_TRUE(context);
@@ -150,8 +151,9 @@ TEST(GetProvByCert, ChoosesByTheSubjectKeyAlgorithm) {
 }
 
 TEST(Providers, GostDigestOnlyFromTheGostProvider) {
-  platform::CryptProviderPtr rsa = platform::CryptAcquireContextA(
-      "RSA and ECDSA Cryptographic Provider", platform::PROV_RSA_FULL, platform::CRYPT_VERIFYCONTEXT);
+  platform::CryptProviderPtr rsa =
+      platform::CryptAcquireContextA("RSA and ECDSA Cryptographic Provider",
+                                     platform::PROV_RSA_FULL, platform::CRYPT_VERIFYCONTEXT);
   ASSERT_TRUE(rsa);
   EXPECT_FALSE(rsa->CreateHash(platform::CALG_GR3411));
   EXPECT_EQ(platform::GetLastError(), platform::NTE_BAD_ALGID);

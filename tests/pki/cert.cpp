@@ -92,18 +92,18 @@ bool AddKeyIdentifiers(X509* x509, const Key& subjectKey, const Cert* issuerCert
   return AddExtension(x509, NID_authority_key_identifier, aki.get(), false);
 }
 
-bool AddBasicConstraints(X509* x509, const CertSpec& spec) {
-  if (!spec.isCa && spec.omitBasicConstraints) return true;
+bool AddBasicConstraints(X509* x509, const CertSpec& certSpec) {
+  if (!certSpec.isCa && certSpec.omitBasicConstraints) return true;
   BasicConstraintsPtr constraints(BASIC_CONSTRAINTS_new());
   if (!constraints) return ReportFailure("basicConstraints");
-  constraints->ca = spec.isCa ? 0xff : 0;
-  if (spec.isCa && spec.pathLength) {
+  constraints->ca = certSpec.isCa ? 0xff : 0;
+  if (certSpec.isCa && certSpec.pathLength) {
     constraints->pathlen = ASN1_INTEGER_new();
     if (constraints->pathlen == nullptr ||
-        ASN1_INTEGER_set(constraints->pathlen, *spec.pathLength) != 1)
+        ASN1_INTEGER_set(constraints->pathlen, *certSpec.pathLength) != 1)
       return ReportFailure("pathLenConstraint");
   }
-  return AddExtension(x509, NID_basic_constraints, constraints.get(), spec.isCa);
+  return AddExtension(x509, NID_basic_constraints, constraints.get(), certSpec.isCa);
 }
 
 bool AddKeyUsage(X509* x509, uint32_t keyUsage) {
@@ -169,12 +169,12 @@ bool AddAccessDescriptions(AUTHORITY_INFO_ACCESS* access, int method,
   return true;
 }
 
-bool AddAuthorityInfoAccess(X509* x509, const CertSpec& spec) {
-  if (spec.ocspUrls.empty() && spec.caIssuersUrls.empty()) return true;
+bool AddAuthorityInfoAccess(X509* x509, const CertSpec& certSpec) {
+  if (certSpec.ocspUrls.empty() && certSpec.caIssuersUrls.empty()) return true;
   AuthorityInfoAccessPtr access(AUTHORITY_INFO_ACCESS_new());
   if (!access) return ReportFailure("authorityInfoAccess");
-  if (!AddAccessDescriptions(access.get(), NID_ad_OCSP, spec.ocspUrls) ||
-      !AddAccessDescriptions(access.get(), NID_ad_ca_issuers, spec.caIssuersUrls))
+  if (!AddAccessDescriptions(access.get(), NID_ad_OCSP, certSpec.ocspUrls) ||
+      !AddAccessDescriptions(access.get(), NID_ad_ca_issuers, certSpec.caIssuersUrls))
     return false;
   return AddExtension(x509, NID_info_access, access.get(), false);
 }
@@ -190,14 +190,14 @@ bool AddExtraExtension(X509* x509, const Extension& extension) {
   return true;
 }
 
-bool AddExtensions(X509* x509, const CertSpec& spec, const Key& subjectKey, const Cert* issuerCert,
-                   const Key& issuerKey) {
+bool AddExtensions(X509* x509, const CertSpec& certSpec, const Key& subjectKey,
+                   const Cert* issuerCert, const Key& issuerKey) {
   if (!AddKeyIdentifiers(x509, subjectKey, issuerCert, issuerKey) ||
-      !AddBasicConstraints(x509, spec) || !AddKeyUsage(x509, spec.keyUsage) ||
-      !AddExtendedKeyUsage(x509, spec.extendedKeyUsage) ||
-      !AddCrlDistributionPoints(x509, spec.crlUrls) || !AddAuthorityInfoAccess(x509, spec))
+      !AddBasicConstraints(x509, certSpec) || !AddKeyUsage(x509, certSpec.keyUsage) ||
+      !AddExtendedKeyUsage(x509, certSpec.extendedKeyUsage) ||
+      !AddCrlDistributionPoints(x509, certSpec.crlUrls) || !AddAuthorityInfoAccess(x509, certSpec))
     return false;
-  for (const Extension& extension : spec.extra) {
+  for (const Extension& extension : certSpec.extra) {
     if (!AddExtraExtension(x509, extension)) return false;
   }
   return true;
@@ -229,7 +229,7 @@ std::vector<uint8_t> Cert::Serial() const {
   return octets;
 }
 
-Cert Issue(const CertSpec& spec, const Key& subjectKey, const Cert* issuerCert,
+Cert Issue(const CertSpec& certSpec, const Key& subjectKey, const Cert* issuerCert,
            const Key& issuerKey) {
   if (!subjectKey || !issuerKey || (issuerCert != nullptr && !*issuerCert)) {
     ReportFailure("Issue: missing key or issuer");
@@ -238,20 +238,20 @@ Cert Issue(const CertSpec& spec, const Key& subjectKey, const Cert* issuerCert,
   const EVP_MD* digest = DigestOf(issuerKey.Kind());
   X509Ptr x509(X509_new());
   X509NamePtr subject(X509_NAME_new());
-  Asn1IntegerPtr serial = Asn1IntegerOf(spec.serial);
+  Asn1IntegerPtr serial = Asn1IntegerOf(certSpec.serial);
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
-  Asn1TimePtr notBefore = Asn1TimeOf(spec.notBefore.value_or(now - kDay));
-  Asn1TimePtr notAfter = Asn1TimeOf(spec.notAfter.value_or(now + 365 * kDay));
+  Asn1TimePtr notBefore = Asn1TimeOf(certSpec.notBefore.value_or(now - kDay));
+  Asn1TimePtr notAfter = Asn1TimeOf(certSpec.notAfter.value_or(now + 365 * kDay));
   if (digest == nullptr || !x509 || !subject || !serial || !notBefore || !notAfter) {
     ReportFailure("Issue: certificate fields");
     return {};
   }
-  for (const NameEntry& entry : spec.subject) {
+  for (const NameEntry& entry : certSpec.subject) {
     if (!AddNameEntry(subject.get(), entry)) return {};
   }
   const X509_NAME* issuerName =
       issuerCert != nullptr ? X509_get_subject_name(issuerCert->get()) : subject.get();
-  const bool v3 = spec.version == CertVersion::kV3;
+  const bool v3 = certSpec.version == CertVersion::kV3;
   if (X509_set_version(x509.get(), v3 ? X509_VERSION_3 : X509_VERSION_1) != 1 ||
       X509_set_serialNumber(x509.get(), serial.get()) != 1 ||
       X509_set_subject_name(x509.get(), subject.get()) != 1 ||
@@ -262,8 +262,8 @@ Cert Issue(const CertSpec& spec, const Key& subjectKey, const Cert* issuerCert,
     ReportFailure("Issue: certificate fields");
     return {};
   }
-  if (v3 && !spec.noExtensions &&
-      !AddExtensions(x509.get(), spec, subjectKey, issuerCert, issuerKey))
+  if (v3 && !certSpec.noExtensions &&
+      !AddExtensions(x509.get(), certSpec, subjectKey, issuerCert, issuerKey))
     return {};
   if (X509_sign(x509.get(), issuerKey.get(), digest) <= 0) {
     ReportFailure("Issue: X509_sign with " + std::string(KeyKindName(issuerKey.Kind())));

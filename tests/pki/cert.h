@@ -116,13 +116,13 @@ class Cert {
   X509Ptr x509;
 };
 
-// Issue makes the certificate `spec` describes for `subjectKey`, issued by `issuerCert` (its
+// Issue makes the certificate `certSpec` describes for `subjectKey`, issued by `issuerCert` (its
 // subject becomes the issuer name) or self-issued when `issuerCert` is null, and signed by
 // `issuerKey` with DigestOf(issuerKey.Kind()). The authority key identifier is the issuer's
 // subject key identifier, or the SHA-1 of the issuer's public key when it has none. Empty on
 // failure (an unknown name type, a value its string type cannot hold); the reason goes to
 // standard error.
-Cert Issue(const CertSpec& spec, const Key& subjectKey, const Cert* issuerCert,
+Cert Issue(const CertSpec& certSpec, const Key& subjectKey, const Cert* issuerCert,
            const Key& issuerKey);
 
 }  // namespace tests::pki

@@ -6,7 +6,7 @@
 // Example:
 //   HttpServer http;
 //   http.Serve("/root.crl", crl, "application/pkix-crl");
-//   spec.crlUrls = {http.Url("/root.crl")};
+//   certSpec.crlUrls = {http.Url("/root.crl")};
 //   ...
 //   EXPECT_EQ(http.Hits("/root.crl"), 1);
 

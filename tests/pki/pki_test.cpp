@@ -151,15 +151,15 @@ TEST(PkiFixture, ChainVerifiesAndCrlRevokesForEveryKeyKind) {
 }
 
 TEST(PkiFixture, CertificateFieldsReachTheDer) {
-  CertSpec spec;
-  spec.subject = {{"CN", "Иванов"}, {"C", "RU"}};
-  spec.serial = {0x00, 0x9a, 0x01};
-  spec.notBefore = -20 * 365 * kDay;  // 1950, still UTCTime
-  spec.notAfter = 4102444800;         // 2100-01-01, GeneralizedTime
-  spec.crlUrls = {"http://127.0.0.1:1/a.crl"};
-  spec.ocspUrls = {"http://127.0.0.1:1/ocsp"};
+  CertSpec certSpec;
+  certSpec.subject = {{"CN", "Иванов"}, {"C", "RU"}};
+  certSpec.serial = {0x00, 0x9a, 0x01};
+  certSpec.notBefore = -20 * 365 * kDay;  // 1950, still UTCTime
+  certSpec.notAfter = 4102444800;         // 2100-01-01, GeneralizedTime
+  certSpec.crlUrls = {"http://127.0.0.1:1/a.crl"};
+  certSpec.ocspUrls = {"http://127.0.0.1:1/ocsp"};
   const Key key = CachedKey(KeyKind::kEcdsaP256);
-  const Cert cert = Issue(spec, key, nullptr, key);
+  const Cert cert = Issue(certSpec, key, nullptr, key);
   ASSERT_TRUE(cert);
   const std::vector<uint8_t> der = cert.Der();
   X509Ptr parsed = ParseCert(der);
@@ -186,8 +186,8 @@ TEST(PkiFixture, CertificateFieldsReachTheDer) {
                              ASN1_STRING_length(uri->d.uniformResourceIdentifier)),
             "http://127.0.0.1:1/a.crl");
 
-  spec.version = CertVersion::kV1;
-  X509Ptr v1 = ParseCert(Issue(spec, key, nullptr, key).Der());
+  certSpec.version = CertVersion::kV1;
+  X509Ptr v1 = ParseCert(Issue(certSpec, key, nullptr, key).Der());
   ASSERT_TRUE(v1);
   EXPECT_EQ(X509_get_version(v1.get()), X509_VERSION_1);
   EXPECT_EQ(X509_get_ext_count(v1.get()), 0);
@@ -216,9 +216,9 @@ TEST(PkiFixture, NameValuesTakeTheirStringTypes) {
   const Key key = CachedKey(KeyKind::kGost2001);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.entry.type + "=" + c.entry.value);
-    CertSpec spec;
-    spec.subject = {c.entry};
-    X509Ptr parsed = ParseCert(Issue(spec, key, nullptr, key).Der());
+    CertSpec certSpec;
+    certSpec.subject = {c.entry};
+    X509Ptr parsed = ParseCert(Issue(certSpec, key, nullptr, key).Der());
     ASSERT_TRUE(parsed);
     const X509_NAME_ENTRY* entry = X509_NAME_get_entry(X509_get_subject_name(parsed.get()), 0);
     ASSERT_NE(entry, nullptr);
@@ -240,9 +240,9 @@ TEST(PkiFixture, NameValuesTakeTheirStringTypes) {
   };
   for (const NameEntry& entry : kRefused) {
     SCOPED_TRACE(entry.type + "=" + entry.value);
-    CertSpec spec;
-    spec.subject = {entry};
-    EXPECT_FALSE(Issue(spec, key, nullptr, key));
+    CertSpec certSpec;
+    certSpec.subject = {entry};
+    EXPECT_FALSE(Issue(certSpec, key, nullptr, key));
   }
 }
 
