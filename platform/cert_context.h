@@ -32,20 +32,20 @@ struct CertExtension {
 };
 
 struct CertPublicKeyInfo {
-  std::string algorithmOid;           // dotted
-  std::vector<uint8_t> key;           // the BIT STRING's bytes
+  std::string algorithmOid;  // dotted
+  std::vector<uint8_t> key;  // the BIT STRING's bytes
   uint32_t unusedBits = 0;
-  std::vector<uint8_t> encoded;       // the whole SubjectPublicKeyInfo, DER
+  std::vector<uint8_t> encoded;  // the whole SubjectPublicKeyInfo, DER
 };
 
 struct CertInfo {
-  uint32_t version = 0;                // 0, 1, 2 for v1, v2, v3
-  std::vector<uint8_t> serialNumber;   // least significant byte first
-  std::string signatureAlgorithmOid;   // dotted: the issuer's signature on the certificate
-  std::vector<uint8_t> issuer;         // DER Name
-  uint64_t notBefore = 0;              // FILETIME
-  uint64_t notAfter = 0;               // FILETIME
-  std::vector<uint8_t> subject;        // DER Name
+  uint32_t version = 0;               // 0, 1, 2 for v1, v2, v3
+  std::vector<uint8_t> serialNumber;  // least significant byte first
+  std::string signatureAlgorithmOid;  // dotted: the issuer's signature on the certificate
+  std::vector<uint8_t> issuer;        // DER Name
+  uint64_t notBefore = 0;             // FILETIME
+  uint64_t notAfter = 0;              // FILETIME
+  std::vector<uint8_t> subject;       // DER Name
   CertPublicKeyInfo subjectPublicKeyInfo;
   std::vector<CertExtension> extensions;
 };

@@ -1,5 +1,3 @@
-#include "platform/cert_context.h"
-
 #include <openssl/asn1.h>
 #include <openssl/err.h>
 
@@ -7,6 +5,7 @@
 #include <ctime>
 
 #include "platform/asn1_blob.h"
+#include "platform/cert_context.h"
 #include "platform/crypto_library.h"
 #include "platform/detail/cert_native.h"
 #include "platform/last_error.h"

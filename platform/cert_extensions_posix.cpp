@@ -1,9 +1,8 @@
-#include "platform/cert_extensions.h"
-
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
 #include "platform/asn1_blob.h"
+#include "platform/cert_extensions.h"
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
 #include "platform/last_error.h"
@@ -18,7 +17,8 @@ std::optional<std::vector<std::string>> DecodeEnhancedKeyUsage(std::span<const u
   }
   const unsigned char* p = value.data();
   ERR_clear_error();
-  detail::ExtKeyUsagePtr usages(d2i_EXTENDED_KEY_USAGE(nullptr, &p, static_cast<long>(value.size())));
+  detail::ExtKeyUsagePtr usages(
+      d2i_EXTENDED_KEY_USAGE(nullptr, &p, static_cast<long>(value.size())));
   if (!usages) {
     SetLastError(detail::DecodeFailureStatus());
     return std::nullopt;

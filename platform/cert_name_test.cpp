@@ -95,8 +95,9 @@ TEST(CertNameToStrA, QuotesValuesThatNeedIt) {
 
 TEST(CertNameToStrA, ConvertsStringTypesToWindows1251) {
   // "Иван" as UTF8String, as BMPString, and a character outside the code page.
-  EXPECT_EQ(CertNameToStrA(NameDer({{"CN", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd"}}), CERT_SIMPLE_NAME_STR),
-            "\xc8\xe2\xe0\xed");
+  EXPECT_EQ(
+      CertNameToStrA(NameDer({{"CN", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd"}}), CERT_SIMPLE_NAME_STR),
+      "\xc8\xe2\xe0\xed");
   const std::string bmp("\x04\x18\x04\x32\x04\x30\x04\x3d", 8);  // UTF-16BE
   EXPECT_EQ(CertNameToStrA(NameDer({{"CN", bmp, V_ASN1_BMPSTRING}}), CERT_SIMPLE_NAME_STR),
             "\xc8\xe2\xe0\xed");

@@ -35,8 +35,8 @@ inline constexpr uint32_t CERT_TRUST_IS_OFFLINE_REVOCATION = 0x01000000;
 inline constexpr uint32_t CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT = 0x08000000;
 
 struct ChainParameters {
-  std::optional<uint64_t> time;    // FILETIME (UTC) to judge at; none means now
-  bool checkRevocation = false;    // check the end certificate's revocation
+  std::optional<uint64_t> time;      // FILETIME (UTC) to judge at; none means now
+  bool checkRevocation = false;      // check the end certificate's revocation
   int urlRetrievalTimeoutMs = 5000;  // limit on each download (issuers, CRLs, OCSP)
 };
 

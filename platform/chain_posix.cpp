@@ -1,5 +1,3 @@
-#include "platform/chain.h"
-
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs7.h>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "platform/cert_store.h"
+#include "platform/chain.h"
 #include "platform/crypto_library.h"
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"

@@ -1,6 +1,6 @@
-#include "platform/clock.h"
-
 #include <ctime>
+
+#include "platform/clock.h"
 
 namespace platform {
 namespace {

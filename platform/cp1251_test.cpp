@@ -31,11 +31,13 @@ TEST(Cp1251, Utf8ToCp1251MapsLettersAndReplacesTheRest) {
   };
   const Case kCases[] = {
       {"ИНН", "c8cdcd"},
-      {"a\xE2\x80\xBA" "b", "619b62"},  // U+203A has a byte of its own (0x9B)
-      {"\xE4\xB8\xAD", "3f"},           // a Chinese character is not in the code page
-      {"\xF0\x9F\x98\x80", "3f"},       // nor is an emoji (4 bytes)
-      {"\xD0", "3f"},                   // truncated sequence
-      {"\xC3\x28", "3f28"},             // bad continuation byte: one "?", then "("
+      {"a\xE2\x80\xBA"
+       "b",
+       "619b62"},                  // U+203A has a byte of its own (0x9B)
+      {"\xE4\xB8\xAD", "3f"},      // a Chinese character is not in the code page
+      {"\xF0\x9F\x98\x80", "3f"},  // nor is an emoji (4 bytes)
+      {"\xD0", "3f"},              // truncated sequence
+      {"\xC3\x28", "3f28"},        // bad continuation byte: one "?", then "("
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.utf8);
@@ -44,9 +46,9 @@ TEST(Cp1251, Utf8ToCp1251MapsLettersAndReplacesTheRest) {
 }
 
 TEST(Cp1251, Cp1251ToUtf8UsesThreeBytesAtMost) {
-  EXPECT_EQ(Cp1251ToUtf8("\xC0"), "\xD0\x90");           // А
-  EXPECT_EQ(Cp1251ToUtf8("\x98"), "\xE2\x80\xBA");       // undefined byte -> U+203A
-  EXPECT_EQ(Cp1251ToUtf8("\xB9"), "\xE2\x84\x96");       // №
+  EXPECT_EQ(Cp1251ToUtf8("\xC0"), "\xD0\x90");                // А
+  EXPECT_EQ(Cp1251ToUtf8("\x98"), "\xE2\x80\xBA");            // undefined byte -> U+203A
+  EXPECT_EQ(Cp1251ToUtf8("\xB9"), "\xE2\x84\x96");            // №
   EXPECT_EQ(Cp1251ToUtf8("<a>\xFF</a>"), "<a>\xD1\x8F</a>");  // я
 }
 

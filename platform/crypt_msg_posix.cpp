@@ -1,9 +1,8 @@
-#include "platform/crypt_msg.h"
-
 #include <openssl/cms.h>
 #include <openssl/err.h>
 
 #include "platform/asn1_blob.h"
+#include "platform/crypt_msg.h"
 #include "platform/crypto_library.h"
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
@@ -75,7 +74,8 @@ bool DigestKnown(CMS_SignerInfo* signerInfo) {
 // SignerInfoAt returns signer `index` of `cms`, or null with CRYPT_E_SIGNER_NOT_FOUND.
 CMS_SignerInfo* SignerInfoAt(CMS_ContentInfo* cms, uint32_t index) {
   STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms);
-  if (signerInfos == nullptr || index >= static_cast<uint32_t>(sk_CMS_SignerInfo_num(signerInfos))) {
+  if (signerInfos == nullptr ||
+      index >= static_cast<uint32_t>(sk_CMS_SignerInfo_num(signerInfos))) {
     SetLastError(CRYPT_E_SIGNER_NOT_FOUND);
     return nullptr;
   }

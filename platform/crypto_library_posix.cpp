@@ -1,11 +1,10 @@
-#include "platform/crypto_library.h"
-
 #include <curl/curl.h>
 #include <openssl/engine.h>
 #include <openssl/err.h>
 
 #include <mutex>
 
+#include "platform/crypto_library.h"
 #include "platform/log.h"
 #include "platform/texts.h"
 

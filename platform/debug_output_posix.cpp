@@ -1,10 +1,10 @@
-#include "platform/debug_output.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+
+#include "platform/debug_output.h"
 
 namespace platform {
 namespace {

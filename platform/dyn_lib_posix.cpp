@@ -1,8 +1,8 @@
-#include "platform/dyn_lib.h"
-
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
+
+#include "platform/dyn_lib.h"
 
 namespace platform {
 

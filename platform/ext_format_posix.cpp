@@ -1,11 +1,10 @@
-#include "platform/ext_format.h"
-
 #include <openssl/asn1.h>
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
 #include "platform/cp1251.h"
 #include "platform/detail/handles.h"
+#include "platform/ext_format.h"
 #include "platform/texts.h"
 
 namespace platform {
@@ -84,7 +83,8 @@ std::string Folded(const std::string& printed) {
     size_t end = printed.find('\n', start);
     if (end == std::string::npos) end = printed.size();
     std::string_view piece(printed.data() + start, end - start);
-    while (!piece.empty() && (piece.front() == ' ' || piece.front() == '\t')) piece.remove_prefix(1);
+    while (!piece.empty() && (piece.front() == ' ' || piece.front() == '\t'))
+      piece.remove_prefix(1);
     while (!piece.empty() && (piece.back() == ' ' || piece.back() == '\r')) piece.remove_suffix(1);
     if (!piece.empty()) {
       if (!line.empty()) line += line.back() == ':' ? " " : ", ";

@@ -1,5 +1,3 @@
-#include "platform/inet.h"
-
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -7,6 +5,7 @@
 
 #include "platform/crypto_library.h"
 #include "platform/detail/handles.h"
+#include "platform/inet.h"
 #include "platform/last_error.h"
 #include "platform/win_status.h"
 
@@ -17,7 +16,7 @@ struct Transfer {
   const InternetRequest* request;
   const std::function<bool(std::span<const uint8_t>)>* consume;
   size_t received = 0;
-  bool stopped = false;   // the consumer refused, or the answer grew too long
+  bool stopped = false;  // the consumer refused, or the answer grew too long
   bool failedStatus = false;
   long status = 0;
   CURL* curl = nullptr;

@@ -1,8 +1,7 @@
-#include "platform/oid_info.h"
-
 #include <openssl/objects.h>
 
 #include "platform/cp1251.h"
+#include "platform/oid_info.h"
 
 namespace platform {
 namespace {

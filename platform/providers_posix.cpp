@@ -1,5 +1,3 @@
-#include "platform/providers.h"
-
 #include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/rsa.h>
@@ -12,6 +10,7 @@
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
 #include "platform/last_error.h"
+#include "platform/providers.h"
 #include "platform/win_status.h"
 
 namespace platform {
@@ -63,16 +62,11 @@ struct OidRow {
 
 // CryptoAPI's OID table, by algorithm; the first row of an algorithm is the one it finds.
 constexpr OidRow kOids[] = {
-    {CALG_MD5, "1.2.840.113549.2.5"},
-    {CALG_SHA1, "1.3.14.3.2.26"},
-    {CALG_SHA_256, "2.16.840.1.101.3.4.2.1"},
-    {CALG_SHA_384, "2.16.840.1.101.3.4.2.2"},
-    {CALG_SHA_512, "2.16.840.1.101.3.4.2.3"},
-    {CALG_RSA_KEYX, "1.2.840.113549.1.1.1"},
-    {CALG_RSA_SIGN, "1.2.840.113549.1.1.1"},
-    {CALG_ECDSA, "1.2.840.10045.2.1"},
-    {CALG_GR3411, "1.2.643.2.2.9"},
-    {CALG_GR3410EL, "1.2.643.2.2.19"},
+    {CALG_MD5, "1.2.840.113549.2.5"},         {CALG_SHA1, "1.3.14.3.2.26"},
+    {CALG_SHA_256, "2.16.840.1.101.3.4.2.1"}, {CALG_SHA_384, "2.16.840.1.101.3.4.2.2"},
+    {CALG_SHA_512, "2.16.840.1.101.3.4.2.3"}, {CALG_RSA_KEYX, "1.2.840.113549.1.1.1"},
+    {CALG_RSA_SIGN, "1.2.840.113549.1.1.1"},  {CALG_ECDSA, "1.2.840.10045.2.1"},
+    {CALG_GR3411, "1.2.643.2.2.9"},           {CALG_GR3410EL, "1.2.643.2.2.19"},
     {CALG_G28147, "1.2.643.2.2.21"},
 };
 
@@ -107,7 +101,8 @@ std::vector<uint8_t> EcdsaDer(std::span<const uint8_t> raw) {
   ECDSA_SIG* signature = ECDSA_SIG_new();
   BIGNUM* r = BN_bin2bn(raw.data(), static_cast<int>(half), nullptr);
   BIGNUM* s = BN_bin2bn(raw.data() + half, static_cast<int>(half), nullptr);
-  if (signature == nullptr || r == nullptr || s == nullptr || ECDSA_SIG_set0(signature, r, s) != 1) {
+  if (signature == nullptr || r == nullptr || s == nullptr ||
+      ECDSA_SIG_set0(signature, r, s) != 1) {
     BN_free(r);
     BN_free(s);
     ECDSA_SIG_free(signature);
@@ -219,7 +214,8 @@ CryptHash::CryptHash(uint32_t algid, std::unique_ptr<Native> native)
 CryptHash::~CryptHash() = default;
 
 bool CryptHash::HashData(std::span<const uint8_t> data) {
-  if (native_->finished || EVP_DigestUpdate(native_->context.get(), data.data(), data.size()) != 1) {
+  if (native_->finished ||
+      EVP_DigestUpdate(native_->context.get(), data.data(), data.size()) != 1) {
     ERR_clear_error();
     SetLastError(NTE_FAIL);
     return false;

@@ -1,5 +1,3 @@
-#include "platform/detail/revocation.h"
-
 #include <openssl/err.h>
 #include <openssl/ocsp.h>
 #include <openssl/pem.h>
@@ -12,12 +10,14 @@
 
 #include "platform/chain.h"
 #include "platform/detail/cert_native.h"
+#include "platform/detail/revocation.h"
 #include "platform/inet.h"
 
 namespace platform::detail {
 namespace {
 
-constexpr uint32_t kOffline = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+constexpr uint32_t kOffline =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 constexpr size_t kMaxCrlBytes = size_t{64} << 20;
 constexpr long kOcspClockSkewSeconds = 300;
 
@@ -99,7 +99,8 @@ uint32_t CrlStatus(X509* cert, X509* issuer, time_t at, int timeoutMs) {
   for (int i = 0; points && i < sk_DIST_POINT_num(points.get()); ++i) {
     const DIST_POINT* point = sk_DIST_POINT_value(points.get(), i);
     if (point->distpoint == nullptr || point->distpoint->type != 0) continue;  // full names only
-    for (std::string& url : HttpUrls(point->distpoint->name.fullname)) urls.push_back(std::move(url));
+    for (std::string& url : HttpUrls(point->distpoint->name.fullname))
+      urls.push_back(std::move(url));
   }
   if (urls.empty()) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
   if (issuer == nullptr) return kOffline;
@@ -154,7 +155,8 @@ uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at,
   X509_up_ref(issuer);
   X509_STORE_add_cert(store.get(), issuer);
   X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN);
-  const bool verified = OCSP_basic_verify(basic.get(), trusted.get(), store.get(), OCSP_TRUSTOTHER) == 1;
+  const bool verified =
+      OCSP_basic_verify(basic.get(), trusted.get(), store.get(), OCSP_TRUSTOTHER) == 1;
   int status = V_OCSP_CERTSTATUS_UNKNOWN;
   int reason = 0;
   ASN1_GENERALIZEDTIME* revokedAt = nullptr;
@@ -162,7 +164,8 @@ uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at,
   ASN1_GENERALIZEDTIME* nextUpdate = nullptr;
   const bool found = verified && OCSP_resp_find_status(basic.get(), id.get(), &status, &reason,
                                                        &revokedAt, &thisUpdate, &nextUpdate) == 1;
-  const bool current = found && OCSP_check_validity(thisUpdate, nextUpdate, kOcspClockSkewSeconds, -1) == 1;
+  const bool current =
+      found && OCSP_check_validity(thisUpdate, nextUpdate, kOcspClockSkewSeconds, -1) == 1;
   ERR_clear_error();
   if (!current) return kOffline;
   switch (status) {

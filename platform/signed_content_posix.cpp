@@ -1,5 +1,3 @@
-#include "platform/signed_content.h"
-
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
@@ -8,6 +6,7 @@
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
 #include "platform/last_error.h"
+#include "platform/signed_content.h"
 #include "platform/win_status.h"
 
 namespace platform {

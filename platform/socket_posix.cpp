@@ -1,16 +1,15 @@
-#include "platform/socket.h"
-
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "platform/socket.h"
 #include "platform/win_status.h"
 
 namespace platform {
@@ -93,9 +92,7 @@ void ShutdownSocket(int fd) { ::shutdown(fd, SHUT_RDWR); }
 namespace {
 
 // ResolverCode maps getaddrinfo's failure to the Windows Sockets code gethostbyname leaves.
-uint32_t ResolverCode(int code) {
-  return code == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND;
-}
+uint32_t ResolverCode(int code) { return code == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND; }
 
 bool ConnectWithin(int fd, const sockaddr_in& address, int timeoutMs) {
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;

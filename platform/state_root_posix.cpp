@@ -1,9 +1,9 @@
-#include "platform/state_root.h"
-
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
+
+#include "platform/state_root.h"
 
 namespace platform {
 namespace {

@@ -1,6 +1,6 @@
-#include "platform/thread_id.h"
-
 #include <unistd.h>
+
+#include "platform/thread_id.h"
 
 namespace platform {
 

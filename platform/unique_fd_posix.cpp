@@ -1,6 +1,6 @@
-#include "platform/unique_fd.h"
-
 #include <unistd.h>
+
+#include "platform/unique_fd.h"
 
 namespace platform {
 

@@ -8,38 +8,38 @@
 #include <cstdint>
 #include <string_view>
 
-#define QUILMAREND_WIN_STATUS_LIST(M)                                    \
-  M(0x00000000, ERROR_SUCCESS)                                           \
-  M(0x00000002, ERROR_FILE_NOT_FOUND)                                    \
-  M(0x00000005, ERROR_ACCESS_DENIED)                                     \
-  M(0x00000008, ERROR_NOT_ENOUGH_MEMORY)                                 \
-  M(0x0000001E, ERROR_READ_FAULT)                                        \
-  M(0x00000103, ERROR_NO_MORE_ITEMS)                                     \
-  M(0x000004C9, ERROR_CONNECTION_REFUSED)                                \
+#define QUILMAREND_WIN_STATUS_LIST(M)                                      \
+  M(0x00000000, ERROR_SUCCESS)                                             \
+  M(0x00000002, ERROR_FILE_NOT_FOUND)                                      \
+  M(0x00000005, ERROR_ACCESS_DENIED)                                       \
+  M(0x00000008, ERROR_NOT_ENOUGH_MEMORY)                                   \
+  M(0x0000001E, ERROR_READ_FAULT)                                          \
+  M(0x00000103, ERROR_NO_MORE_ITEMS)                                       \
+  M(0x000004C9, ERROR_CONNECTION_REFUSED)                                  \
   M(0x00001721, HASH_SERVER_BAD_REPLY)   /* the reply lacks "OK: Hash=" */ \
-  M(0x00001722, HASH_SERVER_SEND_FAILED) /* GETHASH could not be sent */    \
-  M(0x00002AF9, WSAHOST_NOT_FOUND)                                       \
-  M(0x00002AFA, WSATRY_AGAIN)                                            \
-  M(0x00002EE2, ERROR_INTERNET_TIMEOUT)                                  \
-  M(0x00002EE5, ERROR_INTERNET_INVALID_URL)                              \
-  M(0x00002EE6, ERROR_INTERNET_UNRECOGNIZED_SCHEME)                      \
-  M(0x00002EE7, ERROR_INTERNET_NAME_NOT_RESOLVED)                        \
-  M(0x00002EFD, ERROR_INTERNET_CANNOT_CONNECT)                           \
-  M(0x00002EFE, ERROR_INTERNET_CONNECTION_ABORTED)                       \
-  M(0x00002F78, ERROR_HTTP_INVALID_SERVER_RESPONSE)                      \
-  M(0x80090006, NTE_BAD_SIGNATURE)                                       \
-  M(0x80090008, NTE_BAD_ALGID)                                           \
-  M(0x80090016, NTE_BAD_KEYSET)                                          \
-  M(0x80090019, NTE_KEYSET_NOT_DEF)                                      \
-  M(0x80090020, NTE_FAIL)                                                \
-  M(0x80090317, SEC_E_CONTEXT_EXPIRED)  /* private-key usage period */                         \
-  M(0x80091004, CRYPT_E_INVALID_MSG_TYPE)                                \
-  M(0x80091007, CRYPT_E_HASH_VALUE)                                      \
-  M(0x8009100E, CRYPT_E_SIGNER_NOT_FOUND)                                \
-  M(0x80092004, CRYPT_E_NOT_FOUND)                                       \
-  M(0x80093102, CRYPT_E_ASN1_EOD)                                        \
-  M(0x8009310B, CRYPT_E_ASN1_BADTAG)                                     \
-  M(0x80340017, KEY_USAGE_NOT_ALLOWED)  /* extended key usage filter */                                   \
+  M(0x00001722, HASH_SERVER_SEND_FAILED) /* GETHASH could not be sent */   \
+  M(0x00002AF9, WSAHOST_NOT_FOUND)                                         \
+  M(0x00002AFA, WSATRY_AGAIN)                                              \
+  M(0x00002EE2, ERROR_INTERNET_TIMEOUT)                                    \
+  M(0x00002EE5, ERROR_INTERNET_INVALID_URL)                                \
+  M(0x00002EE6, ERROR_INTERNET_UNRECOGNIZED_SCHEME)                        \
+  M(0x00002EE7, ERROR_INTERNET_NAME_NOT_RESOLVED)                          \
+  M(0x00002EFD, ERROR_INTERNET_CANNOT_CONNECT)                             \
+  M(0x00002EFE, ERROR_INTERNET_CONNECTION_ABORTED)                         \
+  M(0x00002F78, ERROR_HTTP_INVALID_SERVER_RESPONSE)                        \
+  M(0x80090006, NTE_BAD_SIGNATURE)                                         \
+  M(0x80090008, NTE_BAD_ALGID)                                             \
+  M(0x80090016, NTE_BAD_KEYSET)                                            \
+  M(0x80090019, NTE_KEYSET_NOT_DEF)                                        \
+  M(0x80090020, NTE_FAIL)                                                  \
+  M(0x80090317, SEC_E_CONTEXT_EXPIRED) /* private-key usage period */      \
+  M(0x80091004, CRYPT_E_INVALID_MSG_TYPE)                                  \
+  M(0x80091007, CRYPT_E_HASH_VALUE)                                        \
+  M(0x8009100E, CRYPT_E_SIGNER_NOT_FOUND)                                  \
+  M(0x80092004, CRYPT_E_NOT_FOUND)                                         \
+  M(0x80093102, CRYPT_E_ASN1_EOD)                                          \
+  M(0x8009310B, CRYPT_E_ASN1_BADTAG)                                       \
+  M(0x80340017, KEY_USAGE_NOT_ALLOWED) /* extended key usage filter */     \
   M(0xFFFFFFFF, NO_SIGNER_CERTIFICATE)
 
 namespace platform {

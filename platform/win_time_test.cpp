@@ -25,11 +25,11 @@ TEST(SystemTimeToFileTime, MatchesWindowsValues) {
 
 TEST(SystemTimeToFileTime, RefusesFieldsOutOfRange) {
   const SystemTime kInvalid[] = {
-      {0, 1, 0, 1, 0, 0, 0, 0},       // year 0: "not set"
-      {2021, 2, 0, 29, 0, 0, 0, 0},   // no 29 February in 2021
-      {2021, 13, 0, 1, 0, 0, 0, 0},   // month 13
-      {2021, 1, 0, 1, 24, 0, 0, 0},   // hour 24
-      {2021, 1, 0, 1, 0, 0, 0, 1000}, // milliseconds 1000
+      {0, 1, 0, 1, 0, 0, 0, 0},        // year 0: "not set"
+      {2021, 2, 0, 29, 0, 0, 0, 0},    // no 29 February in 2021
+      {2021, 13, 0, 1, 0, 0, 0, 0},    // month 13
+      {2021, 1, 0, 1, 24, 0, 0, 0},    // hour 24
+      {2021, 1, 0, 1, 0, 0, 0, 1000},  // milliseconds 1000
   };
   for (const SystemTime& t : kInvalid) EXPECT_FALSE(SystemTimeToFileTime(t).has_value());
 }

@@ -114,8 +114,7 @@ std::string CertificateInfoHtml(const platform::CertInfo* info) {
 }
 
 std::string SignerCertificateHtml(const platform::CertInfo& info) {
-  return texts::kSignerCertificateStart + CertificateInfoHtml(&info) +
-         texts::kSignerCertificateEnd;
+  return texts::kSignerCertificateStart + CertificateInfoHtml(&info) + texts::kSignerCertificateEnd;
 }
 
 std::string CertificateSignatureHtml(std::span<const uint8_t> encoded) {

@@ -24,8 +24,8 @@ platform::CertInfo SampleInfo() {
   info.version = 2;
   info.serialNumber = {0x5A, 0x01, 0x00};  // least significant first: 00 01 5A
   // "CN=A", "CN=Z" as DER names.
-  info.issuer = {0x30, 0x0c, 0x31, 0x0a, 0x30, 0x08, 0x06, 0x03, 0x55, 0x04, 0x03,
-                 0x0c, 0x01, 0x41};
+  info.issuer = {0x30, 0x0c, 0x31, 0x0a, 0x30, 0x08, 0x06,
+                 0x03, 0x55, 0x04, 0x03, 0x0c, 0x01, 0x41};
   info.issuer[1] = 0x0c;
   info.subject = info.issuer;
   info.subject.back() = 'Z';
@@ -56,7 +56,7 @@ TEST(UtcTimeText, UtcWhateverTheZoneAndEmptyOutsideItsRange) {
   EXPECT_EQ(UtcTimeText(FileTimeOf(32535215999)), "3000-12-31 23:59:59");
   EXPECT_EQ(UtcTimeText(FileTimeOf(-2208988801)), "");  // 1899
   EXPECT_EQ(UtcTimeText(FileTimeOf(32535216000)), "");  // 3001
-  EXPECT_EQ(UtcTimeText(0), "");                         // 1601
+  EXPECT_EQ(UtcTimeText(0), "");                        // 1601
   if (saved != nullptr) {
     setenv("TZ", previous.c_str(), 1);
   } else {
@@ -93,8 +93,8 @@ TEST(CertificateInfoHtml, CriticalAndPlainExtensions) {
       {"1.2.3.4.5", false, {0x04, 0x02, 0xAB, 0xCD}},       // nobody knows it
   };
   const std::string html = CertificateInfoHtml(&info);
-  const std::string valueCell = std::string(":<br />") + t::kValue +
-                                "<table><tr><td width=\"20\"></td><td>";
+  const std::string valueCell =
+      std::string(":<br />") + t::kValue + "<table><tr><td width=\"20\"></td><td>";
   EXPECT_NE(html.find(std::string("<p>2.5.29.19 (") + t::kBasicConstraints + ")" + t::kCritical +
                       valueCell + "CA:TRUE</td></tr></table></p>"),
             std::string::npos)

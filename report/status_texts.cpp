@@ -40,8 +40,8 @@ std::string CodeText(uint32_t code) {
 
 std::string SystemMessageText(uint32_t code) {
   std::string text = platform::SystemMessage(code);
-  while (!text.empty() &&
-         (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
+                           text.back() == '\n')) {
     text.pop_back();
   }
   return text;

@@ -21,7 +21,8 @@ std::string FromHex(std::string_view hex) {
 const char* const kPhraseHex[] = {
     "d1e5f0f2e8f4e8eae0f220ede5e4e5e9f1f2e2e8f2e5ebe5ed20e220e4e0ededfbe920eceeece5edf22e20",
     "c220f6e5efeef7eae520f1e5f0f2e8f4e8eae0f2eee220e2f0e5ecff20ede5eff0e0e2e8ebfcedeee52e20",
-    "cee4e8ed20e8e720f1e5f0f2e8f4eae0f2eee220e220f6e5efeef7eae520e1fbeb20e0ededf3ebe8f0eee2e0ed2e20",
+    "cee4e8ed20e8e720f1e5f0f2e8f4eae0f2eee220e220f6e5efeef7eae520e1fbeb20e0ededf3ebe8f0eee2e0ed2e2"
+    "0",
     "cde5e2e5f0ede0ff20efeee4efe8f1fc20f1e5f0f2e8f4e8eae0f2e02e20",
     "d1e5f0f2e8f4e8eae0f220f1e5f0e2e5f0e020ede520eee4eee1f0e5ed20e4ebff20f2e0eae8f520f1eee5e4e8ede5"
     "ede8e92e20",
@@ -62,9 +63,9 @@ TEST(CertificateStatusText, SpecialCodesHaveNoSystemText) {
   result.certificateStatus = 0xFFFFFFFF;
   EXPECT_EQ(CertificateStatusText(result), "ffffffff");
   result.certificateStatus = platform::CRYPT_E_NOT_FOUND;  // "Объект или свойство не найдены."
-  EXPECT_EQ(CertificateStatusText(result),
-            FromHex("cee1fae5eaf220e8ebe820f1e2eee9f1f2e2ee20ede520ede0e9e4e5edfb2e") +
-                " (80092004)");
+  EXPECT_EQ(
+      CertificateStatusText(result),
+      FromHex("cee1fae5eaf220e8ebe820f1e2eee9f1f2e2ee20ede520ede0e9e4e5edfb2e") + " (80092004)");
   result.certificateStatus = 0x12345678;  // no message: the text is empty, the code remains
   EXPECT_EQ(CertificateStatusText(result), " (12345678)");
 }
@@ -97,10 +98,10 @@ TEST(ChainStatusText, JoinsThePhrasesOfTheSetBitsInTableOrder) {
 }
 
 TEST(SystemMessageText, KnownCodesHaveTextsWithoutTrailingBlanks) {
-  for (const uint32_t code : {platform::CRYPT_E_HASH_VALUE, platform::NTE_BAD_SIGNATURE,
-                              platform::CRYPT_E_ASN1_BADTAG, platform::CRYPT_E_ASN1_EOD,
-                              platform::CRYPT_E_SIGNER_NOT_FOUND, platform::NTE_BAD_ALGID,
-                              platform::SEC_E_CONTEXT_EXPIRED, platform::KEY_USAGE_NOT_ALLOWED}) {
+  for (const uint32_t code :
+       {platform::CRYPT_E_HASH_VALUE, platform::NTE_BAD_SIGNATURE, platform::CRYPT_E_ASN1_BADTAG,
+        platform::CRYPT_E_ASN1_EOD, platform::CRYPT_E_SIGNER_NOT_FOUND, platform::NTE_BAD_ALGID,
+        platform::SEC_E_CONTEXT_EXPIRED, platform::KEY_USAGE_NOT_ALLOWED}) {
     SCOPED_TRACE(code);
     const std::string text = SystemMessageText(code);
     ASSERT_FALSE(text.empty());

@@ -19,8 +19,8 @@ TmpCertArhive::~TmpCertArhive() {
   platform::Log("(%d) TmpCertArhive del", ThreadId());
 }
 
-std::list<TmpCertArhive::ArchiveItem>::iterator TmpCertArhive::FindItem(const ByteBlob& serialNumber,
-                                                                          const ByteBlob& issuer) {
+std::list<TmpCertArhive::ArchiveItem>::iterator TmpCertArhive::FindItem(
+    const ByteBlob& serialNumber, const ByteBlob& issuer) {
   platform::Log("(%d) TmpCertArhive FindItem", ThreadId());
   const size_t countBefore = items.size();
   auto item = items.begin();
@@ -56,8 +56,10 @@ bool TmpCertArhive::StoreItem(std::span<const uint8_t> serialNumber,
     platform::Log("(%d) TmpCertArhive StoreItem exists", ThreadId());
     return true;
   }
-  items.push_back(ArchiveItem{clock.Now(), std::move(serial), std::move(issuerBlob), valid, status});
-  platform::Log("(%d) TmpCertArhive StoreItem count=%d", ThreadId(), static_cast<int>(items.size()));
+  items.push_back(
+      ArchiveItem{clock.Now(), std::move(serial), std::move(issuerBlob), valid, status});
+  platform::Log("(%d) TmpCertArhive StoreItem count=%d", ThreadId(),
+                static_cast<int>(items.size()));
   return false;
 }
 

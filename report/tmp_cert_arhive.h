@@ -34,8 +34,8 @@ class TmpCertArhive {
 
   // StoreItem records (`valid`, `status`) for the key. Returns true when an entry with this key
   // existed: its verdict and status are replaced, its time of first store is kept.
-  bool StoreItem(std::span<const uint8_t> serialNumber, std::span<const uint8_t> issuer,
-                 bool valid, uint32_t status);
+  bool StoreItem(std::span<const uint8_t> serialNumber, std::span<const uint8_t> issuer, bool valid,
+                 uint32_t status);
 
   // CheckItem returns true and writes the stored verdict and status when the key has a live
   // entry; otherwise returns false and leaves the outs alone.

@@ -5,9 +5,9 @@
 #include "platform/thread_id.h"
 #include "report/html_report.h"
 #include "report/status_texts.h"
+#include "server/texts.h"
 #include "verify/crypto.h"
 #include "verify/hash_client.h"
-#include "server/texts.h"
 
 namespace server {
 namespace {

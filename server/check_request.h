@@ -18,8 +18,8 @@ class RequestPipeline : public RequestHandler {
   // `archive` (not owned) must outlive the pipeline.
   explicit RequestPipeline(report::TmpCertArhive& archive) : archive(archive) {}
 
-  void Check(std::string_view commandLine, const ConnectionSettings& settings,
-             ConnectionData& data, AnswerSink& sink) override;
+  void Check(std::string_view commandLine, const ConnectionSettings& settings, ConnectionData& data,
+             AnswerSink& sink) override;
   void AddTimestamp(const ConnectionSettings& settings, ConnectionData& data,
                     AnswerSink& sink) override;
   std::string GetHash(const std::string& reference, const std::string& hashServer) override;

@@ -12,14 +12,14 @@ namespace server {
 
 // ConnectionSettings are the options for the next verification, with their protocol defaults.
 struct ConnectionSettings {
-  bool decodeBase64 = false;     // B64ON/B64OFF: document and hashed XML are Base64
-  bool findCertificate = true;   // FINDON/FINDOFF
-  bool checkRevocation = true;   // CRLON/CRLOFF
-  bool htmlReport = false;       // HTMLON/HTMLOFF
-  std::string hashServer;        // "" none, "localhost" here, or host[:port]
-  std::string uploadService;     // "" none
-  std::string oidList;           // extended-key-usage filter, "" none
-  int32_t keyLifetimeDays = -1;  // negative: no private-key usage period check
+  bool decodeBase64 = false;        // B64ON/B64OFF: document and hashed XML are Base64
+  bool findCertificate = true;      // FINDON/FINDOFF
+  bool checkRevocation = true;      // CRLON/CRLOFF
+  bool htmlReport = false;          // HTMLON/HTMLOFF
+  std::string hashServer;           // "" none, "localhost" here, or host[:port]
+  std::string uploadService;        // "" none
+  std::string oidList;              // extended-key-usage filter, "" none
+  int32_t keyLifetimeDays = -1;     // negative: no private-key usage period check
   platform::SystemTime verifyTime;  // local calendar time; year 0 = now
 };
 

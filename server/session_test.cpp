@@ -105,8 +105,9 @@ TEST_F(SessionTest, SettingsCommandsAnswerExactly) {
 }
 
 TEST_F(SessionTest, UnknownLinesAreNotRecognised) {
-  const std::string_view kUnknown[] = {"B64ON ", "b64on", "", "HASHEDXMLX", "CHECK ", "QUIT ",
-                                       "TIME", "OID", "SKLIFETIME", "GETHASH", "ADD TS ", "check"};
+  const std::string_view kUnknown[] = {"B64ON ",     "b64on",   "",        "HASHEDXMLX",
+                                       "CHECK ",     "QUIT ",   "TIME",    "OID",
+                                       "SKLIFETIME", "GETHASH", "ADD TS ", "check"};
   for (const std::string_view line : kUnknown) {
     SCOPED_TRACE(line);
     EXPECT_EQ(Answer(line), "error: What?\r\n.\r\n");

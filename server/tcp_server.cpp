@@ -7,9 +7,9 @@
 #include "platform/log.h"
 #include "platform/socket.h"
 #include "platform/thread_id.h"
-#include "server/connection.h"
 #include "report/tmp_cert_arhive.h"
 #include "server/check_request.h"
+#include "server/connection.h"
 #include "server/texts.h"
 
 namespace server {

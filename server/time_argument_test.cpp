@@ -29,18 +29,18 @@ TEST(ParseTimeArgument, ReadsDateAndDefaultsTheTime) {
 
 TEST(ParseTimeArgument, RefusesInvalidFields) {
   const std::string_view kInvalid[] = {
-      "1969-12-31",           // before 1970
-      "2021-13-01",           // month 13
-      "2021-03",              // two date fields
-      "2021-03-02 24:00:00",  // hour 24
-      "2021-03-02 10:60",     // minute 60
-      "2021-03-02 10:00:60",  // second 60
-      "2021-03-32",           // day 32
-      "2021-00-10",           // month 0
-      "10000-01-01",          // year beyond 9999
-      "3001-01-01",           // beyond the 64-bit time functions
-      "",                     // nothing at all
-      "2021/03/02",           // wrong separator
+      "1969-12-31",                // before 1970
+      "2021-13-01",                // month 13
+      "2021-03",                   // two date fields
+      "2021-03-02 24:00:00",       // hour 24
+      "2021-03-02 10:60",          // minute 60
+      "2021-03-02 10:00:60",       // second 60
+      "2021-03-32",                // day 32
+      "2021-00-10",                // month 0
+      "10000-01-01",               // year beyond 9999
+      "3001-01-01",                // beyond the 64-bit time functions
+      "",                          // nothing at all
+      "2021/03/02",                // wrong separator
       "99999999999999999999-1-1",  // saturates, still refused
   };
   for (const std::string_view argument : kInvalid) {
@@ -55,8 +55,13 @@ TEST(ParseKeyLifetime, ReadsLikeAtoiAndTurnsZeroInto366) {
     int32_t days;
   };
   const Case kCases[] = {
-      {"0", 366},      {"x", 366},   {"", 366},          {"-5", -5},
-      {"  42days", 42}, {"+7", 7},   {"99999999999", 2147483647},
+      {"0", 366},
+      {"x", 366},
+      {"", 366},
+      {"-5", -5},
+      {"  42days", 42},
+      {"+7", 7},
+      {"99999999999", 2147483647},
       {"-99999999999", -2147483647 - 1},
   };
   for (const Case& c : kCases) {

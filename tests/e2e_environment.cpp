@@ -1,14 +1,13 @@
 #include "tests/e2e_environment.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "platform/socket.h"
 #include "tests/test_client.h"

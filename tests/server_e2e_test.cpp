@@ -1,5 +1,6 @@
 // End-to-end tests of the listener and the connection protocol over real sockets.
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -10,8 +11,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/socket.h"
 #include "tests/e2e_environment.h"

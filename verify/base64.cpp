@@ -12,7 +12,8 @@ constexpr size_t kLineLength = 76;
 constexpr std::array<int8_t, 256> kValues = [] {
   std::array<int8_t, 256> values{};
   values.fill(-1);
-  for (int i = 0; i < 64; ++i) values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
+  for (int i = 0; i < 64; ++i)
+    values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
   return values;
 }();
 

@@ -25,7 +25,9 @@ std::string Base64Encode(std::span<const uint8_t> bytes);
 
 // Base64DecodeBufferSize is the room the decoder needs for `inputLength` characters: the decoded
 // bytes and the zero byte written after them.
-constexpr size_t Base64DecodeBufferSize(size_t inputLength) { return (3 * inputLength + 3) / 4 + 2; }
+constexpr size_t Base64DecodeBufferSize(size_t inputLength) {
+  return (3 * inputLength + 3) / 4 + 2;
+}
 
 // Base64Decode decodes `text` into `out` (resized to Base64DecodeBufferSize first), writes a zero
 // byte after the decoded bytes and returns their count.

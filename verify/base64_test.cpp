@@ -11,9 +11,15 @@ TEST(Base64, EncodesWithPadding) {
   struct Case {
     std::string_view plain, encoded;
   };
-  const Case kCases[] = {  // RFC 4648 test vectors
-      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+  const Case kCases[] = {
+      // RFC 4648 test vectors
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.plain);
@@ -35,7 +41,7 @@ TEST(Base64, DecoderSkipsEverythingOutsideTheAlphabet) {
   EXPECT_EQ(Base64Decode("Zm9v\r\nYmFy"), Bytes("foobar"));
   EXPECT_EQ(Base64Decode(" Z m 9 v Y g = = "), Bytes("foob"));
   EXPECT_EQ(Base64Decode("Zg==Zg=="), Bytes("f\x06`"));  // "=" inside is skipped too
-  EXPECT_EQ(Base64Decode("Z"), Bytes(""));                    // a lone final character gives nothing
+  EXPECT_EQ(Base64Decode("Z"), Bytes(""));               // a lone final character gives nothing
   EXPECT_EQ(Base64Decode("!@#$%^&*()"), Bytes(""));
   EXPECT_EQ(Base64Decode("\xd0\x90Zm8"), Bytes("fo"));
 }

@@ -61,8 +61,8 @@ std::string RequestHash(const std::string& reference, const std::string& host, i
   if (port < 1 || port > 65535) port = kHashServerPort;
   bool resolveFailed = false;
   uint32_t resolverCode = 0;
-  platform::UniqueFd fd = platform::ConnectTcp(host, static_cast<uint16_t>(port),
-                                               kConnectTimeoutMs, &resolveFailed, &resolverCode);
+  platform::UniqueFd fd = platform::ConnectTcp(host, static_cast<uint16_t>(port), kConnectTimeoutMs,
+                                               &resolveFailed, &resolverCode);
   if (!fd) {
     platform::SetLastError(resolveFailed ? resolverCode : platform::ERROR_CONNECTION_REFUSED);
     return {};

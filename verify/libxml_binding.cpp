@@ -10,10 +10,17 @@ namespace {
 
 // The names a usable library must export, in the order they are tested and listed.
 constexpr const char* kRequiredNames[] = {
-    "xmlC14NDocDumpMemory", "xmlCleanupParser", "xmlDocGetRootElement",
-    "xmlFree",              "xmlFreeDoc",       "xmlInitParser",
-    "xmlMemoryDump",        "xmlReadMemory",    "xmlSubstituteEntitiesDefault",
-    "xmlXPathFreeObject",   "__xmlLoadExtDtdDefaultValue",
+    "xmlC14NDocDumpMemory",
+    "xmlCleanupParser",
+    "xmlDocGetRootElement",
+    "xmlFree",
+    "xmlFreeDoc",
+    "xmlInitParser",
+    "xmlMemoryDump",
+    "xmlReadMemory",
+    "xmlSubstituteEntitiesDefault",
+    "xmlXPathFreeObject",
+    "__xmlLoadExtDtdDefaultValue",
 };
 
 // RefuseExternalEntity is the entity loader: no file, no network, nothing from outside.

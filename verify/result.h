@@ -15,7 +15,8 @@ struct VerifyResult {
   bool chainOk = false;  // a chain was built and passed the filters; not the trust verdict
   bool cadesOk = false;
   uint32_t signatureStatus = 0;
-  const std::string* signatureDetail = nullptr;  // the engine's error text when a certificate was given
+  const std::string* signatureDetail =
+      nullptr;  // the engine's error text when a certificate was given
   uint32_t certificateStatus = 0;
   const std::string* certificateDetail = nullptr;
   uint32_t chainStatus = 0;  // trust error bits, or an error code
