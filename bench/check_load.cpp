@@ -144,12 +144,6 @@ std::optional<Fixture> MakeFixture(const std::string& folder) {
   return fixture;
 }
 
-// GoodAnswer is true for a whole CHECK answer with a verified signature and chain.
-bool GoodAnswer(const std::string& answer) {
-  return answer.ends_with("\r\n.\r\n") && tests::AnswerLine(answer, "CheckSignature") == "OK" &&
-         tests::AnswerLine(answer, "CheckChain") == "OK";
-}
-
 // OursWorker is one client connection: the settings and both blocks once, then CHECK after CHECK.
 void OursWorker(LoadRun& run, int port, const Fixture& fixture) {
   std::optional<tests::TestClient> client;
@@ -158,15 +152,7 @@ void OursWorker(LoadRun& run, int port, const Fixture& fixture) {
   } catch (const std::exception& e) {
     run.Fail(e.what());
   }
-  run.Ready();
-  while (client && run.Running()) {
-    const std::string answer = tests::RunCheck(*client);
-    if (!GoodAnswer(answer)) {
-      run.Fail("unexpected answer:\n" + answer);
-      return;
-    }
-    run.Done();
-  }
+  CheckUntilStopped(run, client);
 }
 
 std::optional<double> MeasureOurs(const Options& options, const Fixture& fixture) {

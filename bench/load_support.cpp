@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "platform/unique_fd.h"
+#include "tests/check_support.h"
+#include "tests/check_support.h"
 
 extern char** environ;
 
@@ -168,6 +170,23 @@ std::optional<std::string> RunCapturing(const std::vector<std::string>& argument
   }
   if (WaitExit(pid) != 0) return std::nullopt;
   return output;
+}
+
+bool GoodAnswer(const std::string& answer) {
+  return answer.ends_with("\r\n.\r\n") && tests::AnswerLine(answer, "CheckSignature") == "OK" &&
+         tests::AnswerLine(answer, "CheckChain") == "OK";
+}
+
+void CheckUntilStopped(LoadRun& run, std::optional<tests::TestClient>& client) {
+  run.Ready();
+  while (client && run.Running()) {
+    const std::string answer = tests::RunCheck(*client);
+    if (!GoodAnswer(answer)) {
+      run.Fail("unexpected answer:\n" + answer);
+      return;
+    }
+    run.Done();
+  }
 }
 
 double Median(std::vector<double> values) {

@@ -29,6 +29,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/test_client.h"
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
@@ -116,6 +118,13 @@ std::optional<std::string> RunCapturing(const std::vector<std::string>& argument
 // Median returns the middle value of `values` (the mean of the middle two for an even count);
 // 0 for none.
 double Median(std::vector<double> values);
+
+// GoodAnswer is true for a whole CHECK answer with a verified signature and chain.
+bool GoodAnswer(const std::string& answer);
+
+// CheckUntilStopped sends CHECK on `client` and counts each good answer in `run` until the run
+// stops; a bad answer fails the run. An empty `client` only marks the thread ready.
+void CheckUntilStopped(LoadRun& run, std::optional<tests::TestClient>& client);
 
 // Verdict is the word a target line ends with.
 const char* Verdict(bool met);

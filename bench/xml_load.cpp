@@ -325,12 +325,6 @@ std::optional<tests::TestClient> XmlClient(int port, const Fixture& fixture,
   return client;
 }
 
-// GoodAnswer is true for a whole CHECK answer with a verified signature and chain.
-bool GoodAnswer(const std::string& answer) {
-  return answer.ends_with("\r\n.\r\n") && tests::AnswerLine(answer, "CheckSignature") == "OK" &&
-         tests::AnswerLine(answer, "CheckChain") == "OK";
-}
-
 // RefusedByOurs is true when the server answers CHECK with "CheckSignature: FAIL" for a changed
 // fragment and for a changed signature value.
 bool RefusedByOurs(int port, const Fixture& fixture) {
@@ -353,15 +347,7 @@ void OursWorker(LoadRun& run, int port, const Fixture& fixture) {
   std::optional<tests::TestClient> client =
       XmlClient(port, fixture, fixture.fragment1251, fixture.signatureValue, failure);
   if (!client) run.Fail(failure);
-  run.Ready();
-  while (client && run.Running()) {
-    const std::string answer = tests::RunCheck(*client);
-    if (!GoodAnswer(answer)) {
-      run.Fail("unexpected answer:\n" + answer);
-      return;
-    }
-    run.Done();
-  }
+  CheckUntilStopped(run, client);
 }
 
 std::optional<double> MeasureOurs(const Options& options, const Fixture& fixture) {
