@@ -6,10 +6,11 @@
 //    and the Russian PKI attributes under their usual short names (ИНН, ОГРН, СНИЛС, ОГРНИП);
 //    any other type as "OID.<dotted>";
 //  - relative names separated by ", ", attributes of one relative name by " + ";
-//  - a value holding any of , + = " < > # ; a line break, or leading or trailing blanks (or an
-//    empty value) stands in double quotes, inner quotes doubled;
-//  - UTF-8, BMP and universal strings converted to Windows-1251, other characters as "?"; a value
-//    that is not a string as "#" and the hexadecimal of its encoding.
+//  - a value holding any of , + = " < > # ; a line break, or beginning or ending with a space or
+//    tab (or an empty value) stands in double quotes, inner quotes doubled;
+//  - UTF-8, BMP and universal strings converted to Windows-1251, other characters as "?"; a
+//    TeletexString read as UTF-8 when it is well-formed UTF-8, else as Latin-1; the other 8-bit
+//    strings as Latin-1; a value that is not a string as "#" and the hexadecimal of its encoding.
 
 #include <cstdint>
 #include <span>

@@ -33,13 +33,67 @@ std::string HexUpper(const unsigned char* bytes, size_t length) {
   return hex;
 }
 
+// IsUtf8 is true when `bytes` is well-formed UTF-8: shortest forms only, no surrogates, nothing
+// above U+10FFFF.
+bool IsUtf8(std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    size_t length = 0;
+    char32_t codePoint = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      codePoint = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      codePoint = lead & 0x07;
+    } else {
+      return false;
+    }
+    if (bytes.size() - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    const char32_t smallest = length == 3 ? 0x800 : length == 4 ? 0x10000 : 0x80;
+    if (codePoint < smallest || codePoint > 0x10FFFF ||
+        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Latin1Text converts single-byte text, bytes above 0x7F read as Latin-1.
+std::string Latin1Text(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char c : bytes) {
+    const int byte = detail::Cp1251Byte(static_cast<unsigned char>(c));
+    text += byte < 0 ? '?' : static_cast<char>(byte);
+  }
+  return text;
+}
+
 // ValueText converts one attribute value to Windows-1251 text.
 std::string ValueText(const ASN1_STRING* value) {
   const unsigned char* data = ASN1_STRING_get0_data(value);
   const size_t length = static_cast<size_t>(ASN1_STRING_length(value));
+  const std::string_view bytes(reinterpret_cast<const char*>(data), length);
   switch (ASN1_STRING_type(value)) {
     case V_ASN1_UTF8STRING:
-      return Utf8ToCp1251(std::string_view(reinterpret_cast<const char*>(data), length));
+      return Utf8ToCp1251(bytes);
+    case V_ASN1_T61STRING:
+      // CryptoAPI reads a TeletexString as UTF-8 unless it is not well-formed UTF-8, and only
+      // then as 8-bit text.
+      return IsUtf8(bytes) ? Utf8ToCp1251(bytes) : Latin1Text(bytes);
     case V_ASN1_BMPSTRING: {
       std::u16string units;
       for (size_t i = 0; i + 1 < length; i += 2) {
@@ -61,15 +115,8 @@ std::string ValueText(const ASN1_STRING* value) {
     case V_ASN1_IA5STRING:
     case V_ASN1_NUMERICSTRING:
     case V_ASN1_VISIBLESTRING:
-    case V_ASN1_T61STRING: {
       // Single-byte strings: bytes above 0x7F read as Latin-1.
-      std::string text;
-      for (size_t i = 0; i < length; ++i) {
-        const int byte = detail::Cp1251Byte(data[i]);
-        text += byte < 0 ? '?' : static_cast<char>(byte);
-      }
-      return text;
-    }
+      return Latin1Text(bytes);
     default: {
       // Not a string: "#" and the hexadecimal of the value's encoding.
       std::string text = "#";
@@ -84,8 +131,10 @@ std::string ValueText(const ASN1_STRING* value) {
   }
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 bool NeedsQuotes(std::string_view value) {
-  if (value.empty() || value.front() == ' ' || value.back() == ' ') return true;
+  if (value.empty() || IsBlank(value.front()) || IsBlank(value.back())) return true;
   return value.find_first_of(",+=\"<>#;\r\n") != std::string_view::npos;
 }
 

@@ -84,6 +84,9 @@ TEST(CertNameToStrA, QuotesValuesThatNeedIt) {
       {"#1", "CN=\"#1\""},
       {"a;b", "CN=\"a;b\""},
       {"line\r\nbreak", "CN=\"line\r\nbreak\""},
+      {"\tlead", "CN=\"\tlead\""},
+      {"trail\t", "CN=\"trail\t\""},
+      {"in\tside", "CN=in\tside"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.value);
@@ -94,14 +97,29 @@ TEST(CertNameToStrA, QuotesValuesThatNeedIt) {
 }
 
 TEST(CertNameToStrA, ConvertsStringTypesToWindows1251) {
-  // "Иван" as UTF8String, as BMPString, and a character outside the code page.
-  EXPECT_EQ(
-      CertNameToStrA(NameDer({{"CN", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd"}}), CERT_SIMPLE_NAME_STR),
-      "\xc8\xe2\xe0\xed");
-  const std::string bmp("\x04\x18\x04\x32\x04\x30\x04\x3d", 8);  // UTF-16BE
-  EXPECT_EQ(CertNameToStrA(NameDer({{"CN", bmp, V_ASN1_BMPSTRING}}), CERT_SIMPLE_NAME_STR),
-            "\xc8\xe2\xe0\xed");
-  EXPECT_EQ(CertNameToStrA(NameDer({{"CN", "\xe4\xb8\xad"}}), CERT_SIMPLE_NAME_STR), "?");
+  struct Case {
+    const char* why;
+    std::string value;
+    int stringType;
+    std::string text;
+  };
+  // Expected bytes are Windows-1251, worked out by hand ("Иван" is C8 E2 E0 ED).
+  const Case kCases[] = {
+      {"UTF8String", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", MBSTRING_UTF8, "\xc8\xe2\xe0\xed"},
+      {"BMPString", std::string("\x04\x18\x04\x32\x04\x30\x04\x3d", 8), V_ASN1_BMPSTRING,
+       "\xc8\xe2\xe0\xed"},
+      {"outside the code page", "\xe4\xb8\xad", MBSTRING_UTF8, "?"},
+      {"TeletexString holding UTF-8", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", V_ASN1_T61STRING,
+       "\xc8\xe2\xe0\xed"},
+      // Not UTF-8, so Latin-1: the copyright sign is in the code page, e-acute is not.
+      {"TeletexString in Latin-1", "\xa9 caf\xe9", V_ASN1_T61STRING, "\xa9 caf?"},
+      {"TeletexString, overlong UTF-8", "\xc0\xaf", V_ASN1_T61STRING, "??"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(CertNameToStrA(NameDer({{"CN", c.value, c.stringType}}), CERT_SIMPLE_NAME_STR),
+              c.text);
+  }
 }
 
 TEST(CertNameToStrA, MultiValuedRelativeNamesJoinWithPlus) {
