@@ -4,14 +4,15 @@
 // The signature alone is checked: no chain, purpose, key-usage or validity-time check (those
 // belong to the chain engine). BER with indefinite lengths is accepted, as real signing tools
 // produce it. Failures set the last error:
-//   CRYPT_E_ASN1_EOD        empty or truncated blob
-//   CRYPT_E_ASN1_BADTAG     not a CMS message
-//   CRYPT_E_INVALID_MSG_TYPE a CMS message that is not SignedData
-//   CRYPT_E_SIGNER_NOT_FOUND no signer at that index
-//   CRYPT_E_NOT_FOUND       the signer's certificate is not among the message's certificates
-//   CRYPT_E_HASH_VALUE      the content's digest does not match the signed attributes
-//   NTE_BAD_SIGNATURE       the signature value does not verify
-//   NTE_BAD_ALGID           a digest or key algorithm this machine does not implement
+//   CRYPT_E_ASN1_EOD            empty or truncated blob
+//   CRYPT_E_ASN1_BADTAG         not a CMS message
+//   CRYPT_E_UNEXPECTED_MSG_TYPE a well-formed ContentInfo that is not SignedData
+//   CRYPT_E_NO_SIGNER           no signer at that index (none at all in a certificates-only
+//                               message)
+//   CRYPT_E_NOT_FOUND           the signer's certificate is not among the message's certificates
+//   CRYPT_E_HASH_VALUE          the content's digest does not match the signed attributes
+//   NTE_BAD_SIGNATURE           the signature value does not verify
+//   NTE_BAD_ALGID               a digest or key algorithm this machine does not implement
 
 #include <cstdint>
 #include <optional>

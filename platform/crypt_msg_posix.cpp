@@ -27,7 +27,7 @@ detail::CmsPtr DecodeSignedMessage(std::span<const uint8_t> blob) {
     return nullptr;
   }
   if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) {
-    SetLastError(CRYPT_E_INVALID_MSG_TYPE);
+    SetLastError(CRYPT_E_UNEXPECTED_MSG_TYPE);
     return nullptr;
   }
   return cms;
@@ -71,12 +71,13 @@ bool DigestKnown(CMS_SignerInfo* signerInfo) {
 
 }  // namespace
 
-// SignerInfoAt returns signer `index` of `cms`, or null with CRYPT_E_SIGNER_NOT_FOUND.
+// SignerInfoAt returns signer `index` of `cms`, or null with CRYPT_E_NO_SIGNER (a
+// certificates-only message has no signer at all).
 CMS_SignerInfo* SignerInfoAt(CMS_ContentInfo* cms, uint32_t index) {
   STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms);
   if (signerInfos == nullptr ||
       index >= static_cast<uint32_t>(sk_CMS_SignerInfo_num(signerInfos))) {
-    SetLastError(CRYPT_E_SIGNER_NOT_FOUND);
+    SetLastError(CRYPT_E_NO_SIGNER);
     return nullptr;
   }
   return sk_CMS_SignerInfo_value(signerInfos, static_cast<int>(index));

@@ -37,6 +37,8 @@
   M(0x80091007, CRYPT_E_HASH_VALUE)                                        \
   M(0x8009100E, CRYPT_E_SIGNER_NOT_FOUND)                                  \
   M(0x80092004, CRYPT_E_NOT_FOUND)                                         \
+  M(0x8009200A, CRYPT_E_UNEXPECTED_MSG_TYPE)                               \
+  M(0x8009200E, CRYPT_E_NO_SIGNER)                                         \
   M(0x80093102, CRYPT_E_ASN1_EOD)                                          \
   M(0x8009310B, CRYPT_E_ASN1_BADTAG)                                       \
   M(0x80340017, KEY_USAGE_NOT_ALLOWED) /* extended key usage filter */     \
