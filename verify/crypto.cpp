@@ -218,9 +218,10 @@ bool CCrypto::VerifyRawSignature(uint32_t& status) {
     return false;
   }
   // The value arrives in the big-endian order of an XML signature; CryptVerifySignatureA takes
-  // CryptoAPI's little-endian order.
-  std::reverse(signature.begin(), signature.end());
-  if (!platform::CryptVerifySignatureA(*hash, signature, *key)) {
+  // CryptoAPI's little-endian order. A reversed copy leaves the engine's value as it was set, so
+  // a second Verify sees the same bytes.
+  const std::vector<uint8_t> littleEndian(signature.rbegin(), signature.rend());
+  if (!platform::CryptVerifySignatureA(*hash, littleEndian, *key)) {
     status = platform::GetLastError();
     return false;
   }
