@@ -44,8 +44,9 @@ std::string CertificateInfoHtml(const platform::CertInfo* info);
 // SignerCertificateHtml is the signer certificate block: two rows around CertificateInfoHtml.
 std::string SignerCertificateHtml(const platform::CertInfo& info);
 
-// CertificateSignatureHtml is the block of the issuer's signature over the encoded certificate;
-// its cell is empty when the certificate does not decode.
+// CertificateSignatureHtml is the block of the issuer's signature over the encoded certificate,
+// the signature bytes in CryptoAPI's order (least significant first, the reverse of the
+// encoding); its cell is empty when the certificate does not decode.
 std::string CertificateSignatureHtml(std::span<const uint8_t> encoded);
 
 }  // namespace report

@@ -8,6 +8,7 @@
 #include <openssl/x509.h>
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -143,10 +144,14 @@ TEST_F(ReportE2E, PageBytesAndStructure) {
   const ASN1_BIT_STRING* keyBits = X509_get0_pubkey_bitstr(leaf.get());
   const std::string keyHex =
       SpacedHex(ASN1_STRING_get0_data(keyBits), static_cast<size_t>(ASN1_STRING_length(keyBits)));
+  // The signature is shown as CryptoAPI decodes it: the encoded bytes last to first.
   const ASN1_BIT_STRING* signatureBits = nullptr;
   X509_get0_signature(&signatureBits, nullptr, leaf.get());
-  const std::string signatureHex = SpacedHex(
-      ASN1_STRING_get0_data(signatureBits), static_cast<size_t>(ASN1_STRING_length(signatureBits)));
+  const unsigned char* signatureBytes = ASN1_STRING_get0_data(signatureBits);
+  const std::vector<unsigned char> reversedSignature(
+      std::make_reverse_iterator(signatureBytes + ASN1_STRING_length(signatureBits)),
+      std::make_reverse_iterator(signatureBytes));
+  const std::string signatureHex = SpacedHex(reversedSignature.data(), reversedSignature.size());
   const std::string gost2001 = "\xc3\xce\xd1\xd2 \xd0 34.10-2001";  // ГОСТ Р 34.10-2001
   const std::string gost2001Sign =
       "\xc3\xce\xd1\xd2 \xd0 34.11/34.10-2001";  // ГОСТ Р 34.11/34.10-2001
