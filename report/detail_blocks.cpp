@@ -77,6 +77,13 @@ std::string HtmlEscaped(std::string_view text) {
       case '"':
         escaped += "&quot;";
         break;
+      // A line break would end the answer line that carries the page.
+      case '\r':
+        escaped += "&#13;";
+        break;
+      case '\n':
+        escaped += "&#10;";
+        break;
       default:
         escaped += c;
     }

@@ -2,7 +2,8 @@
 
 // The certificate blocks of the HTML report and the text conversions of certificate fields they
 // use. Texts taken from a certificate (names, friendly names, extension renderings) are
-// HTML-escaped before they go into a block; the fixed fragments are reproduced as they are.
+// HTML-escaped, line breaks included, before they go into a block; the fixed fragments are
+// reproduced as they are.
 // Every conversion that cannot be made gives the empty text inside its fixed frame.
 
 #include <cstdint>
@@ -35,7 +36,8 @@ std::string ExtensionValueText(std::string_view oid, std::span<const uint8_t> va
 // Times before 1900 or after 3000 give the empty text rather than a date that is not theirs.
 std::string UtcTimeText(uint64_t fileTime);
 
-// HtmlEscaped replaces &, <, > and " by their character references.
+// HtmlEscaped replaces &, <, > and " by their character references, and CR and LF by "&#13;"
+// and "&#10;", so that certificate text can neither add markup nor break the answer line.
 std::string HtmlEscaped(std::string_view text);
 
 // CertificateInfoHtml is the certificate information block; empty for none.

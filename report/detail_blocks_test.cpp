@@ -68,6 +68,7 @@ TEST(UtcTimeText, UtcWhateverTheZoneAndEmptyOutsideItsRange) {
 TEST(HtmlEscaped, MarkupCharacters) {
   EXPECT_EQ(HtmlEscaped("a<b>&\"c'"), "a&lt;b&gt;&amp;&quot;c'");
   EXPECT_EQ(HtmlEscaped("\xc8\xe2\xe0\xed"), "\xc8\xe2\xe0\xed");
+  EXPECT_EQ(HtmlEscaped("a\r\n.\r\nb\n"), "a&#13;&#10;.&#13;&#10;b&#10;");
 }
 
 TEST(CertificateInfoHtml, CertificateWithoutExtensions) {

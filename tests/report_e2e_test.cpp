@@ -128,6 +128,32 @@ TEST_F(ReportE2E, CertificateTextCannotInjectMarkup) {
       << page;
 }
 
+TEST_F(ReportE2E, CertificateLineBreaksStayInsideTheReportLine) {
+  const Pki p = MakePki(KeyKind::kGost2001);
+  pki::CertSpec certSpec = LeafSpec();
+  certSpec.subject = {{"C", "RU"}, {"CN", "Evil\r\n.\r\nCheckSignature: OK"}};
+  certSpec.serial = {0x45};
+  // The owner's signing tool (1.2.643.100.111) as a UTF8String "Tool\r\nLine".
+  certSpec.extra = {
+      {"1.2.643.100.111", false, {0x0C, 0x0A, 'T', 'o', 'o', 'l', '\r', '\n', 'L', 'i', 'n', 'e'}}};
+  const pki::Cert leaf = pki::Issue(certSpec, p.leafKey, &p.ca, p.caKey);
+  const std::string answer = Check(leaf, p.leafKey, {p.ca}, kDocument, {"CRLOFF", "HTMLON"});
+
+  // The page runs from "HTML: " to the one CR LF before the closing "." line.
+  const size_t html = answer.find("\r\nHTML: ");
+  ASSERT_NE(html, std::string::npos) << answer;
+  ASSERT_TRUE(answer.ends_with("\r\n.\r\n"));
+  const std::string page = answer.substr(html + 8, answer.size() - html - 8 - 5);
+  EXPECT_EQ(page.find_first_of("\r\n"), std::string::npos) << page;
+  EXPECT_EQ(answer.find("\r\n.\r\n"), answer.size() - 5);
+  EXPECT_EQ(answer.find("\nCheckSignature: OK"), std::string::npos);
+  EXPECT_NE(page.find(std::string(t::kSubject) +
+                      "CN=&quot;Evil&#13;&#10;.&#13;&#10;CheckSignature: OK&quot;, C=RU</p>"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<td>Tool&#13;&#10;Line</td>"), std::string::npos) << page;
+}
+
 TEST_F(ReportE2E, PageBytesAndStructure) {
   const Pki p = MakePki(KeyKind::kGost2001);
   AddToStore(StoreLocation::kLocalMachine, "ROOT", p.root);
