@@ -1,9 +1,13 @@
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/cp1251.h"
 #include "platform/debug_output.h"
 
 namespace platform {
@@ -16,15 +20,39 @@ int OpenChannel() {
   return fd >= 0 ? fd : STDERR_FILENO;
 }
 
+// Both are fixed at the first use, like the system's channel and code page.
+int Channel() {
+  static const int channel = OpenChannel();  // never closed
+  return channel;
+}
+
+bool ChannelIsUtf8() {
+  static const bool utf8 = CodesetIsUtf8("");
+  return utf8;
+}
+
 }  // namespace
 
-void OutputDebugStringA(std::string_view text) {
-  // Opened once for the life of the process, like the system's channel; never closed.
-  static const int channel = OpenChannel();
+bool CodesetIsUtf8(const char* localeName) {
+  // The process's own locale stays "C" (answers format times and numbers in it); the codeset of
+  // the locale the environment asks for is read from a locale object of its own.
+  const locale_t locale = newlocale(LC_CTYPE_MASK, localeName, static_cast<locale_t>(nullptr));
+  if (locale == static_cast<locale_t>(nullptr)) return false;
+  const char* codeset = nl_langinfo_l(CODESET, locale);
+  const bool utf8 =
+      codeset != nullptr && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+  freelocale(locale);
+  return utf8;
+}
+
+std::string ChannelText(std::string text) { return ChannelIsUtf8() ? Cp1251ToUtf8(text) : text; }
+
+void WriteDebugChannel(std::string_view bytes) {
+  const int channel = Channel();
   const int savedErrno = errno;
-  const char* data = text.data();
-  size_t left = text.size();
-  // One write normally takes the whole line; a write cut short by a signal is finished.
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  // One write normally takes everything; a write cut short by a signal is finished.
   while (left > 0) {
     const ssize_t written = ::write(channel, data, left);
     if (written < 0 && errno == EINTR) continue;
@@ -33,6 +61,10 @@ void OutputDebugStringA(std::string_view text) {
     left -= static_cast<size_t>(written);
   }
   errno = savedErrno;
+}
+
+void OutputDebugStringA(std::string_view text) {
+  WriteDebugChannel(ChannelText(std::string(text)));
 }
 
 }  // namespace platform

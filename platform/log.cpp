@@ -41,7 +41,41 @@ std::string_view LocalTimeStamp() {
   return std::string_view(stamp, stampLength);
 }
 
+// The lines of this thread's open batch, if any. A plain pointer: it needs no destructor at
+// thread exit.
+thread_local std::string* openBatchLines = nullptr;
+
+// Emit writes one whole line (already in the channel's charset), through the thread's batch when
+// one is open.
+void Emit(std::string_view line) {
+  std::string* lines = openBatchLines;
+  if (lines == nullptr) return WriteDebugChannel(line);
+  if (lines->size() + line.size() > kAtomicChannelWrite) {
+    if (!lines->empty()) WriteDebugChannel(*lines);
+    lines->clear();
+    if (line.size() > kAtomicChannelWrite) return WriteDebugChannel(line);
+  }
+  lines->append(line);
+}
+
 }  // namespace
+
+LogBatch::LogBatch() : outermost(openBatchLines == nullptr) {
+  if (!outermost) return;
+  lines.reserve(kAtomicChannelWrite);
+  openBatchLines = &lines;
+}
+
+LogBatch::~LogBatch() {
+  Flush();
+  if (outermost) openBatchLines = nullptr;
+}
+
+void LogBatch::Flush() {
+  if (!outermost || lines.empty()) return;
+  WriteDebugChannel(lines);
+  lines.clear();
+}
 
 std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message) {
   std::string line = "Quilmarend.exe:(" + std::to_string(threadId) + ")";
@@ -58,7 +92,7 @@ void Log(const char* format, ...) {
   va_start(args, format);
   const std::string message = FormatV(format, args);
   va_end(args);
-  OutputDebugStringA(LogLine(GetCurrentThreadId(), LocalTimeStamp(), message));
+  Emit(ChannelText(LogLine(GetCurrentThreadId(), LocalTimeStamp(), message)));
 }
 
 std::string FormatText(const char* format, ...) {

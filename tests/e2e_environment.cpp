@@ -65,9 +65,10 @@ int FreePort() {
 }
 
 int RunServerBinary(const std::string& binary, int port, const std::string& errorFile,
-                    const std::string& home) {
+                    const std::string& home, const char* locale) {
   const pid_t pid = fork();
   if (pid == 0) {
+    setenv("LC_ALL", locale, 1);
     setenv("QUILMAREND_PORT", std::to_string(port).c_str(), 1);
     setenv("QUILMAREND_HOME", home.c_str(), 1);
     unsetenv("QUILMAREND_LOG");
@@ -96,7 +97,9 @@ std::string ReadFile(const std::string& path) {
 }  // namespace tests
 
 int main(int argc, char** argv) {
-  // The log channel and the state root are chosen before the first log line is written.
+  // The log channel, its charset and the state root are chosen before the first log line is
+  // written. The tests compare the log's Windows-1251 bytes, which a C locale keeps.
+  setenv("LC_ALL", "C", 1);
   setenv("QUILMAREND_HOME", tests::StateRoot().c_str(), 1);
   setenv("QUILMAREND_LOG", (tests::StateRoot() + "/server.log").c_str(), 1);
   ::testing::InitGoogleTest(&argc, argv);

@@ -29,9 +29,9 @@ int CountThreads();
 int FreePort();
 
 // RunServerBinary starts the server executable `binary` on `port` with its standard error in
-// `errorFile` and the state root `home`; returns its pid.
+// `errorFile`, the state root `home` and the locale `locale` (LC_ALL); returns its pid.
 int RunServerBinary(const std::string& binary, int port, const std::string& errorFile,
-                    const std::string& home);
+                    const std::string& home, const char* locale = "C");
 
 // WaitForPort waits until something accepts connections on `port` (up to 10 s).
 bool WaitForPort(int port);
