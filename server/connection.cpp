@@ -14,18 +14,27 @@ constexpr size_t kReceiveChunk = 64 * 1024;
 
 class SocketSink : public AnswerSink {
  public:
-  explicit SocketSink(int fd) : fd_(fd) {}
-  // A failed send is ignored; the conversation ends at the next failed receive.
-  void Send(std::string_view answer) override { (void)platform::SendAll(fd_, answer); }
+  SocketSink(int fd, platform::LogBatch& logBatch) : fd_(fd), logBatch_(logBatch) {}
+  // The request's log lines go out before its answer. A failed send is ignored; the conversation
+  // ends at the next failed receive.
+  void Send(std::string_view answer) override {
+    logBatch_.Flush();
+    (void)platform::SendAll(fd_, answer);
+  }
 
  private:
   int fd_;
+  platform::LogBatch& logBatch_;
 };
 
 }  // namespace
 
-ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handler) {
-  SocketSink sink(fd);
+ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handler,
+                       const ConnectionLimits& limits) {
+  platform::LogBatch logBatch;
+  SocketSink sink(fd, logBatch);
+  HeldBudget& budget = limits.budget != nullptr ? *limits.budget : HeldBudget::Process();
+  HeldShare share(budget);
   platform::SetSocketTimeouts(fd, kConnectionTimeoutMs);
   sink.Send(platform::FormatText(texts::kGreetingFormat, version.c_str()));
 
@@ -35,9 +44,15 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
     while (const std::optional<std::string_view> line = reader.NextLine()) {
       if (!session.HandleLine(*line)) return ConnectionEnd::kQuit;
     }
-    if (reader.PendingBytes() + session.OpenBlockBytes() > kMaxPendingBytes) {
+    const size_t held = reader.PendingBytes() + session.HeldBytes();
+    if (held > limits.maxHeldBytes) {
       platform::Log(texts::kLogConnectionOverLimit, platform::GetCurrentThreadId(),
-                    kMaxPendingBytes);
+                    limits.maxHeldBytes);
+      return ConnectionEnd::kOverLimit;
+    }
+    if (!share.Set(held)) {
+      platform::Log(texts::kLogProcessOverLimit, platform::GetCurrentThreadId(),
+                    static_cast<size_t>(budget.Limit()));
       return ConnectionEnd::kOverLimit;
     }
     const ssize_t received = platform::Receive(fd, reader.Space(kReceiveChunk));

@@ -35,6 +35,11 @@ size_t Session::OpenBlockBytes() const {
   return 0;
 }
 
+size_t Session::HeldBytes() const {
+  return data_.documentText.size() + data_.signatureText.size() + data_.certificateText.size() +
+         data_.hashedXmlText.size();
+}
+
 std::string* Session::BlockText() {
   switch (blockMode_) {
     case BlockMode::kNone:

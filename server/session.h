@@ -53,6 +53,8 @@ class Session {
 
   // OpenBlockBytes is the size of the block being received, 0 outside a block.
   size_t OpenBlockBytes() const;
+  // HeldBytes is the size of every block the connection holds, finished or open.
+  size_t HeldBytes() const;
 
   const ConnectionSettings& settings() const { return settings_; }
   const ConnectionData& data() const { return data_; }

@@ -1,0 +1,54 @@
+#pragma once
+
+// HeldBudget bounds the block data that all connections of the process hold together, so that
+// many clients each within their own limit cannot exhaust the machine's memory between them.
+// Each connection keeps its part in a HeldShare, which gives it back when the connection ends.
+//
+// Example:
+//   HeldShare share(HeldBudget::Process());
+//   if (!share.Set(session.HeldBytes())) return ConnectionEnd::kOverLimit;
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace server {
+
+class HeldBudget {
+ public:
+  explicit HeldBudget(uint64_t limitBytes) : limit(limitBytes) {}
+  HeldBudget(const HeldBudget&) = delete;
+  HeldBudget& operator=(const HeldBudget&) = delete;
+
+  // Process returns the budget every connection of the process shares: QUILMAREND_MAX_HELD_MIB
+  // MiB when that is a positive whole number at the first call, else 2048 MiB.
+  static HeldBudget& Process();
+
+  uint64_t Limit() const { return limit; }
+
+ private:
+  friend class HeldShare;
+  // Change adds `delta` (negative to give back); false when a growth leaves the total over the
+  // limit. The growth is counted either way.
+  bool Change(int64_t delta);
+
+  std::atomic<uint64_t> held{0};
+  const uint64_t limit;
+};
+
+class HeldShare {
+ public:
+  explicit HeldShare(HeldBudget& budget) : budget(budget) {}
+  ~HeldShare() { (void)budget.Change(-static_cast<int64_t>(bytes)); }
+  HeldShare(const HeldShare&) = delete;
+  HeldShare& operator=(const HeldShare&) = delete;
+
+  // Set makes this share `count` bytes; false when growing to it takes the budget past its limit.
+  [[nodiscard]] bool Set(size_t count);
+
+ private:
+  HeldBudget& budget;
+  size_t bytes = 0;
+};
+
+}  // namespace server
