@@ -1,8 +1,10 @@
 #include "server/tcp_server.h"
 
+#include <condition_variable>
 #include <ctime>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_set>
 
 #include "platform/log.h"
 #include "platform/socket.h"
@@ -14,22 +16,37 @@
 
 namespace server {
 
-TCPServerThread::TCPServerThread(int index, TCPServer& server, int listenSocket)
-    : server(server), index(index), listenSocket(listenSocket) {}
+// ServerShared is what the worker threads use of the server. Each worker holds it, so it lives
+// until the server and the last worker thread have both let go of it.
+struct ServerShared {
+  std::string version;
+  std::unique_ptr<report::TmpCertArhive> archive = std::make_unique<report::TmpCertArhive>();
+  RequestPipeline requests{*archive};
+
+  std::mutex lock;
+  std::condition_variable threadEnded;
+  bool stopping = false;                    // guarded by `lock`
+  int runningThreads = 0;                   // worker threads between their start and their end
+  std::unordered_set<int> openConnections;  // guarded by `lock`
+
+  bool Stopping() {
+    std::lock_guard<std::mutex> guard(lock);
+    return stopping;
+  }
+};
+
+TCPServerThread::TCPServerThread(int index, std::shared_ptr<ServerShared> shared, int listenSocket)
+    : shared(std::move(shared)), index(index), listenSocket(listenSocket) {}
 
 TCPServerThread::~TCPServerThread() {
-  std::thread current;
-  {
-    std::lock_guard<std::mutex> lock(threadLock);
-    current = std::move(thread);
-  }
-  if (current.joinable()) current.join();
+  if (thread.joinable()) thread.detach();
 }
 
 void TCPServerThread::Start() {
-  std::lock_guard<std::mutex> lock(threadLock);
+  std::lock_guard<std::mutex> guard(shared->lock);
   try {
-    thread = std::thread(&TCPServerThread::Run, this);
+    thread = std::thread([self = shared_from_this()] { self->Run(); });
+    ++shared->runningThreads;
   } catch (const std::system_error&) {
     // As for a failed restart: the slot stays empty and the others serve.
   }
@@ -37,47 +54,63 @@ void TCPServerThread::Start() {
 
 void TCPServerThread::Run() {
   platform::UniqueFd connection = platform::AcceptConnection(listenSocket);
-  if (!connection && server.stopping) return;
-  const time_t started = std::time(nullptr);
-  bool served = true;
-  if (connection && server.RegisterConnection(connection.get())) {
+  bool registered = false;
+  if (connection) {
+    std::lock_guard<std::mutex> guard(shared->lock);
+    registered = !shared->stopping;
+    if (registered) shared->openConnections.insert(connection.get());
+  }
+  if (registered) {
+    const time_t started = std::time(nullptr);
+    bool served = true;
     try {
-      Converse(connection.get(), server.version, *server.requests);
+      Converse(connection.get(), shared->version, shared->requests);
     } catch (const std::exception&) {
       // An unexpected failure ends this connection only, without the processing-time line.
       served = false;
     }
-    server.UnregisterConnection(connection.get());
+    {
+      std::lock_guard<std::mutex> guard(shared->lock);
+      shared->openConnections.erase(connection.get());
+    }
+    if (served) {
+      platform::Log(texts::kLogProcessingTime, platform::GetCurrentThreadId(),
+                    static_cast<int>(std::time(nullptr) - started));
+    }
     connection.reset();
-  } else if (!connection) {
-    // accept failed for a reason other than the stop (out of descriptors, say): pause briefly so
-    // that the slot does not spin creating threads and log lines while the condition lasts.
+  } else if (!connection && !shared->Stopping()) {
+    // accept failed for a reason other than the stop (out of descriptors, say): log the line of a
+    // conversation that never was, and pause briefly so that the slot does not spin creating
+    // threads and log lines while the condition lasts.
+    platform::Log(texts::kLogProcessingTime, platform::GetCurrentThreadId(), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  if (served && !server.stopping) {
-    platform::Log(texts::kLogProcessingTime, platform::GetCurrentThreadId(),
-                  static_cast<int>(std::time(nullptr) - started));
   }
   Restart();
 }
 
 void TCPServerThread::Restart() {
-  std::lock_guard<std::mutex> lock(threadLock);
-  if (server.stopping) return;  // the stopping host joins this thread
-  try {
-    std::thread next(&TCPServerThread::Run, this);
-    thread.swap(next);
-    next.detach();  // `next` is now this thread, which returns right after
-  } catch (const std::system_error&) {
-    // No thread could be created: the slot stays empty and the others keep serving.
+  std::lock_guard<std::mutex> guard(shared->lock);
+  if (shared->stopping) {
+    finished = true;  // the stopping host joins this thread
+  } else {
+    try {
+      std::thread next([self = shared_from_this()] { self->Run(); });
+      ++shared->runningThreads;
+      thread.swap(next);
+      next.detach();  // `next` is now this thread, which returns right after
+    } catch (const std::system_error&) {
+      // No thread could be created: the slot stays empty and the others keep serving.
+    }
   }
+  --shared->runningThreads;
+  shared->threadEnded.notify_all();
 }
 
-TCPServer::TCPServer(int port, int workerCount)
-    : archive(std::make_unique<report::TmpCertArhive>()),
-      requests(std::make_unique<RequestPipeline>(*archive)),
+TCPServer::TCPServer(int port, int workerCount, std::chrono::milliseconds stopAllowance)
+    : shared(std::make_shared<ServerShared>()),
       workerCount(workerCount),
-      port(port) {
+      port(port),
+      stopAllowance(stopAllowance) {
   platform::ListenResult listening =
       platform::OpenListenSocket(static_cast<uint16_t>(port), workerCount);
   if (listening.failedAt == platform::ListenStep::kListen) {
@@ -87,42 +120,60 @@ TCPServer::TCPServer(int port, int workerCount)
   if (listening.failedAt != platform::ListenStep::kDone)
     throw std::runtime_error("Cannot bind socket");
   listenSocket = std::move(listening.fd);
-  version = texts::kVersion;
+  shared->version = texts::kVersion;
   workers.reserve(workerCount);
   for (int i = 0; i < workerCount; ++i) {
-    workers.push_back(std::make_unique<TCPServerThread>(i, *this, listenSocket.get()));
+    workers.push_back(std::make_shared<TCPServerThread>(i, shared, listenSocket.get()));
     workers.back()->Start();
   }
-  platform::Log(texts::kLogServerStart, version.c_str());
+  platform::Log(texts::kLogServerStart, shared->version.c_str());
 }
 
-TCPServer::~TCPServer() {
+TCPServer::~TCPServer() { Stop(); }
+
+int TCPServer::Stop() {
+  if (stopped) return stuckWorkers;
+  stopped = true;
   BeginStop();
-  workers.clear();  // each worker joins its current thread
+  // One deadline for the whole pool: the waits never add up.
+  std::vector<std::thread> ended;
+  {
+    std::unique_lock<std::mutex> guard(shared->lock);
+    shared->threadEnded.wait_for(guard, stopAllowance,
+                                 [this] { return shared->runningThreads == 0; });
+    for (const std::shared_ptr<TCPServerThread>& worker : workers) {
+      if (!worker->thread.joinable()) continue;
+      if (worker->finished) {
+        ended.push_back(std::move(worker->thread));
+      } else {
+        worker->thread.detach();  // still busy; it keeps what it uses alive
+        ++stuckWorkers;
+      }
+    }
+  }
+  for (std::thread& thread : ended) thread.join();
+  if (stuckWorkers > 0) {
+    platform::Log(texts::kLogWorkersStillBusy, stuckWorkers,
+                  static_cast<int>(stopAllowance.count()));
+  }
   platform::Log("%s", texts::kLogServerStop);
+  workers.clear();
+  return stuckWorkers;
 }
+
+const std::string& TCPServer::Version() const { return shared->version; }
 
 int TCPServer::BoundPort() const { return platform::LocalPort(listenSocket.get()); }
 
-bool TCPServer::RegisterConnection(int fd) {
-  std::lock_guard<std::mutex> lock(connectionsLock);
-  if (stopping) return false;
-  openConnections.insert(fd);
-  return true;
-}
-
-void TCPServer::UnregisterConnection(int fd) {
-  std::lock_guard<std::mutex> lock(connectionsLock);
-  openConnections.erase(fd);
-}
+report::TmpCertArhive& TCPServer::Archive() { return *shared->archive; }
 
 void TCPServer::BeginStop() {
-  std::lock_guard<std::mutex> lock(connectionsLock);
-  stopping = true;
+  std::lock_guard<std::mutex> guard(shared->lock);
+  shared->stopping = true;
   // Shutting the listening socket down makes every pending accept return; shutting the open
   // connections down makes their receives return at once instead of after their time-out.
   platform::ShutdownSocket(listenSocket.get());
-  for (const int fd : openConnections) platform::ShutdownSocket(fd);
+  for (const int fd : shared->openConnections) platform::ShutdownSocket(fd);
 }
 
 }  // namespace server

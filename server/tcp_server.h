@@ -5,23 +5,27 @@
 // slot to a fresh thread; at most `workerCount` connections are served at once and the rest wait
 // in the listen backlog.
 //
+// The stop wakes every worker waiting in accept or in a receive and gives the pool 10 s in all to
+// end. A worker still busy then (inside a download from a peer that never answers, say) is left
+// to finish on its own: what it uses (the request pipeline, the archive) lives in state that the
+// worker itself keeps alive, so the server object can go while it runs.
+//
 // Example:
 //   try {
 //     auto server = std::make_unique<TCPServer>(3847, 100);
-//     ...                 // serve until asked to stop
-//     server.reset();     // ends pending accepts and open connections, then joins every worker
+//     ...                                      // serve until asked to stop
+//     const int stuck = server->Stop();        // at most about 10 s
+//     server.reset();
 //   } catch (const std::exception& e) { ShowError(e.what()); }  // "Cannot bind socket"
 
-#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/unique_fd.h"
-#include "server/session.h"
 
 namespace report {
 class TmpCertArhive;
@@ -29,27 +33,32 @@ class TmpCertArhive;
 
 namespace server {
 
-class TCPServer;
+// How long a stop waits, in all, for the workers to end.
+inline constexpr std::chrono::milliseconds kStopAllowance{10000};
 
-class TCPServerThread {
+struct ServerShared;
+
+class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
  public:
-  TCPServerThread(int index, TCPServer& server, int listenSocket);
-  // The destructor waits for the slot's current thread; the server has ended its accept and its
-  // connection before.
+  TCPServerThread(int index, std::shared_ptr<ServerShared> shared, int listenSocket);
+  // The destructor lets go of the slot's thread handle; the stop has joined or released it.
   virtual ~TCPServerThread();
 
   // Start runs the slot's first thread.
   void Start();
 
  private:
+  friend class TCPServer;
+
   // Run is the thread's entry: accept, converse, log, restart.
   void Run();
-  // Restart hands the slot to a fresh thread, unless the server is stopping.
+  // Restart hands the slot to a fresh thread, unless the server is stopping; then the slot is
+  // finished.
   void Restart();
 
-  TCPServer& server;
-  std::mutex threadLock;  // guards `thread` between the slot's own thread and the stopping host
-  std::thread thread;
+  std::shared_ptr<ServerShared> shared;
+  std::thread thread;          // guarded by the shared lock
+  bool finished = false;       // the slot's last thread has ended its work; guarded likewise
   [[maybe_unused]] int index;  // the slot's number, kept for diagnostics
   int listenSocket;
 };
@@ -59,39 +68,36 @@ class TCPServer {
   // Binds 0.0.0.0:`port` (0 picks a free port), listens with backlog `workerCount` and starts the
   // workers. Throws std::runtime_error with "Cannot bind socket" or "Cannot listen socket"; no
   // worker has been started then.
-  TCPServer(int port, int workerCount);
-  // Stops: ends pending accepts and open connections, joins every worker, logs the stop.
+  TCPServer(int port, int workerCount, std::chrono::milliseconds stopAllowance = kStopAllowance);
+  // Stops, as Stop does.
   virtual ~TCPServer();
 
   TCPServer(const TCPServer&) = delete;
   TCPServer& operator=(const TCPServer&) = delete;
 
-  const std::string& Version() const { return version; }
+  // Stop ends pending accepts and open connections, waits for the workers at most the stop
+  // allowance in all, and logs the stop. Returns the number of workers still busy after that
+  // (they end on their own; the caller should not tear down libraries they may use). Only the
+  // first call stops; later ones return the same number.
+  int Stop();
+
+  const std::string& Version() const;
   // BoundPort is the port the server listens on.
   int BoundPort() const;
-  report::TmpCertArhive& Archive() { return *archive; }
+  report::TmpCertArhive& Archive();
 
  private:
-  friend class TCPServerThread;
-
-  // RegisterConnection records an accepted socket so that a stop can end it; false when the server
-  // is already stopping (the socket is shut down then).
-  bool RegisterConnection(int fd);
-  void UnregisterConnection(int fd);
   // BeginStop wakes every worker blocked in accept or in a receive.
   void BeginStop();
 
-  std::string version;
-  std::unique_ptr<report::TmpCertArhive> archive;
-  std::unique_ptr<RequestHandler> requests;
-  std::vector<std::unique_ptr<TCPServerThread>> workers;
+  std::shared_ptr<ServerShared> shared;
+  std::vector<std::shared_ptr<TCPServerThread>> workers;
   int workerCount;
   [[maybe_unused]] int port;  // the port asked for (0: any); BoundPort is the one in use
+  std::chrono::milliseconds stopAllowance;
   platform::UniqueFd listenSocket;
-
-  std::atomic<bool> stopping{false};
-  std::mutex connectionsLock;
-  std::unordered_set<int> openConnections;
+  bool stopped = false;
+  int stuckWorkers = 0;
 };
 
 }  // namespace server

@@ -54,9 +54,13 @@ const char* const kAnswerEnd = ".\r\n";
 
 const char* const kLogServerStart = "Запуск сервера %s"_cp1251;
 const char* const kLogServerStop = "Закрытие сервера"_cp1251;
+const char* const kLogWorkersStillBusy =
+    "Сервер закрывается без потоков, не завершившихся за отведённое время: %d (%d мс)"_cp1251;
 const char* const kLogProcessingTime = "(%d) Время обработки запроса: %d"_cp1251;
 const char* const kLogConnectionOverLimit =
-    "(%d) Соединение закрыто: незавершённые строка или блок длиннее %zu байт"_cp1251;
+    "(%d) Соединение закрыто: блоки и незавершённая строка соединения длиннее %zu байт"_cp1251;
+const char* const kLogProcessOverLimit =
+    "(%d) Соединение закрыто: блоки всех соединений длиннее %zu байт"_cp1251;
 const char* const kLogRecv = "(%d) recv %s";
 const char* const kLogCheckStart = "(%d) Начало проверки"_cp1251;
 const char* const kLogCheckEnd = "(%d) Окончание проверки"_cp1251;

@@ -1,6 +1,7 @@
 // End-to-end tests of the listener and the connection protocol over real sockets.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -198,8 +199,24 @@ TEST(ServerStop, EndsIdleWorkersAndOpenConnectionsPromptly) {
 }
 
 // RunBinary starts the server executable with `port`; its standard error goes to `errorFile`.
-pid_t RunBinary(int port, const std::string& errorFile) {
-  return RunServerBinary(ServerBinary(), port, errorFile, StateRoot());
+pid_t RunBinary(int port, const std::string& errorFile, const char* locale = "C") {
+  return RunServerBinary(ServerBinary(), port, errorFile, StateRoot(), locale);
+}
+
+// WaitExited waits up to `limit` for `pid` to end and returns its status; -1 (after killing it)
+// when it is still running then.
+int WaitExited(pid_t pid, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    usleep(20000);
+  }
+  return status;
 }
 
 TEST(ServerBinary, PortInUseEndsWithCannotBindSocket) {
@@ -220,29 +237,66 @@ TEST(ServerBinary, PortInUseEndsWithCannotBindSocket) {
   EXPECT_NE(text.find("TmpCertArhive del"), std::string::npos);
 }
 
-TEST(ServerBinary, ServesAndStopsOnSigterm) {
+TEST(ServerBinary, ServesAndStopsOnSigtermLoggingInTheLocalesCharset) {
+  // The start and stop lines: "Запуск сервера 3,1,0,10" and "Закрытие сервера".
+  struct Case {
+    const char* locale;
+    std::string_view start, stop;
+  };
+  const Case kCases[] = {
+      {"C", "\t\xc7\xe0\xef\xf3\xf1\xea \xf1\xe5\xf0\xe2\xe5\xf0\xe0 3,1,0,10\r\n",
+       "\t\xc7\xe0\xea\xf0\xfb\xf2\xe8\xe5 \xf1\xe5\xf0\xe2\xe5\xf0\xe0\r\n"},
+      {"C.UTF-8", "\tЗапуск сервера 3,1,0,10\r\n", "\tЗакрытие сервера\r\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.locale);
+    const int port = FreePort();
+    const std::string errors = StateRoot() + "/run-log-" + c.locale + ".txt";
+    const pid_t pid = RunBinary(port, errors, c.locale);
+    ASSERT_TRUE(WaitForPort(port));
+    std::optional<TestClient> client = TestClient::Connect(port);
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->ReadGreeting(), kGreeting);
+    EXPECT_EQ(client->Command("B64OFF"), "OK: String will not decoded\r\n");
+    kill(pid, SIGTERM);
+    const int status = WaitExited(pid, std::chrono::seconds(20));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(client->WaitClosed(1000));
+    const std::string log = ReadFile(errors);
+    EXPECT_NE(log.find(c.start), std::string::npos) << log;
+    EXPECT_NE(log.find(c.stop), std::string::npos) << log;
+    EXPECT_EQ(log.rfind("Quilmarend.exe:(", 0), 0u);
+  }
+}
+
+TEST(ServerBinary, StopEndsWithinItsAllowanceWhileAWorkerWaitsOnASilentPeer) {
+  // A peer that lets connections into its backlog and never says a word.
+  const platform::ListenResult silent = platform::OpenListenSocket(0, 4);
+  ASSERT_TRUE(silent.fd);
   const int port = FreePort();
-  const std::string errors = StateRoot() + "/run-log.txt";
+  const std::string errors = StateRoot() + "/stuck-stop-log.txt";
   const pid_t pid = RunBinary(port, errors);
   ASSERT_TRUE(WaitForPort(port));
   std::optional<TestClient> client = TestClient::Connect(port);
   ASSERT_TRUE(client);
-  EXPECT_EQ(client->ReadGreeting(), kGreeting);
-  EXPECT_EQ(client->Command("B64OFF"), "OK: String will not decoded\r\n");
+  client->ReadGreeting();
+  client->Send("GETHASH http://127.0.0.1:" + std::to_string(platform::LocalPort(silent.fd.get())) +
+               "/document.xml\r\n");
+  pollfd connected{silent.fd.get(), POLLIN, 0};
+  ASSERT_EQ(poll(&connected, 1, 10000), 1);  // the download is waiting on the peer now
+
+  const auto started = std::chrono::steady_clock::now();
   kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  const int status = WaitExited(pid, std::chrono::seconds(12));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_TRUE(client->WaitClosed(1000));
   const std::string log = ReadFile(errors);
-  // "Запуск сервера 3,1,0,10", then "Закрытие сервера", each in the log line format.
-  EXPECT_NE(log.find("\t\xc7\xe0\xef\xf3\xf1\xea \xf1\xe5\xf0\xe2\xe5\xf0\xe0 3,1,0,10\r\n"),
-            std::string::npos)
-      << log;
+  // The worker left behind is logged, then "Закрытие сервера".
+  EXPECT_NE(log.find(": 1 (10000 \xec\xf1)\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("\t\xc7\xe0\xea\xf0\xfb\xf2\xe8\xe5 \xf1\xe5\xf0\xe2\xe5\xf0\xe0\r\n"),
             std::string::npos);
-  EXPECT_EQ(log.rfind("Quilmarend.exe:(", 0), 0u);
 }
 
 }  // namespace
