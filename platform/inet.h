@@ -4,7 +4,8 @@
 // redirects followed, no cache (every request goes to the origin server), proxies as the
 // environment configures them. An HTTP status of 400 or above is a failed download, never a
 // document. Failures set the last error to a WinINet code:
-//   ERROR_INTERNET_NAME_NOT_RESOLVED, ERROR_INTERNET_CANNOT_CONNECT, ERROR_INTERNET_TIMEOUT,
+//   ERROR_INTERNET_NAME_NOT_RESOLVED, ERROR_INTERNET_CANNOT_CONNECT, ERROR_INTERNET_TIMEOUT (any
+//   of the request's limits: connect, whole transfer, or a peer slower than the low-speed limit),
 //   ERROR_INTERNET_INVALID_URL, ERROR_INTERNET_UNRECOGNIZED_SCHEME, ERROR_FILE_NOT_FOUND (404,
 //   410), ERROR_ACCESS_DENIED (401, 403), ERROR_HTTP_INVALID_SERVER_RESPONSE (other statuses),
 //   ERROR_INTERNET_CONNECTION_ABORTED (anything else, including a chunk consumer that stopped).
@@ -24,8 +25,13 @@ struct InternetRequest {
   std::string agent;         // User-Agent
   int timeoutMs = 0;         // limit on the whole transfer; 0 for none
   int connectTimeoutMs = 0;  // limit on connecting; 0 for curl's default
-  bool post = false;         // POST `body` instead of GET
-  std::string contentType;   // of the POST body
+  // The transfer fails when fewer than `lowSpeedBytesPerSecond` bytes per second arrive for
+  // `lowSpeedTimeSeconds` in a row: a peer that stalls cannot hold a download without a total
+  // limit that would also cut a large, steady one. Either 0 for no such limit.
+  long lowSpeedBytesPerSecond = 0;
+  long lowSpeedTimeSeconds = 0;
+  bool post = false;        // POST `body` instead of GET
+  std::string contentType;  // of the POST body
   std::vector<uint8_t> body;
   size_t maxBytes = 0;   // refuse answers longer than this; 0 for no limit
   size_t chunkSize = 0;  // hand the consumer pieces of at most this size; 0 as received

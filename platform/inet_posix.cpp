@@ -119,6 +119,10 @@ bool InternetStream(const InternetRequest& request,
   if (request.connectTimeoutMs > 0) {
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long{request.connectTimeoutMs});
   }
+  if (request.lowSpeedBytesPerSecond > 0 && request.lowSpeedTimeSeconds > 0) {
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, request.lowSpeedBytesPerSecond);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, request.lowSpeedTimeSeconds);
+  }
   // Always from the origin server, never from a cache on the way.
   curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
   headers = curl_slist_append(headers, "Pragma: no-cache");

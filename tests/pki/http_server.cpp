@@ -187,6 +187,11 @@ void HttpServer::SetDelay(std::string_view path, std::chrono::milliseconds delay
   routes[PathKey(path)].delay = delay;
 }
 
+void HttpServer::SetStall(std::string_view path, size_t sentBytes) {
+  std::lock_guard lock(mutex);
+  routes[PathKey(path)].stallAfter = sentBytes;
+}
+
 int HttpServer::Hits(std::string_view path) const {
   std::lock_guard lock(mutex);
   const auto found = routes.find(PathKey(path));
@@ -280,8 +285,17 @@ void HttpServer::Answer(int fd, std::string_view method, std::string_view target
       return;  // the server is going away: drop the answer
   }
   std::string answer = StatusHeader(route.status, route.contentType, route.body.size());
-  if (!head) answer.append(route.body.begin(), route.body.end());
+  const size_t sent = std::min(route.body.size(), route.stallAfter.value_or(route.body.size()));
+  if (!head) answer.append(reinterpret_cast<const char*>(route.body.data()), sent);
   SendAll(fd, answer);
+  if (!head && route.stallAfter) {
+    // Stay silent until the client gives up and closes, or the destructor cuts the connection.
+    char byte = 0;
+    for (;;) {
+      const ssize_t count = ReceiveSome(fd, &byte, 1);
+      if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    }
+  }
 }
 
 }  // namespace tests::pki

@@ -16,6 +16,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -56,6 +57,12 @@ class HttpServer {
   // early when the server is destroyed, and the answer is then dropped. Thread-safe.
   void SetDelay(std::string_view path, std::chrono::milliseconds delay);
 
+  // SetStall makes answers for `path` stop after the header and the first `sentBytes` bytes of
+  // the body (the header still announces the whole body): the connection then stays open and
+  // silent until the client closes it or the server is destroyed (for slow-peer tests).
+  // Thread-safe.
+  void SetStall(std::string_view path, size_t sentBytes);
+
   // Hits returns how many requests named `path` so far, registered or not (unregistered paths
   // are answered 404). A request counts once its header has been read, before any delay.
   int Hits(std::string_view path) const;
@@ -66,6 +73,7 @@ class HttpServer {
     std::string contentType;
     std::vector<uint8_t> body;
     std::chrono::milliseconds delay{0};
+    std::optional<size_t> stallAfter;
     int hits = 0;
   };
   struct Connection {
