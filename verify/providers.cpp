@@ -20,6 +20,13 @@ int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
 // Documents are read and hashed in pieces of this size; the digest does not depend on it.
 constexpr size_t kHashPiece = 64 * 1024;
 
+// Limits of a document download: connecting may take 10 s, and a peer that sends less than one
+// byte per second for 30 s is given up. There is no limit on the whole transfer, so a large
+// document that keeps arriving is hashed however long it takes.
+constexpr int kDownloadConnectTimeoutMs = 10000;
+constexpr long kDownloadLowSpeedBytesPerSecond = 1;
+constexpr long kDownloadLowSpeedSeconds = 30;
+
 platform::CryptProviderPtr AcquireGostProvider() {
   return platform::CryptAcquireContextA(platform::kGostProviderName, platform::PROV_GOST_2001_DH,
                                         platform::CRYPT_VERIFYCONTEXT);
@@ -63,6 +70,9 @@ bool HashUrl(const std::string& url, platform::CryptHash& hash) {
   platform::InternetRequest request;
   request.url = url;
   request.agent = "HashServer";
+  request.connectTimeoutMs = kDownloadConnectTimeoutMs;
+  request.lowSpeedBytesPerSecond = kDownloadLowSpeedBytesPerSecond;
+  request.lowSpeedTimeSeconds = kDownloadLowSpeedSeconds;
   return platform::InternetStream(
       request, [&hash](std::span<const uint8_t> piece) { return hash.HashData(piece); });
 }
