@@ -7,7 +7,7 @@
 //    CryptVerifyDetachedMessageSignature agree on whether the bytes are a signed message: all
 //    fail with the same decoding status or none does;
 //  - every failure leaves a status of the list in crypt_msg.h in GetLastError; a signer index at
-//    or past the signer count gives CRYPT_E_SIGNER_NOT_FOUND;
+//    or past the signer count gives CRYPT_E_NO_SIGNER;
 //  - a verified signer is the certificate FindMessageSignerCertificate names and travels with
 //    the message's certificates, and the signature never verifies over a changed document;
 //  - the message's certificates import again from their encodings;
@@ -66,12 +66,12 @@ std::span<const uint8_t> BytesOf(std::string_view text) {
 
 bool IsDecodingStatus(uint32_t status) {
   return status == platform::CRYPT_E_ASN1_EOD || status == platform::CRYPT_E_ASN1_BADTAG ||
-         status == platform::CRYPT_E_INVALID_MSG_TYPE;
+         status == platform::CRYPT_E_UNEXPECTED_MSG_TYPE;
 }
 
 // IsMessageStatus is true for the statuses crypt_msg.h lists.
 bool IsMessageStatus(uint32_t status) {
-  return IsDecodingStatus(status) || status == platform::CRYPT_E_SIGNER_NOT_FOUND ||
+  return IsDecodingStatus(status) || status == platform::CRYPT_E_NO_SIGNER ||
          status == platform::CRYPT_E_NOT_FOUND || status == platform::CRYPT_E_HASH_VALUE ||
          status == platform::NTE_BAD_SIGNATURE || status == platform::NTE_BAD_ALGID;
 }
@@ -374,14 +374,14 @@ void CheckSignature(std::span<const uint8_t> signature) {
 
   const auto index = static_cast<uint32_t>(signers);
   Require(!platform::CryptVerifyDetachedMessageSignature(signature, document, index, nullptr) &&
-              platform::GetLastError() == platform::CRYPT_E_SIGNER_NOT_FOUND,
-          "verifying a signer past the count gives CRYPT_E_SIGNER_NOT_FOUND");
+              platform::GetLastError() == platform::CRYPT_E_NO_SIGNER,
+          "verifying a signer past the count gives CRYPT_E_NO_SIGNER");
   Require(!platform::FindMessageSignerCertificate(signature, index) &&
-              platform::GetLastError() == platform::CRYPT_E_SIGNER_NOT_FOUND,
-          "finding a signer past the count gives CRYPT_E_SIGNER_NOT_FOUND");
+              platform::GetLastError() == platform::CRYPT_E_NO_SIGNER,
+          "finding a signer past the count gives CRYPT_E_NO_SIGNER");
   if (signers == 0) {
-    Require(!named && namedStatus == platform::CRYPT_E_SIGNER_NOT_FOUND && !verified &&
-                verifyStatus == platform::CRYPT_E_SIGNER_NOT_FOUND,
+    Require(!named && namedStatus == platform::CRYPT_E_NO_SIGNER && !verified &&
+                verifyStatus == platform::CRYPT_E_NO_SIGNER,
             "a message without signers has no signer 0");
     return;
   }
