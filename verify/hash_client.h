@@ -10,11 +10,17 @@
 //   client: "QUIT"
 //   server: a closing line, read and ignored
 //
+// The exchange is bounded whatever the peer does: connecting may take 10 s, the whole exchange
+// after it 30 s (kHashExchangeLimit), and a reply line at most 64 KiB (kMaxReplyLineBytes). A
+// reply cut short by either limit counts as no reply.
+//
 // Failures leave the reason in the last error: the resolver's code, 1225 when the connection
 // cannot be made (or takes more than 10 s), 30 when the greeting is empty (or does not come
-// within 10 s), 5922 when GETHASH cannot be sent, 5921 when the reply does not begin with
-// "OK: Hash=".
+// whole within the exchange's time), 5922 when GETHASH cannot be sent, 5921 when the reply does
+// not begin with "OK: Hash=" (or does not come whole within the exchange's time).
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +28,10 @@ namespace verify {
 
 // Default port of a hash server, the same as this server's.
 inline constexpr uint16_t kHashServerPort = 3847;
+
+// Time the exchange may take once connected, and the longest reply line read.
+inline constexpr std::chrono::milliseconds kHashExchangeLimit = std::chrono::seconds(30);
+inline constexpr size_t kMaxReplyLineBytes = 64 * 1024;
 
 // GetHash returns the digest text of `reference`: computed here when `hashServer` is empty or
 // exactly "localhost", else asked of the server `hashServer` names (host, or host:port). Empty on
@@ -32,9 +42,14 @@ std::string GetHash(const std::string& reference, const std::string& hashServer)
 // text of `reference`, over one connection of its own. Empty on failure.
 std::string RequestHash(const std::string& reference, const std::string& host, int port);
 
+// RequestHash with `exchangeLimit` in place of kHashExchangeLimit (tests use a short one).
+std::string RequestHash(const std::string& reference, const std::string& host, int port,
+                        std::chrono::milliseconds exchangeLimit);
+
 // ReadReplyLine reads one reply from `fd`: bytes up to a line feed after which no further byte is
-// waiting (lines that arrive together are read as one), or up to the close. Trailing white space
-// is removed.
-std::string ReadReplyLine(int fd);
+// waiting (lines that arrive together are read as one), or up to the close or a receive error.
+// Trailing white space is removed. Returns empty when `deadline` passes before the reply ends or
+// the reply grows past kMaxReplyLineBytes.
+std::string ReadReplyLine(int fd, std::chrono::steady_clock::time_point deadline);
 
 }  // namespace verify

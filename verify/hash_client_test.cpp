@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -16,19 +17,20 @@ namespace {
 
 // ScriptedServer accepts one connection on 127.0.0.1 and answers it as `script` says: it sends
 // `greeting`, reads one line, sends `reply`, and closes (after reading one more line when
-// `expectQuit`).
+// `expectQuit`). With `trickleMs`, greeting and reply go out a byte at a time with that pause
+// after each, until the client stops taking them.
 class ScriptedServer {
  public:
-  ScriptedServer(std::string greeting, std::string reply, bool expectQuit = true)
+  ScriptedServer(std::string greeting, std::string reply, bool expectQuit = true, int trickleMs = 0)
       : listening_(platform::OpenListenSocket(0, 1)) {
     port_ = platform::LocalPort(listening_.fd.get());
-    thread_ = std::thread([this, greeting, reply, expectQuit] {
+    thread_ = std::thread([this, greeting, reply, expectQuit, trickleMs] {
       platform::UniqueFd fd = platform::AcceptConnection(listening_.fd.get());
       if (!fd) return;
       platform::SetSocketTimeouts(fd.get(), 5000);
-      platform::SendAll(fd.get(), greeting);
+      Send(fd.get(), greeting, trickleMs);
       received_ = ReadLine(fd.get());
-      platform::SendAll(fd.get(), reply);
+      Send(fd.get(), reply, trickleMs);
       if (expectQuit) {
         quit_ = ReadLine(fd.get());
         platform::SendAll(fd.get(), "OK: Bye.\r\n");
@@ -44,6 +46,14 @@ class ScriptedServer {
   const std::string& quit() const { return quit_; }
 
  private:
+  static bool Send(int fd, const std::string& text, int trickleMs) {
+    if (trickleMs == 0) return platform::SendAll(fd, text);
+    for (const char c : text) {
+      if (!platform::SendAll(fd, std::string_view(&c, 1))) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(trickleMs));
+    }
+    return true;
+  }
   static std::string ReadLine(int fd) {
     std::string line;
     char c = 0;
@@ -88,6 +98,41 @@ TEST(RequestHash, FailuresLeaveTheirCodes) {
     ScriptedServer server("hello\r\nOK: Hash=AB\r\n", "", false);
     EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
     EXPECT_EQ(platform::GetLastError(), 5921u);
+  }
+}
+
+TEST(RequestHash, SlowOrEndlessRepliesAreBounded) {
+  using std::chrono::milliseconds;
+  struct Case {
+    const char* why;
+    std::string greeting, reply;
+    int trickleMs;
+    milliseconds limit;
+    std::string digest;  // "" when the call fails with `error`
+    uint32_t error;
+  };
+  const std::string over(70000, 'A');  // past the 64 KiB a reply line may hold
+  const std::string under(60000, 'A');
+  const Case kCases[] = {
+      {"greeting trickled a byte per 100 ms", std::string(200, 'h') + "\r\n", "OK: Hash=AB\r\n",
+       100, milliseconds(1000), "", platform::ERROR_READ_FAULT},
+      {"reply trickled a byte per 100 ms", "h\n", "OK: Hash=" + std::string(200, 'A') + "\r\n", 100,
+       milliseconds(1000), "", platform::HASH_SERVER_BAD_REPLY},
+      {"greeting line over 64 KiB", over + "\r\n", "OK: Hash=AB\r\n", 0, milliseconds(10000), "",
+       platform::ERROR_READ_FAULT},
+      {"reply line over 64 KiB", "hi\r\n", "OK: Hash=" + over + "\r\n", 0, milliseconds(10000), "",
+       platform::HASH_SERVER_BAD_REPLY},
+      {"reply line under 64 KiB", "hi\r\n", "OK: Hash=" + under + "\r\n", 0, milliseconds(10000),
+       under, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.why);
+    ScriptedServer server(c.greeting, c.reply, false, c.trickleMs);
+    const std::string digest = RequestHash("file:///x", "127.0.0.1", server.port(), c.limit);
+    EXPECT_TRUE(digest == c.digest) << digest.size() << " characters";  // too long to print
+    if (c.digest.empty()) {
+      EXPECT_EQ(platform::GetLastError(), c.error);
+    }
   }
 }
 
