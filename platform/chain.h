@@ -7,6 +7,9 @@
 //  - evaluation at a given time or now;
 //  - revocation of the end certificate only when asked: OCSP from the AIA responder when the
 //    certificate names one, else the CRLs of its distribution points (cached until nextUpdate);
+//  - fetched CRLs and issuer certificates are kept in caches bounded together to 256 entries and
+//    256 MiB, least recently used out; a CRL over 64 MiB or an issuer download over 1 MiB is
+//    treated as unreachable;
 //  - every problem found becomes a CERT_TRUST_* bit of the result, as CryptoAPI collects them in
 //    the chain's dwErrorStatus.
 

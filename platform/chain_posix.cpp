@@ -4,8 +4,7 @@
 #include <openssl/x509_vfy.h>
 
 #include <ctime>
-#include <map>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "platform/crypto_library.h"
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
+#include "platform/detail/lru_cache.h"
 #include "platform/detail/revocation.h"
 #include "platform/inet.h"
 #include "platform/last_error.h"
@@ -107,10 +107,13 @@ struct FetchedIssuers {
   std::vector<std::shared_ptr<X509>> certs;
   time_t fetchedAt = 0;
 };
-std::mutex issuerCacheLock;
-std::map<std::string, FetchedIssuers>& IssuerCache() {
-  static auto* cache = new std::map<std::string, FetchedIssuers>();  // lives to the process end
-  return *cache;
+
+// IssuerCache holds fetched issuers by URL, least recently used out past its share of the
+// download budget.
+detail::LruCache<FetchedIssuers>& IssuerCache() {
+  static auto* cache =
+      new detail::LruCache<FetchedIssuers>(detail::kIssuerCacheEntries, detail::kIssuerCacheBytes);
+  return *cache;  // never freed: fetches may run until the process ends
 }
 
 std::vector<std::shared_ptr<X509>> ParseIssuers(const std::vector<uint8_t>& bytes) {
@@ -143,13 +146,8 @@ std::vector<std::shared_ptr<X509>> ParseIssuers(const std::vector<uint8_t>& byte
 
 std::vector<std::shared_ptr<X509>> FetchIssuers(const std::string& url, int timeoutMs) {
   const time_t now = std::time(nullptr);
-  {
-    std::lock_guard<std::mutex> lock(issuerCacheLock);
-    const auto cached = IssuerCache().find(url);
-    if (cached != IssuerCache().end() && now - cached->second.fetchedAt < kIssuerCacheSeconds) {
-      return cached->second.certs;
-    }
-  }
+  const std::optional<FetchedIssuers> cached = IssuerCache().Find(url);
+  if (cached && now - cached->fetchedAt < kIssuerCacheSeconds) return cached->certs;
   InternetRequest request;
   request.url = url;
   request.timeoutMs = timeoutMs;
@@ -157,10 +155,7 @@ std::vector<std::shared_ptr<X509>> FetchIssuers(const std::string& url, int time
   const std::optional<std::vector<uint8_t>> bytes = InternetFetch(request);
   if (!bytes) return {};
   std::vector<std::shared_ptr<X509>> certs = ParseIssuers(*bytes);
-  if (!certs.empty()) {
-    std::lock_guard<std::mutex> lock(issuerCacheLock);
-    IssuerCache()[url] = FetchedIssuers{certs, now};
-  }
+  if (!certs.empty()) IssuerCache().Insert(url, FetchedIssuers{certs, now}, bytes->size());
   return certs;
 }
 

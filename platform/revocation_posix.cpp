@@ -2,14 +2,14 @@
 #include <openssl/ocsp.h>
 #include <openssl/pem.h>
 
-#include <map>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/chain.h"
 #include "platform/detail/cert_native.h"
+#include "platform/detail/lru_cache.h"
 #include "platform/detail/revocation.h"
 #include "platform/inet.h"
 
@@ -42,9 +42,9 @@ struct CachedCrl {
   time_t nextUpdate = 0;
 };
 
-std::mutex crlCacheLock;
-std::map<std::string, CachedCrl>& CrlCache() {
-  static auto* cache = new std::map<std::string, CachedCrl>();  // lives to the process end
+// CrlCache holds CRLs by URL, least recently used out past its share of the download budget.
+LruCache<CachedCrl>& CrlCache() {
+  static auto* cache = new LruCache<CachedCrl>(kCrlCacheEntries, kCrlCacheBytes);  // never freed
   return *cache;
 }
 
@@ -63,14 +63,10 @@ std::shared_ptr<X509_CRL> ParseCrl(const std::vector<uint8_t>& bytes) {
 // cache when it is still current there, else downloaded.
 std::shared_ptr<X509_CRL> UsableCrl(const std::string& url, X509* issuer, int timeoutMs) {
   const time_t now = std::time(nullptr);
-  {
-    std::lock_guard<std::mutex> lock(crlCacheLock);
-    const auto cached = CrlCache().find(url);
-    if (cached != CrlCache().end() && cached->second.nextUpdate > now &&
-        X509_NAME_cmp(X509_CRL_get_issuer(cached->second.crl.get()),
-                      X509_get_subject_name(issuer)) == 0) {
-      return cached->second.crl;
-    }
+  const std::optional<CachedCrl> cached = CrlCache().Find(url);
+  if (cached && cached->nextUpdate > now &&
+      X509_NAME_cmp(X509_CRL_get_issuer(cached->crl.get()), X509_get_subject_name(issuer)) == 0) {
+    return cached->crl;
   }
   InternetRequest request;
   request.url = url;
@@ -87,8 +83,7 @@ std::shared_ptr<X509_CRL> UsableCrl(const std::string& url, X509* issuer, int ti
   ERR_clear_error();
   const time_t nextUpdate = TimeOf(X509_CRL_get0_nextUpdate(crl.get()));
   if (!signedByIssuer || nextUpdate <= now) return nullptr;
-  std::lock_guard<std::mutex> lock(crlCacheLock);
-  CrlCache()[url] = CachedCrl{crl, nextUpdate};
+  CrlCache().Insert(url, CachedCrl{crl, nextUpdate}, bytes->size());
   return crl;
 }
 

@@ -1,0 +1,113 @@
+#pragma once
+
+// LruCache, a thread-safe map from text keys to values with two bounds: the number of entries and
+// the bytes they stand for. Inserting past either bound drops the least recently used entries
+// first. Used for downloads kept between requests (CRLs, issuer certificates), whose keys are URLs
+// that clients choose, so that no sequence of requests can grow the cache without limit.
+//
+// Example:
+//   LruCache<std::shared_ptr<X509_CRL>> crls(128, size_t{192} << 20);
+//   crls.Insert(url, crl, der.size());
+//   if (std::optional<std::shared_ptr<X509_CRL>> hit = crls.Find(url)) ...
+
+#include <cstddef>
+#include <iterator>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+namespace platform::detail {
+
+template <typename Value>
+class LruCache {
+ public:
+  // LruCache holds at most `maxEntries` entries whose sizes add up to at most `maxBytes`.
+  LruCache(size_t maxEntries, size_t maxBytes) : maxEntries(maxEntries), maxBytes(maxBytes) {}
+  LruCache(const LruCache&) = delete;
+  LruCache& operator=(const LruCache&) = delete;
+
+  // Find returns a copy of the value under `key` and makes it the most recently used entry, or
+  // nullopt when the cache does not hold `key`.
+  std::optional<Value> Find(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto found = index.find(key);
+    if (found == index.end()) return std::nullopt;
+    entries.splice(entries.begin(), entries, found->second);
+    return found->second->value;
+  }
+
+  // Insert keeps `value`, which stands for `bytes` bytes, under `key` as the most recently used
+  // entry, replacing what `key` held, then drops least recently used entries until both bounds
+  // hold again. A value larger than the whole byte budget is not kept (and `key` is dropped).
+  void Insert(const std::string& key, Value value, size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex);
+    EraseLocked(key);
+    if (bytes > maxBytes || maxEntries == 0) return;
+    entries.push_front(Entry{key, std::move(value), bytes});
+    index.emplace(key, entries.begin());
+    heldBytes += bytes;
+    while (entries.size() > maxEntries || heldBytes > maxBytes) {
+      const auto oldest = std::prev(entries.end());
+      heldBytes -= oldest->bytes;
+      index.erase(oldest->key);
+      entries.erase(oldest);
+    }
+  }
+
+  // Erase drops the entry under `key`, if any.
+  void Erase(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex);
+    EraseLocked(key);
+  }
+
+  // Size returns the number of entries held.
+  size_t Size() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return entries.size();
+  }
+
+  // Bytes returns the sum of the sizes of the entries held.
+  size_t Bytes() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return heldBytes;
+  }
+
+ private:
+  struct Entry {
+    std::string key;
+    Value value;
+    size_t bytes = 0;
+  };
+
+  void EraseLocked(const std::string& key) {
+    const auto found = index.find(key);
+    if (found == index.end()) return;
+    heldBytes -= found->second->bytes;
+    entries.erase(found->second);
+    index.erase(found);
+  }
+
+  const size_t maxEntries;
+  const size_t maxBytes;
+  mutable std::mutex mutex;
+  std::list<Entry> entries;  // most recently used first
+  std::unordered_map<std::string, typename std::list<Entry>::iterator> index;
+  size_t heldBytes = 0;
+};
+
+}  // namespace platform::detail
+
+namespace platform::detail {
+
+// Downloads kept between requests share 256 entries and 256 MiB, counted in the bytes fetched:
+// CRLs (up to 64 MiB each) get the larger part of the bytes, issuer certificates (bundles of up
+// to 1 MiB) the rest.
+inline constexpr size_t kCrlCacheEntries = 128;
+inline constexpr size_t kCrlCacheBytes = size_t{192} << 20;
+inline constexpr size_t kIssuerCacheEntries = 128;
+inline constexpr size_t kIssuerCacheBytes = size_t{64} << 20;
+
+}  // namespace platform::detail
