@@ -6,7 +6,10 @@
 //    travelled with (its companions), plus issuers fetched from an AIA caIssuers URL when missing;
 //  - evaluation at a given time or now;
 //  - revocation of the end certificate only when asked: OCSP from the AIA responder when the
-//    certificate names one, else the CRLs of its distribution points (cached until nextUpdate);
+//    certificate names one; when it names none, or the responder gives no good or revoked answer
+//    (unreachable, an error status, "unknown", a stale or wrongly signed answer), the CRLs of its
+//    distribution points (cached until nextUpdate). Only when both fail is the result
+//    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 //  - fetched CRLs and issuer certificates are kept in caches bounded together to 256 entries and
 //    256 MiB, least recently used out; a CRL over 64 MiB or an issuer download over 1 MiB is
 //    treated as unreachable;

@@ -87,7 +87,8 @@ std::shared_ptr<X509_CRL> UsableCrl(const std::string& url, X509* issuer, int ti
   return crl;
 }
 
-uint32_t CrlStatus(X509* cert, X509* issuer, time_t at, int timeoutMs) {
+// CrlUrls returns the http and https URLs of `cert`'s CRL distribution points.
+std::vector<std::string> CrlUrls(X509* cert) {
   CrlDistPointsPtr points(static_cast<CRL_DIST_POINTS*>(
       X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
   std::vector<std::string> urls;
@@ -97,7 +98,14 @@ uint32_t CrlStatus(X509* cert, X509* issuer, time_t at, int timeoutMs) {
     for (std::string& url : HttpUrls(point->distpoint->name.fullname))
       urls.push_back(std::move(url));
   }
-  if (urls.empty()) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
+  ERR_clear_error();
+  return urls;
+}
+
+// CrlStatus judges `cert` by the first CRL of `urls` that can be fetched and verified: 0,
+// CERT_TRUST_IS_REVOKED, or kOffline when none can.
+uint32_t CrlStatus(X509* cert, X509* issuer, const std::vector<std::string>& urls, time_t at,
+                   int timeoutMs) {
   if (issuer == nullptr) return kOffline;
   for (const std::string& url : urls) {
     const std::shared_ptr<X509_CRL> crl = UsableCrl(url, issuer, timeoutMs);
@@ -176,14 +184,22 @@ uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at,
 }  // namespace
 
 uint32_t RevocationStatus(X509* cert, X509* issuer, time_t at, int timeoutMs) {
+  // A good or revoked OCSP answer decides alone. Any other outcome (no responder reached, an
+  // unsuccessful response status, "unknown", a stale or wrongly signed answer) falls back to the
+  // CRLs, as CryptoAPI's revocation provider does; the result is offline only when they fail too.
+  std::optional<uint32_t> ocspFailure;
   OpenSslStringStackPtr responders(X509_get1_ocsp(cert));
   for (int i = 0; responders && i < sk_OPENSSL_STRING_num(responders.get()); ++i) {
     const std::string url = sk_OPENSSL_STRING_value(responders.get(), i);
-    if (url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0) {
-      return OcspStatus(cert, issuer, url, at, timeoutMs);
-    }
+    if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) continue;
+    const uint32_t status = OcspStatus(cert, issuer, url, at, timeoutMs);
+    if (status == CERT_TRUST_NO_ERROR || status == CERT_TRUST_IS_REVOKED) return status;
+    ocspFailure = status;
   }
-  return CrlStatus(cert, issuer, at, timeoutMs);
+  const std::vector<std::string> urls = CrlUrls(cert);
+  if (!urls.empty()) return CrlStatus(cert, issuer, urls, at, timeoutMs);
+  // Without distribution points the responder's failure stands.
+  return ocspFailure.value_or(CERT_TRUST_REVOCATION_STATUS_UNKNOWN);
 }
 
 }  // namespace platform::detail

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -336,6 +337,63 @@ TEST_F(CheckE2E, KeyLifetimePeriod) {
         AnswerLine(Check(kDocument, signature, {"CRLOFF", c.setting}), "CheckChainStatus");
     EXPECT_TRUE(status.ends_with(c.chainStatusEnd)) << status;
     EXPECT_EQ(status.empty(), c.chainStatusEnd.empty()) << status;
+  }
+}
+
+TEST_F(CheckE2E, OcspWithoutAGoodOrRevokedAnswerFallsBackToTheCrl) {
+  pki::HttpServer http;
+  const int64_t now = std::time(nullptr);
+  const Pki p = Trusted(KeyKind::kEcdsaP256);
+  const std::string unreachable = "http://127.0.0.1:1/none";
+  http.Serve("/error.ocsp", pki::MakeOcspError(pki::OcspResponseStatus::kInternalError),
+             "application/ocsp-response");
+  http.Serve("/ca.crl",
+             pki::MakeCrl(p.ca, p.caKey,
+                          {{{0x74}, now - 3600, std::nullopt}, {{0x75}, now - 3600, std::nullopt}},
+                          now - 60, now + 86400),
+             "application/pkix-crl");
+  enum class Responder { kUnreachable, kError, kUnknown, kStaleGood, kGood };
+  struct Case {
+    const char* why;
+    uint8_t serial;  // 0x74 and 0x75 are revoked in the CRL
+    Responder responder;
+    bool crlReachable;
+    std::string chainStatus;
+  };
+  const std::string revoked = kRevokedPhrase + " (00000004)";
+  const std::string offline = kRevocationUnknownPhrase + kOfflinePhrase + " (01000040)";
+  const Case kCases[] = {
+      {"responder unreachable, CRL good", 0x71, Responder::kUnreachable, true, ""},
+      {"responder error status, CRL good", 0x72, Responder::kError, true, ""},
+      {"responder does not know the certificate, CRL good", 0x73, Responder::kUnknown, true, ""},
+      {"responder error status, revoked in the CRL", 0x74, Responder::kError, true, revoked},
+      {"stale good answer, revoked in the CRL", 0x75, Responder::kStaleGood, true, revoked},
+      {"a current good answer decides without the CRL", 0x76, Responder::kGood, false, ""},
+      {"responder and CRL unreachable", 0x77, Responder::kUnreachable, false, offline},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.why);
+    const std::string ocspPath = "/" + std::to_string(c.serial) + ".ocsp";
+    const pki::Cert leaf = Leaf(p, c.serial, [&](pki::CertSpec& certSpec) {
+      certSpec.ocspUrls = {c.responder == Responder::kUnreachable ? unreachable
+                           : c.responder == Responder::kError     ? http.Url("/error.ocsp")
+                                                                  : http.Url(ocspPath)};
+      certSpec.crlUrls = {c.crlReachable ? http.Url("/ca.crl") : unreachable};
+    });
+    if (c.responder == Responder::kUnknown || c.responder == Responder::kGood) {
+      const auto status = c.responder == Responder::kGood ? pki::OcspCertStatus::kGood
+                                                          : pki::OcspCertStatus::kUnknown;
+      http.Serve(ocspPath, pki::MakeOcspResponse(p.ca, p.caKey, leaf, status, now - 60, now + 3600),
+                 "application/ocsp-response");
+    } else if (c.responder == Responder::kStaleGood) {
+      http.Serve(ocspPath,
+                 pki::MakeOcspResponse(p.ca, p.caKey, leaf, pki::OcspCertStatus::kGood, now - 7200,
+                                       now - 3600),
+                 "application/ocsp-response");
+    }
+    const auto signature = pki::SignDetached(Bytes(kDocument), {{leaf, p.leafKey}}, {p.ca});
+    EXPECT_EQ(AnswerLine(Check(kDocument, signature, {"CRLON"}), "CheckChainStatus"),
+              c.chainStatus);
   }
 }
 
