@@ -13,7 +13,8 @@ namespace platform {
 
 struct SignedContentInfo {
   std::string signatureAlgorithmOid;  // dotted
-  std::vector<uint8_t> signature;     // the BIT STRING's bytes, as encoded
+  std::vector<uint8_t> signature;     // CryptoAPI's order: least significant byte first, the
+                                      // reverse of the BIT STRING's encoded bytes
   uint32_t unusedBits = 0;
 };
 

@@ -1,6 +1,8 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
+
 #include "platform/asn1_blob.h"
 #include "platform/crypto_library.h"
 #include "platform/detail/cert_native.h"
@@ -33,6 +35,9 @@ std::optional<SignedContentInfo> DecodeCertSignedContent(std::span<const uint8_t
   info.signatureAlgorithmOid = detail::ObjectText(object);
   const unsigned char* bytes = ASN1_STRING_get0_data(signature);
   info.signature.assign(bytes, bytes + ASN1_STRING_length(signature));
+  // CryptDecodeObjectEx of X509_CERT, unless asked to keep the encoded order, hands the signature
+  // over least significant byte first.
+  std::reverse(info.signature.begin(), info.signature.end());
   // The count of unused bits in the last byte, as the BIT STRING carries it.
   if (signature->flags & ASN1_STRING_FLAG_BITS_LEFT) info.unusedBits = signature->flags & 0x07;
   return info;

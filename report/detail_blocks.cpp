@@ -128,11 +128,9 @@ std::string CertificateSignatureHtml(std::span<const uint8_t> encoded) {
   std::string inner;
   if (const std::optional<platform::SignedContentInfo> content =
           platform::DecodeCertSignedContent(encoded)) {
-    // CryptDecodeObjectEx of X509_CERT hands the signature over least significant byte first;
-    // the platform keeps the BIT STRING's order, so the bytes are shown last to first.
     inner = FormatText(texts::kSignatureInnerFormat, content->signatureAlgorithmOid.c_str(),
                        HtmlEscaped(OidName(content->signatureAlgorithmOid)).c_str(),
-                       HexText(content->signature, true, true).c_str(),
+                       HexText(content->signature, false, true).c_str(),
                        static_cast<int>(content->unusedBits));
   }
   return FormatText(texts::kSignatureBlockFormat, inner.c_str());

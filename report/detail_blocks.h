@@ -47,8 +47,8 @@ std::string CertificateInfoHtml(const platform::CertInfo* info);
 std::string SignerCertificateHtml(const platform::CertInfo& info);
 
 // CertificateSignatureHtml is the block of the issuer's signature over the encoded certificate,
-// the signature bytes in CryptoAPI's order (least significant first, the reverse of the
-// encoding); its cell is empty when the certificate does not decode.
+// the signature bytes in CryptoAPI's order (least significant first, as the platform decodes
+// them); its cell is empty when the certificate does not decode.
 std::string CertificateSignatureHtml(std::span<const uint8_t> encoded);
 
 }  // namespace report
