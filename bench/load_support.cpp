@@ -10,13 +10,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 #include <thread>
 
 #include "platform/unique_fd.h"
-#include "tests/check_support.h"
 #include "tests/check_support.h"
 
 extern char** environ;
@@ -79,6 +79,34 @@ StateFolder::StateFolder(std::string_view stem) {
 StateFolder::~StateFolder() {
   std::error_code ignored;
   if (!path.empty()) std::filesystem::remove_all(path, ignored);
+}
+
+bool LogIntoDrainedPipe(const Names& names) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    std::fprintf(stderr, "%s: pipe: %s\n", names.program, std::strerror(errno));
+    return false;
+  }
+  platform::UniqueFd readEnd(ends[0]);
+  const pid_t reader = fork();
+  if (reader < 0) {
+    std::fprintf(stderr, "%s: fork: %s\n", names.program, std::strerror(errno));
+    close(ends[1]);
+    return false;
+  }
+  if (reader == 0) {
+    close(ends[1]);
+    static char buffer[1 << 16];
+    for (;;) {
+      const ssize_t got = read(readEnd.get(), buffer, sizeof buffer);
+      if (got == 0 || (got < 0 && errno != EINTR)) break;
+    }
+    _exit(0);
+  }
+  // The channel opens the pipe again through its /proc name; the write end stays open for the
+  // life of the process, so the reader sees the end of the pipe only when this process ends.
+  setenv("QUILMAREND_LOG", ("/proc/self/fd/" + std::to_string(ends[1])).c_str(), 1);
+  return true;
 }
 
 bool WriteFile(const std::string& path, std::span<const uint8_t> bytes) {

@@ -63,6 +63,13 @@ class StateFolder {
   std::string path;
 };
 
+// LogIntoDrainedPipe points the log channel of the in-process server into a pipe that a child
+// process reads and throws away, as a service manager's journal reads a daemon's standard error:
+// every write then costs what it costs a daemon under systemd. Call it before the first log line
+// and before any thread starts; false (the reason on standard error) when the pipe or the reader
+// cannot be made. The reader ends when this process does.
+bool LogIntoDrainedPipe(const Names& names);
+
 // WriteFile writes `bytes` to `path`, replacing it; false when it cannot.
 bool WriteFile(const std::string& path, std::span<const uint8_t> bytes);
 
