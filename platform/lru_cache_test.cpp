@@ -2,69 +2,54 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <sstream>
 #include <string>
-#include <vector>
 
 namespace platform::detail {
 namespace {
 
-// Step is one call: Insert(key, bytes, bytes) when `bytes` is set, else Find(key).
-struct Step {
-  std::string key;
-  std::optional<size_t> bytes;
-};
-
 TEST(LruCache, DropsLeastRecentlyUsedPastEitherBound) {
+  // A cache of 3 entries and 100 bytes. Steps: "a10" inserts key a standing for 10 bytes (its
+  // value is its size), "a" finds a. `held` lists the keys of a..d still found after the steps.
   struct Case {
-    const char* why;
-    std::vector<Step> steps;
-    std::vector<std::string> held;  // of a, b, c, d, in that order
+    const char* steps;
+    const char* held;
     size_t bytes;
   };
   const Case kCases[] = {
-      {"a fourth entry drops the oldest",
-       {{"a", 10}, {"b", 10}, {"c", 10}, {"d", 10}},
-       {"b", "c", "d"},
-       30},
-      {"a found entry is used again and survives",
-       {{"a", 10}, {"b", 10}, {"c", 10}, {"a", {}}, {"d", 10}},
-       {"a", "c", "d"},
-       30},
-      {"the byte budget drops as many as it takes",
-       {{"a", 40}, {"b", 40}, {"c", 10}, {"d", 60}},
-       {"c", "d"},
-       70},
-      {"exactly the byte budget fits", {{"a", 40}, {"b", 50}, {"c", 10}}, {"a", "b", "c"}, 100},
-      {"a replaced entry counts its new size only",
-       {{"a", 70}, {"a", 60}, {"b", 40}},
-       {"a", "b"},
-       100},
-      {"a value over the whole budget is not kept and drops its key",
-       {{"a", 10}, {"b", 10}, {"a", 101}},
-       {"b"},
-       10},
+      {"a10 b10 c10 d10", "bcd", 30},    // a fourth entry drops the oldest
+      {"a10 b10 c10 a d10", "acd", 30},  // a found entry is used again and survives
+      {"a40 b40 c10 d60", "cd", 70},     // the byte budget drops as many as it takes
+      {"a40 b50 c10", "abc", 100},       // exactly the byte budget fits
+      {"a70 a60 b40", "ab", 100},        // a replaced entry counts its new size only
+      {"a10 b10 a101", "b", 10},         // a value over the whole budget drops its key
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(c.why);
+    SCOPED_TRACE(c.steps);
     LruCache<size_t> cache(3, 100);
-    for (const Step& step : c.steps) {
-      if (step.bytes) {
-        cache.Insert(step.key, *step.bytes, *step.bytes);
+    std::istringstream steps(c.steps);
+    for (std::string step; steps >> step;) {
+      const std::string key = step.substr(0, 1);
+      if (step.size() == 1) {
+        EXPECT_TRUE(cache.Find(key).has_value()) << key;
       } else {
-        EXPECT_TRUE(cache.Find(step.key).has_value()) << step.key;
+        size_t bytes = 0;
+        std::from_chars(step.data() + 1, step.data() + step.size(), bytes);
+        cache.Insert(key, bytes, bytes);
       }
     }
-    EXPECT_EQ(cache.Size(), c.held.size());
-    EXPECT_EQ(cache.Bytes(), c.bytes);
-    std::vector<std::string> held;
+    std::string held;
     size_t valueBytes = 0;
     for (const char* key : {"a", "b", "c", "d"}) {
       if (const std::optional<size_t> value = cache.Find(key)) {
-        held.push_back(key);
+        held += key;
         valueBytes += *value;
       }
     }
     EXPECT_EQ(held, c.held);
+    EXPECT_EQ(cache.Size(), held.size());
+    EXPECT_EQ(cache.Bytes(), c.bytes);
     EXPECT_EQ(valueBytes, c.bytes);  // each held key kept the value inserted last
   }
 }
