@@ -99,7 +99,9 @@ void TCPServerThread::Restart() {
       thread.swap(next);
       next.detach();  // `next` is now this thread, which returns right after
     } catch (const std::system_error&) {
-      // No thread could be created: the slot stays empty and the others keep serving.
+      // No thread could be created: the slot stays empty and the others keep serving. This
+      // thread is the slot's last; the stop joins it.
+      finished = true;
     }
   }
   --shared->runningThreads;
