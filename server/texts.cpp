@@ -65,4 +65,26 @@ const char* const kLogRecv = "(%d) recv %s";
 const char* const kLogCheckStart = "(%d) Начало проверки"_cp1251;
 const char* const kLogCheckEnd = "(%d) Окончание проверки"_cp1251;
 
+// Document retrieval.
+const char* const kLogFileRequest = "(%d) Запрос файла\t%s"_cp1251;
+const char* const kLogFileHash = "(%d) Хеш файла\t%s"_cp1251;
+const char* const kLogResolved = "(%d) Text=%s, IsUrl=%d";
+const char* const kHashServerFailedFormat =
+    "error: Неопознанная ошибка при работе с удаленным файлом (%08x)\r\n.\r\n"_cp1251;
+const char* const kCouldNotOpenInetFile = "Error: Could not open inet file.\r\n.\r\n";
+const char* const kFileSizeRefusedFormat =
+    "Error: Ошибка при работе с удаленным файлом (%08x)\r\n.\r\n"_cp1251;
+const char* const kReadFailedFormat =
+    "Error: Неопознанная ошибка при работе с удаленным файлом (%08x)\r\n.\r\n"_cp1251;
+
+// The upload service.
+const char* const kLogUploadRequest = "(%d) Загрузка из сервиса %s файла %s"_cp1251;
+const char* const kLogUploadAnswer = "(%d) Файл %s"_cp1251;
+const char* const kLogUploadLoaded = "(%d) Загружен файл %s"_cp1251;
+const char* const kUploadSignatureOpenFailedFormat =
+    "error: не удалось открыть файл сигнатуры (%08x)\r\n.\r\n"_cp1251;
+const char* const kUploadLibraryLoadFailedFormat =
+    "Error: Не удалось загрузить библиотеку для работы с сервисом (%08x)\r\n"_cp1251;
+const char* const kUploadUnexpected = "Error: Непредвиденная ошибка"_cp1251;
+
 }  // namespace server::texts

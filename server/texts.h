@@ -58,4 +58,21 @@ extern const char* const kLogRecv;
 extern const char* const kLogCheckStart;
 extern const char* const kLogCheckEnd;
 
+// Document retrieval.
+extern const char* const kLogFileRequest;
+extern const char* const kLogFileHash;
+extern const char* const kLogResolved;
+extern const char* const kHashServerFailedFormat;
+extern const char* const kCouldNotOpenInetFile;
+extern const char* const kFileSizeRefusedFormat;
+extern const char* const kReadFailedFormat;
+
+// The upload service.
+extern const char* const kLogUploadRequest;
+extern const char* const kLogUploadAnswer;
+extern const char* const kLogUploadLoaded;
+extern const char* const kUploadSignatureOpenFailedFormat;
+extern const char* const kUploadLibraryLoadFailedFormat;
+extern const char* const kUploadUnexpected;
+
 }  // namespace server::texts
