@@ -30,6 +30,13 @@ bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
                                          std::span<const uint8_t> data, uint32_t signerIndex,
                                          CertContextPtr* signer);
 
+// CryptVerifyDetachedMessageSignatureFile is CryptVerifyDetachedMessageSignature over the content
+// of the open file `fd`, read from its start in pieces, so that a large document is never held in
+// memory. A file that cannot be read to its end fails as a content that does not match. The
+// caller keeps `fd`.
+bool CryptVerifyDetachedMessageSignatureFile(std::span<const uint8_t> signature, int fd,
+                                             uint32_t signerIndex, CertContextPtr* signer);
+
 // CryptGetMessageSignerCount returns the number of signers of `message`, or -1 with the last error
 // set when it is not a signed message.
 int CryptGetMessageSignerCount(std::span<const uint8_t> message);

@@ -1,5 +1,6 @@
 #include <openssl/cms.h>
 #include <openssl/err.h>
+#include <unistd.h>
 
 #include "platform/asn1_blob.h"
 #include "platform/crypt_msg.h"
@@ -44,21 +45,20 @@ std::shared_ptr<CertCollection> MessageCertificates(CMS_ContentInfo* cms) {
   return collection;
 }
 
-// ContentDigestMatches runs `data` through the message's digests and checks the signer's.
+// ContentDigestMatches runs `content` through the message's digests, piece by piece, and checks
+// the signer's. A content that cannot be read to its end does not match.
 bool ContentDigestMatches(CMS_ContentInfo* cms, CMS_SignerInfo* signerInfo,
-                          std::span<const uint8_t> data) {
-  BIO* content = BIO_new_mem_buf(data.data(), static_cast<int>(data.size()));
-  if (content == nullptr) return false;
-  BIO* chain = CMS_dataInit(cms, content);
-  if (chain == nullptr) {
-    BIO_free(content);
-    return false;
-  }
+                          detail::BioPtr content) {
+  if (!content) return false;
+  BIO* chain = CMS_dataInit(cms, content.get());
+  if (chain == nullptr) return false;
+  content.release();
   detail::BioPtr owner(chain);  // frees the digest BIOs and the content BIO
   char buffer[16384];
-  while (BIO_read(chain, buffer, sizeof buffer) > 0) {
+  int read = 0;
+  while ((read = BIO_read(chain, buffer, sizeof buffer)) > 0) {
   }
-  return CMS_SignerInfo_verify_content(signerInfo, chain) == 1;
+  return read == 0 && CMS_SignerInfo_verify_content(signerInfo, chain) == 1;
 }
 
 bool DigestKnown(CMS_SignerInfo* signerInfo) {
@@ -93,9 +93,12 @@ const CertContext* SignerCertificate(CMS_SignerInfo* signerInfo, const CertColle
   return nullptr;
 }
 
-bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
-                                         std::span<const uint8_t> data, uint32_t signerIndex,
-                                         CertContextPtr* signer) {
+namespace {
+
+// VerifyDetached is CryptVerifyDetachedMessageSignature over the content `makeContent` opens.
+template <typename MakeContent>
+bool VerifyDetached(std::span<const uint8_t> signature, const MakeContent& makeContent,
+                    uint32_t signerIndex, CertContextPtr* signer) {
   detail::CmsPtr cms = DecodeSignedMessage(signature);
   if (!cms) return false;
   CMS_SignerInfo* signerInfo = SignerInfoAt(cms.get(), signerIndex);
@@ -109,7 +112,7 @@ bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
   uint32_t status = 0;
   if (!DigestKnown(signerInfo) || X509_get0_pubkey(detail::NativeX509(*signerCert)) == nullptr) {
     status = NTE_BAD_ALGID;
-  } else if (!ContentDigestMatches(cms.get(), signerInfo, data)) {
+  } else if (!ContentDigestMatches(cms.get(), signerInfo, makeContent())) {
     status = hasSignedAttributes ? CRYPT_E_HASH_VALUE : NTE_BAD_SIGNATURE;
   } else if (hasSignedAttributes && CMS_SignerInfo_verify(signerInfo) != 1) {
     status = NTE_BAD_SIGNATURE;
@@ -125,6 +128,26 @@ bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
   }
   SetLastError(0);
   return true;
+}
+
+}  // namespace
+
+bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
+                                         std::span<const uint8_t> data, uint32_t signerIndex,
+                                         CertContextPtr* signer) {
+  const auto content = [data] {
+    return detail::BioPtr(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+  };
+  return VerifyDetached(signature, content, signerIndex, signer);
+}
+
+bool CryptVerifyDetachedMessageSignatureFile(std::span<const uint8_t> signature, int fd,
+                                             uint32_t signerIndex, CertContextPtr* signer) {
+  const auto content = [fd] {
+    if (lseek(fd, 0, SEEK_SET) != 0) return detail::BioPtr();
+    return detail::BioPtr(BIO_new_fd(fd, BIO_NOCLOSE));
+  };
+  return VerifyDetached(signature, content, signerIndex, signer);
 }
 
 CertContextPtr FindMessageSignerCertificate(std::span<const uint8_t> message,

@@ -7,6 +7,7 @@
 #include "platform/cert_store.h"
 #include "platform/chain.h"
 #include "platform/crypt_msg.h"
+#include "platform/file_io.h"
 #include "platform/last_error.h"
 #include "platform/log.h"
 #include "platform/thread_id.h"
@@ -51,6 +52,12 @@ void CCrypto::SetText(std::string_view value, bool decode) { text = Bytes(value,
 
 void CCrypto::SetTextBytes(std::vector<uint8_t> bytes) { text = std::move(bytes); }
 
+void CCrypto::SetTextFile(platform::UniqueFd file, uint64_t size) {
+  text.clear();
+  textFile = std::move(file);
+  textFileSize = size;
+}
+
 void CCrypto::SetSignature(std::string_view value, bool decode) {
   signature = Bytes(value, decode);
 }
@@ -76,6 +83,12 @@ void CCrypto::Verify(VerifyResult& result) {
 
   platform::Log(texts::kLogVerifySignatureStart, ThreadId());
   if (!certificate.empty()) {
+    // The signature value and the fragment are checked over the bytes in memory.
+    if (textFile) {
+      std::optional<std::vector<uint8_t>> bytes = platform::ReadWhole(textFile.get());
+      text = bytes ? std::move(*bytes) : std::vector<uint8_t>();
+      textFile.reset();
+    }
     result.signatureOk = VerifySignature(signatureStatus);
     result.signatureDetail = &errorText;
   } else {
@@ -230,9 +243,14 @@ bool CCrypto::VerifyRawSignature(uint32_t& status) {
 }
 
 bool CCrypto::VerifyDetached(uint32_t& status) {
-  platform::Log(texts::kLogSizes, ThreadId(), static_cast<int>(text.size()),
+  platform::Log(texts::kLogSizes, ThreadId(),
+                static_cast<int>(textFile ? textFileSize : text.size()),
                 static_cast<int>(signature.size()));
-  if (platform::CryptVerifyDetachedMessageSignature(signature, text, 0, &signerCert)) {
+  const bool verified =
+      textFile ? platform::CryptVerifyDetachedMessageSignatureFile(signature, textFile.get(), 0,
+                                                                   &signerCert)
+               : platform::CryptVerifyDetachedMessageSignature(signature, text, 0, &signerCert);
+  if (verified) {
     status = 0;
     return true;
   }

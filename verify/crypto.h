@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/cert_context.h"
+#include "platform/unique_fd.h"
 #include "platform/win_time.h"
 #include "verify/result.h"
 
@@ -50,6 +51,10 @@ class CCrypto {
   void SetText(std::string_view text, bool decode);
   // SetTextBytes stores the signed data as given (a document read from a file).
   void SetTextBytes(std::vector<uint8_t> bytes);
+  // SetTextFile makes the open file `file`, of `size` bytes, the signed data. A detached CMS
+  // signature is checked by reading the file in pieces; the other checks read it whole when they
+  // run. The engine closes the file.
+  void SetTextFile(platform::UniqueFd file, uint64_t size);
   // SetSignature stores the SIGN data, decoded as SetText does.
   void SetSignature(std::string_view text, bool decode);
   // SetHashedXml stores the XML fragment; an empty text still leaves a present, empty fragment.
@@ -109,6 +114,8 @@ class CCrypto {
   std::vector<uint8_t> signature;
   std::vector<uint8_t> certificate;
   std::vector<uint8_t> text;
+  platform::UniqueFd textFile;  // the signed data when it came as a file
+  uint64_t textFileSize = 0;
   std::optional<std::vector<uint8_t>> hashedXml;
   std::string report;
   bool htmlReport = false;

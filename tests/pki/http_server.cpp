@@ -117,9 +117,11 @@ bool ParseHeader(std::string_view header, Request* request) {
   return true;
 }
 
-std::string StatusHeader(int status, std::string_view contentType, size_t contentLength) {
+std::string StatusHeader(int status, std::string_view contentType, size_t contentLength,
+                         std::string_view location = {}) {
   std::string header =
       "HTTP/1.1 " + std::to_string(status) + " " + std::string(ReasonPhrase(status)) + "\r\n";
+  if (!location.empty()) header += "Location: " + std::string(location) + "\r\n";
   if (!contentType.empty()) header += "Content-Type: " + std::string(contentType) + "\r\n";
   header += "Content-Length: " + std::to_string(contentLength) + "\r\nConnection: close\r\n\r\n";
   return header;
@@ -180,6 +182,12 @@ void HttpServer::ServeStatus(std::string_view path, int status) {
   route.status = status;
   route.body.clear();
   route.contentType.clear();
+}
+
+void HttpServer::ServeRedirect(std::string_view path, std::string location) {
+  ServeStatus(path, 302);
+  std::lock_guard lock(mutex);
+  routes[PathKey(path)].location = std::move(location);
 }
 
 void HttpServer::SetDelay(std::string_view path, std::chrono::milliseconds delay) {
@@ -284,7 +292,8 @@ void HttpServer::Answer(int fd, std::string_view method, std::string_view target
     if (route.delay.count() > 0 && stopped.wait_for(lock, route.delay, [this] { return stopping; }))
       return;  // the server is going away: drop the answer
   }
-  std::string answer = StatusHeader(route.status, route.contentType, route.body.size());
+  std::string answer =
+      StatusHeader(route.status, route.contentType, route.body.size(), route.location);
   const size_t sent = std::min(route.body.size(), route.stallAfter.value_or(route.body.size()));
   if (!head) answer.append(reinterpret_cast<const char*>(route.body.data()), sent);
   SendAll(fd, answer);

@@ -53,6 +53,9 @@ class HttpServer {
   // ServeStatus answers requests for `path` with `status` and an empty body. Thread-safe.
   void ServeStatus(std::string_view path, int status);
 
+  // ServeRedirect answers requests for `path` with 302 and `location`. Thread-safe.
+  void ServeRedirect(std::string_view path, std::string location);
+
   // SetDelay holds every answer for `path` back by `delay` (for time-out tests). The wait ends
   // early when the server is destroyed, and the answer is then dropped. Thread-safe.
   void SetDelay(std::string_view path, std::chrono::milliseconds delay);
@@ -74,6 +77,7 @@ class HttpServer {
     std::vector<uint8_t> body;
     std::chrono::milliseconds delay{0};
     std::optional<size_t> stallAfter;
+    std::string location;  // of a redirect
     int hits = 0;
   };
   struct Connection {

@@ -1,0 +1,163 @@
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/file_io.h"
+#include "platform/last_error.h"
+#include "platform/win_status.h"
+
+namespace platform {
+namespace {
+
+// The buffer of a temporary file: downloads arrive in small pieces.
+constexpr size_t kWriteBuffer = 64 * 1024;
+
+uint32_t StatusOfErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    default:
+      return ERROR_READ_FAULT;
+  }
+}
+
+bool Fail() {
+  SetLastError(StatusOfErrno(errno));
+  return false;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t length) {
+  while (length > 0) {
+    const ssize_t written = ::write(fd, data, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
+  if (!resolved) return std::nullopt;
+  return std::string(resolved.get());
+}
+
+}  // namespace
+
+std::string TempDirectory() {
+  const char* folder = std::getenv("TMPDIR");
+  std::string path = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+UniqueFd OpenForReading(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (!fd) {
+    Fail();
+  } else if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    // Only a regular file is a document: a folder, a device or a pipe is refused.
+    SetLastError(ERROR_ACCESS_DENIED);
+    fd.reset();
+  } else {
+    SetLastError(0);
+  }
+  return fd;
+}
+
+std::optional<uint64_t> FileSize(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    Fail();
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(info.st_size);
+}
+
+std::optional<std::vector<uint8_t>> ReadWhole(int fd) {
+  const std::optional<uint64_t> size = FileSize(fd);
+  if (!size || lseek(fd, 0, SEEK_SET) != 0) {
+    Fail();
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes(*size);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = EIO;  // the file shrank under us
+      Fail();
+      return std::nullopt;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return bytes;
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || Fail(); }
+
+bool IsInsideFolder(const std::string& path, const std::string& folder) {
+  const std::optional<std::string> file = RealPath(path);
+  const std::optional<std::string> root = RealPath(folder);
+  if (!file || !root) return false;
+  const std::string prefix = *root == "/" ? "/" : *root + "/";
+  return file->size() > prefix.size() && file->compare(0, prefix.size(), prefix) == 0;
+}
+
+std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::string& prefix,
+                                                     size_t maxFolderLength) {
+  const std::string folder = TempDirectory();
+  if (folder.size() > maxFolderLength) {
+    SetLastError(ERROR_READ_FAULT);
+    return nullptr;
+  }
+  std::string path = folder + "/" + prefix + "XXXXXX";
+  UniqueFd fd(mkostemp(path.data(), O_CLOEXEC));
+  if (!fd) {
+    Fail();
+    return nullptr;
+  }
+  return std::unique_ptr<TemporaryFile>(new TemporaryFile(std::move(path), std::move(fd)));
+}
+
+TemporaryFile::~TemporaryFile() {
+  fd.reset();
+  if (!moved) ::unlink(path.c_str());
+}
+
+bool TemporaryFile::Write(std::span<const uint8_t> bytes) {
+  if (buffer.size() + bytes.size() > kWriteBuffer && !Flush()) return false;
+  if (bytes.size() >= kWriteBuffer) return WriteAll(fd.get(), bytes.data(), bytes.size()) || Fail();
+  buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+  return true;
+}
+
+bool TemporaryFile::Flush() {
+  const bool written = WriteAll(fd.get(), buffer.data(), buffer.size());
+  buffer.clear();
+  return written || Fail();
+}
+
+bool TemporaryFile::MoveTo(const std::string& name) {
+  if (!Flush()) return false;
+  fd.reset();
+  if (::rename(path.c_str(), name.c_str()) != 0) return Fail();
+  moved = true;
+  return true;
+}
+
+}  // namespace platform
