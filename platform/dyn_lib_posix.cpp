@@ -2,18 +2,35 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cassert>
+
 #include "platform/dyn_lib.h"
+#include "platform/last_error.h"
+#include "platform/win_status.h"
 
 namespace platform {
 
-std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, std::string* error) {
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+// Open hands `file` to dlopen, which searches the library path only for a name without a slash.
+// A failure of any kind is LoadLibrary's ERROR_MOD_NOT_FOUND.
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& file, std::string* error) {
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle == nullptr) {
     const char* text = dlerror();
     if (error != nullptr) *error = text != nullptr ? text : "";
+    SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
   return std::unique_ptr<DynamicLibrary>(new DynamicLibrary(handle));
+}
+
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path, std::string* error) {
+  return Open(path, error);
+}
+
+std::unique_ptr<DynamicLibrary> DynamicLibrary::LoadFromSearchPath(const std::string& name,
+                                                                   std::string* error) {
+  assert(name.find('/') == std::string::npos);
+  return Open(name, error);
 }
 
 DynamicLibrary::~DynamicLibrary() { dlclose(handle_); }  // RTLD_NODELETE keeps it mapped
