@@ -28,16 +28,12 @@
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
-#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <random>
@@ -49,7 +45,6 @@
 
 #include "bench/load_support.h"
 #include "platform/cert_store.h"
-#include "platform/socket.h"
 #include "server/tcp_server.h"
 #include "tests/check_support.h"
 #include "tests/pki/cms.h"
@@ -234,76 +229,11 @@ std::optional<double> MeasureOpenssl(const Options& options, const Fixture& fixt
                     });
 }
 
-// ServerProcess is build/quilmarend run as a child on `port`; the destructor stops it (SIGTERM)
-// and waits for it.
-class ServerProcess {
- public:
-  ServerProcess(int port, const std::string& logPath) {
-    std::vector<std::string> variables;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-      const std::string_view text = *variable;
-      if (!text.starts_with("QUILMAREND_PORT=") && !text.starts_with("QUILMAREND_LOG=")) {
-        variables.emplace_back(text);
-      }
-    }
-    variables.push_back("QUILMAREND_PORT=" + std::to_string(port));
-    variables.push_back("QUILMAREND_LOG=" + logPath);
-    std::vector<char*> environment;
-    for (std::string& variable : variables) environment.push_back(variable.data());
-    environment.push_back(nullptr);
-    pid = Spawn({QUILMAREND_BINARY}, environment.data());
-  }
-  ~ServerProcess() {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    WaitExit(pid);
-  }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-
-  pid_t Pid() const { return pid; }
-  // Exited is true once the child has ended (it is reaped then).
-  bool Exited() {
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, WNOHANG) != pid) return pid <= 0;
-    pid = -1;
-    return true;
-  }
-
- private:
-  pid_t pid = -1;
-};
-
-// FreePort returns a loopback port nobody listened on a moment ago; 0 when none could be had.
-int FreePort() {
-  platform::ListenResult listening = platform::OpenListenSocket(0, 1);
-  return listening.fd ? platform::LocalPort(listening.fd.get()) : 0;
-}
-
-// ResidentKib returns the field `name` ("VmRSS", "VmHWM") of /proc/`pid`/status in KiB; -1 when
-// it cannot be read.
-long ResidentKib(pid_t pid, std::string_view name) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (!line.starts_with(name) || line.size() <= name.size() || line[name.size()] != ':') continue;
-    const size_t digits = line.find_first_of("0123456789");
-    long kib = -1;
-    if (digits != std::string::npos) {
-      std::from_chars(line.data() + digits, line.data() + line.size(), kib);
-    }
-    return kib;
-  }
-  return -1;
-}
-
-double Mib(long kib) { return static_cast<double>(kib) / 1024; }
-
 // MeasureMemory starts the server binary, opens kConnections connections that each do one CHECK
 // and then stay idle, and returns the server's VmRSS in KiB at that point.
 std::optional<long> MeasureMemory(const std::string& folder, const Fixture& fixture) {
   const int port = FreePort();
-  ServerProcess server(port, folder + "/memory-server.log");
+  ServerProcess server(QUILMAREND_BINARY, port, folder + "/memory-server.log");
   const Clock::time_point deadline = Clock::now() + kServerStartLimit;
   bool listening = false;
   while (!listening && !server.Exited() && Clock::now() < deadline) {

@@ -1,6 +1,7 @@
 #include "bench/load_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/socket.h"
 #include "platform/unique_fd.h"
 #include "tests/check_support.h"
 
@@ -223,6 +225,57 @@ double Median(std::vector<double> values) {
   const size_t middle = values.size() / 2;
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
+
+ServerProcess::ServerProcess(const std::string& binary, int port, const std::string& logPath) {
+  std::vector<std::string> variables;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string_view text = *variable;
+    if (!text.starts_with("QUILMAREND_PORT=") && !text.starts_with("QUILMAREND_LOG=")) {
+      variables.emplace_back(text);
+    }
+  }
+  variables.push_back("QUILMAREND_PORT=" + std::to_string(port));
+  variables.push_back("QUILMAREND_LOG=" + logPath);
+  std::vector<char*> environment;
+  for (std::string& variable : variables) environment.push_back(variable.data());
+  environment.push_back(nullptr);
+  pid = Spawn({binary}, environment.data());
+}
+
+ServerProcess::~ServerProcess() {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  WaitExit(pid);
+}
+
+bool ServerProcess::Exited() {
+  int status = 0;
+  if (pid <= 0 || waitpid(pid, &status, WNOHANG) != pid) return pid <= 0;
+  pid = -1;
+  return true;
+}
+
+int FreePort() {
+  platform::ListenResult listening = platform::OpenListenSocket(0, 1);
+  return listening.fd ? platform::LocalPort(listening.fd.get()) : 0;
+}
+
+long ResidentKib(pid_t pid, std::string_view name) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (!line.starts_with(name) || line.size() <= name.size() || line[name.size()] != ':') continue;
+    const size_t digits = line.find_first_of("0123456789");
+    long kib = -1;
+    if (digits != std::string::npos) {
+      std::from_chars(line.data() + digits, line.data() + line.size(), kib);
+    }
+    return kib;
+  }
+  return -1;
+}
+
+double Mib(long kib) { return static_cast<double>(kib) / 1024; }
 
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 

@@ -1,8 +1,9 @@
 #pragma once
 
-// What the load drivers (check_load, xml_load) share: a temporary state folder, a measured run of
-// worker threads that repeat one step, child processes started with their output discarded or
-// captured, and the verdict word of a target.
+// What the load drivers (check_load, xml_load, url_check) share: a temporary state folder, a
+// measured run of worker threads that repeat one step, child processes started with their output
+// discarded or captured, the server binary run as a child and its resident memory, and the verdict
+// word of a target.
 //
 // Example:
 //   const bench::Names names{"xml_load", "XmlLoad"};
@@ -132,6 +133,34 @@ bool GoodAnswer(const std::string& answer);
 // CheckUntilStopped sends CHECK on `client` and counts each good answer in `run` until the run
 // stops; a bad answer fails the run. An empty `client` only marks the thread ready.
 void CheckUntilStopped(LoadRun& run, std::optional<tests::TestClient>& client);
+
+// ServerProcess is the server binary `binary` run as a child on `port` with its log appended to
+// `logPath` (QUILMAREND_PORT and QUILMAREND_LOG replace any inherited values; the rest of this
+// process's environment is passed on); the destructor stops it (SIGTERM) and waits for it.
+class ServerProcess {
+ public:
+  ServerProcess(const std::string& binary, int port, const std::string& logPath);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  pid_t Pid() const { return pid; }
+  // Exited is true once the child has ended (it is reaped then).
+  bool Exited();
+
+ private:
+  pid_t pid = -1;
+};
+
+// FreePort returns a loopback port nobody listened on a moment ago; 0 when none could be had.
+int FreePort();
+
+// ResidentKib returns the field `name` ("VmRSS", "VmHWM") of /proc/`pid`/status in KiB; -1 when
+// it cannot be read.
+long ResidentKib(pid_t pid, std::string_view name);
+
+// Mib converts KiB to MiB.
+double Mib(long kib);
 
 // Verdict is the word a target line ends with.
 const char* Verdict(bool met);
