@@ -5,7 +5,9 @@
 #include "platform/thread_id.h"
 #include "report/html_report.h"
 #include "report/status_texts.h"
+#include "server/retrieval.h"
 #include "server/texts.h"
+#include "server/upload_service.h"
 #include "verify/crypto.h"
 #include "verify/hash_client.h"
 
@@ -35,7 +37,12 @@ void RequestPipeline::Check(std::string_view commandLine, const ConnectionSettin
   engine->oidList = settings.oidList;
   engine->keyLifetimeDays = settings.keyLifetimeDays;
 
-  engine->SetText(data.documentText, settings.decodeBase64);
+  if (!settings.uploadService.empty() &&
+      (!FetchUploadSignature(settings.uploadService, data.signatureText, sink) ||
+       !FetchUploadDocument(settings.uploadService, data.documentText, sink))) {
+    return;
+  }
+  if (!ResolveDocument(data.documentText, settings, *engine, sink)) return;
   engine->SetSignature(data.signatureText, true);
   engine->SetVerifyTime(settings.verifyTime);
   engine->SetCheckRevocation(settings.checkRevocation);
@@ -77,9 +84,13 @@ void RequestPipeline::Check(std::string_view commandLine, const ConnectionSettin
   sink.Send(answer);
 }
 
-void RequestPipeline::AddTimestamp(const ConnectionSettings&, ConnectionData& data,
+void RequestPipeline::AddTimestamp(const ConnectionSettings& settings, ConnectionData& data,
                                    AnswerSink& sink) {
   verify::CCrypto engine(archive);
+  if (!settings.uploadService.empty() &&
+      !FetchUploadSignature(settings.uploadService, data.signatureText, sink)) {
+    return;
+  }
   engine.SetSignature(data.signatureText, true);
   sink.Send(engine.AddTimestamp());
 }

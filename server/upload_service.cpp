@@ -1,14 +1,13 @@
 #include "server/upload_service.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <cstdint>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "platform/dyn_lib.h"
+#include "platform/file_io.h"
 #include "platform/last_error.h"
 #include "platform/log.h"
 #include "platform/thread_id.h"
@@ -23,7 +22,7 @@ using GetFileFunction = const char* (*)(const char* service, const char* name);
 
 constexpr const char* kLibraryName = "libvantorix.so";
 constexpr std::string_view kServiceError = "Error:";
-constexpr off_t kMaxSignatureBytes = 0x100000;
+constexpr uint64_t kMaxSignatureBytes = 0x100000;
 
 int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
 
@@ -72,39 +71,15 @@ std::string ErrorAnswer(std::string text) {
   return text + "\r\n";
 }
 
-// OpenFailureStatus is the code CreateFile leaves for a file that open(2) refused with `error`.
-uint32_t OpenFailureStatus(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-      return platform::ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return platform::ERROR_ACCESS_DENIED;
-    case ENOMEM:
-      return platform::ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return platform::ERROR_READ_FAULT;
-  }
-}
-
 // ReadSignatureFile replaces `signatureText` with the content of the open file `fd` up to its first
 // NUL byte, when the file holds at most kMaxSignatureBytes; a larger or unreadable file leaves it.
 void ReadSignatureFile(int fd, std::string& signatureText) {
-  struct stat status {};
-  if (fstat(fd, &status) != 0 || status.st_size > kMaxSignatureBytes) return;
-  std::string content(static_cast<size_t>(status.st_size), '\0');
-  size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t got = read(fd, content.data() + done, content.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return;
-    if (got == 0) break;
-    done += static_cast<size_t>(got);
-  }
-  content.resize(std::min(done, content.find('\0')));
+  const std::optional<uint64_t> size = platform::FileSize(fd);
+  if (!size || *size > kMaxSignatureBytes) return;
+  const std::optional<std::vector<uint8_t>> bytes = platform::ReadWhole(fd);
+  if (!bytes) return;
+  std::string content(bytes->begin(), bytes->end());
+  content.resize(std::min(content.size(), content.find('\0')));
   signatureText = std::move(content);
 }
 
@@ -135,9 +110,8 @@ bool FetchUploadSignature(const std::string& service, std::string& signatureText
     return false;
   }
   platform::Log(texts::kLogUploadLoaded, ThreadId(), signatureText.c_str());
-  platform::UniqueFd fd(open(answer.c_str(), O_RDONLY | O_CLOEXEC));
+  platform::UniqueFd fd = platform::OpenForReading(answer);
   if (!fd) {
-    platform::SetLastError(OpenFailureStatus(errno));
     const std::string error =
         platform::FormatText(texts::kUploadSignatureOpenFailedFormat, platform::GetLastError());
     sink.Send(error);
@@ -146,7 +120,7 @@ bool FetchUploadSignature(const std::string& service, std::string& signatureText
   }
   ReadSignatureFile(fd.get(), signatureText);
   fd.reset();
-  unlink(answer.c_str());
+  (void)platform::DeleteFile(answer);
   return true;
 }
 

@@ -1,0 +1,34 @@
+#pragma once
+
+// Document resolution: a document text that is a reference ("http://", "https://", "ftp://",
+// "file://", "tempfile:///", exact case) is turned into the document itself before a CHECK.
+//  - With a hash server set (and no "?old=1" in the text), the hash server's digest text takes the
+//    document's place.
+//  - Otherwise a URL is downloaded into a temporary file ("TFR…" in the system temporary folder,
+//    moved to the same name with "!" appended), a "file:" reference names a local or mounted file,
+//    and a "tempfile:///" reference a file inside the system temporary folder; the file is handed
+//    to the engine open, and downloaded and "tempfile:" files are deleted once opened.
+// The resolved text (local file name, or digest text) replaces the document text for later
+// requests on the connection. Every failure sends exactly one error answer.
+
+#include <string>
+
+#include "server/connection_state.h"
+#include "server/session.h"
+
+namespace verify {
+class CCrypto;
+}
+
+namespace server {
+
+// IsDocumentReference is true when `text` begins with one of the reference schemes, in exactly
+// that case.
+bool IsDocumentReference(std::string_view text);
+
+// ResolveDocument gives `engine` the document that `documentText` holds or names, as the settings
+// say. Returns false when it failed; its error answer has been sent to `sink` then.
+bool ResolveDocument(std::string& documentText, const ConnectionSettings& settings,
+                     verify::CCrypto& engine, AnswerSink& sink);
+
+}  // namespace server
