@@ -39,12 +39,13 @@ void RemoveAll(std::string& text, std::string_view marker) {
   }
 }
 
-// Download fetches `url` into a temporary file and moves it to the temporary name + "!"; returns
-// that name, or empty when anything failed (the temporary file is gone then).
-std::string Download(const std::string& url) {
+// Download fetches `url` into a temporary file and moves it to the temporary name + "!", which
+// it returns in `name` (also when the download failed: the text later requests see). False when
+// anything failed; the temporary file is gone then.
+bool Download(const std::string& url, std::string& name) {
   std::unique_ptr<platform::TemporaryFile> file =
       platform::TemporaryFile::Create("TFR", kMaxTempFolderLength);
-  if (!file) return {};
+  if (!file) return false;
   platform::InternetRequest request;
   request.url = url;
   request.agent = "Quilmarend";
@@ -55,9 +56,8 @@ std::string Download(const std::string& url) {
   request.lowSpeedTimeSeconds = kDownloadLowSpeedSeconds;
   const bool downloaded = platform::InternetStream(
       request, [&file](std::span<const uint8_t> piece) { return file->Write(piece); });
-  const std::string name = file->Path() + "!";
-  if (!downloaded || !file->MoveTo(name)) return {};
-  return name;
+  name = file->Path() + "!";
+  return downloaded && file->MoveTo(name);
 }
 
 }  // namespace
@@ -101,10 +101,7 @@ bool ResolveDocument(std::string& documentText, const ConnectionSettings& settin
   platform::Log(texts::kLogResolved, ThreadId(), documentText.c_str(), download ? 1 : 0);
 
   bool ok = true;
-  if (download) {
-    documentText = Download(documentText);
-    ok = !documentText.empty();
-  }
+  if (download) ok = Download(std::string(documentText), documentText);
   const size_t cut = documentText.find_first_of("#?", 1);
   if (cut != std::string::npos) documentText.resize(cut);
 
