@@ -137,6 +137,7 @@ std::string CCrypto::CanonicalizeXml(std::span<const uint8_t> bytes) {
     const std::string missing = FindDll();
     if (!missing.empty()) {
       errorText = missing;
+      platform::SetLastError(0);  // a text failure; the loader's code is not the status
       return {};
     }
     xml = std::make_unique<LibXmlF>();
