@@ -29,7 +29,7 @@ enum class CommandLineRegistration { kNone, kRegister, kUnregister };
 // CommandLineScan is the outcome of ScanCommandLine.
 //
 // Every "start" in `switches` is an attempt, at that point of the scan, to launch the service-start
-// command ("net.exe start Quilmarend") in place of the process; a successful launch ends the
+// command (`systemctl start quilmarend` here) in place of the process; a successful launch ends the
 // process with exit code 0 and nothing after it counts. The flags are the values the scan leaves
 // when every such launch fails, which are the only values anyone reads. Before any launch the
 // scan has done nothing but set flags, so the host may make the launch attempts first.
