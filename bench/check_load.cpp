@@ -64,7 +64,6 @@ constexpr int kRawThreads = 2;
 constexpr int kOpensslProcesses = 2;
 // The baselines need no archive or connection set-up; a short warm-up loads code and caches.
 constexpr Seconds kBaselineWarmup{0.5};
-constexpr std::chrono::seconds kServerStartLimit{10};
 
 struct Options {
   Seconds seconds{10};
@@ -234,16 +233,7 @@ std::optional<double> MeasureOpenssl(const Options& options, const Fixture& fixt
 std::optional<long> MeasureMemory(const std::string& folder, const Fixture& fixture) {
   const int port = FreePort();
   ServerProcess server(QUILMAREND_BINARY, port, folder + "/memory-server.log");
-  const Clock::time_point deadline = Clock::now() + kServerStartLimit;
-  bool listening = false;
-  while (!listening && !server.Exited() && Clock::now() < deadline) {
-    listening = tests::TestClient::Connect(port).has_value();
-    if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (port == 0 || !listening) {
-    std::fprintf(stderr, "check_load: %s did not listen on port %d\n", QUILMAREND_BINARY, port);
-    return std::nullopt;
-  }
+  if (!server.WaitListening(port, kNames)) return std::nullopt;
   const long started = ResidentKib(server.Pid(), "VmRSS");
   std::vector<tests::TestClient> clients;
   try {

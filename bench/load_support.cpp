@@ -255,6 +255,19 @@ bool ServerProcess::Exited() {
   return true;
 }
 
+bool ServerProcess::WaitListening(int port, const Names& names) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+  bool listening = false;
+  while (!listening && !Exited() && Clock::now() < deadline) {
+    listening = tests::TestClient::Connect(port).has_value();
+    if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (port == 0 || !listening) {
+    std::fprintf(stderr, "%s: the server did not listen on port %d\n", names.program, port);
+  }
+  return port != 0 && listening;
+}
+
 int FreePort() {
   platform::ListenResult listening = platform::OpenListenSocket(0, 1);
   return listening.fd ? platform::LocalPort(listening.fd.get()) : 0;

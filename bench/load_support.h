@@ -19,6 +19,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -147,10 +148,28 @@ class ServerProcess {
   pid_t Pid() const { return pid; }
   // Exited is true once the child has ended (it is reaped then).
   bool Exited();
+  // WaitListening waits up to 10 s for the child to accept connections on `port`; false (the
+  // reason on standard error, after `names.program`) when it does not.
+  bool WaitListening(int port, const Names& names);
 
  private:
   pid_t pid = -1;
 };
+
+// ReadCount is true when `argument` is `prefix` followed by a positive whole number no greater
+// than `limit`, which it writes to `out`; false (and `out` untouched) otherwise.
+template <typename Number>
+bool ReadCount(std::string_view argument, std::string_view prefix, Number limit, Number& out) {
+  if (!argument.starts_with(prefix)) return false;
+  const std::string_view text = argument.substr(prefix.size());
+  Number value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > limit) {
+    return false;
+  }
+  out = value;
+  return true;
+}
 
 // FreePort returns a loopback port nobody listened on a moment ago; 0 when none could be had.
 int FreePort();

@@ -59,7 +59,6 @@ namespace {
 
 const Names kNames{"url_check", "UrlCheck"};
 constexpr std::string_view kDocumentPath = "/doc.bin";
-constexpr std::chrono::seconds kServerStartLimit{10};
 constexpr std::chrono::milliseconds kSampleInterval{20};
 // A CHECK of a large document on a slow disk may take a while; a silent server still ends the run.
 constexpr int kAnswerTimeoutMs = 10 * 60 * 1000;
@@ -71,20 +70,6 @@ struct Options {
   int mib = 256;
   int runs = 3;
 };
-
-// ReadCount is true when `argument` is `prefix` followed by a whole number from 1 to `limit`,
-// which it writes to `out`; false (and `out` untouched) otherwise.
-bool ReadCount(std::string_view argument, std::string_view prefix, int limit, int& out) {
-  if (!argument.starts_with(prefix)) return false;
-  const std::string_view text = argument.substr(prefix.size());
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > limit) {
-    return false;
-  }
-  out = value;
-  return true;
-}
 
 // ParseOptions reads --mib=N and --runs=N; nullopt on anything else.
 std::optional<Options> ParseOptions(int argc, char** argv) {
@@ -185,16 +170,7 @@ std::optional<OursResult> MeasureOurs(const Options& options, const std::string&
                                       const Fixture& fixture) {
   const int port = FreePort();
   ServerProcess server(QUILMAREND_BINARY, port, folder + "/server.log");
-  const Clock::time_point deadline = Clock::now() + kServerStartLimit;
-  bool listening = false;
-  while (!listening && !server.Exited() && Clock::now() < deadline) {
-    listening = tests::TestClient::Connect(port).has_value();
-    if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (port == 0 || !listening) {
-    std::fprintf(stderr, "url_check: %s did not listen on port %d\n", QUILMAREND_BINARY, port);
-    return std::nullopt;
-  }
+  if (!server.WaitListening(port, kNames)) return std::nullopt;
   std::optional<tests::TestClient> client = tests::TestClient::Connect(port);
   if (!client) {
     std::fprintf(stderr, "url_check: cannot connect to port %d\n", port);

@@ -89,21 +89,6 @@ struct Options {
   bool Runs(std::string_view part) const { return only.empty() || only == part; }
 };
 
-// ReadCount is true when `argument` is `prefix` followed by a positive whole number no greater
-// than `limit`, which it writes to `out`.
-template <typename Number>
-bool ReadCount(std::string_view argument, std::string_view prefix, Number limit, Number& out) {
-  if (!argument.starts_with(prefix)) return false;
-  const std::string_view text = argument.substr(prefix.size());
-  Number value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > limit) {
-    return false;
-  }
-  out = value;
-  return true;
-}
-
 // ParseOptions reads --seconds=N, --warmup=N, --only=PART, --runs=N and --file-mib=N; nullopt on
 // anything else.
 std::optional<Options> ParseOptions(int argc, char** argv) {
