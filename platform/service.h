@@ -1,0 +1,51 @@
+#pragma once
+
+// The service manager's stand-in: systemd. Registration writes a unit file (the counterpart of the
+// service manager's entry), status reports go to systemd's notification socket, and events go to
+// syslog under the service name.
+//
+// Example:
+//   if (uint32_t status = platform::InstallServiceUnit(exe); status != platform::ERROR_SUCCESS)
+//     return status;
+//   if (platform::SystemdRunning()) platform::RunSystemctl({"daemon-reload"});
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// The unit's name, which systemctl takes as the service name.
+inline constexpr std::string_view kServiceUnitName = "quilmarend.service";
+
+// ServiceUnitText returns the text of the unit file that starts `executablePath` as a Type=notify
+// service with the command line `"<path>" -service`. The unit leaves /var/lib/quilmarend and the
+// system temporary folder writable (clients hand over files in /tmp), so it has no PrivateTmp.
+std::string ServiceUnitText(std::string_view executablePath);
+
+// UnitFolder returns the folder of unit files: $QUILMAREND_SYSTEMD_DIR when set and not empty,
+// else "/etc/systemd/system".
+std::string UnitFolder();
+
+// InstallServiceUnit writes the unit file for `executablePath` into UnitFolder(), replacing any
+// earlier one at once (a temporary file renamed over it). Returns ERROR_SUCCESS, or
+// ERROR_FILE_NOT_FOUND when the folder is missing and ERROR_ACCESS_DENIED for any other refusal.
+// It does not tell systemd; the caller runs `systemctl daemon-reload` and `enable`.
+uint32_t InstallServiceUnit(std::string_view executablePath);
+
+// IsServiceUnitInstalled is true when the unit file exists in UnitFolder().
+bool IsServiceUnitInstalled();
+
+// RemoveServiceUnit deletes the unit file. Returns ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when there
+// is none (the service does not exist), or ERROR_ACCESS_DENIED.
+uint32_t RemoveServiceUnit();
+
+// SystemdRunning is true when systemd manages this system (/run/systemd/system exists).
+bool SystemdRunning();
+
+// RunSystemctl runs `systemctl` with `args` from the search path and waits for it. Returns its
+// exit status, or -1 when it cannot be started or ends by a signal. Blocks.
+int RunSystemctl(const std::vector<std::string>& args);
+
+}  // namespace platform

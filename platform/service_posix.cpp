@@ -1,0 +1,123 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/service.h"
+#include "platform/unique_fd.h"
+#include "platform/win_status.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+uint32_t StatusFromErrno(int error) {
+  switch (error) {
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_FILE_NOT_FOUND;
+    default:  // EACCES, EPERM, EROFS and every other refusal of the file system
+      return ERROR_ACCESS_DENIED;
+  }
+}
+
+std::string UnitPath() { return UnitFolder() + '/' + std::string(kServiceUnitName); }
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t count = write(fd, bytes.data(), bytes.size());
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(count));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ServiceUnitText(std::string_view executablePath) {
+  std::string text =
+      "[Unit]\n"
+      "Description=Quilmarend signature verification server\n"
+      "After=network.target\n"
+      "\n"
+      "[Service]\n"
+      "Type=notify\n"
+      "ExecStart=\"";
+  text += executablePath;
+  text +=
+      "\" -service\n"
+      "Restart=on-failure\n"
+      "StateDirectory=quilmarend\n"
+      "NoNewPrivileges=yes\n"
+      "ProtectSystem=full\n"
+      "ProtectHome=yes\n"
+      "ProtectKernelTunables=yes\n"
+      "ProtectControlGroups=yes\n"
+      "RestrictSUIDSGID=yes\n"
+      "LockPersonality=yes\n"
+      "\n"
+      "[Install]\n"
+      "WantedBy=multi-user.target\n";
+  return text;
+}
+
+std::string UnitFolder() {
+  const char* folder = std::getenv("QUILMAREND_SYSTEMD_DIR");
+  return folder != nullptr && *folder != '\0' ? folder : "/etc/systemd/system";
+}
+
+uint32_t InstallServiceUnit(std::string_view executablePath) {
+  const std::string path = UnitPath();
+  std::string temporary = UnitFolder() + "/.quilmarend.service-XXXXXX";
+  const UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
+  if (!fd) return StatusFromErrno(errno);
+  int error = 0;
+  if (fchmod(fd.get(), 0644) != 0 || !WriteAll(fd.get(), ServiceUnitText(executablePath)) ||
+      fsync(fd.get()) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+    error = errno;
+    unlink(temporary.c_str());
+  }
+  return StatusFromErrno(error);
+}
+
+bool IsServiceUnitInstalled() {
+  struct stat info {};
+  return stat(UnitPath().c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+uint32_t RemoveServiceUnit() {
+  return unlink(UnitPath().c_str()) == 0 ? ERROR_SUCCESS : StatusFromErrno(errno);
+}
+
+bool SystemdRunning() {
+  struct stat info {};
+  return lstat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int RunSystemctl(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  std::string program = "systemctl";
+  argv.push_back(program.data());
+  std::vector<std::string> copies = args;  // posix_spawnp takes non-const strings
+  for (std::string& arg : copies) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, "systemctl", nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace platform

@@ -1,0 +1,75 @@
+#include "platform/service.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/win_status.h"
+
+namespace platform {
+namespace {
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A unit folder of this test's own, named in QUILMAREND_SYSTEMD_DIR while the object lives.
+struct UnitFolderForTest {
+  UnitFolderForTest() {
+    std::filesystem::create_directories(path);
+    setenv("QUILMAREND_SYSTEMD_DIR", path.c_str(), 1);
+  }
+  ~UnitFolderForTest() {
+    unsetenv("QUILMAREND_SYSTEMD_DIR");
+    std::filesystem::remove_all(path);
+  }
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("units-" + std::to_string(getpid()))).string();
+};
+
+TEST(ServiceUnit, InstallsReplacesAndRemovesTheUnitFile) {
+  const UnitFolderForTest folder;
+  const std::string file = folder.path + "/quilmarend.service";
+  EXPECT_FALSE(IsServiceUnitInstalled());
+  EXPECT_EQ(RemoveServiceUnit(), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(InstallServiceUnit("/old/q"), ERROR_SUCCESS);
+  ASSERT_EQ(InstallServiceUnit("/opt/q s/quilmarend"), ERROR_SUCCESS);
+  EXPECT_TRUE(IsServiceUnitInstalled());
+  const std::string text = FileText(file);
+  EXPECT_NE(text.find("\nExecStart=\"/opt/q s/quilmarend\" -service\n"), std::string::npos);
+  EXPECT_EQ(text.find("/old/q"), std::string::npos);
+  EXPECT_EQ(text.find("PrivateTmp"), std::string::npos);  // clients hand over files in /tmp
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 1);
+  EXPECT_EQ(RemoveServiceUnit(), ERROR_SUCCESS);
+  EXPECT_FALSE(IsServiceUnitInstalled());
+  std::filesystem::remove_all(folder.path);
+  EXPECT_EQ(InstallServiceUnit("/opt/q"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(ServiceUnit, PassesSystemdVerification) {
+  if (system("command -v systemd-analyze >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "systemd-analyze is not installed";
+  }
+  const UnitFolderForTest folder;
+  // verify checks that the program exists, so the unit starts this test binary.
+  ASSERT_EQ(InstallServiceUnit(std::filesystem::read_symlink("/proc/self/exe").string()),
+            ERROR_SUCCESS);
+  const std::string file = folder.path + "/quilmarend.service";
+  // Warnings about the host's own units may appear in a container; only lines naming ours count.
+  FILE* pipe = popen(("systemd-analyze verify --man=no '" + file + "' 2>&1").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  for (int c; (c = fgetc(pipe)) != EOF;) output += static_cast<char>(c);
+  EXPECT_EQ(pclose(pipe), 0) << output;
+  EXPECT_EQ(output.find(file), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace platform
