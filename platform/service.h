@@ -48,4 +48,19 @@ bool SystemdRunning();
 // exit status, or -1 when it cannot be started or ends by a signal. Blocks.
 int RunSystemctl(const std::vector<std::string>& args);
 
+// RunningUnderServiceManager is true when the service manager waits for status reports
+// (NOTIFY_SOCKET is set).
+bool RunningUnderServiceManager();
+
+// NotifyServiceManager sends `text` ("READY=1", "STATUS=...", lines joined by '\n') as one
+// datagram to the socket that NOTIFY_SOCKET names: a path, or an abstract socket when it starts
+// with '@'. True when sent; false when NOTIFY_SOCKET is unset or invalid or the send fails.
+// Texts should be ASCII or UTF-8, as systemd shows them.
+bool NotifyServiceManager(std::string_view text);
+
+// NotifyReady reports the running state with `status` as its status line ("READY=1\nSTATUS=...");
+// NotifyStopping reports the stop ("STOPPING=1"). Both return NotifyServiceManager's result.
+bool NotifyReady(std::string_view status);
+bool NotifyStopping();
+
 }  // namespace platform

@@ -1,11 +1,15 @@
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/service.h"
 #include "platform/unique_fd.h"
@@ -119,5 +123,42 @@ int RunSystemctl(const std::vector<std::string>& args) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+bool RunningUnderServiceManager() { return std::getenv("NOTIFY_SOCKET") != nullptr; }
+
+bool NotifyServiceManager(std::string_view text) {
+  const char* name = std::getenv("NOTIFY_SOCKET");
+  if (name == nullptr) return false;
+  const std::string_view address(name);
+  sockaddr_un peer{};
+  peer.sun_family = AF_UNIX;
+  if (address.size() < 2 || address.size() > sizeof(peer.sun_path) ||
+      (address[0] != '/' && address[0] != '@')) {
+    return false;
+  }
+  std::memcpy(peer.sun_path, address.data(), address.size());
+  socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size());
+  if (address[0] == '@') {
+    peer.sun_path[0] = '\0';  // an abstract name: its length, not a terminator, ends it
+  } else if (address.size() == sizeof(peer.sun_path)) {
+    return false;  // no room for the terminator of a path
+  } else {
+    ++length;
+  }
+  const UniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd) return false;
+  ssize_t sent;
+  do {
+    sent = sendto(fd.get(), text.data(), text.size(), MSG_NOSIGNAL,
+                  reinterpret_cast<const sockaddr*>(&peer), length);
+  } while (sent < 0 && errno == EINTR);
+  return sent == static_cast<ssize_t>(text.size());
+}
+
+bool NotifyReady(std::string_view status) {
+  return NotifyServiceManager("READY=1\nSTATUS=" + std::string(status));
+}
+
+bool NotifyStopping() { return NotifyServiceManager("STOPPING=1"); }
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/unique_fd.h"
 #include "platform/win_status.h"
 
 namespace platform {
@@ -69,6 +72,34 @@ TEST(ServiceUnit, PassesSystemdVerification) {
   for (int c; (c = fgetc(pipe)) != EOF;) output += static_cast<char>(c);
   EXPECT_EQ(pclose(pipe), 0) << output;
   EXPECT_EQ(output.find(file), std::string::npos) << output;
+}
+
+TEST(ServiceNotify, SendsOneDatagramToPathAndAbstractSockets) {
+  const std::string folder =
+      (std::filesystem::temp_directory_path() / ("notify-" + std::to_string(getpid()))).string();
+  std::filesystem::create_directories(folder);
+  const std::string names[] = {folder + "/notify",
+                               "@quilmarend-notify-" + std::to_string(getpid())};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const UniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    name.copy(address.sun_path, name.size());
+    if (name[0] == '@') address.sun_path[0] = '\0';
+    const socklen_t length = offsetof(sockaddr_un, sun_path) + name.size();
+    ASSERT_EQ(bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
+    setenv("NOTIFY_SOCKET", name.c_str(), 1);
+    EXPECT_TRUE(RunningUnderServiceManager());
+    ASSERT_TRUE(NotifyReady("x"));
+    char buffer[64];
+    const ssize_t count = recv(fd.get(), buffer, sizeof(buffer), MSG_DONTWAIT);
+    EXPECT_EQ(std::string(buffer, count > 0 ? count : 0), "READY=1\nSTATUS=x");
+  }
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_FALSE(RunningUnderServiceManager());
+  EXPECT_FALSE(NotifyStopping());
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
