@@ -63,4 +63,10 @@ bool NotifyServiceManager(std::string_view text);
 bool NotifyReady(std::string_view status);
 bool NotifyStopping();
 
+// LogEvent records the event `text` (Windows-1251), converted to the locale's charset as the debug
+// channel converts it: under the service manager to syslog as an information entry of the
+// LOG_DAEMON facility under the service name "Quilmarend", otherwise as one line on standard
+// output. Failures are ignored.
+void LogEvent(std::string_view text);
+
 }  // namespace platform

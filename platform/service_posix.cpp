@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/debug_output.h"
 #include "platform/service.h"
 #include "platform/unique_fd.h"
 #include "platform/win_status.h"
@@ -160,5 +163,21 @@ bool NotifyReady(std::string_view status) {
 }
 
 bool NotifyStopping() { return NotifyServiceManager("STOPPING=1"); }
+
+void LogEvent(std::string_view text) {
+  const std::string converted = ChannelText(std::string(text));
+  if (RunningUnderServiceManager()) {
+    static const bool opened = [] {
+      openlog("Quilmarend", LOG_PID, LOG_DAEMON);
+      return true;
+    }();
+    (void)opened;
+    syslog(LOG_INFO, "%s", converted.c_str());
+    return;
+  }
+  const std::string line = converted + '\n';
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
 
 }  // namespace platform
