@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/detail/atomic_file.h"
 #include "platform/file_io.h"
 #include "platform/last_error.h"
 #include "platform/win_status.h"
@@ -160,4 +161,24 @@ bool TemporaryFile::MoveTo(const std::string& name) {
   return true;
 }
 
+namespace detail {
+
+int WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  const size_t slash = path.rfind('/');
+  std::string temporary = slash == std::string::npos ? "." + path : path;
+  temporary.insert(slash == std::string::npos ? 0 : slash + 1, ".");
+  temporary += ".tmp-XXXXXX";
+  const UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
+  if (!fd) return errno;
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  if (fchmod(fd.get(), 0644) != 0 || !WriteAll(fd.get(), data, bytes.size()) ||
+      fsync(fd.get()) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  return 0;
+}
+
+}  // namespace detail
 }  // namespace platform

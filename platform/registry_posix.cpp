@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/detail/atomic_file.h"
 #include "platform/registry.h"
 #include "platform/state_root.h"
 #include "platform/unique_fd.h"
@@ -65,18 +66,6 @@ uint32_t CheckKeyFolder(const std::string& folder) {
   return S_ISDIR(info.st_mode) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = write(fd, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(written));
-  }
-  return true;
-}
-
 }  // namespace
 
 RegKey RegKey::ClassesRoot() { return RegKey{StateRoot() + "/registry/HKEY_CLASSES_ROOT"}; }
@@ -130,17 +119,7 @@ uint32_t RegSetValueEx(const RegKey& key, std::string_view valueName, std::strin
   const std::optional<std::string> file = ValueFile(key, valueName);
   if (!file) return ERROR_INVALID_PARAMETER;
   if (const uint32_t status = CheckKeyFolder(key.folder); status != ERROR_SUCCESS) return status;
-  // The text goes to a new file beside the value first; rename then swaps it in at once.
-  std::string temporary = key.folder + "/.tmp-XXXXXX";
-  const UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
-  if (!fd) return StatusFromErrno(errno);
-  int error = 0;
-  if (fchmod(fd.get(), 0644) != 0 || !WriteAll(fd.get(), data) || fsync(fd.get()) != 0 ||
-      rename(temporary.c_str(), file->c_str()) != 0) {
-    error = errno;
-    unlink(temporary.c_str());
-  }
-  return StatusFromErrno(error);
+  return StatusFromErrno(detail::WriteFileAtomically(*file, data));
 }
 
 uint32_t RegDeleteValue(const RegKey& key, std::string_view valueName) {

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/debug_output.h"
+#include "platform/detail/atomic_file.h"
 #include "platform/service.h"
 #include "platform/unique_fd.h"
 #include "platform/win_status.h"
@@ -36,18 +37,6 @@ uint32_t StatusFromErrno(int error) {
 }
 
 std::string UnitPath() { return UnitFolder() + '/' + std::string(kServiceUnitName); }
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t count = write(fd, bytes.data(), bytes.size());
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(count));
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -84,17 +73,7 @@ std::string UnitFolder() {
 }
 
 uint32_t InstallServiceUnit(std::string_view executablePath) {
-  const std::string path = UnitPath();
-  std::string temporary = UnitFolder() + "/.quilmarend.service-XXXXXX";
-  const UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
-  if (!fd) return StatusFromErrno(errno);
-  int error = 0;
-  if (fchmod(fd.get(), 0644) != 0 || !WriteAll(fd.get(), ServiceUnitText(executablePath)) ||
-      fsync(fd.get()) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
-    error = errno;
-    unlink(temporary.c_str());
-  }
-  return StatusFromErrno(error);
+  return StatusFromErrno(detail::WriteFileAtomically(UnitPath(), ServiceUnitText(executablePath)));
 }
 
 bool IsServiceUnitInstalled() {
