@@ -1,24 +1,21 @@
-// Entry point: starts the verification server on port 3847 (QUILMAREND_PORT overrides it), serves
-// until SIGINT or SIGTERM, then stops the server in order.
-
-#include <signal.h>
+// Process entry: the host module over the headless shell. QUILMAREND_PORT overrides the port
+// 3847 that the server listens on.
 
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <exception>
 #include <memory>
 #include <string_view>
 
+#include "host/quilmarend_module.h"
+#include "host/stop_signals.h"
 #include "platform/crypto_library.h"
-#include "server/tcp_server.h"
+#include "platform/shell.h"
 #include "verify/libxml_binding.h"
 
 namespace {
 
 constexpr int kDefaultPort = 3847;
-constexpr int kWorkerCount = 100;
 
 int PortFromEnvironment() {
   const char* text = std::getenv("QUILMAREND_PORT");
@@ -35,33 +32,23 @@ int PortFromEnvironment() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   const int port = PortFromEnvironment();
-  // The stop signals are taken by sigwait below, on this thread; every other thread inherits the
-  // blocked mask, so none of them is interrupted by them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
+  // Before any thread starts, so that every thread inherits the blocked stop signals.
+  host::StopSignals::Block();
   const platform::CryptoLibrary cryptoLibrary;  // the GOST engine and the download library
-  std::unique_ptr<server::TCPServer> server;
-  try {
-    server = std::make_unique<server::TCPServer>(port, kWorkerCount);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "Quilmarend: %s\n", e.what());
-    return 1;
+  const std::unique_ptr<platform::Shell> shell = platform::MakeHeadlessShell();
+  host::CQuilmarendModule module(*shell, port);
+  int exitCode = 0;
+  {
+    const host::StopSignals signals([&module](int signal) { module.OnStopSignal(signal); });
+    exitCode = module.WinMain(argc, argv);
   }
-  int received = 0;
-  sigwait(&stopSignals, &received);
-  const int stillBusy = server->Stop();
-  server.reset();
-  if (stillBusy > 0) {
+  if (module.WorkersLeftBehind()) {
     // Workers still inside a request may be using the libraries that a normal exit would tear
     // down under them; the log is written, so the process ends here.
-    std::_Exit(0);
+    std::_Exit(exitCode);
   }
   verify::LibXmlShutdown();  // every thread that canonicalized has ended
-  return 0;
+  return exitCode;
 }

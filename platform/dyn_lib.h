@@ -34,6 +34,10 @@ class DynamicLibrary {
   void* handle_;
 };
 
+// ModuleFileName returns the full path of the running executable (GetModuleFileName's stand-in),
+// links resolved, or an empty text when the system does not tell it.
+std::string ModuleFileName();
+
 // ProgramDirectory returns the folder of the running executable, without a trailing slash.
 std::string ProgramDirectory();
 

@@ -37,11 +37,17 @@ DynamicLibrary::~DynamicLibrary() { dlclose(handle_); }  // RTLD_NODELETE keeps 
 
 void* DynamicLibrary::Symbol(const char* name) const { return dlsym(handle_, name); }
 
-std::string ProgramDirectory() {
+std::string ModuleFileName() {
   char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return ".";
-  std::string directory(path, static_cast<size_t>(length));
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  // A full buffer may hold a cut path, as GetModuleFileName's full buffer does.
+  if (length <= 0 || length == static_cast<ssize_t>(sizeof path)) return {};
+  return std::string(path, static_cast<size_t>(length));
+}
+
+std::string ProgramDirectory() {
+  const std::string directory = ModuleFileName();
+  if (directory.empty()) return ".";
   const size_t slash = directory.rfind('/');
   return slash == 0 ? "/" : directory.substr(0, slash);
 }

@@ -5,11 +5,13 @@
 // syslog under the service name.
 //
 // Example:
-//   if (uint32_t status = platform::InstallServiceUnit(exe); status != platform::ERROR_SUCCESS)
+//   if (uint32_t status = platform::InstallServiceUnit("\"" + exe + "\" -service");
+//       status != platform::ERROR_SUCCESS)
 //     return status;
 //   if (platform::SystemdRunning()) platform::RunSystemctl({"daemon-reload"});
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,20 +21,21 @@ namespace platform {
 // The unit's name, which systemctl takes as the service name.
 inline constexpr std::string_view kServiceUnitName = "quilmarend.service";
 
-// ServiceUnitText returns the text of the unit file that starts `executablePath` as a Type=notify
-// service with the command line `"<path>" -service`. The unit leaves /var/lib/quilmarend and the
-// system temporary folder writable (clients hand over files in /tmp), so it has no PrivateTmp.
-std::string ServiceUnitText(std::string_view executablePath);
+// ServiceUnitText returns the text of the unit file that runs `commandLine` (the service's command
+// line: the quoted path of the executable and its switches) as a Type=notify service. The unit
+// leaves /var/lib/quilmarend and the system temporary folder writable (clients hand over files in
+// /tmp), so it has no PrivateTmp.
+std::string ServiceUnitText(std::string_view commandLine);
 
 // UnitFolder returns the folder of unit files: $QUILMAREND_SYSTEMD_DIR when set and not empty,
 // else "/etc/systemd/system".
 std::string UnitFolder();
 
-// InstallServiceUnit writes the unit file for `executablePath` into UnitFolder(), replacing any
+// InstallServiceUnit writes the unit file for `commandLine` into UnitFolder(), replacing any
 // earlier one at once (a temporary file renamed over it). Returns ERROR_SUCCESS, or
 // ERROR_FILE_NOT_FOUND when the folder is missing and ERROR_ACCESS_DENIED for any other refusal.
 // It does not tell systemd; the caller runs `systemctl daemon-reload` and `enable`.
-uint32_t InstallServiceUnit(std::string_view executablePath);
+uint32_t InstallServiceUnit(std::string_view commandLine);
 
 // IsServiceUnitInstalled is true when the unit file exists in UnitFolder().
 bool IsServiceUnitInstalled();
@@ -48,13 +51,23 @@ bool SystemdRunning();
 // exit status, or -1 when it cannot be started or ends by a signal. Blocks.
 int RunSystemctl(const std::vector<std::string>& args);
 
+// ExecSystemctl replaces the process with `systemctl args...` from the search path, with no signal
+// blocked. Returns only when that cannot be done, with errno set.
+void ExecSystemctl(const std::vector<std::string>& args);
+
+// StartServiceCtrlDispatcher hands the process to the service manager: when systemd started it
+// (RunningUnderServiceManager), runs `serviceMain` on a thread of its own, waits for it and returns
+// ERROR_SUCCESS; otherwise returns ERROR_FAILED_SERVICE_CONTROLLER_CONNECT at once. The service's
+// controls come as signals (SIGTERM: stop), which the host turns into its handler's calls.
+uint32_t StartServiceCtrlDispatcher(const std::function<void()>& serviceMain);
+
 // RunningUnderServiceManager is true when the service manager waits for status reports
 // (NOTIFY_SOCKET is set).
 bool RunningUnderServiceManager();
 
-// NotifyServiceManager sends `text` ("READY=1", "STATUS=...", lines joined by '\n') as one
-// datagram to the socket that NOTIFY_SOCKET names: a path, or an abstract socket when it starts
-// with '@'. True when sent; false when NOTIFY_SOCKET is unset or invalid or the send fails.
+// NotifyServiceManager sends `text` ("READY=1", "STATUS=...", lines joined by '\n') with
+// sd_notify: one datagram to the socket that NOTIFY_SOCKET names (a path, or an abstract socket
+// when it starts with '@'). True when sent; false when NOTIFY_SOCKET is unset or invalid or the send fails.
 // Texts should be ASCII or UTF-8, as systemd shows them.
 bool NotifyServiceManager(std::string_view text);
 

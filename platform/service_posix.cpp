@@ -1,22 +1,21 @@
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <syslog.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <thread>
 
 #include "platform/debug_output.h"
 #include "platform/detail/atomic_file.h"
 #include "platform/service.h"
-#include "platform/unique_fd.h"
 #include "platform/win_status.h"
 
 extern char** environ;
@@ -38,9 +37,21 @@ uint32_t StatusFromErrno(int error) {
 
 std::string UnitPath() { return UnitFolder() + '/' + std::string(kServiceUnitName); }
 
+// SystemctlArguments is the argument vector of `systemctl args...` for the exec calls, which take
+// non-const strings.
+struct SystemctlArguments {
+  explicit SystemctlArguments(const std::vector<std::string>& args) : texts(args) {
+    texts.insert(texts.begin(), "systemctl");
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+  }
+  std::vector<std::string> texts;
+  std::vector<char*> argv;
+};
+
 }  // namespace
 
-std::string ServiceUnitText(std::string_view executablePath) {
+std::string ServiceUnitText(std::string_view commandLine) {
   std::string text =
       "[Unit]\n"
       "Description=Quilmarend signature verification server\n"
@@ -48,10 +59,10 @@ std::string ServiceUnitText(std::string_view executablePath) {
       "\n"
       "[Service]\n"
       "Type=notify\n"
-      "ExecStart=\"";
-  text += executablePath;
+      "ExecStart=";
+  text += commandLine;
   text +=
-      "\" -service\n"
+      "\n"
       "Restart=on-failure\n"
       "StateDirectory=quilmarend\n"
       "NoNewPrivileges=yes\n"
@@ -72,8 +83,8 @@ std::string UnitFolder() {
   return folder != nullptr && *folder != '\0' ? folder : "/etc/systemd/system";
 }
 
-uint32_t InstallServiceUnit(std::string_view executablePath) {
-  return StatusFromErrno(detail::WriteFileAtomically(UnitPath(), ServiceUnitText(executablePath)));
+uint32_t InstallServiceUnit(std::string_view commandLine) {
+  return StatusFromErrno(detail::WriteFileAtomically(UnitPath(), ServiceUnitText(commandLine)));
 }
 
 bool IsServiceUnitInstalled() {
@@ -91,14 +102,19 @@ bool SystemdRunning() {
 }
 
 int RunSystemctl(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  std::string program = "systemctl";
-  argv.push_back(program.data());
-  std::vector<std::string> copies = args;  // posix_spawnp takes non-const strings
-  for (std::string& arg : copies) argv.push_back(arg.data());
-  argv.push_back(nullptr);
+  SystemctlArguments arguments(args);
+  // The host blocks its stop signals in every thread; systemctl gets the default mask back.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  if (posix_spawnp(&pid, "systemctl", nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  const int spawned =
+      posix_spawnp(&pid, "systemctl", nullptr, &attributes, arguments.argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
@@ -106,35 +122,29 @@ int RunSystemctl(const std::vector<std::string>& args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+void ExecSystemctl(const std::vector<std::string>& args) {
+  SystemctlArguments arguments(args);
+  sigset_t none, previous;
+  sigemptyset(&none);
+  pthread_sigmask(SIG_SETMASK, &none, &previous);
+  execvp("systemctl", arguments.argv.data());
+  const int error = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+}
+
 bool RunningUnderServiceManager() { return std::getenv("NOTIFY_SOCKET") != nullptr; }
 
+uint32_t StartServiceCtrlDispatcher(const std::function<void()>& serviceMain) {
+  if (!RunningUnderServiceManager()) return ERROR_FAILED_SERVICE_CONTROLLER_CONNECT;
+  std::thread serviceThread(serviceMain);
+  serviceThread.join();
+  return ERROR_SUCCESS;
+}
+
 bool NotifyServiceManager(std::string_view text) {
-  const char* name = std::getenv("NOTIFY_SOCKET");
-  if (name == nullptr) return false;
-  const std::string_view address(name);
-  sockaddr_un peer{};
-  peer.sun_family = AF_UNIX;
-  if (address.size() < 2 || address.size() > sizeof(peer.sun_path) ||
-      (address[0] != '/' && address[0] != '@')) {
-    return false;
-  }
-  std::memcpy(peer.sun_path, address.data(), address.size());
-  socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size());
-  if (address[0] == '@') {
-    peer.sun_path[0] = '\0';  // an abstract name: its length, not a terminator, ends it
-  } else if (address.size() == sizeof(peer.sun_path)) {
-    return false;  // no room for the terminator of a path
-  } else {
-    ++length;
-  }
-  const UniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!fd) return false;
-  ssize_t sent;
-  do {
-    sent = sendto(fd.get(), text.data(), text.size(), MSG_NOSIGNAL,
-                  reinterpret_cast<const sockaddr*>(&peer), length);
-  } while (sent < 0 && errno == EINTR);
-  return sent == static_cast<ssize_t>(text.size());
+  // sd_notify answers 0 when NOTIFY_SOCKET is unset and a negative errno when it cannot send.
+  return sd_notify(0, std::string(text).c_str()) > 0;
 }
 
 bool NotifyReady(std::string_view status) {

@@ -30,8 +30,8 @@ TEST(ServiceUnit, InstallsReplacesAndRemovesTheUnitFile) {
   const std::string folder = TestFolder("units-");
   setenv("QUILMAREND_SYSTEMD_DIR", folder.c_str(), 1);
   EXPECT_EQ(RemoveServiceUnit(), ERROR_FILE_NOT_FOUND);
-  ASSERT_EQ(InstallServiceUnit("/old/q"), ERROR_SUCCESS);
-  ASSERT_EQ(InstallServiceUnit("/opt/q s/quilmarend"), ERROR_SUCCESS);
+  ASSERT_EQ(InstallServiceUnit("\"/old/q\""), ERROR_SUCCESS);
+  ASSERT_EQ(InstallServiceUnit("\"/opt/q s/quilmarend\" -service"), ERROR_SUCCESS);
   EXPECT_TRUE(IsServiceUnitInstalled());
   std::ifstream in(folder + "/quilmarend.service");
   const std::string text{std::istreambuf_iterator<char>(in), {}};
@@ -50,7 +50,9 @@ TEST(ServiceUnit, PassesSystemdVerification) {
   const std::string folder = TestFolder("units-");
   setenv("QUILMAREND_SYSTEMD_DIR", folder.c_str(), 1);
   // verify checks that the program exists, so the unit starts this test binary.
-  ASSERT_EQ(InstallServiceUnit(std::filesystem::read_symlink("/proc/self/exe").string()), 0u);
+  ASSERT_EQ(InstallServiceUnit(
+                "\"" + std::filesystem::read_symlink("/proc/self/exe").string() + "\" -service"),
+            0u);
   // A container's own units may draw warnings; only lines naming our file count.
   const std::string file = folder + "/quilmarend.service";
   FILE* pipe = popen(("systemd-analyze verify --man=no '" + file + "' 2>&1").c_str(), "r");

@@ -23,6 +23,8 @@ constexpr Message kMessages[] = {
     {ERROR_INVALID_PARAMETER, "Параметр задан неверно."_cp1251},
     {ERROR_MOD_NOT_FOUND, "Не найден указанный модуль."_cp1251},
     {ERROR_NO_MORE_ITEMS, "Дополнительных данных нет."_cp1251},
+    {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT,
+     "Процесс службы не может соединиться с контроллером службы."_cp1251},
     {ERROR_CONNECTION_REFUSED, "Удаленный компьютер отклонил это сетевое подключение."_cp1251},
     {HASH_SERVER_BAD_REPLY, "Сервер хеширования не вернул значение хеша."_cp1251},
     {HASH_SERVER_SEND_FAILED, "Не удалось отправить запрос серверу хеширования."_cp1251},
@@ -35,6 +37,7 @@ constexpr Message kMessages[] = {
     {ERROR_INTERNET_CANNOT_CONNECT, "Не удалось установить соединение с сервером."_cp1251},
     {ERROR_INTERNET_CONNECTION_ABORTED, "Подключение к серверу было прервано."_cp1251},
     {ERROR_HTTP_INVALID_SERVER_RESPONSE, "Сервер вернул недопустимый ответ."_cp1251},
+    {E_FAIL, "Неопознанная ошибка."_cp1251},
     {NTE_BAD_SIGNATURE, "Неправильная подпись."_cp1251},
     {NTE_BAD_ALGID, "Указан неправильный алгоритм."_cp1251},
     {NTE_BAD_KEYSET, "Набор ключей не существует."_cp1251},
@@ -56,6 +59,8 @@ constexpr Message kMessages[] = {
 }  // namespace
 
 std::string SystemMessage(uint32_t code) {
+  // An HRESULT made from a Win32 code (0x8007xxxx) has that code's text.
+  if ((code & 0xFFFF0000u) == 0x80070000u) code &= 0xFFFFu;
   for (const Message& message : kMessages) {
     if (message.code == code) return message.text;
   }

@@ -9,7 +9,8 @@
 
 namespace platform {
 
-// SystemMessage returns the message text of `code` without a trailing line break, or empty.
+// SystemMessage returns the message text of `code` without a trailing line break, or empty. An
+// HRESULT made from a Win32 code (0x8007xxxx) has the text of that code, as FormatMessage gives.
 std::string SystemMessage(uint32_t code);
 
 }  // namespace platform

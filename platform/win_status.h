@@ -17,6 +17,7 @@
   M(0x00000057, ERROR_INVALID_PARAMETER)                                   \
   M(0x0000007E, ERROR_MOD_NOT_FOUND)                                       \
   M(0x00000103, ERROR_NO_MORE_ITEMS)                                       \
+  M(0x00000427, ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)                   \
   M(0x000004C9, ERROR_CONNECTION_REFUSED)                                  \
   M(0x00001721, HASH_SERVER_BAD_REPLY)   /* the reply lacks "OK: Hash=" */ \
   M(0x00001722, HASH_SERVER_SEND_FAILED) /* GETHASH could not be sent */   \
@@ -29,6 +30,7 @@
   M(0x00002EFD, ERROR_INTERNET_CANNOT_CONNECT)                             \
   M(0x00002EFE, ERROR_INTERNET_CONNECTION_ABORTED)                         \
   M(0x00002F78, ERROR_HTTP_INVALID_SERVER_RESPONSE)                        \
+  M(0x80004005, E_FAIL)                                                    \
   M(0x80090006, NTE_BAD_SIGNATURE)                                         \
   M(0x80090008, NTE_BAD_ALGID)                                             \
   M(0x80090016, NTE_BAD_KEYSET)                                            \

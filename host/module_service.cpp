@@ -1,0 +1,180 @@
+// The host's service side: registration and removal, the service's main routine, its control
+// handler and stop, and its events. The service manager is systemd (see platform/service.h).
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "host/quilmarend_module.h"
+#include "host/registry_script.h"
+#include "platform/dyn_lib.h"
+#include "platform/registry.h"
+#include "platform/service.h"
+#include "platform/system_messages.h"
+#include "platform/win_status.h"
+
+namespace host {
+namespace {
+
+const std::string kUnit(platform::kServiceUnitName);
+
+// QuotedExecutable returns the executable's full path in double quotes, or empty when the system
+// does not tell it.
+std::string QuotedExecutable() {
+  const std::string path = platform::ModuleFileName();
+  return path.empty() ? std::string() : '"' + path + '"';
+}
+
+// TellSystemd runs each systemctl command when systemd runs this system. Returns false when one
+// of them failed.
+bool TellSystemd(std::initializer_list<std::vector<std::string>> commands) {
+  if (!platform::SystemdRunning()) return true;
+  bool succeeded = true;
+  for (const std::vector<std::string>& command : commands) {
+    succeeded = platform::RunSystemctl(command) == 0 && succeeded;
+  }
+  return succeeded;
+}
+
+}  // namespace
+
+void CQuilmarendModule::ServiceMain() {
+  serviceState = SERVICE_START_PENDING;
+  handlerInstalled = true;  // signals now reach Handler
+  SetServiceStatus(SERVICE_START_PENDING);
+  serviceExitCode = 0;
+  serviceExitCode = static_cast<uint32_t>(Run());
+  SetServiceStatus(SERVICE_STOPPED);
+  LogEvent("Service stopped");
+}
+
+void CQuilmarendModule::Handler(uint32_t control) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+      OnStop();
+      break;
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE:
+    case SERVICE_CONTROL_INTERROGATE:
+      break;
+    default:
+      LogEvent("Bad service request");
+  }
+}
+
+void CQuilmarendModule::OnStop() {
+  stopRequested = true;
+  if (const std::shared_ptr<WindowThread> thread = CurrentWindowThread()) {
+    thread->Post(WM_CLOSE);
+    thread->WaitEnded();
+  }
+  SetServiceStatus(SERVICE_STOP_PENDING);
+}
+
+void CQuilmarendModule::SetServiceStatus(ServiceState state) {
+  serviceState = state;
+  switch (state) {
+    case SERVICE_RUNNING:
+      platform::NotifyReady("Serving on port " + std::to_string(port));
+      break;
+    case SERVICE_STOP_PENDING:
+      platform::NotifyStopping();
+      break;
+    case SERVICE_START_PENDING:
+      platform::NotifyServiceManager("STATUS=Starting");
+      break;
+    case SERVICE_STOPPED:  // systemd learns it from the process's end
+      break;
+  }
+}
+
+void CQuilmarendModule::LogEvent(const char* format, ...) {
+  char text[256];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  platform::LogEvent(text);
+}
+
+uint32_t CQuilmarendModule::RegisterAppId(bool asService) {
+  if (!Uninstall()) return platform::E_FAIL;
+  const uint32_t result = RegisterAppIdKeys(kAppIdText, asService);
+  if (result != platform::ERROR_SUCCESS) return result;
+  if (asService && !Install()) return platform::E_FAIL;
+  return platform::ERROR_SUCCESS;
+}
+
+uint32_t CQuilmarendModule::UnregisterAppId() {
+  if (!Uninstall()) return platform::E_FAIL;
+  return UnregisterAppIdKeys(kAppIdText);
+}
+
+bool CQuilmarendModule::IsInstalled() { return platform::IsServiceUnitInstalled(); }
+
+bool CQuilmarendModule::Install() {
+  if (IsInstalled()) return true;
+  const std::string commandLine = QuotedExecutable();
+  if (commandLine.empty()) return false;
+  // A new service starts on demand only; ReconfigureService makes it start at boot.
+  const uint32_t status = platform::InstallServiceUnit(commandLine);
+  if (status != platform::ERROR_SUCCESS) {
+    ShowServiceError(status == platform::ERROR_FILE_NOT_FOUND ? "Could not open Service Manager"
+                                                              : "Could not start service");
+    return false;
+  }
+  TellSystemd({{"daemon-reload"}, {"disable", kUnit}});
+  NoteUnitChange("written");
+  return true;
+}
+
+bool CQuilmarendModule::Uninstall() {
+  if (!IsInstalled()) return true;
+  if (!TellSystemd({{"stop", kUnit}})) ShowServiceError("Could not stop service");
+  TellSystemd({{"disable", kUnit}});
+  const uint32_t status = platform::RemoveServiceUnit();
+  if (status != platform::ERROR_SUCCESS && status != platform::ERROR_FILE_NOT_FOUND) {
+    ShowServiceError("Could not delete service");
+    return false;
+  }
+  TellSystemd({{"daemon-reload"}});
+  NoteUnitChange("removed");
+  return true;
+}
+
+void CQuilmarendModule::ReconfigureService() {
+  if (!IsInstalled()) return;
+  const std::string executable = QuotedExecutable();
+  if (executable.empty()) return;
+  if (platform::InstallServiceUnit(executable + " -service") == platform::ERROR_SUCCESS) {
+    TellSystemd({{"daemon-reload"}, {"enable", kUnit}});
+  }
+}
+
+void CQuilmarendModule::NoteUnitChange(const char* done) {
+  if (platform::SystemdRunning()) return;
+  unitNote = "systemd is not running: the unit file " + platform::UnitFolder() + '/' + kUnit +
+             " was " + done + "; no systemctl command was run.";
+}
+
+void CQuilmarendModule::ShowRegistrationResult(uint32_t result, const char* success,
+                                               const char* failure) {
+  if (result == platform::ERROR_SUCCESS) {
+    shell.MessageBox("service manager", success, platform::MB_ICONINFORMATION, platform::MB_OK);
+    // Without systemd nothing was enabled, started or stopped; the box says what was done.
+    if (!unitNote.empty()) {
+      shell.MessageBox("service manager", unitNote, platform::MB_ICONINFORMATION, platform::MB_OK);
+    }
+    return;
+  }
+  char text[1024];
+  std::snprintf(text, sizeof text, failure, result, platform::SystemMessage(result).c_str());
+  shell.MessageBox("service manager", text, platform::MB_ICONERROR, platform::MB_OK);
+}
+
+void CQuilmarendModule::ShowServiceError(const char* text) {
+  shell.MessageBox(std::string(kServiceName), text, platform::kNoIcon, platform::MB_OK);
+}
+
+}  // namespace host

@@ -1,0 +1,159 @@
+// The host's start-up: the entry, the command line, the mode decision and the window thread.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "host/command_line.h"
+#include "host/main_window.h"
+#include "host/quilmarend_module.h"
+#include "host/registry_script.h"
+#include "platform/cp1251.h"
+#include "platform/registry.h"
+#include "platform/service.h"
+#include "platform/win_status.h"
+#include "server/tcp_server.h"
+
+namespace host {
+namespace {
+
+using namespace platform::literals;
+
+constexpr int kWorkerCount = 100;
+
+}  // namespace
+
+CQuilmarendModule::CQuilmarendModule(platform::Shell& shell, int port) : shell(shell), port(port) {}
+
+int CQuilmarendModule::WinMain(int argc, const char* const* argv) {
+  int exitCode = 0;
+  if (ParseCommandLine(JoinCommandLine(argc, argv), &exitCode)) exitCode = Start();
+  return exitCode;
+}
+
+bool CQuilmarendModule::ParseCommandLine(std::string_view commandLine, int* exitCode) {
+  *exitCode = 0;
+  const CommandLineScan scan = ScanCommandLine(commandLine);
+  for (const CommandLineSwitch found : scan.switches) {
+    // A successful launch replaces the process; a failed one leaves the scan's flags to count.
+    if (found == CommandLineSwitch::kStart) platform::ExecSystemctl({"start", "quilmarend"});
+  }
+  if (scan.registration == CommandLineRegistration::kRegister) {
+    const uint32_t result = RegisterAppId(true);
+    ReconfigureService();
+    if (!scan.silent) {
+      ShowRegistrationResult(result, "Сервис успешно зарегистрирован"_cp1251,
+                             "Ошибка регистрации сервиса\n(0x%08x)\n%s"_cp1251);
+    }
+    return false;
+  }
+  if (scan.registration == CommandLineRegistration::kUnregister) {
+    const uint32_t result = UnregisterAppId();
+    if (!scan.silent) {
+      ShowRegistrationResult(result, "Сервис успешно разрегистрирован"_cp1251,
+                             "Ошибка разрегистрации сервиса\n(0x%08x)\n%s"_cp1251);
+    }
+    return false;
+  }
+  if (scan.runHere) {
+    StartWorker();
+    WaitForWindowThread();
+  }
+  return true;
+}
+
+int CQuilmarendModule::Start() {
+  platform::RegKey appIds, appId;
+  uint32_t status =
+      platform::RegOpenKeyEx(platform::RegKey::ClassesRoot(), "AppID", platform::KEY_READ, &appIds);
+  if (status == platform::ERROR_SUCCESS) {
+    status = platform::RegOpenKeyEx(appIds, kAppIdText, platform::KEY_READ, &appId);
+  }
+  if (status != platform::ERROR_SUCCESS) {
+    serviceExitCode = status;
+    return static_cast<int>(status);
+  }
+  std::string localService;
+  runningAsService = platform::RegQueryValueEx(appId, "LocalService", &localService) ==
+                     platform::ERROR_SUCCESS;
+  if (!runningAsService) return Run();
+  status = platform::StartServiceCtrlDispatcher([this] { ServiceMain(); });
+  return static_cast<int>(status != platform::ERROR_SUCCESS ? status : serviceExitCode);
+}
+
+int CQuilmarendModule::Run() {
+  StartWorker();
+  if (runningAsService) {
+    LogEvent("Service started");
+    SetServiceStatus(SERVICE_RUNNING);
+  }
+  WaitForWindowThread();
+  return 0;
+}
+
+void CQuilmarendModule::StartWorker() {
+  auto thread = std::make_shared<WindowThread>([this](WindowThread& self) { WorkerThread(self); });
+  {
+    const std::lock_guard lock(threadMutex);
+    windowThread = thread;
+  }
+  // Waiting for the listener lets a service report itself running only once it can be reached.
+  thread->WaitStarted();
+}
+
+void CQuilmarendModule::WorkerThread(WindowThread& self) {
+  std::unique_ptr<server::TCPServer> server;
+  try {
+    server = std::make_unique<server::TCPServer>(port, kWorkerCount);
+  } catch (const std::exception& e) {
+    self.SignalStarted();
+    shell.MessageBox("Quilmarend", e.what(), platform::MB_ICONERROR, platform::MB_OK);
+    return;
+  }
+  {
+    CMainWindow window(shell);
+    window.Create();
+    self.SignalStarted();
+    // A stop that came before this thread could be found closes the window at once.
+    if (stopRequested) self.Post(WM_CLOSE);
+    Message msg;
+    while (window.HasWindow() && self.Queue().Get(msg)) {
+      // Commands and the close may be posted to the thread itself; they are the window's.
+      if (msg.message == WM_COMMAND || msg.message == WM_CLOSE) window.Dispatch(msg);
+      if (!window.Running()) break;
+    }
+  }
+  if (server->Stop() > 0) workersLeftBehind = true;
+}
+
+std::shared_ptr<WindowThread> CQuilmarendModule::CurrentWindowThread() {
+  const std::lock_guard lock(threadMutex);
+  return windowThread;
+}
+
+void CQuilmarendModule::WaitForWindowThread() {
+  const std::shared_ptr<WindowThread> thread = CurrentWindowThread();
+  if (thread == nullptr) return;
+  thread->WaitEnded();
+  const std::lock_guard lock(threadMutex);
+  if (windowThread == thread) windowThread.reset();
+}
+
+void CQuilmarendModule::OnStopSignal(int signal) {
+  if (handlerInstalled) {
+    Handler(SERVICE_CONTROL_STOP);
+    return;
+  }
+  if (const std::shared_ptr<WindowThread> thread = CurrentWindowThread()) {
+    thread->Post(WM_CLOSE);
+    return;
+  }
+  // Nothing is serving that could be closed in order (registration, or between two runs).
+  _exit(128 + signal);
+}
+
+}  // namespace host

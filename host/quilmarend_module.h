@@ -1,0 +1,121 @@
+#pragma once
+
+// File: CQuilmarendModule, the host process: the entry, the command line, the decision between a
+// service run and a desktop run, the window thread that owns the verification server and the main
+// window, and the service side (registration, the service's main routine, its stop, its events).
+// One object lives from the start of main to its end.
+//
+// Example (main):
+//   host::StopSignals::Block();
+//   host::CQuilmarendModule module(*shell, 3847);
+//   host::StopSignals signals([&](int signal) { module.OnStopSignal(signal); });
+//   return module.WinMain(argc, argv);
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "host/window_thread.h"
+#include "platform/shell.h"
+
+namespace host {
+
+// Service states as the service manager knows them, with their Windows values.
+enum ServiceState : uint32_t {
+  SERVICE_STOPPED = 1,
+  SERVICE_START_PENDING = 2,
+  SERVICE_STOP_PENDING = 3,
+  SERVICE_RUNNING = 4,
+};
+
+// Service controls, with their Windows values.
+inline constexpr uint32_t SERVICE_CONTROL_STOP = 1;
+inline constexpr uint32_t SERVICE_CONTROL_PAUSE = 2;
+inline constexpr uint32_t SERVICE_CONTROL_CONTINUE = 3;
+inline constexpr uint32_t SERVICE_CONTROL_INTERROGATE = 4;
+inline constexpr uint32_t SERVICE_CONTROL_SHUTDOWN = 5;
+
+class CQuilmarendModule {
+ public:
+  // The module shows its boxes through `shell` and runs its server on `port`; both are the
+  // process's for its whole life.
+  CQuilmarendModule(platform::Shell& shell, int port);
+  CQuilmarendModule(const CQuilmarendModule&) = delete;
+  CQuilmarendModule& operator=(const CQuilmarendModule&) = delete;
+
+  // WinMain is the process entry: the command line (`argc` entries of `argv`, the executable
+  // first), then the mode decision. Returns the process exit code.
+  int WinMain(int argc, const char* const* argv);
+
+  // ParseCommandLine carries out the switches of `commandLine` (launching the service-start
+  // command, registering, removing, the direct run) and sets `*exitCode` to 0. Returns true when
+  // the mode decision is to follow, false when the command line has been handled.
+  bool ParseCommandLine(std::string_view commandLine, int* exitCode);
+
+  // Start is the mode decision: a service run when the AppID key holds "LocalService", else a
+  // desktop run. Returns the exit code: the registry's status when the key cannot be opened, the
+  // dispatcher's when the process was not started by the service manager.
+  int Start();
+
+  // Run starts the window thread and waits for it to end. Returns 0.
+  int Run();
+
+  // StartWorker starts the window thread, which constructs the server and the main window, and
+  // returns once the server serves or has failed.
+  void StartWorker();
+
+  // The service side.
+  void ServiceMain();
+  void Handler(uint32_t control);
+  void OnStop();
+  // LogEvent records the event of the printf-style `format` (at most 255 characters kept).
+  void LogEvent(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  uint32_t RegisterAppId(bool asService);
+  uint32_t UnregisterAppId();
+  bool Install();
+  bool Uninstall();
+  bool IsInstalled();
+
+  // OnStopSignal takes SIGINT or SIGTERM: the stop control for a service, WM_CLOSE for the window
+  // thread of a desktop run. With neither running the process ends as the signal's default action
+  // would end it.
+  void OnStopSignal(int signal);
+
+  // WorkersLeftBehind is true when a server stopped with workers that did not end in time; the
+  // process should then end without tearing its libraries down.
+  bool WorkersLeftBehind() const { return workersLeftBehind; }
+
+ private:
+  void WorkerThread(WindowThread& self);
+  // CurrentWindowThread returns the running window thread, or null.
+  std::shared_ptr<WindowThread> CurrentWindowThread();
+  // WaitForWindowThread waits for the window thread to end and forgets it.
+  void WaitForWindowThread();
+  void SetServiceStatus(ServiceState state);
+  // ReconfigureService makes the installed service start at boot with the "-service" switch.
+  void ReconfigureService();
+  // NoteUnitChange records, when systemd is not running, that the unit file was `done`.
+  void NoteUnitChange(const char* done);
+  // ShowRegistrationResult shows the boxes after "i" or "u": `success`, with the note of
+  // NoteUnitChange, or `failure` (a format of the HRESULT and its text) for `result`.
+  void ShowRegistrationResult(uint32_t result, const char* success, const char* failure);
+  // ShowServiceError shows one of the service manager's failure boxes.
+  void ShowServiceError(const char* text);
+
+  platform::Shell& shell;
+  const int port;
+  std::atomic<bool> runningAsService{true};
+  std::atomic<bool> handlerInstalled{false};
+  std::atomic<bool> workersLeftBehind{false};
+  std::atomic<bool> stopRequested{false};  // set by OnStop
+  ServiceState serviceState = SERVICE_STOPPED;
+  uint32_t serviceExitCode = 0;
+  std::string unitNote;  // what NoteUnitChange recorded
+  std::mutex threadMutex;
+  std::shared_ptr<WindowThread> windowThread;  // guarded by threadMutex
+};
+
+}  // namespace host
