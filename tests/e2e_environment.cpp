@@ -65,7 +65,8 @@ int FreePort() {
 }
 
 int RunServerBinary(const std::string& binary, int port, const std::string& errorFile,
-                    const std::string& home, const char* locale) {
+                    const std::string& home, const char* locale,
+                    const std::vector<std::string>& arguments) {
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("LC_ALL", locale, 1);
@@ -73,7 +74,10 @@ int RunServerBinary(const std::string& binary, int port, const std::string& erro
     setenv("QUILMAREND_HOME", home.c_str(), 1);
     unsetenv("QUILMAREND_LOG");
     if (freopen(errorFile.c_str(), "w", stderr) == nullptr) _exit(126);
-    execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
     _exit(127);
   }
   return pid;

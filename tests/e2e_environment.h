@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "server/tcp_server.h"
 
@@ -28,10 +29,12 @@ int CountThreads();
 // FreePort returns a port nobody listens on at the moment of the call.
 int FreePort();
 
-// RunServerBinary starts the server executable `binary` on `port` with its standard error in
-// `errorFile`, the state root `home` and the locale `locale` (LC_ALL); returns its pid.
+// RunServerBinary starts the server executable `binary` with the switches `arguments` on `port`,
+// with its standard error in `errorFile`, the state root `home` and the locale `locale` (LC_ALL);
+// returns its pid. The rest of the environment is this process's.
 int RunServerBinary(const std::string& binary, int port, const std::string& errorFile,
-                    const std::string& home, const char* locale = "C");
+                    const std::string& home, const char* locale = "C",
+                    const std::vector<std::string>& arguments = {});
 
 // WaitForPort waits until something accepts connections on `port` (up to 10 s).
 bool WaitForPort(int port);

@@ -1,0 +1,180 @@
+// The server executable as an administrator meets it: registration with -i and -u, the direct
+// run and the mode decision that follows it, and a run under a service manager of the test's own.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+#include "platform/unique_fd.h"
+#include "tests/e2e_environment.h"
+#include "tests/test_client.h"
+
+namespace tests {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kAppIdKey =
+    "/registry/HKEY_CLASSES_ROOT/AppID/{5B7E2C94-1D3A-4F86-B0E5-9A4C61D27F38}";
+
+// Folder is a fresh folder under the state root; the unit folder of the runs is its "units".
+std::string Folder(const std::string& name) {
+  const std::string folder = StateRoot() + '/' + name;
+  fs::remove_all(folder);
+  fs::create_directories(folder + "/units");
+  setenv("QUILMAREND_SYSTEMD_DIR", (folder + "/units").c_str(), 1);
+  return folder;
+}
+
+// RunToEnd runs the server with `arguments` in `home` and returns its exit code and its standard
+// error.
+std::pair<int, std::string> RunToEnd(const std::string& home,
+                                     const std::vector<std::string>& arguments) {
+  const std::string errors = home + "/errors.txt";
+  int status = 0;
+  waitpid(RunServerBinary(ServerBinary(), FreePort(), errors, home, "C", arguments), &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(errors)};
+}
+
+// StopWith sends `signal` to `pid` and returns its exit code (-1 when it has not ended in 20 s).
+int StopWith(pid_t pid, int signal) {
+  kill(pid, signal);
+  for (int waited = 0; waited < 1000; ++waited) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    usleep(20000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// Count returns how often `part` occurs in `text`.
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
+  // "Сервис успешно зарегистрирован" and "... разрегистрирован", in the C locale's Windows-1251.
+  const std::string registered = "service manager: \xd1\xe5\xf0\xe2\xe8\xf1 \xf3\xf1\xef\xe5\xf8"
+                                 "\xed\xee \xe7\xe0\xf0\xe5\xe3\xe8\xf1\xf2\xf0\xe8\xf0\xee\xe2"
+                                 "\xe0\xed\n";
+  const std::string removed = "service manager: \xd1\xe5\xf0\xe2\xe8\xf1 \xf3\xf1\xef\xe5\xf8"
+                              "\xed\xee \xf0\xe0\xe7\xf0\xe5\xe3\xe8\xf1\xf2\xf0\xe8\xf0\xee\xe2"
+                              "\xe0\xed\n";
+  const std::string home = Folder("registration");
+  const std::string unit = home + "/units/quilmarend.service";
+  struct Step {
+    std::vector<std::string> arguments;
+    std::string boxes;  // what standard error begins with
+    bool registered;
+  };
+  const Step kSteps[] = {
+      {{"-i"}, registered, true},
+      {{"-u", "-s"}, "", false},
+      {{"/I", "-s"}, "", true},
+      {{"-u"}, removed, false},
+      // Nothing left to remove: "not found" as an HRESULT with its text.
+      {{"-u"}, "service manager: \xce\xf8\xe8\xe1\xea\xe0", false},
+  };
+  for (const Step& step : kSteps) {
+    SCOPED_TRACE(step.arguments[0] + (step.arguments.size() > 1 ? " -s" : ""));
+    const auto [code, errors] = RunToEnd(home, step.arguments);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(errors.rfind(step.boxes, 0), 0u) << errors;
+    if (step.boxes.empty()) {
+      EXPECT_EQ(errors, "");
+    }
+    EXPECT_EQ(fs::exists(unit), step.registered);
+    EXPECT_EQ(ReadFile(home + kAppIdKey + "/LocalService"), step.registered ? "Quilmarend" : "");
+    EXPECT_EQ(ReadFile(home + kAppIdKey + "/@"), step.registered ? "Quilmarend" : "");
+    EXPECT_TRUE(fs::is_directory(home + "/registry/HKEY_CLASSES_ROOT/AppID"));  // never removed
+    if (step.registered && !step.boxes.empty()) {
+      EXPECT_NE(errors.find("the unit file " + unit + " was written"), std::string::npos);
+      EXPECT_NE(ReadFile(unit).find("\nExecStart=\"" + fs::canonical(ServerBinary()).string() +
+                                    "\" -service\n"),
+                std::string::npos);
+    }
+  }
+  const auto [code, errors] = RunToEnd(home, {"-u"});
+  EXPECT_NE(errors.find("\n(0x80070002)\n\xcd\xe5 \xf3\xe4\xe0\xe5\xf2\xf1\xff"), std::string::npos)
+      << errors;
+}
+
+TEST(HostBinary, DirectRunGoesOnToTheModeDecision) {
+  const std::string home = Folder("direct");
+  const int port = FreePort();
+  const std::string errors = home + "/errors.txt";
+  // No AppID key: the run that follows the window's close cannot start (2, "not found").
+  pid_t pid = RunServerBinary(ServerBinary(), port, errors, home, "C", {"-test"});
+  ASSERT_TRUE(WaitForPort(port));
+  EXPECT_EQ(StopWith(pid, SIGINT), 2);
+
+  // The key without "LocalService": a desktop run follows, and ends with 0.
+  fs::create_directories(home + kAppIdKey);
+  pid = RunServerBinary(ServerBinary(), port, errors, home);
+  ASSERT_TRUE(WaitForPort(port));
+  kill(pid, SIGINT);
+  // The second run has started when the log holds a second start line ("... 3,1,0,10").
+  for (int waited = 0; waited < 500 && Count(ReadFile(errors), "3,1,0,10\r\n") < 2; ++waited) {
+    usleep(20000);
+  }
+  std::optional<TestClient> client = TestClient::Connect(port);
+  ASSERT_TRUE(client);
+  EXPECT_EQ(client->ReadGreeting(), "Quilmarend 3,1,0,10\r\n\r\n");
+  EXPECT_EQ(StopWith(pid, SIGTERM), 0);
+
+  // A registered service started by hand: the dispatcher has no service manager (1063 & 255).
+  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}).first, 0);
+  EXPECT_EQ(RunToEnd(home, {"-service"}).first, 1063 & 255);
+}
+
+TEST(HostBinary, ServiceRunReportsToItsServiceManager) {
+  const std::string home = Folder("service");
+  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}).first, 0);
+  const std::string socketPath = home + "/notify";
+  const platform::UniqueFd manager(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(manager.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const timeval limit{.tv_sec = 20, .tv_usec = 0};
+  setsockopt(manager.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  // Next returns the next report that holds `word`, or empty after the time limit.
+  auto next = [&](const std::string& word) {
+    char report[512];
+    for (ssize_t size; (size = recv(manager.get(), report, sizeof report, 0)) > 0;) {
+      const std::string text(report, size);
+      if (text.find(word) != std::string::npos) return text;
+    }
+    return std::string();
+  };
+
+  setenv("NOTIFY_SOCKET", socketPath.c_str(), 1);
+  const int port = FreePort();
+  const pid_t pid =
+      RunServerBinary(ServerBinary(), port, home + "/errors.txt", home, "C", {"-service"});
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_EQ(next("READY=1"), "READY=1\nSTATUS=Serving on port " + std::to_string(port));
+  std::optional<TestClient> client = TestClient::Connect(port);  // no wait: READY means serving
+  ASSERT_TRUE(client);
+  EXPECT_EQ(client->ReadGreeting(), "Quilmarend 3,1,0,10\r\n\r\n");
+  kill(pid, SIGTERM);
+  EXPECT_EQ(next("STOPPING=1"), "STOPPING=1");
+  EXPECT_EQ(StopWith(pid, 0), 0);
+  EXPECT_TRUE(client->WaitClosed(1000));
+}
+
+}  // namespace
+}  // namespace tests
