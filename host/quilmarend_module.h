@@ -111,7 +111,7 @@ class CQuilmarendModule {
   std::atomic<bool> handlerInstalled{false};
   std::atomic<bool> workersLeftBehind{false};
   std::atomic<bool> stopRequested{false};  // set by OnStop
-  ServiceState serviceState = SERVICE_STOPPED;
+  std::atomic<ServiceState> serviceState{SERVICE_STOPPED};  // the service thread and Handler set it
   uint32_t serviceExitCode = 0;
   std::string unitNote;  // what NoteUnitChange recorded
   std::mutex threadMutex;

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,23 @@ TEST(HostBinary, DirectRunGoesOnToTheModeDecision) {
   // A registered service started by hand: the dispatcher has no service manager (1063 & 255).
   ASSERT_EQ(RunToEnd(home, {"-i", "-s"}).first, 0);
   EXPECT_EQ(RunToEnd(home, {"-service"}).first, 1063 & 255);
+}
+
+TEST(HostBinary, StartSwitchHandsTheProcessToSystemctl) {
+  const std::string home = Folder("start");
+  const std::string path = std::getenv("PATH");
+  // A systemctl of the test's own that records its arguments and fails with 3.
+  const std::string fake = home + "/bin/systemctl";
+  fs::create_directories(home + "/bin");
+  { std::ofstream(fake) << "#!/bin/sh\necho \"$@\" > \"$QUILMAREND_HOME/called\"\nexit 3\n"; }
+  fs::permissions(fake, fs::perms::owner_all);
+  setenv("PATH", (home + "/bin:" + path).c_str(), 1);
+  EXPECT_EQ(RunToEnd(home, {"-start"}).first, 3);  // systemctl's own code
+  EXPECT_EQ(ReadFile(home + "/called"), "start quilmarend\n");
+  // Without a systemctl to launch the scan goes on: the mode decision finds no key.
+  setenv("PATH", (home + "/empty").c_str(), 1);
+  EXPECT_EQ(RunToEnd(home, {"-start"}).first, 2);
+  setenv("PATH", path.c_str(), 1);
 }
 
 TEST(HostBinary, ServiceRunReportsToItsServiceManager) {
