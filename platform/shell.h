@@ -11,8 +11,11 @@
 //       platform::IDYES) { ... }
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -40,7 +43,49 @@ enum MessageBoxAnswer : int {
   IDNO = 7,
 };
 
-// Shell is what the host shows a person. Its calls are made from the host's window thread.
+// Shell_NotifyIcon's operations, with their Windows values.
+enum NotifyIconMessage : uint32_t {
+  NIM_ADD = 0,
+  NIM_MODIFY = 1,
+  NIM_DELETE = 2,
+};
+
+// Mouse messages the icon's callback carries in lParam, with their Windows values.
+inline constexpr intptr_t WM_LBUTTONUP = 0x0202;
+inline constexpr intptr_t WM_LBUTTONDBLCLK = 0x0203;
+inline constexpr intptr_t WM_RBUTTONUP = 0x0205;
+
+// WM_COMMAND, which a backend posts when a menu item of the icon is chosen.
+inline constexpr uint32_t kCommandMessage = 0x0111;
+
+// MenuItem is one item of a context menu: a command id and its text (Windows-1251); command 0
+// is a separator.
+struct MenuItem {
+  uint32_t command = 0;
+  std::string text;
+};
+
+// NotifyIconData is the part of Windows' NOTIFYICONDATA a backend uses, plus what stands for the
+// owner window: `post` delivers a message to the window (PostMessage), from any thread.
+struct NotifyIconData {
+  uint32_t id = 0;               // uID
+  uint32_t callbackMessage = 0;  // posted as (callbackMessage, id, mouse message)
+  std::string tip;               // the tooltip, Windows-1251, at most 127 bytes
+  // The context menu. A backend whose tray host shows the menu itself (StatusNotifierItem) gives
+  // it the items and posts WM_COMMAND with the chosen item's command.
+  std::vector<MenuItem> menu;
+  std::function<void(uint32_t message, uintptr_t wParam, intptr_t lParam)> post;
+};
+
+// FileFilter is one entry of an open-file dialog's filter list: "Certificates (*.cer;*.crt)" and
+// "*.cer;*.crt" (Windows-1251).
+struct FileFilter {
+  std::string description;
+  std::string patterns;
+};
+
+// Shell is what the host shows a person. Its calls are made from the host's window thread, apart
+// from Shell_NotifyIcon, which the icon's refresh thread also calls.
 class Shell {
  public:
   virtual ~Shell() = default;
@@ -51,11 +96,19 @@ class Shell {
   virtual MessageBoxAnswer MessageBox(std::string_view title, std::string_view text,
                                       MessageBoxIcon icon, MessageBoxButtons buttons) = 0;
 
-  // To come with the desktop backend, for the notification area (not part of the interface yet):
-  //   - add, modify (failing when the shell has lost the icon) and delete the icon, with its image
-  //     and its tooltip text, and a callback for its mouse events (right button released);
-  //   - show the context menu at the cursor and report the chosen command id;
-  //   - the open-file dialog of certificate import.
+  // Shell_NotifyIcon adds, modifies or deletes the notification-area icon `data.id`. Returns
+  // false when the shell refuses: no notification area, an icon added twice, or a modify or delete
+  // of an icon the shell does not hold (after the shell restarted, say).
+  virtual bool Shell_NotifyIcon(NotifyIconMessage message, const NotifyIconData& data) = 0;
+
+  // TrackPopupMenu shows `items` as a menu at the cursor and returns the command chosen, or 0
+  // when none was.
+  virtual uint32_t TrackPopupMenu(const std::vector<MenuItem>& items) = 0;
+
+  // GetOpenFileName shows a multi-select open-file dialog over `filters` (the first one
+  // selected) for existing files, and returns their full paths in the order given; empty when the
+  // dialog was cancelled or could not be shown.
+  virtual std::vector<std::string> GetOpenFileName(const std::vector<FileFilter>& filters) = 0;
 };
 
 // MakeHeadlessShell returns the backend for a run without a display: nobody is there to answer.
@@ -65,7 +118,8 @@ class Shell {
 // text's own line breaks kept. When the server log goes elsewhere (QUILMAREND_LOG names a file),
 // the box is also written there as one log line "<title>: <text>"; when the log is standard error
 // itself, the box is not written twice. The answer is IDNO to a question (MB_YESNO) and IDOK to
-// anything else. Never fails; write failures are ignored.
+// anything else. Never fails; write failures are ignored. There is no notification area
+// (Shell_NotifyIcon returns false), no menu is shown (0) and no file is chosen (empty).
 std::unique_ptr<Shell> MakeHeadlessShell();
 
 }  // namespace platform

@@ -48,6 +48,12 @@ class HeadlessShell final : public Shell {
     }
     return buttons == MB_YESNO ? IDNO : IDOK;
   }
+
+  bool Shell_NotifyIcon(NotifyIconMessage, const NotifyIconData&) override { return false; }
+
+  uint32_t TrackPopupMenu(const std::vector<MenuItem>&) override { return 0; }
+
+  std::vector<std::string> GetOpenFileName(const std::vector<FileFilter>&) override { return {}; }
 };
 
 }  // namespace
