@@ -122,4 +122,10 @@ class Shell {
 // (Shell_NotifyIcon returns false), no menu is shown (0) and no file is chosen (empty).
 std::unique_ptr<Shell> MakeHeadlessShell();
 
+// MakeShell returns the desktop backend (libquilmarend-desktop.so beside the executable: a tray
+// icon, GTK boxes and dialogs) when a display is present (DISPLAY or WAYLAND_DISPLAY set) and
+// the library loads and opens it; otherwise, after one log line saying why when a display was
+// named, the headless backend.
+std::unique_ptr<Shell> MakeShell();
+
 }  // namespace platform

@@ -1,0 +1,305 @@
+// The desktop backend of the Shell: the notification-area icon as a StatusNotifierItem with its
+// menu over dbusmenu (libayatana-appindicator3), and message boxes and the open-file dialog
+// through GTK 3. GTK runs on a thread of its own; every call of the interface is carried out
+// there, and the caller waits for its result.
+//
+// The library exports one function, QuilmarendDesktopShell, which the host finds with dlopen
+// when a display is present.
+
+#include <cairo.h>
+#include <gtk/gtk.h>
+#include <libayatana-appindicator/app-indicator.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/cp1251.h"
+#include "platform/shell.h"
+
+namespace desktop {
+namespace {
+
+using platform::Cp1251ToUtf8;
+
+// DrawIcon writes the program's icon, `size` pixels square, to `path` as PNG: a blue seal with a
+// white check mark.
+void DrawIcon(int size, const std::string& path) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
+  cairo_t* cr = cairo_create(surface);
+  const double s = size;
+  cairo_arc(cr, s / 2, s / 2, s / 2 - 0.5, 0, 2 * M_PI);
+  cairo_set_source_rgb(cr, 0.12, 0.31, 0.55);
+  cairo_fill_preserve(cr);
+  cairo_set_source_rgb(cr, 0.9, 0.75, 0.2);
+  cairo_set_line_width(cr, s / 16);
+  cairo_stroke(cr);
+  cairo_move_to(cr, s * 0.27, s * 0.52);
+  cairo_line_to(cr, s * 0.44, s * 0.69);
+  cairo_line_to(cr, s * 0.74, s * 0.33);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_set_line_width(cr, s / 8);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  cairo_stroke(cr);
+  cairo_destroy(cr);
+  cairo_surface_write_to_png(surface, path.c_str());
+  cairo_surface_destroy(surface);
+}
+
+// IconFolder is a private folder holding the icon as an icon theme
+// (<folder>/hicolor/<n>x<n>/apps/quilmarend.png); it is removed with the object.
+class IconFolder {
+ public:
+  IconFolder() {
+    const char* base = std::getenv("XDG_RUNTIME_DIR");
+    std::string pattern =
+        std::string(base != nullptr && *base == '/' ? base : "/tmp") + "/quilmarend-icons-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    path = pattern;
+    for (const int size : {16, 32}) {
+      const std::string sizeName = std::to_string(size) + 'x' + std::to_string(size);
+      const std::string apps = path + "/hicolor/" + sizeName + "/apps";
+      std::filesystem::create_directories(apps);
+      DrawIcon(size, apps + "/quilmarend.png");
+    }
+  }
+  ~IconFolder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+  std::string path;
+};
+
+class DesktopShell final : public platform::Shell {
+ public:
+  // Start starts GTK on its thread; null when GTK cannot open the display.
+  static std::unique_ptr<DesktopShell> Start() {
+    std::unique_ptr<DesktopShell> shell(new DesktopShell);
+    std::promise<bool> opened;
+    std::future<bool> isOpen = opened.get_future();
+    shell->gtkThread = std::thread([&opened] {
+      const bool ok = gtk_init_check(nullptr, nullptr);
+      opened.set_value(ok);
+      if (ok) gtk_main();
+    });
+    if (!isOpen.get()) {
+      shell->gtkThread.join();
+      return nullptr;
+    }
+    return shell;
+  }
+
+  ~DesktopShell() override {
+    if (!gtkThread.joinable()) return;
+    Call([this] {
+      RemoveIcon();
+      gtk_main_quit();
+      return 0;
+    });
+    gtkThread.join();
+  }
+
+  platform::MessageBoxAnswer MessageBox(std::string_view title, std::string_view text,
+                                        platform::MessageBoxIcon icon,
+                                        platform::MessageBoxButtons buttons) override {
+    const std::string utf8Title = Cp1251ToUtf8(title), utf8Text = Cp1251ToUtf8(text);
+    return Call([&] {
+      const bool question = buttons == platform::MB_YESNO;
+      GtkWidget* dialog = gtk_message_dialog_new(
+          nullptr, GTK_DIALOG_MODAL, MessageType(icon),
+          question ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s", utf8Text.c_str());
+      gtk_window_set_title(GTK_WINDOW(dialog), utf8Title.c_str());
+      gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+      // Yes is the default button of a question, as in a Windows box; Escape answers No.
+      if (question) gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_YES);
+      const int response = gtk_dialog_run(GTK_DIALOG(dialog));
+      gtk_widget_destroy(dialog);
+      if (!question) return platform::IDOK;
+      return response == GTK_RESPONSE_YES ? platform::IDYES : platform::IDNO;
+    });
+  }
+
+  bool Shell_NotifyIcon(platform::NotifyIconMessage message,
+                        const platform::NotifyIconData& data) override {
+    const std::string tip = Cp1251ToUtf8(data.tip);
+    return Call([&] {
+      switch (message) {
+        case platform::NIM_ADD:
+          if (indicator != nullptr) return false;
+          AddIcon(data, tip);
+          return true;
+        case platform::NIM_MODIFY:
+          if (indicator == nullptr) return false;
+          app_indicator_set_title(indicator, tip.c_str());
+          return true;
+        case platform::NIM_DELETE:
+          if (indicator == nullptr) return false;
+          RemoveIcon();
+          return true;
+      }
+      return false;
+    });
+  }
+
+  uint32_t TrackPopupMenu(const std::vector<platform::MenuItem>& items) override {
+    return Call([&] {
+      uint32_t chosen = 0;
+      GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+      GtkWidget* menu = BuildMenu(items, [&chosen](uint32_t command) { chosen = command; });
+      g_signal_connect_swapped(menu, "deactivate", G_CALLBACK(g_main_loop_quit), loop);
+      gtk_menu_popup_at_pointer(GTK_MENU(menu), nullptr);
+      if (gtk_widget_get_visible(menu)) g_main_loop_run(loop);
+      // The item's "activate" comes after the menu's "deactivate"; let it arrive.
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      gtk_widget_destroy(menu);
+      g_main_loop_unref(loop);
+      menuActions.clear();
+      return chosen;
+    });
+  }
+
+  std::vector<std::string> GetOpenFileName(
+      const std::vector<platform::FileFilter>& filters) override {
+    return Call([&] {
+      GtkWidget* dialog = gtk_file_chooser_dialog_new(
+          nullptr, nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL, "_Open",
+          GTK_RESPONSE_ACCEPT, nullptr);
+      GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+      gtk_file_chooser_set_select_multiple(chooser, TRUE);
+      for (const platform::FileFilter& filter : filters) {
+        GtkFileFilter* gtkFilter = gtk_file_filter_new();
+        gtk_file_filter_set_name(gtkFilter, Cp1251ToUtf8(filter.description).c_str());
+        for (size_t start = 0; start <= filter.patterns.size();) {
+          size_t end = filter.patterns.find(';', start);
+          if (end == std::string::npos) end = filter.patterns.size();
+          if (end > start) {
+            gtk_file_filter_add_pattern(gtkFilter, filter.patterns.substr(start, end - start).c_str());
+          }
+          start = end + 1;
+        }
+        gtk_file_chooser_add_filter(chooser, gtkFilter);  // the first one added is selected
+      }
+      std::vector<std::string> paths;
+      if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+        GSList* names = gtk_file_chooser_get_filenames(chooser);
+        for (GSList* name = names; name != nullptr; name = name->next) {
+          paths.emplace_back(static_cast<char*>(name->data));
+          g_free(name->data);
+        }
+        g_slist_free(names);
+      }
+      gtk_widget_destroy(dialog);
+      return paths;
+    });
+  }
+
+ private:
+  DesktopShell() = default;
+
+  // Call runs `work` on the GTK thread and returns its result; on that thread itself (from a
+  // menu's handler, say) it runs at once.
+  template <class Work>
+  auto Call(Work&& work) -> decltype(work()) {
+    using Result = decltype(work());
+    std::packaged_task<Result()> task(std::forward<Work>(work));
+    std::future<Result> result = task.get_future();
+    g_main_context_invoke(
+        nullptr,
+        [](gpointer data) -> gboolean {
+          (*static_cast<std::packaged_task<Result()>*>(data))();
+          return G_SOURCE_REMOVE;
+        },
+        &task);
+    return result.get();
+  }
+
+  static GtkMessageType MessageType(platform::MessageBoxIcon icon) {
+    switch (icon) {
+      case platform::MB_ICONERROR:
+        return GTK_MESSAGE_ERROR;
+      case platform::MB_ICONQUESTION:
+        return GTK_MESSAGE_QUESTION;
+      case platform::MB_ICONWARNING:
+        return GTK_MESSAGE_WARNING;
+      case platform::MB_ICONINFORMATION:
+        return GTK_MESSAGE_INFO;
+      case platform::kNoIcon:
+        break;
+    }
+    return GTK_MESSAGE_OTHER;
+  }
+
+  // MenuAction is what a menu item's "activate" handler is given.
+  struct MenuAction {
+    std::function<void(uint32_t)> choose;
+    uint32_t command;
+  };
+
+  // BuildMenu makes a GtkMenu of `items`; choosing one calls `choose` with its command.
+  GtkWidget* BuildMenu(const std::vector<platform::MenuItem>& items,
+                       const std::function<void(uint32_t)>& choose) {
+    GtkWidget* menu = gtk_menu_new();
+    for (const platform::MenuItem& item : items) {
+      if (item.command == 0) {
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+        continue;
+      }
+      GtkWidget* entry = gtk_menu_item_new_with_label(Cp1251ToUtf8(item.text).c_str());
+      menuActions.push_back(std::make_unique<MenuAction>(MenuAction{choose, item.command}));
+      g_signal_connect(entry, "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer data) {
+                         const auto* action = static_cast<MenuAction*>(data);
+                         action->choose(action->command);
+                       }),
+                       menuActions.back().get());
+      gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
+    }
+    gtk_widget_show_all(menu);
+    return menu;
+  }
+
+  void AddIcon(const platform::NotifyIconData& data, const std::string& tip) {
+    post = data.post;
+    indicator = app_indicator_new_with_path("quilmarend", "quilmarend",
+                                            APP_INDICATOR_CATEGORY_APPLICATION_STATUS,
+                                            icons.path.c_str());
+    app_indicator_set_title(indicator, tip.c_str());
+    // The tray host shows the menu itself on a right click; a chosen item becomes WM_COMMAND.
+    GtkWidget* menu = BuildMenu(data.menu, [this](uint32_t command) {
+      if (post) post(platform::kCommandMessage, command, 0);
+    });
+    app_indicator_set_menu(indicator, GTK_MENU(menu));
+    app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
+  }
+
+  void RemoveIcon() {
+    if (indicator == nullptr) return;
+    app_indicator_set_status(indicator, APP_INDICATOR_STATUS_PASSIVE);
+    g_object_unref(indicator);
+    indicator = nullptr;
+    post = nullptr;
+  }
+
+  std::thread gtkThread;
+  IconFolder icons;
+  // The members below belong to the GTK thread.
+  AppIndicator* indicator = nullptr;
+  std::function<void(uint32_t, uintptr_t, intptr_t)> post;
+  std::vector<std::unique_ptr<MenuAction>> menuActions;
+};
+
+}  // namespace
+}  // namespace desktop
+
+// QuilmarendDesktopShell starts the desktop backend; null when no display can be opened. The
+// caller owns the result.
+extern "C" __attribute__((visibility("default"))) platform::Shell* QuilmarendDesktopShell() {
+  return desktop::DesktopShell::Start().release();
+}

@@ -1,0 +1,44 @@
+// MakeShell: the desktop backend when a display is present and its library loads, the headless
+// backend otherwise.
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/dyn_lib.h"
+#include "platform/log.h"
+#include "platform/shell.h"
+
+namespace platform {
+namespace {
+
+bool DisplayPresent() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<Shell> MakeShell() {
+  if (!DisplayPresent()) return MakeHeadlessShell();
+  std::string error;
+  const std::string path = ProgramDirectory() + "/libquilmarend-desktop.so";
+  // The library stays loaded for the life of the process (see dyn_lib.h), beyond this object.
+  const std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Load(path, &error);
+  using Create = Shell* (*)();
+  const auto create =
+      library != nullptr ? reinterpret_cast<Create>(library->Symbol("QuilmarendDesktopShell"))
+                         : nullptr;
+  if (create == nullptr) {
+    Log("Desktop shell not loaded, boxes go to standard error: %s",
+        error.empty() ? "QuilmarendDesktopShell missing" : error.c_str());
+    return MakeHeadlessShell();
+  }
+  if (Shell* shell = create()) return std::unique_ptr<Shell>(shell);
+  Log("Desktop shell not loaded, boxes go to standard error: the display cannot be opened");
+  return MakeHeadlessShell();
+}
+
+}  // namespace platform
