@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "host/cert_import.h"
 #include "host/command_line.h"
 #include "host/main_window.h"
 #include "host/quilmarend_module.h"
@@ -25,11 +26,28 @@ using namespace platform::literals;
 
 constexpr int kWorkerCount = 100;
 
+// IsImportSwitch is true for "-import" or "/import", in any ASCII case.
+bool IsImportSwitch(std::string_view argument) {
+  constexpr std::string_view kName = "import";
+  if (argument.size() != kName.size() + 1 || (argument[0] != '-' && argument[0] != '/')) {
+    return false;
+  }
+  for (size_t i = 0; i < kName.size(); ++i) {
+    if ((argument[i + 1] | 0x20) != kName[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 CQuilmarendModule::CQuilmarendModule(platform::Shell& shell, int port) : shell(shell), port(port) {}
 
 int CQuilmarendModule::WinMain(int argc, const char* const* argv) {
+  // "-import FILE..." takes file paths, whose '/' and '-' the switch scan would read as switches.
+  if (argc > 1 && IsImportSwitch(argv[1])) {
+    for (int i = 2; i < argc; ++i) ImportFile(shell, argv[i]);
+    return 0;
+  }
   int exitCode = 0;
   if (ParseCommandLine(JoinCommandLine(argc, argv), &exitCode)) exitCode = Start();
   return exitCode;

@@ -20,6 +20,10 @@ namespace platform {
 
 enum class StoreLocation { kCurrentUser, kLocalMachine };
 
+// Dispositions of CertStore::Add, with their Windows values.
+inline constexpr uint32_t CERT_STORE_ADD_USE_EXISTING = 2;
+inline constexpr uint32_t CERT_STORE_ADD_NEWER = 6;
+
 class CertStore {
  public:
   // CertOpenStore opens the store `name` of `location`; a missing folder is an empty store. The
@@ -34,10 +38,15 @@ class CertStore {
   // CRYPT_E_NOT_FOUND when there is none.
   CertContextPtr FindSubjectCert(const CertInfo& info) const;
 
-  // Add (CertAddEncodedCertificateToStore) writes `cert` into the store's folder unless a
-  // certificate with the same thumbprint is there. Returns false with the last error set when the
-  // file cannot be written.
-  bool Add(const CertContext& cert);
+  // Add (CertAddEncodedCertificateToStore) writes `cert` into the store's folder as
+  // <thumbprint>.cer, atomically. A certificate of the store with the same issuer name and serial
+  // number is a matching one; `disposition` says what happens when there is one:
+  //  - CERT_STORE_ADD_USE_EXISTING: nothing is written, and the add succeeds;
+  //  - CERT_STORE_ADD_NEWER: a matching certificate with an earlier NotBefore is replaced (its
+  //    file removed, or rewritten without it when it holds others); one with an equal or later
+  //    NotBefore makes the add fail with the last error CRYPT_E_EXISTS.
+  // Returns false with the last error ERROR_ACCESS_DENIED when a file cannot be written or removed.
+  bool Add(const CertContext& cert, uint32_t disposition);
 
   const std::string& Folder() const { return folder_; }
 

@@ -1,5 +1,4 @@
 #include <dirent.h>
-#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -16,11 +15,11 @@
 #include <mutex>
 
 #include "platform/cert_store.h"
+#include "platform/detail/atomic_file.h"
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
 #include "platform/last_error.h"
 #include "platform/state_root.h"
-#include "platform/unique_fd.h"
 #include "platform/win_status.h"
 
 namespace platform {
@@ -74,8 +73,8 @@ std::map<std::string, CachedFolder>& Cache() {
   return *cache;
 }
 
-std::shared_ptr<const CertCollection> LoadFolder(const std::string& folder) {
-  auto certificates = std::make_shared<CertCollection>();
+// CertificateFiles returns the paths of the certificate files of `folder`, in name order.
+std::vector<std::string> CertificateFiles(const std::string& folder) {
   std::vector<std::string> names;
   if (DIR* dir = opendir(folder.c_str())) {
     while (const dirent* entry = readdir(dir)) {
@@ -84,8 +83,27 @@ std::shared_ptr<const CertCollection> LoadFolder(const std::string& folder) {
     closedir(dir);
   }
   std::sort(names.begin(), names.end());
-  for (const std::string& name : names) ReadCertificates(folder + "/" + name, *certificates);
+  for (std::string& name : names) name = folder + "/" + name;
+  return names;
+}
+
+std::shared_ptr<const CertCollection> LoadFolder(const std::string& folder) {
+  auto certificates = std::make_shared<CertCollection>();
+  for (const std::string& path : CertificateFiles(folder)) ReadCertificates(path, *certificates);
   return certificates;
+}
+
+bool Matches(const CertInfo& a, const CertInfo& b) {
+  return a.issuer == b.issuer && a.serialNumber == b.serialNumber;
+}
+
+// PemOf returns `certs` as PEM blocks, one after another.
+std::string PemOf(const CertCollection& certs) {
+  const detail::BioPtr bio(BIO_new(BIO_s_mem()));
+  for (const auto& cert : certs) PEM_write_bio_X509(bio.get(), detail::NativeX509(*cert));
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<size_t>(length));
 }
 
 std::string LocationFolder(StoreLocation location) {
@@ -188,28 +206,45 @@ CertContextPtr CertStore::FindSubjectCert(const CertInfo& info) const {
   return nullptr;
 }
 
-bool CertStore::Add(const CertContext& cert) {
+bool CertStore::Add(const CertContext& cert, uint32_t disposition) {
+  // The files that hold a matching certificate, each with the certificates it holds besides.
+  std::vector<std::pair<std::string, CertCollection>> replaced;
+  for (const std::string& file : CertificateFiles(folder_)) {
+    CertCollection held;
+    ReadCertificates(file, held);
+    CertCollection others;
+    for (auto& existing : held) {
+      if (!Matches(existing->Info(), cert.Info())) {
+        others.push_back(std::move(existing));
+        continue;
+      }
+      if (disposition == CERT_STORE_ADD_USE_EXISTING) return true;
+      if (existing->Info().notBefore >= cert.Info().notBefore) {
+        SetLastError(CRYPT_E_EXISTS);
+        return false;
+      }
+    }
+    if (others.size() < held.size()) replaced.emplace_back(file, std::move(others));
+  }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int digestLength = 0;
   EVP_Digest(cert.Encoded().data(), cert.Encoded().size(), digest, &digestLength, EVP_sha1(),
              nullptr);
   const std::string path = folder_ + "/" + HexLower(digest, digestLength) + ".cer";
-  if (access(path.c_str(), F_OK) == 0) return true;
   std::error_code error;
   std::filesystem::create_directories(folder_, error);
-  // Written under a temporary name and renamed, so a reader never sees half a certificate.
-  const std::string temporary = path + ".tmp";
-  UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  const auto& bytes = cert.Encoded();
-  const bool written =
-      fd && write(fd.get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  fd.reset();
-  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    SetLastError(ERROR_ACCESS_DENIED);
-    return false;
+  const std::string_view bytes(reinterpret_cast<const char*>(cert.Encoded().data()),
+                               cert.Encoded().size());
+  bool done = detail::WriteFileAtomically(path, bytes) == 0;
+  // The older certificate goes only once the newer one is in place, so a reader never finds
+  // neither.
+  for (const auto& [file, others] : replaced) {
+    if (!done || file == path) continue;
+    done = others.empty() ? unlink(file.c_str()) == 0
+                          : detail::WriteFileAtomically(file, PemOf(others)) == 0;
   }
-  return true;
+  if (!done) SetLastError(ERROR_ACCESS_DENIED);
+  return done;
 }
 
 }  // namespace platform

@@ -48,6 +48,8 @@ constexpr Message kMessages[] = {
     {CRYPT_E_HASH_VALUE, "Значение хеша неверно."_cp1251},
     {CRYPT_E_SIGNER_NOT_FOUND, "Не удается найти подписавшего."_cp1251},
     {CRYPT_E_NOT_FOUND, "Объект или свойство не найдены."_cp1251},
+    {CRYPT_E_EXISTS, "Объект или свойство уже существует."_cp1251},
+    {CRYPT_E_NO_MATCH, "Не удается найти запрошенный объект."_cp1251},
     {CRYPT_E_UNEXPECTED_MSG_TYPE, "Неожиданный тип криптографического сообщения."_cp1251},
     {CRYPT_E_NO_SIGNER, "Подписывающий сообщение не найден."_cp1251},
     {CRYPT_E_ASN1_EOD, "ASN1: непредвиденный конец данных."_cp1251},

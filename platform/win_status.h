@@ -41,6 +41,8 @@
   M(0x80091007, CRYPT_E_HASH_VALUE)                                        \
   M(0x8009100E, CRYPT_E_SIGNER_NOT_FOUND)                                  \
   M(0x80092004, CRYPT_E_NOT_FOUND)                                         \
+  M(0x80092005, CRYPT_E_EXISTS)                                            \
+  M(0x80092009, CRYPT_E_NO_MATCH)                                          \
   M(0x8009200A, CRYPT_E_UNEXPECTED_MSG_TYPE)                               \
   M(0x8009200E, CRYPT_E_NO_SIGNER)                                         \
   M(0x80093102, CRYPT_E_ASN1_EOD)                                          \
