@@ -1,5 +1,5 @@
-// Process entry: the host module over the headless shell. QUILMAREND_PORT overrides the port
-// 3847 that the server listens on.
+// Process entry: the host module over the desktop shell when a display is present, else over the
+// headless one. QUILMAREND_PORT overrides the port 3847 that the server listens on.
 
 #include <charconv>
 #include <cstdio>
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   // Before any thread starts, so that every thread inherits the blocked stop signals.
   host::StopSignals::Block();
   const platform::CryptoLibrary cryptoLibrary;  // the GOST engine and the download library
-  const std::unique_ptr<platform::Shell> shell = platform::MakeHeadlessShell();
+  const std::unique_ptr<platform::Shell> shell = platform::MakeShell();
   host::CQuilmarendModule module(*shell, port);
   int exitCode = 0;
   {

@@ -1,5 +1,9 @@
 #include "host/main_window.h"
 
+#include <chrono>
+#include <future>
+
+#include "host/cert_import.h"
 #include "platform/cp1251.h"
 
 namespace host {
@@ -11,39 +15,115 @@ constexpr const char* kExitQuestion =
     "Вы уверены, что хотите закрыть Quilmarend?\n\n"
     "При закрытии программы проверка подписи будет не доступна!"_cp1251;
 constexpr const char* kAboutTitle = "О программе"_cp1251;
+constexpr auto kRefreshPeriod = std::chrono::milliseconds(1000);
+
+// The context menu (menu 129).
+std::vector<platform::MenuItem> ContextMenu() {
+  return {{ID_ABOUT, "О программе"_cp1251},
+          {ID_INSTALL_CERTIFICATE, "Установить сертификат"_cp1251},
+          {0, ""},
+          {ID_EXIT, "Выход"_cp1251}};
+}
 
 }  // namespace
 
-CMainWindow::CMainWindow(platform::Shell& shell) : shell(shell) {}
+CMainWindow::CMainWindow(platform::Shell& shell, MessageQueue& queue)
+    : shell(shell), queue(queue), trayMessage(RegisterWindowMessage(kTrayMessageName)) {}
+
+CMainWindow::~CMainWindow() { StopRefresh(); }
 
 bool CMainWindow::Create() {
-  versionText = kVersionText;
   hasWindow = true;
+  OnInitDialog();
   return hasWindow;
+}
+
+void CMainWindow::OnInitDialog() {
+  versionText = kVersionText;
+  icon.id = kTrayIconId;
+  icon.callbackMessage = trayMessage;
+  icon.tip = versionText.substr(0, 127);
+  icon.menu = ContextMenu();
+  icon.post = [&queue = queue](uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    queue.Post(message, wParam, lParam);
+  };
+  shell.Shell_NotifyIcon(platform::NIM_ADD, icon);
+  refreshThread = std::thread([this] { Refresh(); });
+}
+
+void CMainWindow::Refresh() {
+  std::unique_lock lock(refreshMutex);
+  while (running) {
+    if (refreshWake.wait_for(lock, kRefreshPeriod, [this] { return !running; })) break;
+    // An icon the shell has lost (a restarted tray host) is added again.
+    if (!shell.Shell_NotifyIcon(platform::NIM_MODIFY, icon)) {
+      shell.Shell_NotifyIcon(platform::NIM_ADD, icon);
+    }
+  }
+}
+
+void CMainWindow::StopRefresh() {
+  {
+    const std::lock_guard lock(refreshMutex);
+    running = false;
+  }
+  refreshWake.notify_all();
+  if (refreshThread.joinable()) refreshThread.join();
 }
 
 void CMainWindow::Dispatch(const Message& msg) {
   if (!hasWindow) return;
+  if (msg.message == trayMessage) OnTrayNotify(msg.wParam, msg.lParam);
   if (msg.message == WM_COMMAND) OnCommand(msg.wParam);
   if (msg.message == WM_CLOSE) OnClose();
 }
 
+void CMainWindow::OnTrayNotify(uintptr_t iconId, intptr_t mouseMessage) {
+  if (iconId != kTrayIconId || mouseMessage != platform::WM_RBUTTONUP) return;
+  if (const uint32_t command = shell.TrackPopupMenu(icon.menu); command != 0) {
+    queue.Post(WM_COMMAND, command, 0);
+  }
+}
+
 void CMainWindow::OnCommand(uintptr_t id) {
   if (id == ID_EXIT) {
-    if (shell.MessageBox("Quilmarend", kExitQuestion, platform::MB_ICONQUESTION,
-                         platform::MB_YESNO) == platform::IDYES) {
+    if (ModalBox("Quilmarend", kExitQuestion, platform::MB_ICONQUESTION, platform::MB_YESNO) ==
+        platform::IDYES) {
       OnClose();
     }
+  } else if (id == ID_INSTALL_CERTIFICATE) {
+    ImportCertificates(shell);
   } else if (id == ID_ABOUT && !aboutOpen) {
     aboutOpen = true;
-    shell.MessageBox(kAboutTitle, versionText, platform::MB_ICONINFORMATION, platform::MB_OK);
+    ModalBox(kAboutTitle, versionText, platform::MB_ICONINFORMATION, platform::MB_OK);
     aboutOpen = false;
   }
 }
 
 void CMainWindow::OnClose() {
-  running = false;
+  if (!hasWindow) return;
+  // The refresh thread has ended before the icon goes, so it cannot add the icon again.
+  StopRefresh();
+  shell.Shell_NotifyIcon(platform::NIM_DELETE, icon);
   hasWindow = false;
+}
+
+platform::MessageBoxAnswer CMainWindow::ModalBox(std::string_view title, std::string_view text,
+                                                 platform::MessageBoxIcon boxIcon,
+                                                 platform::MessageBoxButtons buttons) {
+  std::promise<platform::MessageBoxAnswer> answer;
+  std::future<platform::MessageBoxAnswer> answered = answer.get_future();
+  std::thread box([&] {
+    answer.set_value(shell.MessageBox(title, text, boxIcon, buttons));
+    queue.Post(WM_NULL, 0, 0);  // wakes the loop below
+  });
+  Message msg;
+  while (answered.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
+         queue.Get(msg)) {
+    Dispatch(msg);
+  }
+  box.join();
+  return answered.get();
 }
 
 }  // namespace host

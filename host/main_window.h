@@ -1,20 +1,25 @@
 #pragma once
 
-// File: CMainWindow, the program's only window. It is never shown; the host's window thread
-// hands it the WM_COMMAND and WM_CLOSE messages of its queue, and ends its loop once the window's
-// running flag is false. Closing the window ends the window thread, and with it the server.
+// File: CMainWindow, the program's only window. It is never shown: what a person sees of it is
+// the notification-area icon with its tooltip and its context menu (about, install certificate,
+// exit). The host's window thread hands it every message of its queue, and ends its loop once the
+// window's running flag is false. Closing the window ends the window thread, and with it the
+// server.
 //
 // Example (the window thread's loop):
-//   host::CMainWindow window(shell);
+//   host::CMainWindow window(shell, queue);
 //   window.Create();
 //   host::Message msg;
 //   while (window.HasWindow() && queue.Get(msg)) {
-//     if (msg.message == host::WM_COMMAND || msg.message == host::WM_CLOSE) window.Dispatch(msg);
+//     window.Dispatch(msg);
 //     if (!window.Running()) break;
 //   }
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "host/message_queue.h"
 #include "platform/shell.h"
@@ -23,19 +28,28 @@ namespace host {
 
 // The commands of the window's context menu (WM_COMMAND's wParam).
 inline constexpr uintptr_t ID_EXIT = 32774;
+inline constexpr uintptr_t ID_INSTALL_CERTIFICATE = 32778;
 inline constexpr uintptr_t ID_ABOUT = 32780;
 
-// kVersionText is the window's tooltip and the about box's text.
+// The icon's id; its callback message is RegisterWindowMessage(kTrayMessageName).
+inline constexpr uint32_t kTrayIconId = 128;
+inline constexpr std::string_view kTrayMessageName = "My ICON_NOTIFY234 message";
+
+// kVersionText is the icon's tooltip and the about box's text.
 inline constexpr const char* kVersionText = "Quilmarend 3,1,0,10";
 
 class CMainWindow {
  public:
-  // The window's boxes go through `shell`, which must outlive the window.
-  explicit CMainWindow(platform::Shell& shell);
+  // The window's boxes and icon go through `shell`; its messages arrive on `queue`, the window
+  // thread's, which the icon's callbacks are posted to. Both must outlive the window.
+  CMainWindow(platform::Shell& shell, MessageQueue& queue);
+  // Ends the refresh thread if the window was not closed.
+  ~CMainWindow();
   CMainWindow(const CMainWindow&) = delete;
   CMainWindow& operator=(const CMainWindow&) = delete;
 
-  // Create creates the hidden window. Returns HasWindow().
+  // Create creates the hidden window (OnInitDialog: the icon is added and the refresh thread
+  // started). Returns HasWindow().
   bool Create();
 
   // HasWindow is true from Create until the window closes.
@@ -44,21 +58,39 @@ class CMainWindow {
   // Running is true until the window closes; read by the host's loop.
   bool Running() const { return running; }
 
-  // Dispatch handles `msg`: WM_COMMAND runs OnCommand, WM_CLOSE runs OnClose; others are ignored.
+  // Dispatch handles `msg`: the icon's callback message, WM_COMMAND and WM_CLOSE; others are
+  // ignored.
   void Dispatch(const Message& msg);
 
  private:
-  // OnCommand runs the menu command `id`: ID_EXIT asks whether to close and closes on Yes;
-  // ID_ABOUT shows the version, one box at a time. Other ids do nothing.
+  void OnInitDialog();
+  // OnTrayNotify shows the context menu when the right button is released on the icon.
+  void OnTrayNotify(uintptr_t iconId, intptr_t mouseMessage);
+  // OnCommand runs a menu command: ID_EXIT asks and closes on Yes, ID_INSTALL_CERTIFICATE
+  // imports certificates, ID_ABOUT shows the version, one box at a time. Other ids do nothing.
   void OnCommand(uintptr_t id);
-  // OnClose closes the window without asking: running becomes false.
+  // OnClose closes the window without asking: the refresh thread ends, the icon goes, running
+  // becomes false.
   void OnClose();
+  // ModalBox shows a box and, while it is open, goes on handling the window's messages, as a
+  // modal box's own message loop does.
+  platform::MessageBoxAnswer ModalBox(std::string_view title, std::string_view text,
+                                      platform::MessageBoxIcon icon,
+                                      platform::MessageBoxButtons buttons);
+  void Refresh();
+  void StopRefresh();
 
   platform::Shell& shell;
-  std::string versionText;  // set when the window is created
+  MessageQueue& queue;
+  const uint32_t trayMessage;
+  platform::NotifyIconData icon;  // written before the refresh thread starts, then only read
+  std::string versionText;
   bool hasWindow = false;
   bool aboutOpen = false;
   std::atomic<bool> running{true};
+  std::mutex refreshMutex;
+  std::condition_variable refreshWake;  // OnClose wakes the refresh thread's sleep
+  std::thread refreshThread;
 };
 
 }  // namespace host

@@ -15,10 +15,12 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string_view>
 
 namespace host {
 
 // Windows message ids, with their Windows values.
+inline constexpr uint32_t WM_NULL = 0x0000;
 inline constexpr uint32_t WM_CLOSE = 0x0010;
 inline constexpr uint32_t WM_QUIT = 0x0012;
 inline constexpr uint32_t WM_COMMAND = 0x0111;
@@ -29,6 +31,10 @@ struct Message {
   uintptr_t wParam = 0;
   intptr_t lParam = 0;
 };
+
+// RegisterWindowMessage returns the message id of `name`, the same for the same name for the
+// life of the process: ids from 0xC000 upward, as Windows gives them.
+uint32_t RegisterWindowMessage(std::string_view name);
 
 class MessageQueue {
  public:

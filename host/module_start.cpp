@@ -133,15 +133,16 @@ void CQuilmarendModule::WorkerThread(WindowThread& self) {
     return;
   }
   {
-    CMainWindow window(shell);
+    CMainWindow window(shell, self.Queue());
     window.Create();
     self.SignalStarted();
     // A stop that came before this thread could be found closes the window at once.
     if (stopRequested) self.Post(WM_CLOSE);
     Message msg;
     while (window.HasWindow() && self.Queue().Get(msg)) {
-      // Commands and the close may be posted to the thread itself; they are the window's.
-      if (msg.message == WM_COMMAND || msg.message == WM_CLOSE) window.Dispatch(msg);
+      // Every message of the queue is the window's, the only one: commands and the close may be
+      // posted to the thread itself, the icon's callbacks to the window.
+      window.Dispatch(msg);
       if (!window.Running()) break;
     }
   }
