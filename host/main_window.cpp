@@ -118,11 +118,14 @@ platform::MessageBoxAnswer CMainWindow::ModalBox(std::string_view title, std::st
     queue.Post(WM_NULL, 0, 0);  // wakes the loop below
   });
   Message msg;
-  while (answered.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
-         queue.Get(msg)) {
-    Dispatch(msg);
+  bool quit = false;
+  while (!quit && answered.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    quit = !queue.Get(msg);
+    if (!quit) Dispatch(msg);
   }
   box.join();
+  // The quit message belongs to the outer loop, as a modal loop that meets it posts it again.
+  if (quit) queue.PostQuit(static_cast<int>(msg.wParam));
   return answered.get();
 }
 
