@@ -5,21 +5,27 @@
 #                                         from its own folder
 #   /usr/sbin/quilmarend                 a link to the server; the server finds its folder
 #                                         through /proc/self/exe, so the link is enough
+# and a second package, quilmarend-desktop, with the tray icon's library
+#   /usr/lib/quilmarend/libquilmarend-desktop.so
+# so that a server without a desktop never pulls GTK in.
 set(QUILMAREND_VERSION 3.1.0.10)
 set(QUILMAREND_LIBDIR lib/quilmarend)
 # cpack installs what the packaged targets built; it need not build every test first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 
-install(TARGETS quilmarend RUNTIME DESTINATION ${QUILMAREND_LIBDIR})
-install(TARGETS vantorix LIBRARY DESTINATION ${QUILMAREND_LIBDIR} NAMELINK_SKIP)
+install(TARGETS quilmarend RUNTIME DESTINATION ${QUILMAREND_LIBDIR} COMPONENT server)
+install(TARGETS vantorix LIBRARY DESTINATION ${QUILMAREND_LIBDIR} NAMELINK_SKIP COMPONENT server)
+if(TARGET quilmarend-desktop)
+  install(TARGETS quilmarend-desktop LIBRARY DESTINATION ${QUILMAREND_LIBDIR} COMPONENT desktop)
+endif()
 
 set(link_folder ${PROJECT_BINARY_DIR}/package-links)
 file(MAKE_DIRECTORY ${link_folder})
 file(CREATE_LINK /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/libxml2.so.2 ${link_folder}/libxml2.so.2
      SYMBOLIC)
 file(CREATE_LINK ../lib/quilmarend/quilmarend ${link_folder}/quilmarend SYMBOLIC)
-install(FILES ${link_folder}/libxml2.so.2 DESTINATION ${QUILMAREND_LIBDIR})
-install(FILES ${link_folder}/quilmarend DESTINATION sbin)
+install(FILES ${link_folder}/libxml2.so.2 DESTINATION ${QUILMAREND_LIBDIR} COMPONENT server)
+install(FILES ${link_folder}/quilmarend DESTINATION sbin COMPONENT server)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quilmarend)
@@ -27,10 +33,16 @@ set(CPACK_PACKAGE_VERSION ${QUILMAREND_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_CONTACT "Quilmarend developers <quilmarend@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Signature verification server (CMS and XML signatures)")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL server desktop)
+set(CPACK_DEBIAN_SERVER_PACKAGE_NAME quilmarend)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME quilmarend-desktop)
+set(CPACK_DEBIAN_SERVER_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_DESKTOP_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "quilmarend (= ${QUILMAREND_VERSION})")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: the GOST engine, libxml2 (bound from the
 # link above) and systemctl for -i, -u and -start.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libengine-gost-openssl, libxml2, systemd")
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libengine-gost-openssl, libxml2, systemd")
 include(CPack)
