@@ -112,9 +112,9 @@ class DesktopShell final : public platform::Shell {
     const std::string utf8Title = Cp1251ToUtf8(title), utf8Text = Cp1251ToUtf8(text);
     return Call([&] {
       const bool question = buttons == platform::MB_YESNO;
-      GtkWidget* dialog = gtk_message_dialog_new(
-          nullptr, GTK_DIALOG_MODAL, MessageType(icon),
-          question ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s", utf8Text.c_str());
+      GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, MessageType(icon),
+                                                 question ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK,
+                                                 "%s", utf8Text.c_str());
       gtk_window_set_title(GTK_WINDOW(dialog), utf8Title.c_str());
       gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
       // Yes is the default button of a question, as in a Windows box; Escape answers No.
@@ -169,9 +169,9 @@ class DesktopShell final : public platform::Shell {
   std::vector<std::string> GetOpenFileName(
       const std::vector<platform::FileFilter>& filters) override {
     return Call([&] {
-      GtkWidget* dialog = gtk_file_chooser_dialog_new(
-          nullptr, nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL, "_Open",
-          GTK_RESPONSE_ACCEPT, nullptr);
+      GtkWidget* dialog =
+          gtk_file_chooser_dialog_new(nullptr, nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
+                                      GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
       GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
       gtk_file_chooser_set_select_multiple(chooser, TRUE);
       for (const platform::FileFilter& filter : filters) {
@@ -181,7 +181,8 @@ class DesktopShell final : public platform::Shell {
           size_t end = filter.patterns.find(';', start);
           if (end == std::string::npos) end = filter.patterns.size();
           if (end > start) {
-            gtk_file_filter_add_pattern(gtkFilter, filter.patterns.substr(start, end - start).c_str());
+            gtk_file_filter_add_pattern(gtkFilter,
+                                        filter.patterns.substr(start, end - start).c_str());
           }
           start = end + 1;
         }
@@ -267,9 +268,8 @@ class DesktopShell final : public platform::Shell {
 
   void AddIcon(const platform::NotifyIconData& data, const std::string& tip) {
     post = data.post;
-    indicator = app_indicator_new_with_path("quilmarend", "quilmarend",
-                                            APP_INDICATOR_CATEGORY_APPLICATION_STATUS,
-                                            icons.path.c_str());
+    indicator = app_indicator_new_with_path(
+        "quilmarend", "quilmarend", APP_INDICATOR_CATEGORY_APPLICATION_STATUS, icons.path.c_str());
     app_indicator_set_title(indicator, tip.c_str());
     // The tray host shows the menu itself on a right click; a chosen item becomes WM_COMMAND.
     GtkWidget* menu = BuildMenu(data.menu, [this](uint32_t command) {

@@ -96,8 +96,8 @@ int CQuilmarendModule::Start() {
     return static_cast<int>(status);
   }
   std::string localService;
-  runningAsService = platform::RegQueryValueEx(appId, "LocalService", &localService) ==
-                     platform::ERROR_SUCCESS;
+  runningAsService =
+      platform::RegQueryValueEx(appId, "LocalService", &localService) == platform::ERROR_SUCCESS;
   if (!runningAsService) return Run();
   status = platform::StartServiceCtrlDispatcher([this] { ServiceMain(); });
   return static_cast<int>(status != platform::ERROR_SUCCESS ? status : serviceExitCode);

@@ -110,7 +110,7 @@ class CQuilmarendModule {
   std::atomic<bool> runningAsService{true};
   std::atomic<bool> handlerInstalled{false};
   std::atomic<bool> workersLeftBehind{false};
-  std::atomic<bool> stopRequested{false};  // set by OnStop
+  std::atomic<bool> stopRequested{false};                   // set by OnStop
   std::atomic<ServiceState> serviceState{SERVICE_STOPPED};  // the service thread and Handler set it
   uint32_t serviceExitCode = 0;
   std::string unitNote;  // what NoteUnitChange recorded

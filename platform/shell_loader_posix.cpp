@@ -28,9 +28,9 @@ std::unique_ptr<Shell> MakeShell() {
   // The library stays loaded for the life of the process (see dyn_lib.h), beyond this object.
   const std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Load(path, &error);
   using Create = Shell* (*)();
-  const auto create =
-      library != nullptr ? reinterpret_cast<Create>(library->Symbol("QuilmarendDesktopShell"))
-                         : nullptr;
+  const auto create = library != nullptr
+                          ? reinterpret_cast<Create>(library->Symbol("QuilmarendDesktopShell"))
+                          : nullptr;
   if (create == nullptr) {
     Log("Desktop shell not loaded, boxes go to standard error: %s",
         error.empty() ? "QuilmarendDesktopShell missing" : error.c_str());

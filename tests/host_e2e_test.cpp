@@ -69,12 +69,14 @@ int Count(const std::string& text, const std::string& part) {
 
 TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
   // "Сервис успешно зарегистрирован" and "... разрегистрирован", in the C locale's Windows-1251.
-  const std::string registered = "service manager: \xd1\xe5\xf0\xe2\xe8\xf1 \xf3\xf1\xef\xe5\xf8"
-                                 "\xed\xee \xe7\xe0\xf0\xe5\xe3\xe8\xf1\xf2\xf0\xe8\xf0\xee\xe2"
-                                 "\xe0\xed\n";
-  const std::string removed = "service manager: \xd1\xe5\xf0\xe2\xe8\xf1 \xf3\xf1\xef\xe5\xf8"
-                              "\xed\xee \xf0\xe0\xe7\xf0\xe5\xe3\xe8\xf1\xf2\xf0\xe8\xf0\xee\xe2"
-                              "\xe0\xed\n";
+  const std::string registered =
+      "service manager: \xd1\xe5\xf0\xe2\xe8\xf1 \xf3\xf1\xef\xe5\xf8"
+      "\xed\xee \xe7\xe0\xf0\xe5\xe3\xe8\xf1\xf2\xf0\xe8\xf0\xee\xe2"
+      "\xe0\xed\n";
+  const std::string removed =
+      "service manager: \xd1\xe5\xf0\xe2\xe8\xf1 \xf3\xf1\xef\xe5\xf8"
+      "\xed\xee \xf0\xe0\xe7\xf0\xe5\xe3\xe8\xf1\xf2\xf0\xe8\xf0\xee\xe2"
+      "\xe0\xed\n";
   const std::string home = Folder("registration");
   const std::string unit = home + "/units/quilmarend.service";
   struct Step {
