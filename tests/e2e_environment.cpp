@@ -108,5 +108,9 @@ int main(int argc, char** argv) {
   setenv("QUILMAREND_LOG", (tests::StateRoot() + "/server.log").c_str(), 1);
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new tests::StateCleanup);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // Listing the tests runs no environment, so nothing else removes the folder then.
+  std::error_code ignored;
+  std::filesystem::remove_all(tests::StateRoot(), ignored);
+  return result;
 }
