@@ -53,7 +53,8 @@ TEST(Cluster, ChecksSurviveTheLossOfOneServer) {
   sleep(2);  // both servers pass their first health check
   auto check = [&] {
     TestClient client = CheckClient(ports[0], kDocument, signature, {"CRLOFF"});
-    return AnswerLine(RunCheck(client), "CheckSignature") + AnswerLine(RunCheck(client), "CheckChain");
+    return AnswerLine(RunCheck(client), "CheckSignature") +
+           AnswerLine(RunCheck(client), "CheckChain");
   };
   const std::string logs[] = {StateRoot() + "/server1.txt", StateRoot() + "/server2.txt"};
   const size_t started[] = {ReadFile(logs[0]).size(), ReadFile(logs[1]).size()};
