@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/detail/atomic_file.h"
+#include "platform/detail/errno_status.h"
 #include "platform/registry.h"
 #include "platform/state_root.h"
 #include "platform/unique_fd.h"
@@ -16,22 +17,9 @@
 namespace platform {
 namespace {
 
-constexpr std::string_view kDefaultValueFile = "@";
+using detail::StatusFromErrno;
 
-uint32_t StatusFromErrno(int error) {
-  switch (error) {
-    case 0:
-      return ERROR_SUCCESS;
-    case ENOENT:
-    case ENOTDIR:
-    case EISDIR:  // a sub-key where a value was asked for
-      return ERROR_FILE_NOT_FOUND;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:  // EACCES, EPERM, EROFS and every other refusal of the file system
-      return ERROR_ACCESS_DENIED;
-  }
-}
+constexpr std::string_view kDefaultValueFile = "@";
 
 bool IsValidName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." &&

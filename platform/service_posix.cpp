@@ -15,6 +15,7 @@
 
 #include "platform/debug_output.h"
 #include "platform/detail/atomic_file.h"
+#include "platform/detail/errno_status.h"
 #include "platform/service.h"
 #include "platform/win_status.h"
 
@@ -23,17 +24,7 @@ extern char** environ;
 namespace platform {
 namespace {
 
-uint32_t StatusFromErrno(int error) {
-  switch (error) {
-    case 0:
-      return ERROR_SUCCESS;
-    case ENOENT:
-    case ENOTDIR:
-      return ERROR_FILE_NOT_FOUND;
-    default:  // EACCES, EPERM, EROFS and every other refusal of the file system
-      return ERROR_ACCESS_DENIED;
-  }
-}
+using detail::StatusFromErrno;
 
 std::string UnitPath() { return UnitFolder() + '/' + std::string(kServiceUnitName); }
 
