@@ -38,11 +38,16 @@ DynamicLibrary::~DynamicLibrary() { dlclose(handle_); }  // RTLD_NODELETE keeps 
 void* DynamicLibrary::Symbol(const char* name) const { return dlsym(handle_, name); }
 
 std::string ModuleFileName() {
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
-  // A full buffer may hold a cut path, as GetModuleFileName's full buffer does.
-  if (length <= 0 || length == static_cast<ssize_t>(sizeof path)) return {};
-  return std::string(path, static_cast<size_t>(length));
+  // The executable's path is read once: every XML check asks for the program's folder, and the
+  // link cannot change while the process runs.
+  static const std::string kPath = [] {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    // A full buffer may hold a cut path, as GetModuleFileName's full buffer does.
+    if (length <= 0 || length == static_cast<ssize_t>(sizeof path)) return std::string();
+    return std::string(path, static_cast<size_t>(length));
+  }();
+  return kPath;
 }
 
 std::string ProgramDirectory() {
