@@ -11,7 +11,8 @@
 // Each minute (--minutes=N, default 60) it prints answers per second, wrong answers (must be 0),
 // the server's resident memory, its open descriptors and the files in its temporary folder; at
 // the end the first, middle and last minute lines and the verdicts: memory after minute 5 within
-// 5 %, descriptors flat, no file left, no wrong answer. Not part of the tests.
+// 5 %, descriptors flat, no file left, no wrong answer. The exit status is 1 when the server ended,
+// an answer was wrong or a file was left. Not part of the tests.
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -294,5 +295,6 @@ int main(int argc, char** argv) {
   std::printf("Soak files left in the temporary folder: %d %s\n", leftFiles,
               leftFiles == 0 ? "MET" : "MISSED");
   (void)drain;
-  return 0;
+  // Wrong answers and files left behind are faults; memory and descriptors are figures to read.
+  return wrong == 0 && leftFiles == 0 ? 0 : 1;
 }
