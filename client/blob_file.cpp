@@ -1,0 +1,97 @@
+#include "client/blob_file.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+namespace client {
+namespace {
+
+constexpr size_t kLineBytes = 57;  // 76 Base64 characters
+
+bool IsBase64Text(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/' || c == '=' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
+  });
+}
+
+// DecodeBase64 decodes `text` with OpenSSL's decoder, which skips line breaks and blanks.
+std::optional<std::vector<uint8_t>> DecodeBase64(std::string_view text) {
+  std::string compact;
+  std::copy_if(text.begin(), text.end(), std::back_inserter(compact),
+               [](char c) { return c != ' ' && c != '\t' && c != '\r' && c != '\n'; });
+  if (compact.empty()) return std::nullopt;
+  const std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> context(
+      EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
+  if (!context) return std::nullopt;
+  EVP_DecodeInit(context.get());
+  std::vector<uint8_t> bytes(compact.size() / 4 * 3 + 3);
+  int written = 0, last = 0;
+  if (EVP_DecodeUpdate(context.get(), bytes.data(), &written,
+                       reinterpret_cast<const unsigned char*>(compact.data()),
+                       static_cast<int>(compact.size())) < 0 ||
+      EVP_DecodeFinal(context.get(), bytes.data() + written, &last) != 1) {
+    return std::nullopt;
+  }
+  bytes.resize(static_cast<size_t>(written + last));
+  if (bytes.empty()) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> DecodeBlob(std::string_view content) {
+  const size_t begin = content.find("-----BEGIN ");
+  if (begin != std::string_view::npos) {
+    const size_t body = content.find('\n', begin);
+    const size_t end = content.find("-----END ", begin);
+    if (body == std::string_view::npos || end == std::string_view::npos || end < body) {
+      return std::nullopt;
+    }
+    return DecodeBase64(content.substr(body + 1, end - body - 1));
+  }
+  if (IsBase64Text(content)) return DecodeBase64(content);
+  return std::vector<uint8_t>(content.begin(), content.end());
+}
+
+std::optional<std::vector<uint8_t>> ReadBlobFile(const std::string& path, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    error = path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  const std::string content((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+  if (file.bad()) {
+    error = path + ": cannot be read";
+    return std::nullopt;
+  }
+  if (content.empty()) {
+    error = path + ": the file is empty";
+    return std::nullopt;
+  }
+  std::optional<std::vector<uint8_t>> bytes = DecodeBlob(content);
+  if (!bytes) error = path + ": the PEM or Base64 text does not decode";
+  return bytes;
+}
+
+std::string Base64Lines(std::span<const uint8_t> bytes) {
+  std::string text;
+  text.reserve((bytes.size() + kLineBytes - 1) / kLineBytes * 78);
+  unsigned char line[80];
+  for (size_t at = 0; at < bytes.size(); at += kLineBytes) {
+    const size_t count = std::min(kLineBytes, bytes.size() - at);
+    const int length = EVP_EncodeBlock(line, bytes.data() + at, static_cast<int>(count));
+    text.append(reinterpret_cast<const char*>(line), static_cast<size_t>(length));
+    text += "\r\n";
+  }
+  return text;
+}
+
+}  // namespace client
