@@ -5,6 +5,8 @@
 #                                         from its own folder
 #   /usr/sbin/quilmarend                 a link to the server; the server finds its folder
 #                                         through /proc/self/exe, so the link is enough
+#   /usr/bin/quilmarend-check            the command-line client, with its manual page
+#   /usr/share/man/man1/quilmarend-check.1.gz
 # and a second package, quilmarend-desktop, with the tray icon's library
 #   /usr/lib/quilmarend/libquilmarend-desktop.so
 # so that a server without a desktop never pulls GTK in.
@@ -15,6 +17,13 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 
 install(TARGETS quilmarend RUNTIME DESTINATION ${QUILMAREND_LIBDIR} COMPONENT server)
 install(TARGETS vantorix LIBRARY DESTINATION ${QUILMAREND_LIBDIR} NAMELINK_SKIP COMPONENT server)
+install(TARGETS quilmarend-check RUNTIME DESTINATION bin COMPONENT server)
+set(manual ${PROJECT_BINARY_DIR}/quilmarend-check.1.gz)
+add_custom_command(OUTPUT ${manual}
+  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/client/quilmarend-check.1 > ${manual}
+  DEPENDS ${PROJECT_SOURCE_DIR}/client/quilmarend-check.1 VERBATIM)
+add_custom_target(quilmarend-check-manual ALL DEPENDS ${manual})
+install(FILES ${manual} DESTINATION share/man/man1 COMPONENT server)
 if(TARGET quilmarend-desktop)
   install(TARGETS quilmarend-desktop LIBRARY DESTINATION ${QUILMAREND_LIBDIR} COMPONENT desktop)
 endif()
