@@ -164,8 +164,9 @@ std::optional<Inputs> ReadInputs(const Options& options, std::string& error) {
       error = options.hashedXml + ": cannot be read";
       return std::nullopt;
     }
-    // The server reads the fragment as Windows-1251; a UTF-8 file is converted to it.
-    if (IsUtf8(text)) text = platform::Utf8ToCp1251(text);
+    // A Base64 fragment reaches the server's XML parser as decoded, which takes UTF-8: a file
+    // that is not UTF-8 is taken for Windows-1251 and converted.
+    if (!IsUtf8(text)) text = platform::Cp1251ToUtf8(text);
     inputs.hashedXml = std::vector<uint8_t>(text.begin(), text.end());
   }
   return inputs;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
+#include <openssl/evp.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,9 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/cp1251.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/cms.h"
+#include "tests/pki/key.h"
+#include "tests/pki/raw_signature.h"
 
 extern char** environ;
 
@@ -86,6 +90,7 @@ class ClientE2E : public ::testing::Test {
     leaf.subject.back().value = "Петров Пётр";
     p = MakePki(pki::KeyKind::kGost2001, leaf);
     AddToStore(StoreLocation::kLocalMachine, "ROOT", p.root);
+    AddToStore(StoreLocation::kLocalMachine, "CA", p.ca);  // a bare value brings no certificates
     AddToStore(StoreLocation::kCurrentUser, "MY", p.leaf);
     const std::vector<uint8_t> document(kDocument.begin(), kDocument.end());
     signature = pki::SignDetached(document, {{p.leaf, p.leafKey}}, {p.ca});
@@ -162,6 +167,33 @@ TEST_F(ClientE2E, JsonObjectAndUtf8Report) {
   xmlFreeDoc(document);
   EXPECT_NE(content.find("Подписи"), std::string::npos) << content;
   EXPECT_NE(content.find("Петров Пётр"), std::string::npos) << content;
+}
+
+TEST_F(ClientE2E, BareValueWithCertificateAndFragmentInEitherCharset) {
+  // The digest of the fragment's canonical form (UTF-8) is the one the signed text carries; the
+  // fragment file may be in UTF-8 or in Windows-1251.
+  const std::string fragment = "<Document xmlns=\"urn:test\"><Item>Значение</Item></Document>";
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(fragment.data(), fragment.size(), digest, &length,
+             pki::DigestOf(pki::KeyKind::kGost2001), nullptr);
+  std::string digestText = Base64Lines(std::vector<uint8_t>(digest, digest + length));
+  digestText.resize(digestText.find('\r'));
+  const std::string signedInfo =
+      "<SignedInfo xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><DigestValue>" + digestText +
+      "</DigestValue></SignedInfo>";
+  const std::vector<uint8_t> value =
+      pki::SignRaw(p.leafKey, std::vector<uint8_t>(signedInfo.begin(), signedInfo.end())).signature;
+  for (const std::string& file : {fragment, platform::Utf8ToCp1251(fragment)}) {
+    const ClientRun run =
+        RunClient(With({"--cert", WriteFile("leaf.cer", Text(p.leaf.Der())), "--hashed-xml",
+                        WriteFile("fragment.xml", file), WriteFile("signedinfo.xml", signedInfo),
+                        WriteFile("value.b64", Base64Lines(value))}));
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("CheckSignature: OK\nCheckSignatureStatus:  00000000\n"),
+              std::string::npos)
+        << run.out;
+  }
 }
 
 TEST_F(ClientE2E, TroubleEndsWithTwoAndOneLine) {
