@@ -12,7 +12,7 @@
 // Last, the resident memory of the server binary, run as a child process so that the clients'
 // memory stays out of the figure, with 100 idle connections that have each done one CHECK.
 // The lines to track (each says whether its target is met):
-//   CheckLoad ours/raw 0.832 (target at least 0.80: met)
+//   CheckLoad ours/raw 0.597 (target at least 0.85: MISSED)
 //   CheckLoad ours/openssl 62.8 (target at least 5: met)
 //   CheckLoad server VmRSS 22.8 MiB with 100 idle connections (target under 64 MiB: met)
 // A wrong answer or a failed baseline run makes the exit status 1. The in-process server's log
@@ -317,8 +317,8 @@ int main(int argc, char** argv) {
                 bench::kOpensslProcesses);
   }
   if (ours && raw && *raw > 0) {
-    std::printf("CheckLoad ours/raw %.3f (target at least 0.80: %s)\n", *ours / *raw,
-                bench::Verdict(*ours / *raw >= 0.80));
+    std::printf("CheckLoad ours/raw %.3f (target at least 0.85: %s)\n", *ours / *raw,
+                bench::Verdict(*ours / *raw >= 0.85));
   }
   if (ours && openssl && *openssl > 0) {
     std::printf("CheckLoad ours/openssl %.1f (target at least 5: %s)\n", *ours / *openssl,
