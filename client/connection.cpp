@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include "client/blob_file.h"
+#include "platform/cp1251.h"
 #include "platform/socket.h"
 #include "platform/socket_wait.h"
 
@@ -102,7 +103,9 @@ std::optional<std::string> Connection::Command(const std::string& line, std::str
   std::optional<std::string> reply = ReadLine(limit, error);
   if (!reply) return std::nullopt;
   if (!reply->starts_with("OK:")) {
-    error = IsErrorLine(*reply) ? *reply : "unexpected reply to " + line + ": " + *reply;
+    // Errors carry the server's text, in UTF-8 like every other error message.
+    const std::string text = platform::Cp1251ToUtf8(*reply);
+    error = IsErrorLine(*reply) ? text : "unexpected reply to " + line + ": " + text;
     return std::nullopt;
   }
   return reply;

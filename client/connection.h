@@ -33,7 +33,7 @@ class Connection {
 
   // Command sends `line` and returns the one-line reply without its line end. Nullopt with
   // `error` set when the connection fails or the reply is not an "OK:" line; a reply beginning
-  // with "error:" or "Error:" is the error, as the server sent it.
+  // with "error:" or "Error:" is the error, converted to UTF-8.
   // The reply is awaited up to `limit`.
   std::optional<std::string> Command(const std::string& line, std::string& error,
                                      std::chrono::milliseconds limit = kReplyLimit);

@@ -32,8 +32,10 @@ constexpr int kPassed = 0, kFailed = 1, kTrouble = 2;
 constexpr uint64_t kProgressThreshold = uint64_t{8} << 20;
 constexpr size_t kReadPiece = size_t{1} << 20;
 
+// Trouble prints `message` (UTF-8, as file names and the server's converted lines are) and
+// gives the exit status of a failure that is not a verdict.
 int Trouble(const std::string& message) {
-  std::fprintf(stderr, "quilmarend-check: %s\n", ToTerminal(message).c_str());
+  std::fprintf(stderr, "quilmarend-check: %s\n", Utf8ToTerminal(message).c_str());
   return kTrouble;
 }
 
@@ -114,7 +116,9 @@ int GetHash(const Options& options) {
   if (!reply) return Trouble(error);
   connection->Quit();
   constexpr std::string_view kHash = "OK: Hash=";
-  if (!reply->starts_with(kHash)) return Trouble("unexpected reply to GETHASH: " + *reply);
+  if (!reply->starts_with(kHash)) {
+    return Trouble("unexpected reply to GETHASH: " + platform::Cp1251ToUtf8(*reply));
+  }
   std::printf("%s\n", reply->substr(kHash.size()).c_str());
   return kPassed;
 }
@@ -227,7 +231,9 @@ int Check(const Options& options) {
 
   const std::optional<std::vector<std::string>> lines = connection->Answer("CHECK", error);
   if (!lines) return Trouble(error);
-  if (lines->size() == 1 && IsErrorLine(lines->front())) return Trouble(lines->front());
+  if (lines->size() == 1 && IsErrorLine(lines->front())) {
+    return Trouble(platform::Cp1251ToUtf8(lines->front()));
+  }
   connection->Quit();
   const CheckAnswer answer = ParseAnswer(*lines);
   const std::optional<bool> passed = answer.Passed();
@@ -252,7 +258,8 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   const auto parsed = client::ParseOptions(argc, argv, getenv("QUILMAREND_SERVER"));
   if (const auto* usage = std::get_if<client::UsageError>(&parsed)) {
-    std::fprintf(stderr, "quilmarend-check: %s\n%s", usage->reason.c_str(), client::kUsage);
+    std::fprintf(stderr, "quilmarend-check: %s\n%s", client::Utf8ToTerminal(usage->reason).c_str(),
+                 client::kUsage);
     return client::kTrouble;
   }
   const client::Options& options = std::get<client::Options>(parsed);

@@ -19,7 +19,10 @@ using IconvPtr = std::unique_ptr<std::remove_pointer_t<iconv_t>, decltype(&Close
 }  // namespace
 
 std::string ToTerminal(const std::string& text) {
-  std::string utf8 = platform::Cp1251ToUtf8(text);
+  return Utf8ToTerminal(platform::Cp1251ToUtf8(text));
+}
+
+std::string Utf8ToTerminal(std::string utf8) {
   const std::string_view charset = nl_langinfo(CODESET);
   if (charset == "UTF-8") return utf8;
   const iconv_t opened = iconv_open((std::string(charset) + "//TRANSLIT").c_str(), "UTF-8");

@@ -198,7 +198,7 @@ TEST_F(ClientE2E, BareValueWithCertificateAndFragmentInEitherCharset) {
 
 TEST_F(ClientE2E, TroubleEndsWithTwoAndOneLine) {
   const std::string port = "127.0.0.1:" + std::to_string(FreePort());
-  const std::string missing = StateRoot() + "/missing.p7s";
+  const std::string missing = StateRoot() + "/нет-подписи.p7s";  // a UTF-8 name stays intact
   const struct {
     std::vector<std::string> arguments;
     std::string message;
