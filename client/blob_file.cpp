@@ -12,8 +12,6 @@
 namespace client {
 namespace {
 
-constexpr size_t kLineBytes = 57;  // 76 Base64 characters
-
 bool IsBase64Text(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
@@ -83,10 +81,10 @@ std::optional<std::vector<uint8_t>> ReadBlobFile(const std::string& path, std::s
 
 std::string Base64Lines(std::span<const uint8_t> bytes) {
   std::string text;
-  text.reserve((bytes.size() + kLineBytes - 1) / kLineBytes * 78);
+  text.reserve((bytes.size() + kBase64LineBytes - 1) / kBase64LineBytes * 78);
   unsigned char line[80];
-  for (size_t at = 0; at < bytes.size(); at += kLineBytes) {
-    const size_t count = std::min(kLineBytes, bytes.size() - at);
+  for (size_t at = 0; at < bytes.size(); at += kBase64LineBytes) {
+    const size_t count = std::min(kBase64LineBytes, bytes.size() - at);
     const int length = EVP_EncodeBlock(line, bytes.data() + at, static_cast<int>(count));
     text.append(reinterpret_cast<const char*>(line), static_cast<size_t>(length));
     text += "\r\n";

@@ -21,6 +21,9 @@ std::optional<std::vector<uint8_t>> DecodeBlob(std::string_view content);
 // file cannot be read, is empty or does not decode.
 std::optional<std::vector<uint8_t>> ReadBlobFile(const std::string& path, std::string& error);
 
+// Bytes per Base64 line: 57 bytes make 76 characters.
+inline constexpr size_t kBase64LineBytes = 57;
+
 // Base64Lines encodes `bytes` in lines of 76 characters, each ending in CR LF.
 std::string Base64Lines(std::span<const uint8_t> bytes);
 

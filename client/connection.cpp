@@ -123,10 +123,10 @@ std::optional<std::string> Connection::Block(const std::string& command, const B
     last = piece->empty();
     total += piece->size();
     carry.insert(carry.end(), piece->begin(), piece->end());
-    const size_t whole = last ? carry.size() : carry.size() / 57 * 57;
+    const size_t whole = last ? carry.size() : carry.size() / kBase64LineBytes * kBase64LineBytes;
     if (whole == 0) continue;
-    for (size_t at = 0; at < whole; at += 57 * kLinesPerSend) {
-      const size_t count = std::min(whole - at, 57 * kLinesPerSend);
+    for (size_t at = 0; at < whole; at += kBase64LineBytes * kLinesPerSend) {
+      const size_t count = std::min(whole - at, kBase64LineBytes * kLinesPerSend);
       if (!Send(Base64Lines(std::span(carry).subspan(at, count)), error)) return std::nullopt;
     }
     carry.erase(carry.begin(), carry.begin() + static_cast<std::ptrdiff_t>(whole));
