@@ -82,7 +82,25 @@ std::string LogLine(unsigned threadId, std::string_view stamp, const std::string
   line.reserve(line.size() + stamp.size() + message.size() + 3);
   line += stamp;
   line += '\t';
-  line += message;
+  // Messages carry text from clients, peers and certificates: a control byte in it is written
+  // visibly, so that nothing but the log itself starts a line.
+  static constexpr char kDigits[] = "0123456789abcdef";
+  size_t plainFrom = 0;
+  for (size_t i = 0; i < message.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(message[i]);
+    if ((byte >= 0x20 && byte != 0x7f) || byte == '\t') continue;
+    line.append(message, plainFrom, i - plainFrom);
+    plainFrom = i + 1;
+    if (byte == '\r') {
+      line += "\\r";
+    } else if (byte == '\n') {
+      line += "\\n";
+    } else {
+      const char escape[] = {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 15]};
+      line.append(escape, sizeof escape);
+    }
+  }
+  line.append(message, plainFrom);
   line += "\r\n";
   return line;
 }

@@ -46,6 +46,7 @@ class LogBatch {
 };
 
 // LogLine builds the line for `message` with the thread id `threadId` and the time stamp `stamp`.
+// Control bytes of the message other than TAB are written as "\r", "\n" and "\xNN".
 std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message);
 
 }  // namespace platform

@@ -16,8 +16,21 @@ TEST(LogLine, HasThreadStampTabMessageAndCrLf) {
             "\xcd\xe0\xf7\xe0\xeb\xee \xef\xf0\xee\xe2\xe5\xf0\xea\xe8\r\n");
 }
 
-TEST(LogLine, KeepsTabsAndLineBreaksOfTheMessage) {
-  EXPECT_EQ(LogLine(7, "", "a\tb\r\nc"), "Quilmarend.exe:(7)\ta\tb\r\nc\r\n");
+TEST(LogLine, WritesControlBytesOfTheMessageVisibly) {
+  struct Case {
+    std::string message, written;
+  };
+  const Case kCases[] = {
+      {"a\tb", "a\tb"},  // a tab stays
+      {"file:///x\r\nQuilmarend.exe:(1) forged", "file:///x\\r\\nQuilmarend.exe:(1) forged"},
+      {"bell\a esc\x1b del\x7f end", "bell\\x07 esc\\x1b del\\x7f end"},
+      {std::string("nul\0!", 5), "nul\\x00!"},
+      {"\xcf\xf0\xe8\xec\xe5\xf0", "\xcf\xf0\xe8\xec\xe5\xf0"},  // "Пример": high bytes stay
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.written);
+    EXPECT_EQ(LogLine(7, "", c.message), "Quilmarend.exe:(7)\t" + c.written + "\r\n");
+  }
 }
 
 TEST(FormatText, FormatsLongTextsWhole) {
