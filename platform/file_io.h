@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/client_file.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -20,11 +21,26 @@ namespace platform {
 // "/tmp"; without a trailing slash.
 std::string TempDirectory();
 
-// OpenForReading opens the existing file `path` for reading; none with the last error set.
+// OpenForReading opens the existing regular file `path` for reading, never blocking in the open
+// (see OpenClientFile); none with the last error set: ERROR_ACCESS_DENIED for a FIFO, device,
+// socket or folder.
 UniqueFd OpenForReading(const std::string& path);
+
+// OpenInTempDirectory opens the regular file at the absolute `path` when it lies inside the
+// system temporary folder, resolved beneath it without following links (see OpenBeneath); nullopt
+// with the last error set otherwise (ERROR_ACCESS_DENIED for a path outside or through a link).
+std::optional<FileBeneath> OpenInTempDirectory(const std::string& path);
+
+// DeleteOpenedFile deletes `file`'s entry when it still names the opened file; false with the last
+// error set.
+bool DeleteOpenedFile(const FileBeneath& file);
 
 // FileSize returns the size of the open file `fd`; nullopt with the last error set.
 std::optional<uint64_t> FileSize(int fd);
+
+// ReadSome reads at most `buffer.size()` bytes from the open file `fd` at its position; 0 at its
+// end, nullopt with the last error set when the read fails.
+std::optional<size_t> ReadSome(int fd, std::span<uint8_t> buffer);
 
 // ReadWhole returns the bytes of the open file `fd` from its start; nullopt with the last error
 // set when it cannot be read to its end.
@@ -32,10 +48,6 @@ std::optional<std::vector<uint8_t>> ReadWhole(int fd);
 
 // DeleteFile removes `path`; false with the last error set.
 bool DeleteFile(const std::string& path);
-
-// IsInsideFolder is true when `path` names a file inside `folder` (at any depth) once both are
-// resolved to their real paths, links and "..", included; false when either does not exist.
-bool IsInsideFolder(const std::string& path, const std::string& folder);
 
 // TemporaryFile is a new, unique file in the system temporary folder, its name made of `prefix`
 // and random characters. It is removed when the object goes unless it was moved to another name.

@@ -27,6 +27,9 @@ uint32_t StatusOfErrno(int error) {
     case EACCES:
     case EPERM:
     case EISDIR:
+    case ELOOP:   // a link where none may be
+    case EXDEV:   // a path that leaves its folder
+    case ESTALE:  // an entry that no longer names the opened file
       return ERROR_ACCESS_DENIED;
     default:
       return ERROR_READ_FAULT;
@@ -65,19 +68,33 @@ std::string TempDirectory() {
 }
 
 UniqueFd OpenForReading(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat info {};
-  if (!fd) {
-    Fail();
-  } else if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    // Only a regular file is a document: a folder, a device or a pipe is refused.
-    SetLastError(ERROR_ACCESS_DENIED);
-    fd.reset();
-  } else {
+  UniqueFd fd = OpenClientFile(path);
+  if (fd) {
     SetLastError(0);
+  } else {
+    Fail();
   }
   return fd;
 }
+
+std::optional<FileBeneath> OpenInTempDirectory(const std::string& path) {
+  // The folder may be named through links of the administrator's (TMPDIR=/run/x/tmp with /run a
+  // link); the client's part of the path below it may not hold any.
+  std::string folder = TempDirectory();
+  std::optional<std::string> real = RealPath(folder);
+  for (const std::string& root : {folder, real.value_or(folder)}) {
+    const std::string prefix = root == "/" ? "/" : root + "/";
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) continue;
+    std::optional<FileBeneath> file =
+        OpenBeneath(root, std::string_view(path).substr(prefix.size()));
+    if (!file) Fail();
+    return file;
+  }
+  SetLastError(ERROR_ACCESS_DENIED);
+  return std::nullopt;
+}
+
+bool DeleteOpenedFile(const FileBeneath& file) { return UnlinkIfUnchanged(file) || Fail(); }
 
 std::optional<uint64_t> FileSize(int fd) {
   struct stat info {};
@@ -86,6 +103,17 @@ std::optional<uint64_t> FileSize(int fd) {
     return std::nullopt;
   }
   return static_cast<uint64_t>(info.st_size);
+}
+
+std::optional<size_t> ReadSome(int fd, std::span<uint8_t> buffer) {
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) {
+      Fail();
+      return std::nullopt;
+    }
+  }
 }
 
 std::optional<std::vector<uint8_t>> ReadWhole(int fd) {
@@ -110,14 +138,6 @@ std::optional<std::vector<uint8_t>> ReadWhole(int fd) {
 }
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || Fail(); }
-
-bool IsInsideFolder(const std::string& path, const std::string& folder) {
-  const std::optional<std::string> file = RealPath(path);
-  const std::optional<std::string> root = RealPath(folder);
-  if (!file || !root) return false;
-  const std::string prefix = *root == "/" ? "/" : *root + "/";
-  return file->size() > prefix.size() && file->compare(0, prefix.size(), prefix) == 0;
-}
 
 std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::string& prefix,
                                                      size_t maxFolderLength) {

@@ -23,6 +23,10 @@ bool IsFileReference(std::string_view reference) {
   return Slashed(reference.substr(0, 7)) == "file://";
 }
 
+bool IsOneLine(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 std::string ToLinuxPath(std::string_view reference, std::string_view uncRoot) {
   const std::string text = Slashed(reference);
   if (text.rfind("file:///", 0) == 0) return text.substr(7);  // keep the third slash

@@ -18,6 +18,10 @@ std::string UncRoot();
 // slashes).
 bool IsFileReference(std::string_view reference);
 
+// IsOneLine is false when `text` holds a CR, LF or NUL byte: a reference that holds one is refused
+// before it is fetched, hashed or passed on, since it could end a protocol line early.
+bool IsOneLine(std::string_view text);
+
 // ToLinuxPath returns the local path of the "file:" reference `reference`, network shares under
 // `uncRoot`. The caller has checked IsFileReference.
 std::string ToLinuxPath(std::string_view reference, std::string_view uncRoot);

@@ -74,6 +74,12 @@ bool ResolveDocument(std::string& documentText, const ConnectionSettings& settin
     return true;
   }
   platform::Log(texts::kLogFileRequest, ThreadId(), documentText.c_str());
+  // A reference is one line: a line break would carry commands to a hash server, and a NUL byte
+  // would cut the reference short where it is passed on.
+  if (!platform::IsOneLine(documentText)) {
+    sink.Send(texts::kCouldNotOpenInetFile);
+    return false;
+  }
 
   if (!settings.hashServer.empty() && documentText.find(kOldMarker) == std::string::npos) {
     const std::string hash = verify::GetHash(documentText, settings.hashServer);
@@ -105,13 +111,17 @@ bool ResolveDocument(std::string& documentText, const ConnectionSettings& settin
   const size_t cut = documentText.find_first_of("#?", 1);
   if (cut != std::string::npos) documentText.resize(cut);
 
-  // A "tempfile:" reference is read, and deleted, only inside the system temporary folder: a
-  // client must not make the server delete a file of its choice.
-  const bool deleteAfterReading = download || temporary;
-  if (ok && temporary && !platform::IsInsideFolder(documentText, platform::TempDirectory())) {
-    ok = false;
+  // A "tempfile:" reference is read, and deleted, only inside the system temporary folder and
+  // only if its entry still names the file that was read: a client must not make the server
+  // delete a file of its choice, even by renaming folders while the request runs.
+  std::optional<platform::FileBeneath> delivered;
+  platform::UniqueFd file;
+  if (ok && temporary) {
+    delivered = platform::OpenInTempDirectory(documentText);
+    if (delivered) file = std::move(delivered->fd);
+  } else if (ok) {
+    file = platform::OpenForReading(documentText);
   }
-  platform::UniqueFd file = ok ? platform::OpenForReading(documentText) : platform::UniqueFd();
   if (!file) {
     sink.Send(texts::kCouldNotOpenInetFile);
     return false;
@@ -121,7 +131,11 @@ bool ResolveDocument(std::string& documentText, const ConnectionSettings& settin
   const uint32_t status = platform::GetLastError();
   if (ok) engine.SetTextFile(std::move(file), *size);
   // Removing the name leaves the open file readable by the engine until it closes it.
-  if (deleteAfterReading) (void)platform::DeleteFile(documentText);
+  if (delivered) {
+    (void)platform::DeleteOpenedFile(*delivered);
+  } else if (download) {
+    (void)platform::DeleteFile(documentText);
+  }
   if (!ok) {
     sink.Send(platform::FormatText(texts::kFileSizeRefusedFormat, status));
     return false;

@@ -8,6 +8,7 @@
 
 #include "platform/dyn_lib.h"
 #include "platform/file_io.h"
+#include "platform/file_reference.h"
 #include "platform/last_error.h"
 #include "platform/log.h"
 #include "platform/thread_id.h"
@@ -100,6 +101,10 @@ bool FetchUploadSignature(const std::string& service, std::string& signatureText
   const bool namesSignature =
       (signatureText.size() > 10 && signatureText.ends_with(".sig")) || signatureText.size() == 36;
   if (!namesSignature) return true;
+  if (!platform::IsOneLine(service) || !platform::IsOneLine(signatureText)) {
+    sink.Send(texts::kCouldNotOpenInetFile);
+    return false;
+  }
   platform::Log(texts::kLogUploadRequest, ThreadId(), service.c_str(), signatureText.c_str());
   const std::string answer = CallGetFile(service, signatureText);
   platform::Log(texts::kLogUploadAnswer, ThreadId(), answer.c_str());
@@ -125,6 +130,10 @@ bool FetchUploadSignature(const std::string& service, std::string& signatureText
 }
 
 bool FetchUploadDocument(const std::string& service, std::string& documentText, AnswerSink& sink) {
+  if (!platform::IsOneLine(service) || !platform::IsOneLine(documentText)) {
+    sink.Send(texts::kCouldNotOpenInetFile);
+    return false;
+  }
   const std::string answer = CallGetFile(service, documentText);
   if (answer.starts_with(kServiceError)) {
     sink.Send(ErrorAnswer(answer));

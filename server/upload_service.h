@@ -18,13 +18,15 @@ std::string CallGetFile(const std::string& service, const std::string& name);
 
 // FetchUploadSignature runs the signature step of CHECK and ADD TS: when `signatureText` names a
 // signature (longer than 10 bytes ending in ".sig", or exactly 36 bytes), it is fetched from
-// `service` and, when at most 1 MiB, replaces `signatureText`. Returns false when the step failed;
-// its error answer has been sent to `sink` then.
+// `service` and, when at most 1 MiB, replaces `signatureText`. A service or signature name holding
+// CR, LF or NUL is refused without asking the service. Returns false when the step failed; its
+// error answer has been sent to `sink` then.
 bool FetchUploadSignature(const std::string& service, std::string& signatureText, AnswerSink& sink);
 
 // FetchUploadDocument runs the document step of CHECK: the document named by `documentText` is
 // fetched from `service` and `documentText` becomes "tempfile:///" + the fetched file's path.
-// Returns false when the step failed; its error answer has been sent to `sink` then.
+// Names holding CR, LF or NUL are refused as in FetchUploadSignature. Returns false when the step
+// failed; its error answer has been sent to `sink` then.
 bool FetchUploadDocument(const std::string& service, std::string& documentText, AnswerSink& sink);
 
 }  // namespace server

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -38,6 +39,9 @@ fs::path MakeRoot() {
   WriteFile(demo / "exactly1m.sig", std::string(0x100000, 'A'));
   WriteFile(demo / "toolarge.sig", std::string(0x100001, 'A'));
   WriteFile(demo / "doc.xml", "<doc/>");
+  WriteFile(root / "outside.sig", "MIIoutside");
+  fs::create_symlink(root / "outside.sig", demo / "planted1.sig");
+  mkfifo((demo / "fifo12345.sig").c_str(), 0600);
   setenv("QUILMAREND_HOME", (root / "home").c_str(), 1);
   setenv("TMPDIR", (root / "tmp").c_str(), 1);
   return root;
@@ -60,6 +64,15 @@ TEST(UploadService, FetchesSignaturesAndDocumentsFromTheServiceFolder) {
       {false, "demo", "missing1.sig", "missing1.sig",
        "error: file not found in the upload service\r\n"},
       {false, "demo", "..secret.sig", "..secret.sig", kLeaves},
+      // A link planted in the folder is not followed, a FIFO not waited on.
+      {false, "demo", "planted1.sig", "planted1.sig",
+       "error: file not found in the upload service\r\n"},
+      {false, "demo", "fifo12345.sig", "fifo12345.sig",
+       "error: file not found in the upload service\r\n"},
+      {false, ".", "demo/a/b.sig", "demo/a/b.sig", "error: unknown upload service\r\n"},
+      {false, "", "1234567.sig", "1234567.sig", "error: unknown upload service\r\n"},
+      {false, "demo\r\nQUIT", "1234567.sig", "1234567.sig",
+       "Error: Could not open inet file.\r\n.\r\n"},
       {true, "demo", "doc.xml", "<doc/>", ""},
       {true, "demo", "<doc>inline</doc>", "<doc>inline</doc>", kLeaves},
       {true, "demo", "", "", "error: no file name given\r\n"},

@@ -1,14 +1,24 @@
 // End-to-end tests of documents given by reference: downloads served on 127.0.0.1, local and
 // mounted files, temporary files, the hash-server path and the upload service, each through CHECK.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/socket.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/cms.h"
@@ -21,6 +31,7 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kDocument = "<doc>signed by reference</doc>\r\n";
 const std::string kCouldNotOpen = "Error: Could not open inet file.\r\n.\r\n";
+const std::string kHashFailed = "error: couldn't calculate hash\r\n";
 
 void WriteDocument(const fs::path& path) {
   fs::create_directories(path.parent_path());
@@ -118,6 +129,125 @@ TEST(RetrievalE2E, ReferencesAreFetchedVerifiedAndCleanedUp) {
   EXPECT_TRUE(fs::exists(root / "docs/keep.xml"));
   EXPECT_FALSE(fs::exists(temp / "delivered.xml"));
   EXPECT_EQ(EntriesIn(temp), tempEntries - 1);  // the delivered file is gone, nothing was left
+}
+
+// A FIFO, a device, a folder or a socket named by a client is refused at once on every path that
+// opens a file, and no worker is left reading or waiting on one.
+TEST(RetrievalE2E, SpecialFilesAreRefusedAtOnceOnEveryPath) {
+  const fs::path folder = fs::path(StateRoot()) / "special";
+  fs::create_directories(folder / "folder");
+  ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+  const platform::UniqueFd socketFd(::socket(AF_UNIX, SOCK_STREAM, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  (folder / "socket").string().copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(socketFd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  auto server = StartServer(4);
+
+  for (const fs::path& file : {fs::path("/dev/zero"), fs::path("/dev/urandom"), folder / "fifo",
+                               folder / "folder", folder / "socket"}) {
+    SCOPED_TRACE(file);
+    const std::string reference = "file://" + file.string();
+    std::optional<TestClient> client = TestClient::Connect(server->BoundPort());
+    ASSERT_TRUE(client);
+    client->ReadGreeting();
+    // Each answer must come within a second.
+    client->Command("STRS " + reference);
+    client->Send("CHECK\r\n");
+    EXPECT_EQ(client->ReadUntilDot(1000), kCouldNotOpen);
+    client->Send("GETHASH " + reference + "\r\n");
+    EXPECT_EQ(client->ReadLine(1000), "error: couldn't calculate hash\r\n");
+    client->Command("HASHSERVER");
+    client->Command("STRS " + reference);
+    client->Send("CHECK\r\n");
+    EXPECT_TRUE(client->ReadUntilDot(1000).starts_with("error: ")) << "the hash path";
+  }
+  EXPECT_EQ(server->Stop(), 0);  // no worker still busy
+}
+
+// A "tempfile:" reference is deleted only inside the temporary folder, even while another local
+// user swaps a folder in it with a link to a folder outside.
+TEST(RetrievalE2E, FolderSwappedForALinkNeverLeadsADeleteOutside) {
+  const fs::path temp = fs::path(StateRoot()) / "swap-tmp";
+  const fs::path outside = fs::path(StateRoot()) / "swap-outside";
+  fs::create_directories(temp / "d");
+  fs::create_directories(outside);
+  std::ofstream(outside / "victim") << "keep me";
+  fs::create_symlink(outside, temp / "l");
+  setenv("TMPDIR", temp.c_str(), 1);
+  auto server = StartServer(2);
+
+  // The real folder stays reachable through its descriptor whatever its name is at the moment.
+  const platform::UniqueFd realFolder(::open((temp / "d").c_str(), O_PATH | O_DIRECTORY));
+  std::atomic<bool> done{false};
+  std::thread attacker([&] {
+    while (!done) {
+      const platform::UniqueFd victim(
+          ::openat(realFolder.get(), "victim", O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+      ::renameat2(AT_FDCWD, (temp / "d").c_str(), AT_FDCWD, (temp / "l").c_str(), RENAME_EXCHANGE);
+    }
+  });
+  std::optional<TestClient> client = TestClient::Connect(server->BoundPort());
+  ASSERT_TRUE(client);
+  client->ReadGreeting();
+  int checks = 0, opened = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < end) {
+    client->Command("STRS tempfile://" + (temp / "d/victim").string());
+    client->Send("CHECK\r\n");
+    opened += client->ReadUntilDot() != kCouldNotOpen;
+    ++checks;
+  }
+  done = true;
+  attacker.join();
+  EXPECT_TRUE(fs::exists(outside / "victim")) << "after " << checks << " CHECKs";
+  EXPECT_GT(opened, 0);  // the real folder's file was read, and deleted, along the way
+}
+
+// A reference, a GETHASH argument or an upload-service name of several lines is refused before
+// anything is sent, and the log shows it on one line.
+TEST(RetrievalE2E, ValuesOfSeveralLinesAreRefusedUnsentAndLoggedOnOneLine) {
+  const platform::ListenResult hashServer = platform::OpenListenSocket(0, 1);
+  ASSERT_TRUE(hashServer.fd);
+  const std::string hashSetting =
+      "HASHSERVER 127.0.0.1:" + std::to_string(platform::LocalPort(hashServer.fd.get()));
+  auto server = StartServer(2);
+  struct Case {
+    std::vector<std::string> setup;  // commands sent before the request, each with its answer
+    std::string document;            // a STRS block, when not empty
+    std::string request, answer;
+  };
+  const Case kCases[] = {
+      {{hashSetting},
+       "http://127.0.0.1:1/doc\r\nQUIT\r\nGETHASH file:///etc/shadow\r\n",
+       "CHECK",
+       kCouldNotOpen},
+      {{hashSetting},
+       "",
+       "GETHASH http://127.0.0.1:1/doc\rQuilmarend.exe:(1)\tforged",
+       kHashFailed},
+      {{"UPLOADSERVICE demo\rQuilmarend.exe:(1)\tforged", "STRS doc.xml"},
+       "",
+       "CHECK",
+       kCouldNotOpen},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.request);
+    std::optional<TestClient> client = TestClient::Connect(server->BoundPort());
+    ASSERT_TRUE(client);
+    client->ReadGreeting();
+    for (const std::string& line : c.setup) client->Command(line);
+    if (!c.document.empty()) client->SendBlock("STRS", c.document);
+    client->Send(c.request + "\r\n");
+    EXPECT_EQ(c.request == "CHECK" ? client->ReadUntilDot() : client->ReadLine(), c.answer);
+  }
+  pollfd waiting{hashServer.fd.get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "the hash server was called";
+  const std::string log = LogText();
+  EXPECT_NE(log.find("http://127.0.0.1:1/doc\\r\\nQUIT\\r\\nGETHASH"), std::string::npos);
+  for (size_t start = 0; start < log.size(); start = log.find("\r\n", start) + 2) {
+    ASSERT_EQ(log.compare(start, 16, "Quilmarend.exe:("), 0) << log.substr(start, 80);
+  }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 // exported.
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/client_file.h"
 #include "platform/state_root.h"
 #include "platform/unique_fd.h"
 
@@ -26,10 +26,10 @@ const char* Answer(std::string text) {
   return answer.c_str();
 }
 
-// IsPlainName is true for a name that stays inside its folder: not empty, no separator of either
-// system, no "..".
+// IsPlainName is true for a name that stays inside its folder: not empty, not "." or "..", no
+// separator of either system, no "..".
 bool IsPlainName(std::string_view name) {
-  return !name.empty() && name.find_first_of("/\\") == std::string_view::npos &&
+  return !name.empty() && name != "." && name.find_first_of("/\\") == std::string_view::npos &&
          name.find("..") == std::string_view::npos;
 }
 
@@ -57,15 +57,13 @@ const char* ServeFile(const char* service, const char* name) {
   if (service == nullptr || !IsPlainName(service)) return Answer("Error: unknown upload service");
   if (name == nullptr || *name == '\0') return Answer("Error: no file name given");
   if (!IsPlainName(name)) return Answer("Error: the file name leaves the service's folder");
+  // The service's folder may be a link the administrator made; a name inside it may not be one,
+  // nor a FIFO, device or folder.
   const std::string folder = platform::StateRoot() + "/upload/" + service;
-  struct stat status {};
-  if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-    return Answer("Error: unknown upload service");
-  }
-  platform::UniqueFd source(open((folder + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
-  if (!source || fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    return Answer("Error: file not found in the upload service");
-  }
+  const platform::UniqueFd folderFd(open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!folderFd) return Answer("Error: unknown upload service");
+  const platform::UniqueFd source = platform::OpenRegularFileAt(folderFd.get(), name, true);
+  if (!source) return Answer("Error: file not found in the upload service");
   std::string path = TempDirectory() + "/vantorix-XXXXXX";
   platform::UniqueFd copy(mkostemp(path.data(), O_CLOEXEC));
   if (!copy) return Answer("Error: could not create a temporary file");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/file_reference.h"
 #include "platform/last_error.h"
 #include "platform/socket.h"
 #include "platform/socket_wait.h"
@@ -14,6 +15,9 @@ namespace {
 
 // Limit on connecting; the exchange after it has kHashExchangeLimit.
 constexpr int kConnectTimeoutMs = 10000;
+
+// A digest text is the 32 bytes of a GOST R 34.11-94 digest, two hexadecimal digits each.
+constexpr size_t kDigestTextLength = 64;
 
 // LeadingNumber reads a port the way atoi does: leading digits, 0 when there are none.
 int LeadingNumber(const std::string& text) {
@@ -28,9 +32,19 @@ int LeadingNumber(const std::string& text) {
   return static_cast<int>(negative ? -value : value);
 }
 
+// IsDigestText is true for a whole digest in hexadecimal.
+bool IsDigestText(std::string_view text) {
+  return text.size() == kDigestTextLength &&
+         text.find_first_not_of("0123456789ABCDEFabcdef") == std::string_view::npos;
+}
+
 }  // namespace
 
 std::string GetHash(const std::string& reference, const std::string& hashServer) {
+  if (!platform::IsOneLine(reference)) {
+    platform::SetLastError(platform::ERROR_INVALID_PARAMETER);
+    return {};
+  }
   if (hashServer.empty() || hashServer == "localhost") return HashDocument(reference);
   std::string host = hashServer;
   int port = kHashServerPort;
@@ -88,13 +102,21 @@ std::string RequestHash(const std::string& reference, const std::string& host, i
     platform::SetLastError(platform::HASH_SERVER_SEND_FAILED);
     return {};
   }
-  const std::string reply = ReadReplyLine(fd.get(), deadline);
-  if (reply.compare(0, 9, "OK: Hash=") != 0) {
+  // Only the reply's first line counts, and of it only a digest: nothing else a peer sends reaches
+  // the client's answer or the log.
+  std::string reply = ReadReplyLine(fd.get(), deadline);
+  reply.resize(std::min(reply.size(), reply.find_first_of("\r\n")));
+  constexpr std::string_view kPrefix = "OK: Hash=";
+  if (!reply.starts_with(kPrefix)) {
     platform::SetLastError(platform::HASH_SERVER_BAD_REPLY);
     return {};
   }
-  std::string digest = reply.substr(9);
+  std::string digest = reply.substr(kPrefix.size());
   if (platform::SendAll(fd.get(), "QUIT\r\n")) ReadReplyLine(fd.get(), deadline);
+  if (!IsDigestText(digest)) {
+    platform::SetLastError(platform::HASH_SERVER_BAD_REPLY);
+    return {};
+  }
   return digest;
 }
 

@@ -17,7 +17,9 @@
 // Failures leave the reason in the last error: the resolver's code, 1225 when the connection
 // cannot be made (or takes more than 10 s), 30 when the greeting is empty (or does not come
 // whole within the exchange's time), 5922 when GETHASH cannot be sent, 5921 when the reply does
-// not begin with "OK: Hash=" (or does not come whole within the exchange's time).
+// not begin with "OK: Hash=" (or does not come whole within the exchange's time) or what follows
+// it on the reply's first line is not a digest: 64 hexadecimal digits. Nothing after the first
+// line end of a reply is ever used.
 
 #include <chrono>
 #include <cstddef>
@@ -35,7 +37,7 @@ inline constexpr size_t kMaxReplyLineBytes = 64 * 1024;
 
 // GetHash returns the digest text of `reference`: computed here when `hashServer` is empty or
 // exactly "localhost", else asked of the server `hashServer` names (host, or host:port). Empty on
-// failure.
+// failure; a reference holding CR, LF or NUL fails at once with ERROR_INVALID_PARAMETER.
 std::string GetHash(const std::string& reference, const std::string& hashServer);
 
 // RequestHash asks the hash server at `host`:`port` (a port below 1 means 3847) for the digest

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -69,10 +70,40 @@ class ScriptedServer {
   std::string received_, quit_;
 };
 
+// A digest text: 64 hexadecimal digits.
+const std::string kDigest = "F539FEA9E562966ECC4441EBBDB3B22C4DB9F86D566C59F372C833E71FA986D1";
+
 TEST(RequestHash, ReadsTheDigestAfterOkHash) {
-  ScriptedServer server("Quilmarend 3,1,0,10\r\n", "OK: Hash=ABCDEF  \r\n");
-  EXPECT_EQ(RequestHash("http://host/doc.xml?x", "127.0.0.1", server.port()), "ABCDEF");
+  ScriptedServer server("Quilmarend 3,1,0,10\r\n", "OK: Hash=" + kDigest + "  \r\n");
+  EXPECT_EQ(RequestHash("http://host/doc.xml?x", "127.0.0.1", server.port()), kDigest);
   EXPECT_EQ(server.received(), "GETHASH http://host/doc.xml?x\r\n");
+}
+
+// Only a whole digest on the reply's first line is taken: nothing else a peer sends reaches an
+// answer or the log.
+TEST(RequestHash, OnlyAWholeDigestOnTheFirstLineCounts) {
+  std::string lower = kDigest;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  struct Case {
+    std::string reply, digest;  // "" when refused with 5921
+  };
+  const Case kCases[] = {
+      {"OK: Hash=ABCD\r\nCheckSignature: OK\r\n", ""},
+      {"OK: Hash=" + kDigest + "\r\nCheckSignature: OK\r\n.\r\n", kDigest},
+      {"OK: Hash=" + lower + "\r\n", lower},
+      {"OK: Hash=" + kDigest.substr(1) + "\r\n", ""},
+      {"OK: Hash=" + kDigest + "0\r\n", ""},
+      {"OK: Hash=" + kDigest.substr(1) + "G\r\n", ""},
+      {"OK: Hash=" + kDigest.substr(0, 32) + "\r" + kDigest.substr(32) + "\r\n", ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.reply);
+    ScriptedServer server("hi\r\n", c.reply);
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), c.digest);
+    if (c.digest.empty()) {
+      EXPECT_EQ(platform::GetLastError(), platform::HASH_SERVER_BAD_REPLY);
+    }
+  }
 }
 
 TEST(RequestHash, FailuresLeaveTheirCodes) {
@@ -111,8 +142,8 @@ TEST(RequestHash, SlowOrEndlessRepliesAreBounded) {
     std::string digest;  // "" when the call fails with `error`
     uint32_t error;
   };
-  const std::string over(70000, 'A');  // past the 64 KiB a reply line may hold
-  const std::string under(60000, 'A');
+  const std::string over(70000, 'A');   // past the 64 KiB a reply line may hold
+  const std::string under(60000, ' ');  // trailing blanks, removed
   const Case kCases[] = {
       {"greeting trickled a byte per 100 ms", std::string(200, 'h') + "\r\n", "OK: Hash=AB\r\n",
        100, milliseconds(1000), "", platform::ERROR_READ_FAULT},
@@ -120,8 +151,8 @@ TEST(RequestHash, SlowOrEndlessRepliesAreBounded) {
        milliseconds(1000), "", platform::HASH_SERVER_BAD_REPLY},
       {"reply line over 64 KiB", "hi\r\n", "OK: Hash=" + over + "\r\n", 0, milliseconds(10000), "",
        platform::HASH_SERVER_BAD_REPLY},
-      {"reply line under 64 KiB", "hi\r\n", "OK: Hash=" + under + "\r\n", 0, milliseconds(10000),
-       under, 0},
+      {"reply line under 64 KiB", "hi\r\n", "OK: Hash=" + kDigest + under + "\r\n", 0,
+       milliseconds(10000), kDigest, 0},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.why);
@@ -137,12 +168,13 @@ TEST(RequestHash, SlowOrEndlessRepliesAreBounded) {
 TEST(RequestHash, EmptyDigestIsReturnedEmpty) {
   ScriptedServer server("hi\r\n", "OK: Hash=\r\n");
   EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
+  EXPECT_EQ(platform::GetLastError(), platform::HASH_SERVER_BAD_REPLY);
   EXPECT_EQ(server.quit(), "QUIT\r\n");
 }
 
 TEST(GetHash, PortAfterTheColonOrTheDefault) {
-  ScriptedServer server("hi\r\n", "OK: Hash=11\r\n");
-  EXPECT_EQ(GetHash("file:///x", "127.0.0.1:" + std::to_string(server.port())), "11");
+  ScriptedServer server("hi\r\n", "OK: Hash=" + kDigest + "\r\n");
+  EXPECT_EQ(GetHash("file:///x", "127.0.0.1:" + std::to_string(server.port())), kDigest);
   // "host:0" and "host:abc" mean the default port; nobody listens on 127.0.0.2:3847 here.
   for (const char* setting : {"127.0.0.2:0", "127.0.0.2:abc"}) {
     SCOPED_TRACE(setting);

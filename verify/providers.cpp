@@ -1,9 +1,8 @@
 #include "verify/providers.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <memory>
 
+#include "platform/file_io.h"
 #include "platform/file_reference.h"
 #include "platform/inet.h"
 #include "platform/last_error.h"
@@ -32,38 +31,18 @@ platform::CryptProviderPtr AcquireGostProvider() {
                                         platform::CRYPT_VERIFYCONTEXT);
 }
 
-uint32_t FileErrorCode(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return platform::ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return platform::ERROR_ACCESS_DENIED;
-    default:
-      return platform::ERROR_READ_FAULT;
-  }
-}
-
-// HashFile feeds the file at `path` to `hash`; false with the last error set.
+// HashFile feeds the file at `path` to `hash`; false with the last error set. Only a regular file
+// is hashed: a device or a FIFO would never end, or never begin.
 bool HashFile(const std::string& path, platform::CryptHash& hash) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) {
-    platform::SetLastError(FileErrorCode(errno));
-    return false;
-  }
+  const platform::UniqueFd fd = platform::OpenForReading(path);
+  if (!fd) return false;
   std::vector<uint8_t> piece(kHashPiece);
   for (;;) {
-    const size_t read = std::fread(piece.data(), 1, piece.size(), file.get());
-    if (read > 0 && !hash.HashData(std::span<const uint8_t>(piece.data(), read))) return false;
-    if (read < piece.size()) break;
+    const std::optional<size_t> read = platform::ReadSome(fd.get(), piece);
+    if (!read) return false;
+    if (*read == 0) return true;
+    if (!hash.HashData(std::span<const uint8_t>(piece.data(), *read))) return false;
   }
-  if (std::ferror(file.get())) {
-    platform::SetLastError(platform::ERROR_READ_FAULT);
-    return false;
-  }
-  return true;
 }
 
 bool HashUrl(const std::string& url, platform::CryptHash& hash) {
