@@ -15,6 +15,7 @@
 #include "platform/detail/handles.h"
 #include "platform/detail/lru_cache.h"
 #include "platform/detail/revocation.h"
+#include "platform/detail/verify_context.h"
 #include "platform/inet.h"
 #include "platform/last_error.h"
 #include "platform/win_status.h"
@@ -219,6 +220,26 @@ bool IsCyclic(STACK_OF(X509) * chain) {
 
 }  // namespace
 
+namespace detail {
+
+std::optional<uint32_t> VerifyContext(X509_STORE_CTX* context) {
+  uint32_t bits = 0;
+  X509_STORE_CTX_set_app_data(context, &bits);
+  X509_STORE_CTX_set_verify_cb(context, CollectErrors);
+  const int verified = X509_verify_cert(context);
+  X509_STORE_CTX_set_app_data(context, nullptr);
+  // The callback accepts every error, so a result of 0 or below with no bit collected means the
+  // verification never ran to its end.
+  if (verified <= 0 && bits == 0) {
+    ERR_clear_error();
+    SetLastError(NTE_FAIL);
+    return std::nullopt;
+  }
+  return bits;
+}
+
+}  // namespace detail
+
 std::optional<uint32_t> CertGetCertificateChain(const CertContext& cert,
                                                 const ChainParameters& parameters) {
   EnsureCryptoLibrary();
@@ -242,20 +263,19 @@ std::optional<uint32_t> CertGetCertificateChain(const CertContext& cert,
   X509* end = NativeX509(cert);
   FetchMissingIssuers(end, anchors.get(), intermediates.get(), parameters.urlRetrievalTimeoutMs);
 
-  uint32_t bits = 0;
   if (X509_STORE_CTX_init(context.get(), store.get(), end, intermediates.get()) != 1) {
     ERR_clear_error();
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return std::nullopt;
   }
-  X509_STORE_CTX_set_app_data(context.get(), &bits);
-  X509_STORE_CTX_set_verify_cb(context.get(), CollectErrors);
   time_t at = std::time(nullptr);
   if (parameters.time) {
     at = static_cast<time_t>(FileTimeToUnixSeconds(*parameters.time));
     X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(context.get()), at);
   }
-  X509_verify_cert(context.get());
+  const std::optional<uint32_t> verified = detail::VerifyContext(context.get());
+  if (!verified) return std::nullopt;
+  uint32_t bits = *verified;
   STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
   if (chain != nullptr && (bits & CERT_TRUST_IS_PARTIAL_CHAIN) && IsCyclic(chain)) {
     bits = (bits & ~CERT_TRUST_IS_PARTIAL_CHAIN) | CERT_TRUST_IS_CYCLIC;

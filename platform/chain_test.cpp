@@ -8,6 +8,9 @@
 #include <fstream>
 
 #include "platform/cert_store.h"
+#include "platform/detail/verify_context.h"
+#include "platform/last_error.h"
+#include "platform/win_status.h"
 #include "platform/state_root.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/key.h"
@@ -117,6 +120,29 @@ TEST_F(ChainTest, JudgedAtTheRequestedTime) {
   in2020.time = (1590000000ULL + 11644473600ULL) * 10000000ULL;
   EXPECT_EQ(CertGetCertificateChain(*end, in2020), 0u);
   EXPECT_EQ(CertGetCertificateChain(*end, ChainParameters{}), CERT_TRUST_IS_NOT_TIME_VALID);
+}
+
+// A verification that fails inside the library without naming an error is no verdict, never trust.
+TEST_F(ChainTest, VerificationThatCannotRunIsNotTrusted) {
+  const Key key = tests::pki::CachedKey(KeyKind::kEcdsaP256, 5);
+  const Cert self = Issue(Ca("Self"), key, nullptr, key);
+  const std::vector<uint8_t> der = self.Der();
+  const unsigned char* p = der.data();
+  const detail::X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+  ASSERT_TRUE(x509);
+  for (const bool runs : {true, false}) {
+    SCOPED_TRACE(runs ? "verification runs" : "verification fails inside");
+    const detail::X509StorePtr store(X509_STORE_new());
+    ASSERT_EQ(X509_STORE_add_cert(store.get(), x509.get()), 1);
+    if (!runs) X509_STORE_set_verify(store.get(), [](X509_STORE_CTX*) { return -1; });
+    const detail::X509StoreCtxPtr context(X509_STORE_CTX_new());
+    ASSERT_EQ(X509_STORE_CTX_init(context.get(), store.get(), x509.get(), nullptr), 1);
+    const std::optional<uint32_t> bits = detail::VerifyContext(context.get());
+    EXPECT_EQ(bits, runs ? std::optional<uint32_t>(0) : std::nullopt);
+    if (!runs) {
+      EXPECT_EQ(GetLastError(), NTE_FAIL);
+    }
+  }
 }
 
 }  // namespace
