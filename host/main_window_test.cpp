@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace host {
@@ -26,6 +26,7 @@ struct RecordingShell : platform::Shell {
     Record(kNames[message] + data.tip);
     const std::lock_guard lock(mutex);
     if (message == platform::NIM_ADD) lost = false;
+    changed.notify_all();
     return message != platform::NIM_MODIFY || !lost;
   }
   uint32_t TrackPopupMenu(const std::vector<platform::MenuItem>& items) override {
@@ -40,8 +41,9 @@ struct RecordingShell : platform::Shell {
     calls.push_back(call);
   }
   std::mutex mutex;
-  std::vector<std::string> calls;  // guarded by mutex
-  bool lost = false;               // guarded by mutex
+  std::condition_variable changed;  // an icon call was made
+  std::vector<std::string> calls;   // guarded by mutex
+  bool lost = false;                // guarded by mutex
 };
 
 TEST(CMainWindow, MenuOnRightButtonReleaseOnlyAndIconKeptUntilClose) {
@@ -65,13 +67,16 @@ TEST(CMainWindow, MenuOnRightButtonReleaseOnlyAndIconKeptUntilClose) {
     shell.lost = true;
   }
   // The refresh thread adds a lost icon again within about a second.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  {
+    std::unique_lock lock(shell.mutex);
+    EXPECT_TRUE(
+        shell.changed.wait_for(lock, std::chrono::seconds(10), [&] { return !shell.lost; }));
+  }
   window.Dispatch({WM_COMMAND, ID_EXIT, 0});  // answered No: the window stays
   EXPECT_TRUE(window.Running());
   window.Dispatch({WM_CLOSE, 0, 0});
   EXPECT_FALSE(window.Running());
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  // The close removes the icon last: the refresh thread never adds it again.
+  // The close removes the icon last, after the refresh thread has ended: it never adds it again.
   const std::lock_guard lock(shell.mutex);
   ASSERT_GE(shell.calls.size(), 4u);
   EXPECT_EQ(shell.calls[0], "modify Quilmarend 3,1,0,10");

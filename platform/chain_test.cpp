@@ -10,8 +10,8 @@
 #include "platform/cert_store.h"
 #include "platform/detail/verify_context.h"
 #include "platform/last_error.h"
-#include "platform/win_status.h"
 #include "platform/state_root.h"
+#include "platform/win_status.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/key.h"
 

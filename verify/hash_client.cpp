@@ -46,14 +46,19 @@ std::string GetHash(const std::string& reference, const std::string& hashServer)
     return {};
   }
   if (hashServer.empty() || hashServer == "localhost") return HashDocument(reference);
-  std::string host = hashServer;
-  int port = kHashServerPort;
-  const size_t colon = hashServer.find(':');
+  const HashServerAddress address = ParseHashServer(hashServer);
+  return RequestHash(reference, address.host, address.port);
+}
+
+HashServerAddress ParseHashServer(const std::string& setting) {
+  HashServerAddress address{setting, kHashServerPort};
+  const size_t colon = setting.find(':');
   if (colon != std::string::npos && colon > 0) {
-    port = LeadingNumber(hashServer.substr(colon + 1));
-    host = hashServer.substr(0, colon);
+    address.port = LeadingNumber(setting.substr(colon + 1));
+    address.host = setting.substr(0, colon);
   }
-  return RequestHash(reference, host, port);
+  if (address.port < 1 || address.port > 65535) address.port = kHashServerPort;
+  return address;
 }
 
 std::string ReadReplyLine(int fd, std::chrono::steady_clock::time_point deadline) {

@@ -40,6 +40,17 @@ inline constexpr size_t kMaxReplyLineBytes = 64 * 1024;
 // failure; a reference holding CR, LF or NUL fails at once with ERROR_INVALID_PARAMETER.
 std::string GetHash(const std::string& reference, const std::string& hashServer);
 
+// HashServerAddress is where a remote hash server setting points.
+struct HashServerAddress {
+  std::string host;
+  int port = kHashServerPort;
+};
+
+// ParseHashServer reads a remote hash server setting: the host, and the port after the first ":"
+// when that is not the first character, read as atoi reads it; a port of 0, of letters or out of
+// range means kHashServerPort.
+HashServerAddress ParseHashServer(const std::string& setting);
+
 // RequestHash asks the hash server at `host`:`port` (a port below 1 means 3847) for the digest
 // text of `reference`, over one connection of its own. Empty on failure.
 std::string RequestHash(const std::string& reference, const std::string& host, int port);

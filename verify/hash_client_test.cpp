@@ -175,11 +175,24 @@ TEST(RequestHash, EmptyDigestIsReturnedEmpty) {
 TEST(GetHash, PortAfterTheColonOrTheDefault) {
   ScriptedServer server("hi\r\n", "OK: Hash=" + kDigest + "\r\n");
   EXPECT_EQ(GetHash("file:///x", "127.0.0.1:" + std::to_string(server.port())), kDigest);
-  // "host:0" and "host:abc" mean the default port; nobody listens on 127.0.0.2:3847 here.
-  for (const char* setting : {"127.0.0.2:0", "127.0.0.2:abc"}) {
-    SCOPED_TRACE(setting);
-    EXPECT_EQ(GetHash("file:///x", setting), "");
-    EXPECT_EQ(platform::GetLastError(), platform::ERROR_CONNECTION_REFUSED);
+  struct Case {
+    std::string setting, host;
+    int port;
+  };
+  const Case kCases[] = {
+      {"hashes.example", "hashes.example", 3847},
+      {"hashes.example:0", "hashes.example", 3847},
+      {"hashes.example:abc", "hashes.example", 3847},
+      {"h:12x", "h", 12},
+      {"h:99999", "h", 3847},
+      {":5", ":5", 3847},
+      {"localhost:3848", "localhost", 3848},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.setting);
+    const HashServerAddress address = ParseHashServer(c.setting);
+    EXPECT_EQ(address.host, c.host);
+    EXPECT_EQ(address.port, c.port);
   }
 }
 
