@@ -10,6 +10,7 @@
 #include "host/quilmarend_module.h"
 #include "host/stop_signals.h"
 #include "platform/crypto_library.h"
+#include "platform/file_io.h"
 #include "platform/shell.h"
 #include "verify/libxml_binding.h"
 
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
     const host::StopSignals signals([&module](int signal) { module.OnStopSignal(signal); });
     exitCode = module.WinMain(argc, argv);
   }
+  // Files of requests that are still running (a download from a silent peer) go with the process.
+  platform::RemoveRequestFiles();
   if (module.WorkersLeftBehind()) {
     // Workers still inside a request may be using the libraries that a normal exit would tear
     // down under them; the log is written, so the process ends here.

@@ -14,6 +14,7 @@
 #include "host/quilmarend_module.h"
 #include "host/registry_script.h"
 #include "platform/cp1251.h"
+#include "platform/file_io.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/win_status.h"
@@ -172,6 +173,7 @@ void CQuilmarendModule::OnStopSignal(int signal) {
     return;
   }
   // Nothing is serving that could be closed in order (registration, or between two runs).
+  platform::RemoveRequestFiles();
   _exit(128 + signal);
 }
 

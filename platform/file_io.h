@@ -49,34 +49,56 @@ std::optional<std::vector<uint8_t>> ReadWhole(int fd);
 // DeleteFile removes `path`; false with the last error set.
 bool DeleteFile(const std::string& path);
 
+// RequestFile owns a file that a request made or received (a download, an upload service's
+// copy) for as long as the request needs it: the file is deleted when the object goes. While it
+// lives, its path is on a process-wide list, so that a process ending with requests still
+// running can delete them all (RemoveRequestFiles).
+class RequestFile {
+ public:
+  explicit RequestFile(std::string path);
+  ~RequestFile();
+  RequestFile(const RequestFile&) = delete;
+  RequestFile& operator=(const RequestFile&) = delete;
+
+  const std::string& Path() const { return path; }
+  // Renamed records that the file now has the name `newPath`.
+  void Renamed(std::string newPath);
+
+ private:
+  std::string path;
+};
+
+// RemoveRequestFiles deletes the files of every RequestFile alive, for a process that is about to
+// end without waiting for its requests; a RequestFile made afterwards deletes its file at once.
+void RemoveRequestFiles();
+
 // TemporaryFile is a new, unique file in the system temporary folder, its name made of `prefix`
-// and random characters. It is removed when the object goes unless it was moved to another name.
+// and random characters, owned as a RequestFile: removed when the object goes, under its
+// temporary name or the one it was moved to.
 class TemporaryFile {
  public:
   // Create makes the file; null with the last error set when the folder's path is longer than
   // `maxFolderLength` bytes or the file cannot be created.
   static std::unique_ptr<TemporaryFile> Create(const std::string& prefix, size_t maxFolderLength);
-  ~TemporaryFile();
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  const std::string& Path() const { return path; }
+  const std::string& Path() const { return owned.Path(); }
   // Write appends `bytes` (through a buffer, so that small pieces cost few system calls); false
   // with the last error set when they cannot be written.
   bool Write(std::span<const uint8_t> bytes);
   // Flush writes out what the buffer holds; false with the last error set.
   bool Flush();
   // MoveTo flushes, closes and renames the file to `name`, replacing a file of that name; false
-  // with the last error set (the file then stays under its temporary name, to be removed).
+  // with the last error set (the file then stays under its temporary name).
   bool MoveTo(const std::string& name);
 
  private:
-  TemporaryFile(std::string path, UniqueFd fd) : path(std::move(path)), fd(std::move(fd)) {}
+  TemporaryFile(std::string path, UniqueFd fd) : owned(std::move(path)), fd(std::move(fd)) {}
 
-  std::string path;
+  RequestFile owned;
   UniqueFd fd;
   std::vector<uint8_t> buffer;
-  bool moved = false;
 };
 
 }  // namespace platform

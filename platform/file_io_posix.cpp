@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "platform/detail/atomic_file.h"
 #include "platform/file_io.h"
@@ -155,11 +157,6 @@ std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::string& prefix,
   return std::unique_ptr<TemporaryFile>(new TemporaryFile(std::move(path), std::move(fd)));
 }
 
-TemporaryFile::~TemporaryFile() {
-  fd.reset();
-  if (!moved) ::unlink(path.c_str());
-}
-
 bool TemporaryFile::Write(std::span<const uint8_t> bytes) {
   if (buffer.size() + bytes.size() > kWriteBuffer && !Flush()) return false;
   if (bytes.size() >= kWriteBuffer) return WriteAll(fd.get(), bytes.data(), bytes.size()) || Fail();
@@ -176,9 +173,63 @@ bool TemporaryFile::Flush() {
 bool TemporaryFile::MoveTo(const std::string& name) {
   if (!Flush()) return false;
   fd.reset();
-  if (::rename(path.c_str(), name.c_str()) != 0) return Fail();
-  moved = true;
+  if (::rename(Path().c_str(), name.c_str()) != 0) return Fail();
+  owned.Renamed(name);
   return true;
+}
+
+namespace {
+
+// The paths of the RequestFiles alive. Never destroyed: workers left running at the end may still
+// add and remove paths while the process exits.
+struct RequestFileList {
+  std::mutex mutex;
+  std::multiset<std::string> paths;
+  bool removed = false;  // RemoveRequestFiles has run
+};
+
+RequestFileList& TheRequestFiles() {
+  static auto* list = new RequestFileList;
+  return *list;
+}
+
+}  // namespace
+
+RequestFile::RequestFile(std::string path) : path(std::move(path)) {
+  RequestFileList& list = TheRequestFiles();
+  const std::lock_guard lock(list.mutex);
+  if (list.removed) {
+    ::unlink(this->path.c_str());
+  } else {
+    list.paths.insert(this->path);
+  }
+}
+
+RequestFile::~RequestFile() {
+  ::unlink(path.c_str());
+  RequestFileList& list = TheRequestFiles();
+  const std::lock_guard lock(list.mutex);
+  if (const auto found = list.paths.find(path); found != list.paths.end()) list.paths.erase(found);
+}
+
+void RequestFile::Renamed(std::string newPath) {
+  RequestFileList& list = TheRequestFiles();
+  const std::lock_guard lock(list.mutex);
+  if (const auto found = list.paths.find(path); found != list.paths.end()) list.paths.erase(found);
+  path = std::move(newPath);
+  if (list.removed) {
+    ::unlink(path.c_str());
+  } else {
+    list.paths.insert(path);
+  }
+}
+
+void RemoveRequestFiles() {
+  RequestFileList& list = TheRequestFiles();
+  const std::lock_guard lock(list.mutex);
+  for (const std::string& path : list.paths) ::unlink(path.c_str());
+  list.paths.clear();
+  list.removed = true;
 }
 
 namespace detail {

@@ -20,6 +20,7 @@ constexpr Message kMessages[] = {
     {ERROR_ACCESS_DENIED, "Отказано в доступе."_cp1251},
     {ERROR_NOT_ENOUGH_MEMORY, "Недостаточно памяти для обработки команды."_cp1251},
     {ERROR_READ_FAULT, "Системе не удается прочесть данные с указанного устройства."_cp1251},
+    {ERROR_NOT_SUPPORTED, "Такой запрос не поддерживается."_cp1251},
     {ERROR_INVALID_PARAMETER, "Параметр задан неверно."_cp1251},
     {ERROR_MOD_NOT_FOUND, "Не найден указанный модуль."_cp1251},
     {ERROR_NO_MORE_ITEMS, "Дополнительных данных нет."_cp1251},

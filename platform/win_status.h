@@ -14,6 +14,7 @@
   M(0x00000005, ERROR_ACCESS_DENIED)                                       \
   M(0x00000008, ERROR_NOT_ENOUGH_MEMORY)                                   \
   M(0x0000001E, ERROR_READ_FAULT)                                          \
+  M(0x00000032, ERROR_NOT_SUPPORTED)                                       \
   M(0x00000057, ERROR_INVALID_PARAMETER)                                   \
   M(0x0000007E, ERROR_MOD_NOT_FOUND)                                       \
   M(0x00000103, ERROR_NO_MORE_ITEMS)                                       \

@@ -102,7 +102,8 @@ TEST(SystemMessageText, KnownCodesHaveTextsWithoutTrailingBlanks) {
        {platform::CRYPT_E_HASH_VALUE, platform::NTE_BAD_SIGNATURE, platform::CRYPT_E_ASN1_BADTAG,
         platform::CRYPT_E_ASN1_EOD, platform::CRYPT_E_NO_SIGNER,
         platform::CRYPT_E_UNEXPECTED_MSG_TYPE, platform::NTE_BAD_ALGID,
-        platform::SEC_E_CONTEXT_EXPIRED, platform::KEY_USAGE_NOT_ALLOWED}) {
+        platform::SEC_E_CONTEXT_EXPIRED, platform::KEY_USAGE_NOT_ALLOWED,
+        platform::ERROR_NOT_SUPPORTED}) {
     SCOPED_TRACE(code);
     const std::string text = SystemMessageText(code);
     ASSERT_FALSE(text.empty());

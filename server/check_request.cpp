@@ -37,12 +37,17 @@ void RequestPipeline::Check(std::string_view commandLine, const ConnectionSettin
   engine->oidList = settings.oidList;
   engine->keyLifetimeDays = settings.keyLifetimeDays;
 
+  // The upload service's copy of the document lives as long as this request.
+  std::unique_ptr<platform::RequestFile> uploaded;
   if (!settings.uploadService.empty() &&
       (!FetchUploadSignature(settings.uploadService, data.signatureText, sink) ||
-       !FetchUploadDocument(settings.uploadService, data.documentText, sink))) {
+       !FetchUploadDocument(settings.uploadService, data.documentText, sink, &uploaded))) {
     return;
   }
-  if (!ResolveDocument(data.documentText, settings, *engine, sink)) return;
+  const bool resolved =
+      ResolveDocument(data.documentText, settings, limits, uploaded.get(), *engine, sink);
+  uploaded.reset();  // read or hashed: the engine reads through a descriptor of its own
+  if (!resolved) return;
   engine->SetSignature(data.signatureText, true);
   engine->SetVerifyTime(settings.verifyTime);
   engine->SetCheckRevocation(settings.checkRevocation);

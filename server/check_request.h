@@ -5,6 +5,7 @@
 // ADD TS and GETHASH. One instance serves every connection of a server; each request has its own
 // engine.
 
+#include "server/limits.h"
 #include "server/session.h"
 
 namespace report {
@@ -16,7 +17,8 @@ namespace server {
 class RequestPipeline : public RequestHandler {
  public:
   // `archive` (not owned) must outlive the pipeline.
-  explicit RequestPipeline(report::TmpCertArhive& archive) : archive(archive) {}
+  explicit RequestPipeline(report::TmpCertArhive& archive, const RequestLimits& limits = {})
+      : archive(archive), limits(limits) {}
 
   void Check(std::string_view commandLine, const ConnectionSettings& settings, ConnectionData& data,
              AnswerSink& sink) override;
@@ -26,6 +28,7 @@ class RequestPipeline : public RequestHandler {
 
  private:
   report::TmpCertArhive& archive;
+  const RequestLimits limits;
 };
 
 // HashedXmlToUtf8 converts the hashed XML text, up to its first NUL byte, from Windows-1251 to

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include "platform/file_io.h"
 #include "platform/file_reference.h"
@@ -9,9 +10,11 @@
 #include "platform/last_error.h"
 #include "platform/log.h"
 #include "platform/thread_id.h"
+#include "platform/win_status.h"
 #include "server/texts.h"
 #include "verify/crypto.h"
 #include "verify/hash_client.h"
+#include "verify/providers.h"
 
 namespace server {
 namespace {
@@ -21,10 +24,9 @@ constexpr std::array<std::string_view, 5> kReferenceSchemes = {"http://", "https
 constexpr std::string_view kOldMarker = "?old=1";
 constexpr std::string_view kTempFileScheme = "tempfile:///";
 
-// Downloads: 1024-byte transfer units, no document over 2 GiB, 10 s to connect, and a peer that
-// sends less than one byte per second for 30 s is given up.
+// Downloads: 1024-byte transfer units, 10 s to connect, and a peer that sends less than one byte
+// per second for 30 s is given up.
 constexpr size_t kTransferUnit = 1024;
-constexpr uint64_t kMaxDocumentBytes = 0x80000000;
 constexpr int kDownloadConnectTimeoutMs = 10000;
 constexpr long kDownloadLowSpeedBytesPerSecond = 1;
 constexpr long kDownloadLowSpeedSeconds = 30;
@@ -39,25 +41,56 @@ void RemoveAll(std::string& text, std::string_view marker) {
   }
 }
 
-// Download fetches `url` into a temporary file and moves it to the temporary name + "!", which
-// it returns in `name` (also when the download failed: the text later requests see). False when
-// anything failed; the temporary file is gone then.
-bool Download(const std::string& url, std::string& name) {
-  std::unique_ptr<platform::TemporaryFile> file =
-      platform::TemporaryFile::Create("TFR", kMaxTempFolderLength);
-  if (!file) return false;
+enum class Downloaded { kDone, kFailed, kTooLarge };
+
+// Download fetches `url` into a temporary file ("TFR..." in the system temporary folder), made
+// only once the URL has answered with its first bytes, and moves it to its name + "!". The file
+// is `*file` on success, owned by the caller; on failure no file is left.
+Downloaded Download(const std::string& url, uint64_t maxBytes,
+                    std::unique_ptr<platform::TemporaryFile>* file) {
   platform::InternetRequest request;
   request.url = url;
   request.agent = "Quilmarend";
   request.chunkSize = kTransferUnit;
-  request.maxBytes = kMaxDocumentBytes;  // stops the transfer as soon as it is passed
   request.connectTimeoutMs = kDownloadConnectTimeoutMs;
   request.lowSpeedBytesPerSecond = kDownloadLowSpeedBytesPerSecond;
   request.lowSpeedTimeSeconds = kDownloadLowSpeedSeconds;
-  const bool downloaded = platform::InternetStream(
-      request, [&file](std::span<const uint8_t> piece) { return file->Write(piece); });
-  name = file->Path() + "!";
-  return downloaded && file->MoveTo(name);
+  uint64_t received = 0;
+  bool tooLarge = false;
+  const auto write = [&](std::span<const uint8_t> piece) {
+    received += piece.size();
+    tooLarge = received > maxBytes;  // stops the transfer as soon as the limit is passed
+    if (!tooLarge && *file == nullptr) {
+      *file = platform::TemporaryFile::Create("TFR", kMaxTempFolderLength);
+    }
+    return !tooLarge && *file != nullptr && (*file)->Write(piece);
+  };
+  const bool downloaded = platform::InternetStream(request, write);
+  // An empty document arrives without a byte to write.
+  if (downloaded && *file == nullptr) {
+    *file = platform::TemporaryFile::Create("TFR", kMaxTempFolderLength);
+  }
+  if (downloaded && *file != nullptr && (*file)->MoveTo((*file)->Path() + "!")) {
+    return Downloaded::kDone;
+  }
+  file->reset();
+  return tooLarge ? Downloaded::kTooLarge : Downloaded::kFailed;
+}
+
+// RefuseSize sends the answer of a document over the size limit.
+bool RefuseSize(AnswerSink& sink, uint32_t status) {
+  sink.Send(platform::FormatText(texts::kFileSizeRefusedFormat, status));
+  return false;
+}
+
+// HashUploadedCopy takes the hash path for a document an upload service delivered as a local
+// file: only this process can read it, so only the setting "localhost" can hash it.
+std::string HashUploadedCopy(const platform::RequestFile& copy, const std::string& hashServer) {
+  if (hashServer != "localhost") {
+    platform::SetLastError(platform::ERROR_NOT_SUPPORTED);
+    return {};
+  }
+  return verify::HashLocalFile(copy.Path());
 }
 
 }  // namespace
@@ -68,6 +101,7 @@ bool IsDocumentReference(std::string_view text) {
 }
 
 bool ResolveDocument(std::string& documentText, const ConnectionSettings& settings,
+                     const RequestLimits& limits, const platform::RequestFile* uploaded,
                      verify::CCrypto& engine, AnswerSink& sink) {
   if (!IsDocumentReference(documentText)) {
     engine.SetText(documentText, settings.decodeBase64);
@@ -82,7 +116,9 @@ bool ResolveDocument(std::string& documentText, const ConnectionSettings& settin
   }
 
   if (!settings.hashServer.empty() && documentText.find(kOldMarker) == std::string::npos) {
-    const std::string hash = verify::GetHash(documentText, settings.hashServer);
+    const std::string hash = uploaded != nullptr
+                                 ? HashUploadedCopy(*uploaded, settings.hashServer)
+                                 : verify::GetHash(documentText, settings.hashServer);
     const uint32_t status = platform::GetLastError();
     platform::Log(texts::kLogFileHash, ThreadId(), hash.c_str());
     if (hash.empty()) {
@@ -106,41 +142,45 @@ bool ResolveDocument(std::string& documentText, const ConnectionSettings& settin
   }
   platform::Log(texts::kLogResolved, ThreadId(), documentText.c_str(), download ? 1 : 0);
 
-  bool ok = true;
-  if (download) ok = Download(std::string(documentText), documentText);
-  const size_t cut = documentText.find_first_of("#?", 1);
-  if (cut != std::string::npos) documentText.resize(cut);
+  // A failed download leaves the reference in place, so that the next CHECK tries again.
+  std::unique_ptr<platform::TemporaryFile> downloadedFile;
+  if (download) {
+    const Downloaded result = Download(documentText, limits.maxDocumentBytes, &downloadedFile);
+    if (result == Downloaded::kTooLarge) return RefuseSize(sink, platform::ERROR_SUCCESS);
+    if (result == Downloaded::kFailed) {
+      sink.Send(texts::kCouldNotOpenInetFile);
+      return false;
+    }
+    documentText = downloadedFile->Path();
+  } else if (uploaded == nullptr) {
+    const size_t cut = documentText.find_first_of("#?", 1);
+    if (cut != std::string::npos) documentText.resize(cut);
+  }
 
   // A "tempfile:" reference is read, and deleted, only inside the system temporary folder and
   // only if its entry still names the file that was read: a client must not make the server
-  // delete a file of its choice, even by renaming folders while the request runs.
+  // delete a file of its choice, even by renaming folders while the request runs. Files of the
+  // request itself (a download, an upload service's copy) are read where they are, and deleted
+  // by their owners when the request ends.
   std::optional<platform::FileBeneath> delivered;
   platform::UniqueFd file;
-  if (ok && temporary) {
+  if (temporary && uploaded == nullptr) {
     delivered = platform::OpenInTempDirectory(documentText);
     if (delivered) file = std::move(delivered->fd);
-  } else if (ok) {
-    file = platform::OpenForReading(documentText);
+  } else {
+    file = platform::OpenForReading(uploaded != nullptr ? uploaded->Path() : documentText);
   }
   if (!file) {
     sink.Send(texts::kCouldNotOpenInetFile);
     return false;
   }
   const std::optional<uint64_t> size = platform::FileSize(file.get());
-  ok = size && *size <= kMaxDocumentBytes;
   const uint32_t status = platform::GetLastError();
+  const bool ok = size && *size <= limits.maxDocumentBytes;
   if (ok) engine.SetTextFile(std::move(file), *size);
   // Removing the name leaves the open file readable by the engine until it closes it.
-  if (delivered) {
-    (void)platform::DeleteOpenedFile(*delivered);
-  } else if (download) {
-    (void)platform::DeleteFile(documentText);
-  }
-  if (!ok) {
-    sink.Send(platform::FormatText(texts::kFileSizeRefusedFormat, status));
-    return false;
-  }
-  return true;
+  if (delivered) (void)platform::DeleteOpenedFile(*delivered);
+  return ok || RefuseSize(sink, status);
 }
 
 }  // namespace server

@@ -7,13 +7,16 @@
 //  - Otherwise a URL is downloaded into a temporary file ("TFR…" in the system temporary folder,
 //    moved to the same name with "!" appended), a "file:" reference names a local or mounted file,
 //    and a "tempfile:///" reference a file inside the system temporary folder; the file is handed
-//    to the engine open, and downloaded and "tempfile:" files are deleted once opened.
+//    to the engine open, and downloaded and "tempfile:" files are deleted once opened. Only
+//    regular files are read.
 // The resolved text (local file name, or digest text) replaces the document text for later
 // requests on the connection. Every failure sends exactly one error answer.
 
 #include <string>
 
+#include "platform/file_io.h"
 #include "server/connection_state.h"
+#include "server/limits.h"
 #include "server/session.h"
 
 namespace verify {
@@ -27,8 +30,13 @@ namespace server {
 bool IsDocumentReference(std::string_view text);
 
 // ResolveDocument gives `engine` the document that `documentText` holds or names, as the settings
-// say. Returns false when it failed; its error answer has been sent to `sink` then.
+// say, none larger than `limits` allow. `uploaded`, when not null, is the local copy of the
+// document that an upload service delivered (`documentText` then names it): it is read, or
+// hashed when the hash server is "localhost", where it is; a remote hash server cannot read it.
+// A download that fails leaves `documentText` as it was. Returns false when it failed; its error
+// answer has been sent to `sink` then.
 bool ResolveDocument(std::string& documentText, const ConnectionSettings& settings,
+                     const RequestLimits& limits, const platform::RequestFile* uploaded,
                      verify::CCrypto& engine, AnswerSink& sink);
 
 }  // namespace server

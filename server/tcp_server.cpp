@@ -19,9 +19,11 @@ namespace server {
 // ServerShared is what the worker threads use of the server. Each worker holds it, so it lives
 // until the server and the last worker thread have both let go of it.
 struct ServerShared {
+  explicit ServerShared(const RequestLimits& limits) : requests(*archive, limits) {}
+
   std::string version;
   std::unique_ptr<report::TmpCertArhive> archive = std::make_unique<report::TmpCertArhive>();
-  RequestPipeline requests{*archive};
+  RequestPipeline requests;
 
   std::mutex lock;
   std::condition_variable threadEnded;
@@ -108,8 +110,9 @@ void TCPServerThread::Restart() {
   shared->threadEnded.notify_all();
 }
 
-TCPServer::TCPServer(int port, int workerCount, std::chrono::milliseconds stopAllowance)
-    : shared(std::make_shared<ServerShared>()),
+TCPServer::TCPServer(int port, int workerCount, std::chrono::milliseconds stopAllowance,
+                     const RequestLimits& requestLimits)
+    : shared(std::make_shared<ServerShared>(requestLimits)),
       workerCount(workerCount),
       port(port),
       stopAllowance(stopAllowance) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "server/limits.h"
 
 namespace report {
 class TmpCertArhive;
@@ -66,9 +67,10 @@ class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
 class TCPServer {
  public:
   // Binds 0.0.0.0:`port` (0 picks a free port), listens with backlog `workerCount` and starts the
-  // workers. Throws std::runtime_error with "Cannot bind socket" or "Cannot listen socket"; no
-  // worker has been started then.
-  TCPServer(int port, int workerCount, std::chrono::milliseconds stopAllowance = kStopAllowance);
+  // workers, whose requests keep to `requestLimits`. Throws std::runtime_error with "Cannot bind
+  // socket" or "Cannot listen socket"; no worker has been started then.
+  TCPServer(int port, int workerCount, std::chrono::milliseconds stopAllowance = kStopAllowance,
+            const RequestLimits& requestLimits = {});
   // Stops, as Stop does.
   virtual ~TCPServer();
 

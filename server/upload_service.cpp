@@ -123,13 +123,13 @@ bool FetchUploadSignature(const std::string& service, std::string& signatureText
     platform::Log("%s", error.c_str());
     return false;
   }
+  const platform::RequestFile copy(answer);  // deleted once read, whatever its size
   ReadSignatureFile(fd.get(), signatureText);
-  fd.reset();
-  (void)platform::DeleteFile(answer);
   return true;
 }
 
-bool FetchUploadDocument(const std::string& service, std::string& documentText, AnswerSink& sink) {
+bool FetchUploadDocument(const std::string& service, std::string& documentText, AnswerSink& sink,
+                         std::unique_ptr<platform::RequestFile>* copy) {
   if (!platform::IsOneLine(service) || !platform::IsOneLine(documentText)) {
     sink.Send(texts::kCouldNotOpenInetFile);
     return false;
@@ -141,6 +141,7 @@ bool FetchUploadDocument(const std::string& service, std::string& documentText, 
   }
   // A "tempfile:///" reference names the absolute path that follows its third slash.
   documentText = "tempfile:///" + (answer.starts_with('/') ? answer.substr(1) : answer);
+  *copy = std::make_unique<platform::RequestFile>(answer);
   return true;
 }
 

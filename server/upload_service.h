@@ -5,8 +5,10 @@
 // (libvantorix.so) is looked for beside the program first, then on the library search path, and
 // once loaded stays loaded for the life of the process.
 
+#include <memory>
 #include <string>
 
+#include "platform/file_io.h"
 #include "server/session.h"
 
 namespace server {
@@ -24,9 +26,11 @@ std::string CallGetFile(const std::string& service, const std::string& name);
 bool FetchUploadSignature(const std::string& service, std::string& signatureText, AnswerSink& sink);
 
 // FetchUploadDocument runs the document step of CHECK: the document named by `documentText` is
-// fetched from `service` and `documentText` becomes "tempfile:///" + the fetched file's path.
+// fetched from `service` and `documentText` becomes "tempfile:///" + the fetched file's path; the
+// file, wherever the service put it, is `*copy`, which deletes it when the request lets it go.
 // Names holding CR, LF or NUL are refused as in FetchUploadSignature. Returns false when the step
 // failed; its error answer has been sent to `sink` then.
-bool FetchUploadDocument(const std::string& service, std::string& documentText, AnswerSink& sink);
+bool FetchUploadDocument(const std::string& service, std::string& documentText, AnswerSink& sink,
+                         std::unique_ptr<platform::RequestFile>* copy);
 
 }  // namespace server

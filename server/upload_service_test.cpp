@@ -83,7 +83,8 @@ TEST(UploadService, FetchesSignaturesAndDocumentsFromTheServiceFolder) {
     SCOPED_TRACE(c.text.substr(0, 40));
     RecordingSink sink;
     std::string text = c.text;
-    const bool ok = c.document ? FetchUploadDocument(c.service, text, sink)
+    std::unique_ptr<platform::RequestFile> copy;
+    const bool ok = c.document ? FetchUploadDocument(c.service, text, sink, &copy)
                                : FetchUploadSignature(c.service, text, sink);
     EXPECT_EQ(ok, c.answer.empty());
     EXPECT_EQ(sink.answers, c.answer);
@@ -92,7 +93,9 @@ TEST(UploadService, FetchesSignaturesAndDocumentsFromTheServiceFolder) {
       std::string content;
       std::ifstream(text.substr(11)) >> content;
       EXPECT_EQ(content, c.after);
-      fs::remove(text.substr(11));
+      ASSERT_TRUE(copy);
+      EXPECT_EQ(copy->Path(), text.substr(11));
+      copy.reset();  // the request is over: its copy goes
     } else {
       EXPECT_TRUE(text == c.after) << text.substr(0, 40);  // a 1 MiB text is not printed
     }

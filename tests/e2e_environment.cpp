@@ -75,7 +75,8 @@ int RunServerBinary(const std::string& binary, int port, const std::string& erro
     unsetenv("QUILMAREND_LOG");
     if (freopen(errorFile.c_str(), "w", stderr) == nullptr) _exit(126);
     std::vector<char*> argv{const_cast<char*>(binary.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execv(binary.c_str(), argv.data());
     _exit(127);

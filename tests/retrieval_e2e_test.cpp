@@ -131,6 +131,64 @@ TEST(RetrievalE2E, ReferencesAreFetchedVerifiedAndCleanedUp) {
   EXPECT_EQ(EntriesIn(temp), tempEntries - 1);  // the delivered file is gone, nothing was left
 }
 
+// "Error: Ошибка при работе с удаленным файлом (" in CP1251, written out by hand.
+const std::string kSizeRefused =
+    "Error: \xce\xf8\xe8\xe1\xea\xe0 \xef\xf0\xe8 \xf0\xe0\xe1\xee\xf2\xe5 \xf1 "
+    "\xf3\xe4\xe0\xeb\xe5\xed\xed\xfb\xec \xf4\xe0\xe9\xeb\xee\xec (";
+// "Error: Неопознанная ошибка при работе с удаленным файлом (" likewise.
+const std::string kHashServerFailed =
+    "error: \xcd\xe5\xee\xef\xee\xe7\xed\xe0\xed\xed\xe0\xff \xee\xf8\xe8\xe1\xea\xe0 "
+    "\xef\xf0\xe8 \xf0\xe0\xe1\xee\xf2\xe5 \xf1 \xf3\xe4\xe0\xeb\xe5\xed\xed\xfb\xec "
+    "\xf4\xe0\xe9\xeb\xee\xec (";
+
+// A download that failed is tried again by the next CHECK; one past the size limit gets the
+// answer of a file over it; an upload service's copy goes whatever happens to it, and only this
+// process's own hashing can read it.
+TEST(RetrievalE2E, DownloadsAndUploadCopiesAnswerAsTheirLocalCounterparts) {
+  const fs::path root = StateRoot();
+  const fs::path temp = root / "tmp-again";
+  fs::create_directories(temp);
+  setenv("TMPDIR", temp.c_str(), 1);
+  WriteDocument(root / "upload/demo/doc.xml");
+  const std::string big(kDocument.size() + 1, 'x');
+  std::ofstream(root / "big.xml") << big;
+  const Pki p = MakePki(pki::KeyKind::kEcdsaP256);
+  AddToStore(platform::StoreLocation::kLocalMachine, "ROOT", p.root);
+  const std::vector<uint8_t> signature = pki::SignDetached(
+      std::vector<uint8_t>(kDocument.begin(), kDocument.end()), {{p.leaf, p.leafKey}}, {p.ca});
+  pki::HttpServer http;
+  http.ServeStatus("/later.xml", 404);
+  http.Serve("/big.xml", std::vector<uint8_t>(big.begin(), big.end()), "text/xml");
+  const platform::ListenResult hashServer = platform::OpenListenSocket(0, 1);
+  server::RequestLimits limits;
+  limits.maxDocumentBytes = kDocument.size();
+  server::TCPServer server(0, 2, server::kStopAllowance, limits);
+
+  TestClient client = CheckClient(server.BoundPort(), "", signature, {"CRLOFF"});
+  const auto check = [&client](const std::string& document) {
+    client.Command("STRS " + document);
+    return RunCheck(client);
+  };
+  EXPECT_EQ(check(http.Url("/later.xml")), kCouldNotOpen);
+  http.Serve("/later.xml", std::vector<uint8_t>(kDocument.begin(), kDocument.end()), "text/xml");
+  client.Send("CHECK\r\n");  // the reference again, as it was left
+  EXPECT_EQ(AnswerLine(client.ReadUntilDot(), "CheckSignature"), "OK");
+  EXPECT_EQ(check(http.Url("/big.xml")), kSizeRefused + "00000000)\r\n.\r\n");
+  EXPECT_EQ(check("file://" + (root / "big.xml").string()), kSizeRefused + "00000000)\r\n.\r\n");
+
+  client.Command("UPLOADSERVICE demo");
+  client.Command("HASHSERVER");
+  EXPECT_NE(AnswerLine(check("doc.xml"), "CheckSignatureStatus").find("80091007"),
+            std::string::npos);  // the digest text, verified as the document
+  client.Command("HASHSERVER 127.0.0.1:" +
+                 std::to_string(platform::LocalPort(hashServer.fd.get())));
+  EXPECT_EQ(check("doc.xml"), kHashServerFailed + "00000032)\r\n.\r\n");
+  pollfd waiting{hashServer.fd.get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "the hash server was asked for a file it cannot read";
+  client.Command("NOHASHSERVER");  // answered once the CHECK before it has ended
+  EXPECT_TRUE(fs::is_empty(temp));
+}
+
 // A FIFO, a device, a folder or a socket named by a client is refused at once on every path that
 // opens a file, and no worker is left reading or waiting on one.
 TEST(RetrievalE2E, SpecialFilesAreRefusedAtOnceOnEveryPath) {

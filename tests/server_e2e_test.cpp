@@ -9,12 +9,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/socket.h"
 #include "tests/e2e_environment.h"
+#include "tests/pki/http_server.h"
 #include "tests/test_client.h"
 
 namespace tests {
@@ -272,9 +274,13 @@ TEST(ServerBinary, ServesAndStopsOnSigtermLoggingInTheLocalesCharset) {
 }
 
 TEST(ServerBinary, StopEndsWithinItsAllowanceWhileAWorkerWaitsOnASilentPeer) {
-  // A peer that lets connections into its backlog and never says a word.
-  const platform::ListenResult silent = platform::OpenListenSocket(0, 4);
-  ASSERT_TRUE(silent.fd);
+  // A download that stops after its first bytes and then stays silent.
+  pki::HttpServer http;
+  http.Serve("/document.xml", std::vector<uint8_t>(4096, 'x'), "text/xml");
+  http.SetStall("/document.xml", 100);
+  const std::filesystem::path temp = StateRoot() + "/stuck-tmp";
+  std::filesystem::create_directories(temp);
+  setenv("TMPDIR", temp.c_str(), 1);
   const int port = FreePort();
   const std::string errors = StateRoot() + "/stuck-stop-log.txt";
   const pid_t pid = RunBinary(port, errors);
@@ -282,10 +288,11 @@ TEST(ServerBinary, StopEndsWithinItsAllowanceWhileAWorkerWaitsOnASilentPeer) {
   std::optional<TestClient> client = TestClient::Connect(port);
   ASSERT_TRUE(client);
   client->ReadGreeting();
-  client->Send("GETHASH http://127.0.0.1:" + std::to_string(platform::LocalPort(silent.fd.get())) +
-               "/document.xml\r\n");
-  pollfd connected{silent.fd.get(), POLLIN, 0};
-  ASSERT_EQ(poll(&connected, 1, 10000), 1);  // the download is waiting on the peer now
+  client->Command("STRS " + http.Url("/document.xml"));
+  client->Send("CHECK\r\n");
+  // The download is waiting on the peer once its file has its first bytes.
+  for (int i = 0; i < 500 && std::filesystem::is_empty(temp); ++i) usleep(20000);
+  ASSERT_FALSE(std::filesystem::is_empty(temp));
 
   const auto started = std::chrono::steady_clock::now();
   kill(pid, SIGTERM);
@@ -293,6 +300,7 @@ TEST(ServerBinary, StopEndsWithinItsAllowanceWhileAWorkerWaitsOnASilentPeer) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);  // the mode decision after the run: no AppID key
+  EXPECT_TRUE(std::filesystem::is_empty(temp)) << "the download's file outlived the process";
   const std::string log = ReadFile(errors);
   // The worker left behind is logged, then "Закрытие сервера".
   EXPECT_NE(log.find(": 1 (10000 \xec\xf1)\r\n"), std::string::npos) << log;

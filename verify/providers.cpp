@@ -1,5 +1,6 @@
 #include "verify/providers.h"
 
+#include <functional>
 #include <memory>
 
 #include "platform/file_io.h"
@@ -115,37 +116,44 @@ bool HashBuffer(std::span<const uint8_t> bytes, std::vector<uint8_t>& digest) {
   return true;
 }
 
+namespace {
+
+// DigestTextOf hashes what `feed` reads into a GOST R 34.11-94 hash and returns the digest text;
+// empty with the last error set when the hash cannot be made or `feed` fails.
+std::string DigestTextOf(const std::function<bool(platform::CryptHash&)>& feed) {
+  uint32_t error = 0;
+  std::string digestText;
+  platform::CryptProviderPtr provider = AcquireGostProvider();
+  platform::CryptHashPtr hash = provider ? provider->CreateHash(platform::CALG_GR3411) : nullptr;
+  std::optional<std::vector<uint8_t>> digest;
+  if (hash && feed(*hash)) digest = hash->HashValue();
+  if (digest) {
+    digestText = DigestText(*digest);
+  } else {
+    error = platform::GetLastError();
+  }
+  platform::SetLastError(error);
+  return digestText;
+}
+
+}  // namespace
+
 std::string HashDocument(std::string_view reference) {
   std::string text(reference);
   for (char& c : text) {
     if (c == '\\') c = '/';
   }
-  uint32_t error = 0;
-  std::string digestText;
-  platform::CryptProviderPtr provider = AcquireGostProvider();
-  platform::CryptHashPtr hash = provider ? provider->CreateHash(platform::CALG_GR3411) : nullptr;
-  if (!hash) {
-    error = platform::GetLastError();
-  } else {
-    bool read = false;
-    if (platform::IsFileReference(text)) {
-      std::string path = platform::ToLinuxPath(text, platform::UncRoot());
-      const size_t cut = path.find_first_of("#?", 1);
-      if (cut != std::string::npos) path.resize(cut);
-      read = HashFile(path, *hash);
-    } else {
-      read = HashUrl(text, *hash);
-    }
-    std::optional<std::vector<uint8_t>> digest;
-    if (read) digest = hash->HashValue();
-    if (digest) {
-      digestText = DigestText(*digest);
-    } else {
-      error = platform::GetLastError();
-    }
+  if (!platform::IsFileReference(text)) {
+    return DigestTextOf([&text](platform::CryptHash& hash) { return HashUrl(text, hash); });
   }
-  platform::SetLastError(error);
-  return digestText;
+  std::string path = platform::ToLinuxPath(text, platform::UncRoot());
+  const size_t cut = path.find_first_of("#?", 1);
+  if (cut != std::string::npos) path.resize(cut);
+  return HashLocalFile(path);
+}
+
+std::string HashLocalFile(const std::string& path) {
+  return DigestTextOf([&path](platform::CryptHash& hash) { return HashFile(path, hash); });
 }
 
 }  // namespace verify

@@ -39,6 +39,11 @@ bool HashBuffer(std::span<const uint8_t> bytes, std::vector<uint8_t>& digest);
 // document; never holds it whole.
 std::string HashDocument(std::string_view reference);
 
+// HashLocalFile returns the digest text of the regular file at `path`, as HashDocument does for a
+// "file:" reference, without reading the path as a reference. Empty with the last error set on
+// failure.
+std::string HashLocalFile(const std::string& path);
+
 // DigestText writes `digest` as hexadecimal, each byte low nibble first.
 std::string DigestText(std::span<const uint8_t> digest);
 
