@@ -112,6 +112,7 @@ class DesktopShell final : public platform::Shell {
     const std::string utf8Title = Cp1251ToUtf8(title), utf8Text = Cp1251ToUtf8(text);
     return Call([&] {
       const bool question = buttons == platform::MB_YESNO;
+      if (closed) return question ? platform::IDNO : platform::IDOK;
       GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, MessageType(icon),
                                                  question ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK,
                                                  "%s", utf8Text.c_str());
@@ -119,8 +120,7 @@ class DesktopShell final : public platform::Shell {
       gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
       // Yes is the default button of a question, as in a Windows box; Escape answers No.
       if (question) gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_YES);
-      const int response = gtk_dialog_run(GTK_DIALOG(dialog));
-      gtk_widget_destroy(dialog);
+      const int response = RunDialog(dialog);
       if (!question) return platform::IDOK;
       return response == GTK_RESPONSE_YES ? platform::IDYES : platform::IDNO;
     });
@@ -151,11 +151,14 @@ class DesktopShell final : public platform::Shell {
   uint32_t TrackPopupMenu(const std::vector<platform::MenuItem>& items) override {
     return Call([&] {
       uint32_t chosen = 0;
+      if (closed) return chosen;
       GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
       GtkWidget* menu = BuildMenu(items, [&chosen](uint32_t command) { chosen = command; });
       g_signal_connect_swapped(menu, "deactivate", G_CALLBACK(g_main_loop_quit), loop);
       gtk_menu_popup_at_pointer(GTK_MENU(menu), nullptr);
+      openMenu = menu;
       if (gtk_widget_get_visible(menu)) g_main_loop_run(loop);
+      openMenu = nullptr;
       // The item's "activate" comes after the menu's "deactivate"; let it arrive.
       while (g_main_context_iteration(nullptr, FALSE)) {
       }
@@ -169,6 +172,8 @@ class DesktopShell final : public platform::Shell {
   std::vector<std::string> GetOpenFileName(
       const std::vector<platform::FileFilter>& filters) override {
     return Call([&] {
+      std::vector<std::string> paths;
+      if (closed) return paths;
       GtkWidget* dialog =
           gtk_file_chooser_dialog_new(nullptr, nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
                                       GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
@@ -188,7 +193,8 @@ class DesktopShell final : public platform::Shell {
         }
         gtk_file_chooser_add_filter(chooser, gtkFilter);  // the first one added is selected
       }
-      std::vector<std::string> paths;
+      // The names are read before the dialog goes.
+      openDialogs.push_back(dialog);
       if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
         GSList* names = gtk_file_chooser_get_filenames(chooser);
         for (GSList* name = names; name != nullptr; name = name->next) {
@@ -197,13 +203,35 @@ class DesktopShell final : public platform::Shell {
         }
         g_slist_free(names);
       }
+      std::erase(openDialogs, dialog);
       gtk_widget_destroy(dialog);
       return paths;
     });
   }
 
+  void CloseDialogs() override {
+    Call([this] {
+      closed = true;
+      // Each answer ends its dialog's own loop; the call that ran it goes on from there.
+      for (GtkWidget* dialog : openDialogs)
+        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+      if (openMenu != nullptr) gtk_menu_popdown(GTK_MENU(openMenu));
+      return 0;
+    });
+  }
+
  private:
   DesktopShell() = default;
+
+  // RunDialog runs `dialog` until it is answered or CloseDialogs closes it, destroys it and
+  // returns the response.
+  int RunDialog(GtkWidget* dialog) {
+    openDialogs.push_back(dialog);
+    const int response = gtk_dialog_run(GTK_DIALOG(dialog));
+    std::erase(openDialogs, dialog);
+    gtk_widget_destroy(dialog);
+    return response;
+  }
 
   // Call runs `work` on the GTK thread and returns its result; on that thread itself (from a
   // menu's handler, say) it runs at once.
@@ -293,6 +321,9 @@ class DesktopShell final : public platform::Shell {
   AppIndicator* indicator = nullptr;
   std::function<void(uint32_t, uintptr_t, intptr_t)> post;
   std::vector<std::unique_ptr<MenuAction>> menuActions;
+  std::vector<GtkWidget*> openDialogs;  // boxes and file dialogs being run, innermost last
+  GtkWidget* openMenu = nullptr;        // the context menu being shown
+  bool closed = false;                  // CloseDialogs has run: nothing opens any more
 };
 
 }  // namespace

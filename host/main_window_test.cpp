@@ -36,6 +36,7 @@ struct RecordingShell : platform::Shell {
   std::vector<std::string> GetOpenFileName(const std::vector<platform::FileFilter>&) override {
     return {};
   }
+  void CloseDialogs() override {}
   void Record(const std::string& call) {
     const std::lock_guard lock(mutex);
     calls.push_back(call);

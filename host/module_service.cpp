@@ -66,8 +66,7 @@ void CQuilmarendModule::Handler(uint32_t control) {
 void CQuilmarendModule::OnStop() {
   stopRequested = true;
   if (const std::shared_ptr<WindowThread> thread = CurrentWindowThread()) {
-    thread->Post(WM_CLOSE);
-    thread->WaitEnded();
+    CloseWindowThread(*thread, 0);
   }
   SetServiceStatus(SERVICE_STOP_PENDING);
 }

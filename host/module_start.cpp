@@ -3,7 +3,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -15,6 +17,7 @@
 #include "host/registry_script.h"
 #include "platform/cp1251.h"
 #include "platform/file_io.h"
+#include "platform/log.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/win_status.h"
@@ -26,6 +29,13 @@ namespace {
 using namespace platform::literals;
 
 constexpr int kWorkerCount = 100;
+
+// The window thread's stop: the server's own stop (its allowance for the workers) and a moment for
+// the window and the icon.
+constexpr std::chrono::milliseconds kWindowThreadAllowance =
+    server::kStopAllowance + std::chrono::seconds(1);
+constexpr const char* kLogWindowThreadLeft =
+    "The window thread did not end within %d ms of the stop; the process ends without it";
 
 // IsImportSwitch is true for "-import" or "/import", in any ASCII case.
 bool IsImportSwitch(std::string_view argument) {
@@ -163,13 +173,23 @@ void CQuilmarendModule::WaitForWindowThread() {
   if (windowThread == thread) windowThread.reset();
 }
 
+void CQuilmarendModule::CloseWindowThread(WindowThread& thread, int exitCode) {
+  thread.Post(WM_CLOSE);
+  // A box or dialog waiting for a person would hold the close until someone answered it.
+  shell.CloseDialogs();
+  if (thread.WaitEndedFor(kWindowThreadAllowance)) return;
+  platform::Log(kLogWindowThreadLeft, static_cast<int>(kWindowThreadAllowance.count()));
+  platform::RemoveRequestFiles();
+  std::_Exit(exitCode);
+}
+
 void CQuilmarendModule::OnStopSignal(int signal) {
   if (handlerInstalled) {
     Handler(SERVICE_CONTROL_STOP);
     return;
   }
   if (const std::shared_ptr<WindowThread> thread = CurrentWindowThread()) {
-    thread->Post(WM_CLOSE);
+    CloseWindowThread(*thread, 128 + signal);
     return;
   }
   // Nothing is serving that could be closed in order (registration, or between two runs).

@@ -94,6 +94,11 @@ class CQuilmarendModule {
   std::shared_ptr<WindowThread> CurrentWindowThread();
   // WaitForWindowThread waits for the window thread to end and forgets it.
   void WaitForWindowThread();
+  // CloseWindowThread asks `thread` to close (WM_CLOSE, with every open box and dialog closed as
+  // No or Cancel) and waits for it at most the stop's allowance; a window thread that has not
+  // ended by then is left behind, and the process ends at once with `exitCode`, its requests'
+  // files deleted.
+  void CloseWindowThread(WindowThread& thread, int exitCode);
   void SetServiceStatus(ServiceState state);
   // ReconfigureService makes the installed service start at boot with the "-service" switch.
   void ReconfigureService();

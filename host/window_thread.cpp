@@ -34,4 +34,9 @@ void WindowThread::WaitEnded() {
   changed.wait(lock, [this] { return ended; });
 }
 
+bool WindowThread::WaitEndedFor(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex);
+  return changed.wait_for(lock, limit, [this] { return ended; });
+}
+
 }  // namespace host

@@ -14,6 +14,7 @@
 //   thread->Post(host::WM_CLOSE);
 //   thread->WaitEnded();
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -46,6 +47,8 @@ class WindowThread {
 
   // WaitEnded waits without time limit for the body to return. Any number of threads may wait.
   void WaitEnded();
+  // WaitEndedFor waits at most `limit` for the body to return; true when it has.
+  bool WaitEndedFor(std::chrono::milliseconds limit);
 
  private:
   MessageQueue queue;

@@ -109,6 +109,11 @@ class Shell {
   // selected) for existing files, and returns their full paths in the order given; empty when the
   // dialog was cancelled or could not be shown.
   virtual std::vector<std::string> GetOpenFileName(const std::vector<FileFilter>& filters) = 0;
+
+  // CloseDialogs closes every box, menu and dialog open now, as if a person had chosen No, Cancel
+  // or nothing: the calls that show them return. Boxes, menus and dialogs asked for afterwards
+  // return the same at once, since the program is stopping. Callable from any thread.
+  virtual void CloseDialogs() = 0;
 };
 
 // MakeHeadlessShell returns the backend for a run without a display: nobody is there to answer.

@@ -54,6 +54,9 @@ class HeadlessShell final : public Shell {
   uint32_t TrackPopupMenu(const std::vector<MenuItem>&) override { return 0; }
 
   std::vector<std::string> GetOpenFileName(const std::vector<FileFilter>&) override { return {}; }
+
+  // Nothing here ever waits for a person.
+  void CloseDialogs() override {}
 };
 
 }  // namespace

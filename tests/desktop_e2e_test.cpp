@@ -5,6 +5,7 @@
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,9 +104,57 @@ void Press(const std::string& title, const std::string& key) {
              .c_str());
 }
 
+// Menu is the item's context menu as dbusmenu lays it out: labels ("-" for a separator) and ids.
+struct Menu {
+  std::string path;
+  std::vector<std::string> labels;
+  std::vector<int> ids;
+};
+
+Menu ReadMenu() {
+  Menu menu;
+  menu.path = ItemProperty("Menu");
+  const char* const everyProperty[] = {nullptr};
+  GVariant* layout = Call(item, menu.path, "com.canonical.dbusmenu.GetLayout",
+                          g_variant_new("(ii^as)", 0, -1, everyProperty));
+  if (layout == nullptr) return menu;
+  GVariant* children = g_variant_get_child_value(g_variant_get_child_value(layout, 1), 2);
+  for (size_t i = 0; i < g_variant_n_children(children); ++i) {
+    int id = 0;
+    GVariant* properties = nullptr;
+    g_variant_get(g_variant_get_variant(g_variant_get_child_value(children, i)), "(i@a{sv}av)", &id,
+                  &properties, nullptr);
+    const char *label = "", *type = "";
+    g_variant_lookup(properties, "label", "&s", &label);
+    g_variant_lookup(properties, "type", "&s", &type);
+    menu.labels.push_back(std::string(type) == "separator" ? "-" : label);
+    menu.ids.push_back(id);
+  }
+  return menu;
+}
+
+// Click chooses the menu's item `index`, as a tray host does.
+void Click(const Menu& menu, int index) {
+  Call(item, menu.path, "com.canonical.dbusmenu.Event",
+       g_variant_new("(isvu)", menu.ids[index], "clicked", g_variant_new_int32(0), 0));
+}
+
+// WindowsOf returns how many visible X windows the process `pid` shows.
+int WindowsOf(pid_t pid) {
+  FILE* pipe = popen(("xdotool search --onlyvisible --pid " + std::to_string(pid)).c_str(), "r");
+  int lines = 0;
+  for (int c; (c = fgetc(pipe)) != EOF;) lines += c == '\n';
+  pclose(pipe);
+  return lines;
+}
+
+bool DesktopMissing() {
+  return !getenv("DISPLAY") || !getenv("DBUS_SESSION_BUS_ADDRESS") ||
+         system("command -v xdotool >/dev/null") != 0;
+}
+
 TEST(DesktopShell, TrayIconMenuAndBoxes) {
-  if (!getenv("DISPLAY") || !getenv("DBUS_SESSION_BUS_ADDRESS") ||
-      system("command -v xdotool >/dev/null") != 0) {
+  if (DesktopMissing()) {
     GTEST_SKIP() << "needs an X display, a session bus and xdotool: run under tests/run-on-desktop";
   }
   StartWatcher();
@@ -116,32 +165,10 @@ TEST(DesktopShell, TrayIconMenuAndBoxes) {
   ASSERT_TRUE(Pump([] { return !item.empty(); })) << "no item registered";
   EXPECT_EQ(ItemProperty("Title"), "Quilmarend 3,1,0,10");
 
-  // The menu's items, from dbusmenu's layout of the root: labels, "-" for a separator.
-  const std::string menu = ItemProperty("Menu");
-  const char* const everyProperty[] = {nullptr};
-  GVariant* layout = Call(item, menu, "com.canonical.dbusmenu.GetLayout",
-                          g_variant_new("(ii^as)", 0, -1, everyProperty));
-  ASSERT_NE(layout, nullptr);
-  GVariant* children = g_variant_get_child_value(g_variant_get_child_value(layout, 1), 2);
-  std::vector<std::string> labels;
-  std::vector<int> ids;
-  for (size_t i = 0; i < g_variant_n_children(children); ++i) {
-    int id = 0;
-    GVariant* properties = nullptr;
-    g_variant_get(g_variant_get_variant(g_variant_get_child_value(children, i)), "(i@a{sv}av)", &id,
-                  &properties, nullptr);
-    const char *label = "", *type = "";
-    g_variant_lookup(properties, "label", "&s", &label);
-    g_variant_lookup(properties, "type", "&s", &type);
-    labels.push_back(std::string(type) == "separator" ? "-" : label);
-    ids.push_back(id);
-  }
-  ASSERT_EQ(labels,
+  const Menu menu = ReadMenu();
+  ASSERT_EQ(menu.labels,
             (std::vector<std::string>{"О программе", "Установить сертификат", "-", "Выход"}));
-  auto click = [&](int index) {
-    Call(item, menu, "com.canonical.dbusmenu.Event",
-         g_variant_new("(isvu)", ids[index], "clicked", g_variant_new_int32(0), 0));
-  };
+  auto click = [&](int index) { Click(menu, index); };
   auto settle = [] {
     Pump([start = std::chrono::steady_clock::now()] {
       return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(700);
@@ -178,6 +205,26 @@ TEST(DesktopShell, TrayIconMenuAndBoxes) {
                      "org.freedesktop.DBus.NameHasOwner", g_variant_new("(s)", item.c_str())),
                 "(b)", &itemOnBus);
   EXPECT_FALSE(itemOnBus);
+}
+
+// A stop does not wait for a person: the about box, the exit question and the import dialog are
+// closed as No or Cancel and the server ends.
+TEST(DesktopShell, StopClosesWhateverIsOpen) {
+  if (DesktopMissing()) GTEST_SKIP() << "needs an X display, a session bus and xdotool";
+  if (bus == nullptr) StartWatcher();
+  for (const int index : {0, 3, 1}) {
+    SCOPED_TRACE(index);
+    item.clear();
+    const pid_t pid = RunServerBinary(ServerBinary(), FreePort(), StateRoot() + "/desktop-stop.txt",
+                                      StateRoot(), "C.UTF-8");
+    ASSERT_TRUE(Pump([] { return !item.empty(); })) << "no item registered";
+    Click(ReadMenu(), index);
+    ASSERT_TRUE(Pump([pid] { return WindowsOf(pid) > 0; }));
+    kill(pid, SIGTERM);
+    int status = 0;
+    EXPECT_TRUE(Pump([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+    EXPECT_TRUE(WIFEXITED(status));
+  }
 }
 
 }  // namespace
