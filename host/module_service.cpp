@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "host/quilmarend_module.h"
 #include "host/registry_script.h"
@@ -17,6 +18,11 @@ namespace host {
 namespace {
 
 const std::string kUnit(platform::kServiceUnitName);
+
+constexpr std::string_view kDynamicUserNote =
+    "The system user quilmarend could not be created (systemd-sysusers): the service runs as a "
+    "user systemd makes for each run (DynamicUser=yes), and only root can put documents into "
+    "its temporary folder.";
 
 // QuotedExecutable returns the executable's full path in double quotes, or empty when the system
 // does not tell it.
@@ -117,8 +123,9 @@ bool CQuilmarendModule::Install() {
   if (IsInstalled()) return true;
   const std::string commandLine = QuotedExecutable();
   if (commandLine.empty()) return false;
+  const platform::ServiceAccount account = platform::CreateServiceAccount();
   // A new service starts on demand only; ReconfigureService makes it start at boot.
-  const uint32_t status = platform::InstallServiceUnit(commandLine);
+  const uint32_t status = platform::InstallServiceUnit(commandLine, account);
   if (status != platform::ERROR_SUCCESS) {
     ShowServiceError(status == platform::ERROR_FILE_NOT_FOUND ? "Could not open Service Manager"
                                                               : "Could not start service");
@@ -126,6 +133,9 @@ bool CQuilmarendModule::Install() {
   }
   TellSystemd({{"daemon-reload"}, {"disable", kUnit}});
   NoteUnitChange("written");
+  if (account == platform::ServiceAccount::kDynamicUser) {
+    unitNote += (unitNote.empty() ? "" : "\n") + std::string(kDynamicUserNote);
+  }
   return true;
 }
 
@@ -147,7 +157,8 @@ void CQuilmarendModule::ReconfigureService() {
   if (!IsInstalled()) return;
   const std::string executable = QuotedExecutable();
   if (executable.empty()) return;
-  if (platform::InstallServiceUnit(executable + " -service") == platform::ERROR_SUCCESS) {
+  if (platform::InstallServiceUnit(executable + " -service", platform::CreateServiceAccount()) ==
+      platform::ERROR_SUCCESS) {
     TellSystemd({{"daemon-reload"}, {"enable", kUnit}});
   }
 }

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -26,42 +27,78 @@ std::string TestFolder(const std::string& name) {
   return path.string();
 }
 
+// Analyze runs `systemd-analyze args` and returns its exit status and its output, both streams.
+std::pair<int, std::string> Analyze(const std::string& args) {
+  FILE* pipe = popen(("systemd-analyze " + args + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return {-1, ""};
+  std::string output;
+  for (int c; (c = fgetc(pipe)) != EOF;) output += static_cast<char>(c);
+  return {pclose(pipe), output};
+}
+
+// WriteUnitForThisBinary writes the unit for `account` into a fresh folder and returns the unit
+// file's path. It starts this test binary, since systemd-analyze checks that the program exists.
+std::string WriteUnitForThisBinary(ServiceAccount account) {
+  const std::string folder = TestFolder("units-");
+  setenv("QUILMAREND_SYSTEMD_DIR", folder.c_str(), 1);
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+  EXPECT_EQ(InstallServiceUnit("\"" + exe + "\" -service", account), ERROR_SUCCESS);
+  return folder + "/quilmarend.service";
+}
+
 TEST(ServiceUnit, InstallsReplacesAndRemovesTheUnitFile) {
   const std::string folder = TestFolder("units-");
   setenv("QUILMAREND_SYSTEMD_DIR", folder.c_str(), 1);
   EXPECT_EQ(RemoveServiceUnit(), ERROR_FILE_NOT_FOUND);
-  ASSERT_EQ(InstallServiceUnit("\"/old/q\""), ERROR_SUCCESS);
-  ASSERT_EQ(InstallServiceUnit("\"/opt/q s/quilmarend\" -service"), ERROR_SUCCESS);
+  ASSERT_EQ(InstallServiceUnit("\"/old/q\"", ServiceAccount::kSystemUser), ERROR_SUCCESS);
+  ASSERT_EQ(InstallServiceUnit("\"/opt/q s/quilmarend\" -service", ServiceAccount::kSystemUser),
+            ERROR_SUCCESS);
   EXPECT_TRUE(IsServiceUnitInstalled());
   std::ifstream in(folder + "/quilmarend.service");
   const std::string text{std::istreambuf_iterator<char>(in), {}};
   EXPECT_NE(text.find("\nExecStart=\"/opt/q s/quilmarend\" -service\n"), std::string::npos);
   EXPECT_EQ(text.find("/old/q"), std::string::npos);
-  EXPECT_EQ(text.find("PrivateTmp"), std::string::npos);  // clients hand over files in /tmp
+  // Clients hand over files in the group's folder, not in /tmp; the server finds it in TMPDIR.
+  for (const char* line : {"\nUser=quilmarend\n", "\nPrivateTmp=yes\n",
+                           " TMPDIR=/run/quilmarend/tmp\n", "\nRuntimeDirectory=quilmarend/tmp\n",
+                           "\nEnvironment=QUILMAREND_HOME=/var/lib/quilmarend "}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(text.find("DynamicUser"), std::string::npos);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no leftovers
   EXPECT_EQ(RemoveServiceUnit(), ERROR_SUCCESS);
   EXPECT_FALSE(IsServiceUnitInstalled());
   std::filesystem::remove_all(folder);
-  EXPECT_EQ(InstallServiceUnit("/opt/q"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(InstallServiceUnit("/opt/q", ServiceAccount::kSystemUser), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(ServiceUnit, PassesSystemdVerification) {
   if (system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "no systemd-analyze";
-  const std::string folder = TestFolder("units-");
-  setenv("QUILMAREND_SYSTEMD_DIR", folder.c_str(), 1);
-  // verify checks that the program exists, so the unit starts this test binary.
-  ASSERT_EQ(InstallServiceUnit(
-                "\"" + std::filesystem::read_symlink("/proc/self/exe").string() + "\" -service"),
-            0u);
+  const std::string file = WriteUnitForThisBinary(ServiceAccount::kSystemUser);
   // A container's own units may draw warnings; only lines naming our file count.
-  const std::string file = folder + "/quilmarend.service";
-  FILE* pipe = popen(("systemd-analyze verify --man=no '" + file + "' 2>&1").c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  for (int c; (c = fgetc(pipe)) != EOF;) output += static_cast<char>(c);
-  EXPECT_EQ(pclose(pipe), 0) << output;
+  const auto [status, output] = Analyze("verify --man=no '" + file + "'");
+  EXPECT_EQ(status, 0) << output;
   EXPECT_EQ(output.find(file), std::string::npos) << output;
-  std::filesystem::remove_all(folder);
+  std::filesystem::remove_all(std::filesystem::path(file).parent_path());
+}
+
+TEST(ServiceUnit, ExposureIsAtMostTwoAndAHalfUnderEitherAccount) {
+  if (system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "no systemd-analyze";
+  for (const ServiceAccount account : {ServiceAccount::kSystemUser, ServiceAccount::kDynamicUser}) {
+    SCOPED_TRACE(account == ServiceAccount::kSystemUser ? "system user" : "dynamic user");
+    const std::string file = WriteUnitForThisBinary(account);
+    // The last line reads "-> Overall exposure level for quilmarend.service: 1.7 OK :-)".
+    const auto [status, output] = Analyze("security --offline=true --no-pager '" + file + "'");
+    EXPECT_EQ(status, 0) << output;
+    constexpr std::string_view kLabel = "exposure level for quilmarend.service: ";
+    const size_t at = output.find(kLabel);
+    ASSERT_NE(at, std::string::npos) << output;
+    double exposure = 10;
+    const char* start = output.data() + at + kLabel.size();
+    std::from_chars(start, output.data() + output.size(), exposure);
+    EXPECT_LE(exposure, 2.5) << output;
+    std::filesystem::remove_all(std::filesystem::path(file).parent_path());
+  }
 }
 
 TEST(ServiceNotify, SendsOneDatagramToPathAndAbstractSockets) {

@@ -2,6 +2,7 @@
 // run and the mode decision that follows it, and a run under a service manager of the test's own.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -109,6 +110,9 @@ TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
       EXPECT_NE(ReadFile(unit).find("\nExecStart=\"" + fs::canonical(ServerBinary()).string() +
                                     "\" -service\n"),
                 std::string::npos);
+      // -i made the system user, or fell back to one of systemd's making.
+      EXPECT_EQ(ReadFile(unit).find("\nDynamicUser=yes\n") == std::string::npos,
+                getpwnam("quilmarend") != nullptr);
     }
   }
   const auto [code, errors] = RunToEnd(home, {"-u"});
