@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,10 +25,28 @@ constexpr std::string_view kDynamicUserNote =
     "user systemd makes for each run (DynamicUser=yes), and only root can put documents into "
     "its temporary folder.";
 
-// QuotedExecutable returns the executable's full path in double quotes, or empty when the system
-// does not tell it.
-std::string QuotedExecutable() {
+// ServiceProgram is the executable a service may run: its full path, or why there is none.
+struct ServiceProgram {
+  std::string path;     // empty when refused
+  std::string refusal;  // why, when refused
+};
+
+// FindServiceProgram returns this executable's full path when only root can replace it; a
+// program that another user could swap would run as the service with its rights.
+ServiceProgram FindServiceProgram() {
   const std::string path = platform::ModuleFileName();
+  if (path.empty()) return {"", "The program's own path is unknown."};
+  if (const std::optional<std::string> part = platform::PathOthersCanChange(path)) {
+    return {"", *part + " may be changed by a user other than root, who could then replace " +
+                    path + "; a service runs only a program that root alone can replace."};
+  }
+  return {path, ""};
+}
+
+// QuotedExecutable returns the executable's full path in double quotes, or empty when the system
+// does not tell it or a user other than root could replace the file.
+std::string QuotedExecutable() {
+  const std::string path = FindServiceProgram().path;
   return path.empty() ? std::string() : '"' + path + '"';
 }
 
@@ -105,6 +124,16 @@ void CQuilmarendModule::LogEvent(const char* format, ...) {
 }
 
 uint32_t CQuilmarendModule::RegisterAppId(bool asService) {
+  // The program is judged before anything is stopped, removed or written.
+  if (asService) {
+    const ServiceProgram program = FindServiceProgram();
+    if (program.path.empty()) {
+      ShowServiceError("Could not start service");
+      shell.MessageBox(std::string(kServiceName), program.refusal, platform::kNoIcon,
+                       platform::MB_OK);
+      return platform::E_FAIL;
+    }
+  }
   if (!Uninstall()) return platform::E_FAIL;
   const uint32_t result = RegisterAppIdKeys(kAppIdText, asService);
   if (result != platform::ERROR_SUCCESS) return result;

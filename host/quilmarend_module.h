@@ -73,6 +73,9 @@ class CQuilmarendModule {
   void OnStop();
   // LogEvent records the event of the printf-style `format` (at most 255 characters kept).
   void LogEvent(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // RegisterAppId registers the AppID keys and, `asService`, the service. A program that a user
+  // other than root could replace is refused with E_FAIL and the box "Could not start service"
+  // before anything is removed or written.
   uint32_t RegisterAppId(bool asService);
   uint32_t UnregisterAppId();
   bool Install();

@@ -5,6 +5,7 @@
 // syslog under the service name.
 //
 // Example:
+//   if (platform::PathOthersCanChange(exe)) return false;  // refused: not root's alone
 //   const platform::ServiceAccount account = platform::CreateServiceAccount();
 //   if (uint32_t status = platform::InstallServiceUnit("\"" + exe + "\" -service", account);
 //       status != platform::ERROR_SUCCESS)
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +45,14 @@ std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account
 // /usr/lib/sysusers.d/quilmarend.conf on its standard input (its output discarded). Returns
 // kSystemUser when both exist afterwards, else kDynamicUser. Needs root to create them; blocks.
 ServiceAccount CreateServiceAccount();
+
+// PathOthersCanChange judges the program a service is to run: it returns the first of the folders
+// above the real path of `path` (from "/" down) and the file itself that a user other than root
+// could change, and so replace the program: one not owned by root, or writable by its group or by
+// others (a sticky folder such as /tmp included, since anyone may add a name there). Returns
+// nullopt when only root can change them all, and `path` itself when it cannot be resolved or
+// examined. Reads the file system.
+std::optional<std::string> PathOthersCanChange(const std::string& path);
 
 // UnitFolder returns the folder of unit files: $QUILMAREND_SYSTEMD_DIR when set and not empty,
 // else "/etc/systemd/system".

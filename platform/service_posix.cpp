@@ -10,6 +10,7 @@
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +109,12 @@ bool ServiceAccountExists() {
   return getpwnam(kAccountName) != nullptr && getgrnam(kAccountName) != nullptr;
 }
 
+// OthersCanChange is true when a user other than root may change the file system object `info`
+// describes.
+bool OthersCanChange(const struct stat& info) {
+  return info.st_uid != 0 || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
 }  // namespace
 
 std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account) {
@@ -167,6 +174,21 @@ ServiceAccount CreateServiceAccount() {
     RunProgram("systemd-sysusers", {"-"}, detail::kSysusersConf);
   }
   return ServiceAccountExists() ? ServiceAccount::kSystemUser : ServiceAccount::kDynamicUser;
+}
+
+std::optional<std::string> PathOthersCanChange(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
+  if (!resolved) return path;
+  const std::string real = resolved.get();
+  // "/" first, then each folder below it, then the file.
+  for (size_t end = 1;;) {
+    const std::string part = real.substr(0, end);
+    struct stat info {};
+    if (lstat(part.c_str(), &info) != 0 || OthersCanChange(info)) return part;
+    if (end >= real.size()) break;
+    end = std::min(real.find('/', end + 1), real.size());
+  }
+  return std::nullopt;
 }
 
 std::string UnitFolder() {

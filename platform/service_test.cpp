@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -99,6 +100,56 @@ TEST(ServiceUnit, ExposureIsAtMostTwoAndAHalfUnderEitherAccount) {
     EXPECT_LE(exposure, 2.5) << output;
     std::filesystem::remove_all(std::filesystem::path(file).parent_path());
   }
+}
+
+TEST(ServiceProgram, OnlyRootMayChangeTheFileAndTheFoldersAboveIt) {
+  // A base folder of root's that no one else may write: /tmp itself would fail every case.
+  std::string base = "/run/quilmarend-path-test-XXXXXX";
+  if (geteuid() != 0 || mkdtemp(base.data()) == nullptr) GTEST_SKIP() << "needs root and /run";
+  constexpr uid_t kUser = 1000;
+  struct Entry {
+    std::string name;
+    mode_t mode;  // with S_IFDIR for a folder
+    uid_t owner;
+  };
+  const Entry kEntries[] = {
+      {"ok", S_IFDIR | 0755, 0},      {"ok/prog", 0755, 0},         {"ok/group", 0775, 0},
+      {"ok/user", 0755, kUser},       {"group", S_IFDIR | 0775, 0}, {"group/prog", 0755, 0},
+      {"sticky", S_IFDIR | 01777, 0}, {"sticky/prog", 0755, 0},     {"user", S_IFDIR | 0755, kUser},
+      {"user/prog", 0755, 0},
+  };
+  for (const Entry& entry : kEntries) {
+    const std::string path = base + '/' + entry.name;
+    if (S_ISDIR(entry.mode)) {
+      ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path;
+    } else {
+      std::ofstream(path) << "#!/bin/sh\n";
+    }
+    ASSERT_EQ(chmod(path.c_str(), entry.mode & 07777), 0) << path;
+    ASSERT_EQ(chown(path.c_str(), entry.owner, 0), 0) << path;
+  }
+  std::filesystem::create_symlink("../sticky/prog", base + "/ok/link");
+  struct Case {
+    std::string path;
+    std::optional<std::string> found;
+  };
+  const Case kCases[] = {
+      {"ok/prog", std::nullopt},    {"ok/../ok/prog", std::nullopt},
+      {"ok/group", "ok/group"},      // the file writable by its group
+      {"ok/user", "ok/user"},        // the file another user's
+      {"group/prog", "group"},       // a folder writable by its group
+      {"sticky/prog", "sticky"},     // a sticky folder is still everyone's to add to
+      {"user/prog", "user"},         // a folder another user may make writable
+      {"ok/link", "sticky"},         // the link's target is judged
+      {"ok/missing", "ok/missing"},  // what cannot be examined is refused
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.path);
+    const std::optional<std::string> expected =
+        c.found ? std::optional(base + '/' + *c.found) : std::nullopt;
+    EXPECT_EQ(PathOthersCanChange(base + '/' + c.path), expected);
+  }
+  std::filesystem::remove_all(base);
 }
 
 TEST(ServiceNotify, SendsOneDatagramToPathAndAbstractSockets) {

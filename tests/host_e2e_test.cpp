@@ -38,13 +38,30 @@ std::string Folder(const std::string& name) {
   return folder;
 }
 
-// RunToEnd runs the server with `arguments` in `home` and returns its exit code and its standard
+// RootsCopy is a copy of the server binary in a fresh folder of root's that no one else may
+// write, as -i asks of a service's program (a build tree may lie under the world-writable /tmp).
+// The folder goes with the object.
+class RootsCopy {
+ public:
+  RootsCopy() {
+    if (mkdtemp(folder.data()) == nullptr) std::abort();
+    fs::copy_file(ServerBinary(), Path());
+  }
+  ~RootsCopy() { fs::remove_all(folder); }
+  std::string Path() const { return folder + "/quilmarend"; }
+
+ private:
+  std::string folder = "/run/quilmarend-e2e-XXXXXX";
+};
+
+// RunToEnd runs `binary` with `arguments` in `home` and returns its exit code and its standard
 // error.
 std::pair<int, std::string> RunToEnd(const std::string& home,
-                                     const std::vector<std::string>& arguments) {
+                                     const std::vector<std::string>& arguments,
+                                     const std::string& binary = ServerBinary()) {
   const std::string errors = home + "/errors.txt";
   int status = 0;
-  waitpid(RunServerBinary(ServerBinary(), FreePort(), errors, home, "C", arguments), &status, 0);
+  waitpid(RunServerBinary(binary, FreePort(), errors, home, "C", arguments), &status, 0);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(errors)};
 }
 
@@ -80,6 +97,7 @@ TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
       "\xe0\xed\n";
   const std::string home = Folder("registration");
   const std::string unit = home + "/units/quilmarend.service";
+  const RootsCopy program;
   struct Step {
     std::vector<std::string> arguments;
     std::string boxes;  // what standard error begins with
@@ -95,7 +113,7 @@ TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
   };
   for (const Step& step : kSteps) {
     SCOPED_TRACE(step.arguments[0] + (step.arguments.size() > 1 ? " -s" : ""));
-    const auto [code, errors] = RunToEnd(home, step.arguments);
+    const auto [code, errors] = RunToEnd(home, step.arguments, program.Path());
     EXPECT_EQ(code, 0);
     EXPECT_EQ(errors.rfind(step.boxes, 0), 0u) << errors;
     if (step.boxes.empty()) {
@@ -107,8 +125,7 @@ TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
     EXPECT_TRUE(fs::is_directory(home + "/registry/HKEY_CLASSES_ROOT/AppID"));  // never removed
     if (step.registered && !step.boxes.empty()) {
       EXPECT_NE(errors.find("the unit file " + unit + " was written"), std::string::npos);
-      EXPECT_NE(ReadFile(unit).find("\nExecStart=\"" + fs::canonical(ServerBinary()).string() +
-                                    "\" -service\n"),
+      EXPECT_NE(ReadFile(unit).find("\nExecStart=\"" + program.Path() + "\" -service\n"),
                 std::string::npos);
       // -i made the system user, or fell back to one of systemd's making.
       EXPECT_EQ(ReadFile(unit).find("\nDynamicUser=yes\n") == std::string::npos,
@@ -118,6 +135,35 @@ TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
   const auto [code, errors] = RunToEnd(home, {"-u"});
   EXPECT_NE(errors.find("\n(0x80070002)\n\xcd\xe5 \xf3\xe4\xe0\xe5\xf2\xf1\xff"), std::string::npos)
       << errors;
+}
+
+TEST(HostBinary, RefusesToRegisterAProgramOthersCouldReplace) {
+  const std::string home = Folder("refusal");
+  const std::string unit = home + "/units/quilmarend.service";
+  const std::string open = home + "/open/quilmarend";
+  fs::create_directories(home + "/open");
+  fs::permissions(home + "/open", fs::perms::all);  // writable by all, whatever lies above it
+  fs::copy_file(ServerBinary(), open);
+  // "Ошибка" (the registration's error box) in the C locale's Windows-1251.
+  const std::string failed = "service manager: \xce\xf8\xe8\xe1\xea\xe0";
+
+  auto [code, errors] = RunToEnd(home, {"-i"}, open);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(errors.rfind("Quilmarend: Could not start service\nQuilmarend: ", 0), 0u) << errors;
+  EXPECT_NE(errors.find(failed), std::string::npos) << errors;
+  EXPECT_NE(errors.find("\n(0x80004005)\n"), std::string::npos) << errors;
+  EXPECT_FALSE(fs::exists(unit));
+  EXPECT_FALSE(fs::exists(home + kAppIdKey));
+
+  // A registered service stays as it was: not stopped, removed or pointed at the refused program.
+  const RootsCopy program;
+  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}, program.Path()).first, 0);
+  std::tie(code, errors) = RunToEnd(home, {"-i", "-s"}, open);
+  EXPECT_EQ(errors.rfind("Quilmarend: Could not start service\n", 0), 0u) << errors;
+  EXPECT_EQ(errors.find(failed), std::string::npos) << errors;  // silent: no result box
+  EXPECT_NE(ReadFile(unit).find("\nExecStart=\"" + program.Path() + "\" -service\n"),
+            std::string::npos);
+  EXPECT_EQ(ReadFile(home + kAppIdKey + "/LocalService"), "Quilmarend");
 }
 
 TEST(HostBinary, DirectRunGoesOnToTheModeDecision) {
@@ -144,7 +190,7 @@ TEST(HostBinary, DirectRunGoesOnToTheModeDecision) {
   EXPECT_EQ(StopWith(pid, SIGTERM), 0);
 
   // A registered service started by hand: the dispatcher has no service manager (1063 & 255).
-  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}).first, 0);
+  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}, RootsCopy().Path()).first, 0);
   EXPECT_EQ(RunToEnd(home, {"-service"}).first, 1063 & 255);
 }
 
@@ -167,7 +213,7 @@ TEST(HostBinary, StartSwitchHandsTheProcessToSystemctl) {
 
 TEST(HostBinary, ServiceRunReportsToItsServiceManager) {
   const std::string home = Folder("service");
-  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}).first, 0);
+  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}, RootsCopy().Path()).first, 0);
   const std::string socketPath = home + "/notify";
   const platform::UniqueFd manager(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
