@@ -7,6 +7,8 @@
 #                                         through /proc/self/exe, so the link is enough
 #   /usr/bin/quilmarend-check            the command-line client, with its manual page
 #   /usr/share/man/man1/quilmarend-check.1.gz
+#   /usr/lib/sysusers.d/quilmarend.conf  the system user "quilmarend" the service runs as, which
+#                                         the package's postinst creates
 # and a second package, quilmarend-desktop, with the tray icon's library
 #   /usr/lib/quilmarend/libquilmarend-desktop.so
 # so that a server without a desktop never pulls GTK in.
@@ -24,6 +26,8 @@ add_custom_command(OUTPUT ${manual}
   DEPENDS ${PROJECT_SOURCE_DIR}/client/quilmarend-check.1 VERBATIM)
 add_custom_target(quilmarend-check-manual ALL DEPENDS ${manual})
 install(FILES ${manual} DESTINATION share/man/man1 COMPONENT server)
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/sysusers.conf DESTINATION lib/sysusers.d
+        RENAME quilmarend.conf COMPONENT server)
 if(TARGET quilmarend-desktop)
   install(TARGETS quilmarend-desktop LIBRARY DESTINATION ${QUILMAREND_LIBDIR} COMPONENT desktop)
 endif()
@@ -54,4 +58,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: the GOST engine, libxml2 (bound from the
 # link above) and systemctl for -i, -u and -start.
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libengine-gost-openssl, libxml2, systemd")
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/deploy/postinst)
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)

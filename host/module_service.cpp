@@ -3,7 +3,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "host/quilmarend_module.h"
 #include "host/registry_script.h"
@@ -18,10 +20,33 @@ namespace {
 
 const std::string kUnit(platform::kServiceUnitName);
 
-// QuotedExecutable returns the executable's full path in double quotes, or empty when the system
-// does not tell it.
-std::string QuotedExecutable() {
+constexpr std::string_view kDynamicUserNote =
+    "The system user quilmarend could not be created (systemd-sysusers): the service runs as a "
+    "user systemd makes for each run (DynamicUser=yes), and only root can put documents into "
+    "its temporary folder.";
+
+// ServiceProgram is the executable a service may run: its full path, or why there is none.
+struct ServiceProgram {
+  std::string path;     // empty when refused
+  std::string refusal;  // why, when refused
+};
+
+// FindServiceProgram returns this executable's full path when only root can replace it; a
+// program that another user could swap would run as the service with its rights.
+ServiceProgram FindServiceProgram() {
   const std::string path = platform::ModuleFileName();
+  if (path.empty()) return {"", "The program's own path is unknown."};
+  if (const std::optional<std::string> part = platform::PathOthersCanChange(path)) {
+    return {"", *part + " may be changed by a user other than root, who could then replace " +
+                    path + "; a service runs only a program that root alone can replace."};
+  }
+  return {path, ""};
+}
+
+// QuotedExecutable returns the executable's full path in double quotes, or empty when the system
+// does not tell it or a user other than root could replace the file.
+std::string QuotedExecutable() {
+  const std::string path = FindServiceProgram().path;
   return path.empty() ? std::string() : '"' + path + '"';
 }
 
@@ -98,6 +123,16 @@ void CQuilmarendModule::LogEvent(const char* format, ...) {
 }
 
 uint32_t CQuilmarendModule::RegisterAppId(bool asService) {
+  // The program is judged before anything is stopped, removed or written.
+  if (asService) {
+    const ServiceProgram program = FindServiceProgram();
+    if (program.path.empty()) {
+      ShowServiceError("Could not start service");
+      shell.MessageBox(std::string(kServiceName), program.refusal, platform::kNoIcon,
+                       platform::MB_OK);
+      return platform::E_FAIL;
+    }
+  }
   if (!Uninstall()) return platform::E_FAIL;
   const uint32_t result = RegisterAppIdKeys(kAppIdText, asService);
   if (result != platform::ERROR_SUCCESS) return result;
@@ -116,8 +151,9 @@ bool CQuilmarendModule::Install() {
   if (IsInstalled()) return true;
   const std::string commandLine = QuotedExecutable();
   if (commandLine.empty()) return false;
+  const platform::ServiceAccount account = platform::CreateServiceAccount();
   // A new service starts on demand only; ReconfigureService makes it start at boot.
-  const uint32_t status = platform::InstallServiceUnit(commandLine);
+  const uint32_t status = platform::InstallServiceUnit(commandLine, account);
   if (status != platform::ERROR_SUCCESS) {
     ShowServiceError(status == platform::ERROR_FILE_NOT_FOUND ? "Could not open Service Manager"
                                                               : "Could not start service");
@@ -125,6 +161,9 @@ bool CQuilmarendModule::Install() {
   }
   TellSystemd({{"daemon-reload"}, {"disable", kUnit}});
   NoteUnitChange("written");
+  if (account == platform::ServiceAccount::kDynamicUser) {
+    unitNote += (unitNote.empty() ? "" : "\n") + std::string(kDynamicUserNote);
+  }
   return true;
 }
 
@@ -146,7 +185,8 @@ void CQuilmarendModule::ReconfigureService() {
   if (!IsInstalled()) return;
   const std::string executable = QuotedExecutable();
   if (executable.empty()) return;
-  if (platform::InstallServiceUnit(executable + " -service") == platform::ERROR_SUCCESS) {
+  if (platform::InstallServiceUnit(executable + " -service", platform::CreateServiceAccount()) ==
+      platform::ERROR_SUCCESS) {
     TellSystemd({{"daemon-reload"}, {"enable", kUnit}});
   }
 }

@@ -73,6 +73,9 @@ class CQuilmarendModule {
   void OnStop();
   // LogEvent records the event of the printf-style `format` (at most 255 characters kept).
   void LogEvent(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // RegisterAppId registers the AppID keys and, `asService`, the service. A program that a user
+  // other than root could replace is refused with E_FAIL and the box "Could not start service"
+  // before anything is removed or written.
   uint32_t RegisterAppId(bool asService);
   uint32_t UnregisterAppId();
   bool Install();
@@ -104,8 +107,8 @@ class CQuilmarendModule {
   void ReconfigureService();
   // NoteUnitChange records, when systemd is not running, that the unit file was `done`.
   void NoteUnitChange(const char* done);
-  // ShowRegistrationResult shows the boxes after "i" or "u": `success`, with the note of
-  // NoteUnitChange, or `failure` (a format of the HRESULT and its text) for `result`.
+  // ShowRegistrationResult shows the boxes after "i" or "u": `success`, with the notes of
+  // Install and NoteUnitChange, or `failure` (a format of the HRESULT and its text) for `result`.
   void ShowRegistrationResult(uint32_t result, const char* success, const char* failure);
   // ShowServiceError shows one of the service manager's failure boxes.
   void ShowServiceError(const char* text);
@@ -118,7 +121,7 @@ class CQuilmarendModule {
   std::atomic<bool> stopRequested{false};                   // set by OnStop
   std::atomic<ServiceState> serviceState{SERVICE_STOPPED};  // the service thread and Handler set it
   uint32_t serviceExitCode = 0;
-  std::string unitNote;  // what NoteUnitChange recorded
+  std::string unitNote;  // what NoteUnitChange recorded, and a service account of systemd's making
   std::mutex threadMutex;
   std::shared_ptr<WindowThread> windowThread;  // guarded by threadMutex
 };

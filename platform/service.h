@@ -5,13 +5,16 @@
 // syslog under the service name.
 //
 // Example:
-//   if (uint32_t status = platform::InstallServiceUnit("\"" + exe + "\" -service");
+//   if (platform::PathOthersCanChange(exe)) return false;  // refused: not root's alone
+//   const platform::ServiceAccount account = platform::CreateServiceAccount();
+//   if (uint32_t status = platform::InstallServiceUnit("\"" + exe + "\" -service", account);
 //       status != platform::ERROR_SUCCESS)
 //     return status;
 //   if (platform::SystemdRunning()) platform::RunSystemctl({"daemon-reload"});
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,21 +24,45 @@ namespace platform {
 // The unit's name, which systemctl takes as the service name.
 inline constexpr std::string_view kServiceUnitName = "quilmarend.service";
 
+// ServiceAccount is the account the unit runs the service as.
+enum class ServiceAccount {
+  kSystemUser,   // the system user and group "quilmarend" (User=, Group=)
+  kDynamicUser,  // one systemd makes for each run (DynamicUser=yes): no client can join its group
+};
+
 // ServiceUnitText returns the text of the unit file that runs `commandLine` (the service's command
-// line: the quoted path of the executable and its switches) as a Type=notify service. The unit
-// leaves /var/lib/quilmarend and the system temporary folder writable (clients hand over files in
-// /tmp), so it has no PrivateTmp.
-std::string ServiceUnitText(std::string_view commandLine);
+// line: the quoted path of the executable and its switches) as a Type=notify service under
+// `account`, never as root and without capabilities. Its state root is /var/lib/quilmarend
+// (StateDirectory); its temporary folder, where downloads land and where local clients of group
+// "quilmarend" put "tempfile:" documents, is /run/quilmarend/tmp (RuntimeDirectory, mode 3770:
+// set-group-id so that files there belong to the group, sticky so that only their owner and the
+// service remove them). The rest of the system is read-only to it, /home, /root and /run/user are
+// hidden, and it may use IPv4, IPv6 and local sockets only.
+std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account);
+
+// CreateServiceAccount makes sure the system user and group "quilmarend" exist: when either is
+// missing it runs `systemd-sysusers -` with the text the package installs as
+// /usr/lib/sysusers.d/quilmarend.conf on its standard input (its output discarded). Returns
+// kSystemUser when both exist afterwards, else kDynamicUser. Needs root to create them; blocks.
+ServiceAccount CreateServiceAccount();
+
+// PathOthersCanChange judges the program a service is to run: it returns the first of the folders
+// above the real path of `path` (from "/" down) and the file itself that a user other than root
+// could change, and so replace the program: one not owned by root, or writable by its group or by
+// others (a sticky folder such as /tmp included, since anyone may add a name there). Returns
+// nullopt when only root can change them all, and `path` itself when it cannot be resolved or
+// examined. Reads the file system.
+std::optional<std::string> PathOthersCanChange(const std::string& path);
 
 // UnitFolder returns the folder of unit files: $QUILMAREND_SYSTEMD_DIR when set and not empty,
 // else "/etc/systemd/system".
 std::string UnitFolder();
 
-// InstallServiceUnit writes the unit file for `commandLine` into UnitFolder(), replacing any
-// earlier one at once (a temporary file renamed over it). Returns ERROR_SUCCESS, or
+// InstallServiceUnit writes the unit file for `commandLine` and `account` into UnitFolder(),
+// replacing any earlier one at once (a temporary file renamed over it). Returns ERROR_SUCCESS, or
 // ERROR_FILE_NOT_FOUND when the folder is missing and ERROR_ACCESS_DENIED for any other refusal.
 // It does not tell systemd; the caller runs `systemctl daemon-reload` and `enable`.
-uint32_t InstallServiceUnit(std::string_view commandLine);
+uint32_t InstallServiceUnit(std::string_view commandLine, ServiceAccount account);
 
 // IsServiceUnitInstalled is true when the unit file exists in UnitFolder().
 bool IsServiceUnitInstalled();
@@ -67,8 +94,8 @@ bool RunningUnderServiceManager();
 
 // NotifyServiceManager sends `text` ("READY=1", "STATUS=...", lines joined by '\n') with
 // sd_notify: one datagram to the socket that NOTIFY_SOCKET names (a path, or an abstract socket
-// when it starts with '@'). True when sent; false when NOTIFY_SOCKET is unset or invalid or the send fails.
-// Texts should be ASCII or UTF-8, as systemd shows them.
+// when it starts with '@'). True when sent; false when NOTIFY_SOCKET is unset or invalid or the
+// send fails. Texts should be ASCII or UTF-8, as systemd shows them.
 bool NotifyServiceManager(std::string_view text);
 
 // NotifyReady reports the running state with `status` as its status line ("READY=1\nSTATUS=...");

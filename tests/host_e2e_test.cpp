@@ -2,6 +2,7 @@
 // run and the mode decision that follows it, and a run under a service manager of the test's own.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -37,13 +38,30 @@ std::string Folder(const std::string& name) {
   return folder;
 }
 
-// RunToEnd runs the server with `arguments` in `home` and returns its exit code and its standard
+// RootsCopy is a copy of the server binary in a fresh folder of root's that no one else may
+// write, as -i asks of a service's program (a build tree may lie under the world-writable /tmp).
+// The folder goes with the object.
+class RootsCopy {
+ public:
+  RootsCopy() {
+    if (mkdtemp(folder.data()) == nullptr) std::abort();
+    fs::copy_file(ServerBinary(), Path());
+  }
+  ~RootsCopy() { fs::remove_all(folder); }
+  std::string Path() const { return folder + "/quilmarend"; }
+
+ private:
+  std::string folder = "/run/quilmarend-e2e-XXXXXX";
+};
+
+// RunToEnd runs `binary` with `arguments` in `home` and returns its exit code and its standard
 // error.
 std::pair<int, std::string> RunToEnd(const std::string& home,
-                                     const std::vector<std::string>& arguments) {
+                                     const std::vector<std::string>& arguments,
+                                     const std::string& binary = ServerBinary()) {
   const std::string errors = home + "/errors.txt";
   int status = 0;
-  waitpid(RunServerBinary(ServerBinary(), FreePort(), errors, home, "C", arguments), &status, 0);
+  waitpid(RunServerBinary(binary, FreePort(), errors, home, "C", arguments), &status, 0);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(errors)};
 }
 
@@ -79,6 +97,7 @@ TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
       "\xe0\xed\n";
   const std::string home = Folder("registration");
   const std::string unit = home + "/units/quilmarend.service";
+  const RootsCopy program;
   struct Step {
     std::vector<std::string> arguments;
     std::string boxes;  // what standard error begins with
@@ -94,7 +113,7 @@ TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
   };
   for (const Step& step : kSteps) {
     SCOPED_TRACE(step.arguments[0] + (step.arguments.size() > 1 ? " -s" : ""));
-    const auto [code, errors] = RunToEnd(home, step.arguments);
+    const auto [code, errors] = RunToEnd(home, step.arguments, program.Path());
     EXPECT_EQ(code, 0);
     EXPECT_EQ(errors.rfind(step.boxes, 0), 0u) << errors;
     if (step.boxes.empty()) {
@@ -106,14 +125,33 @@ TEST(HostBinary, RegistersAndRemovesTheServiceAndItsKeys) {
     EXPECT_TRUE(fs::is_directory(home + "/registry/HKEY_CLASSES_ROOT/AppID"));  // never removed
     if (step.registered && !step.boxes.empty()) {
       EXPECT_NE(errors.find("the unit file " + unit + " was written"), std::string::npos);
-      EXPECT_NE(ReadFile(unit).find("\nExecStart=\"" + fs::canonical(ServerBinary()).string() +
-                                    "\" -service\n"),
+      EXPECT_NE(ReadFile(unit).find("\nExecStart=\"" + program.Path() + "\" -service\n"),
                 std::string::npos);
+      // -i made the system user, or fell back to one of systemd's making.
+      EXPECT_EQ(ReadFile(unit).find("\nDynamicUser=yes\n") == std::string::npos,
+                getpwnam("quilmarend") != nullptr);
     }
   }
   const auto [code, errors] = RunToEnd(home, {"-u"});
   EXPECT_NE(errors.find("\n(0x80070002)\n\xcd\xe5 \xf3\xe4\xe0\xe5\xf2\xf1\xff"), std::string::npos)
       << errors;
+}
+
+TEST(HostBinary, RefusesToRegisterAProgramOthersCouldReplace) {
+  const std::string home = Folder("refusal");
+  const std::string open = home + "/open/quilmarend";
+  fs::create_directories(home + "/open");
+  fs::permissions(home + "/open", fs::perms::all);  // writable by all, whatever lies above it
+  fs::copy_file(ServerBinary(), open);
+  // A registration stays as it was: not stopped, removed or pointed at the refused program.
+  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}, RootsCopy().Path()).first, 0);
+  const std::string unit = ReadFile(home + "/units/quilmarend.service");
+  const auto [code, errors] = RunToEnd(home, {"-i"}, open);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(errors.rfind("Quilmarend: Could not start service\nQuilmarend: ", 0), 0u) << errors;
+  EXPECT_NE(errors.find("\n(0x80004005)\n"), std::string::npos) << errors;  // E_FAIL's box
+  EXPECT_EQ(ReadFile(home + "/units/quilmarend.service"), unit);
+  EXPECT_EQ(ReadFile(home + kAppIdKey + "/LocalService"), "Quilmarend");
 }
 
 TEST(HostBinary, DirectRunGoesOnToTheModeDecision) {
@@ -140,7 +178,7 @@ TEST(HostBinary, DirectRunGoesOnToTheModeDecision) {
   EXPECT_EQ(StopWith(pid, SIGTERM), 0);
 
   // A registered service started by hand: the dispatcher has no service manager (1063 & 255).
-  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}).first, 0);
+  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}, RootsCopy().Path()).first, 0);
   EXPECT_EQ(RunToEnd(home, {"-service"}).first, 1063 & 255);
 }
 
@@ -163,7 +201,7 @@ TEST(HostBinary, StartSwitchHandsTheProcessToSystemctl) {
 
 TEST(HostBinary, ServiceRunReportsToItsServiceManager) {
   const std::string home = Folder("service");
-  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}).first, 0);
+  ASSERT_EQ(RunToEnd(home, {"-i", "-s"}, RootsCopy().Path()).first, 0);
   const std::string socketPath = home + "/notify";
   const platform::UniqueFd manager(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
