@@ -10,6 +10,7 @@
 #include "host/quilmarend_module.h"
 #include "host/registry_script.h"
 #include "platform/dyn_lib.h"
+#include "platform/log.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/system_messages.h"
@@ -128,8 +129,7 @@ uint32_t CQuilmarendModule::RegisterAppId(bool asService) {
     const ServiceProgram program = FindServiceProgram();
     if (program.path.empty()) {
       ShowServiceError("Could not start service");
-      shell.MessageBox(std::string(kServiceName), program.refusal, platform::kNoIcon,
-                       platform::MB_OK);
+      platform::LogNote(program.refusal);
       return platform::E_FAIL;
     }
   }
@@ -161,9 +161,7 @@ bool CQuilmarendModule::Install() {
   }
   TellSystemd({{"daemon-reload"}, {"disable", kUnit}});
   NoteUnitChange("written");
-  if (account == platform::ServiceAccount::kDynamicUser) {
-    unitNote += (unitNote.empty() ? "" : "\n") + std::string(kDynamicUserNote);
-  }
+  if (account == platform::ServiceAccount::kDynamicUser) unitNotes.emplace_back(kDynamicUserNote);
   return true;
 }
 
@@ -193,18 +191,16 @@ void CQuilmarendModule::ReconfigureService() {
 
 void CQuilmarendModule::NoteUnitChange(const char* done) {
   if (platform::SystemdRunning()) return;
-  unitNote = "systemd is not running: the unit file " + platform::UnitFolder() + '/' + kUnit +
-             " was " + done + "; no systemctl command was run.";
+  unitNotes.push_back("systemd is not running: the unit file " + platform::UnitFolder() + '/' +
+                      kUnit + " was " + done + "; no systemctl command was run.");
 }
 
 void CQuilmarendModule::ShowRegistrationResult(uint32_t result, const char* success,
                                                const char* failure) {
   if (result == platform::ERROR_SUCCESS) {
     shell.MessageBox("service manager", success, platform::MB_ICONINFORMATION, platform::MB_OK);
-    // Without systemd nothing was enabled, started or stopped; the box says what was done.
-    if (!unitNote.empty()) {
-      shell.MessageBox("service manager", unitNote, platform::MB_ICONINFORMATION, platform::MB_OK);
-    }
+    // Without systemd nothing was enabled, started or stopped: a line says what was done.
+    for (const std::string& note : unitNotes) platform::LogNote(note);
     return;
   }
   char text[1024];

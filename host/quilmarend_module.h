@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/window_thread.h"
 #include "platform/shell.h"
@@ -107,8 +108,9 @@ class CQuilmarendModule {
   void ReconfigureService();
   // NoteUnitChange records, when systemd is not running, that the unit file was `done`.
   void NoteUnitChange(const char* done);
-  // ShowRegistrationResult shows the boxes after "i" or "u": `success`, with the notes of
-  // Install and NoteUnitChange, or `failure` (a format of the HRESULT and its text) for `result`.
+  // ShowRegistrationResult shows the box after "i" or "u": `success`, followed by the notes of
+  // Install and NoteUnitChange as log lines, or `failure` (a format of the HRESULT and its text)
+  // for `result`.
   void ShowRegistrationResult(uint32_t result, const char* success, const char* failure);
   // ShowServiceError shows one of the service manager's failure boxes.
   void ShowServiceError(const char* text);
@@ -121,7 +123,7 @@ class CQuilmarendModule {
   std::atomic<bool> stopRequested{false};                   // set by OnStop
   std::atomic<ServiceState> serviceState{SERVICE_STOPPED};  // the service thread and Handler set it
   uint32_t serviceExitCode = 0;
-  std::string unitNote;  // what NoteUnitChange recorded, and a service account of systemd's making
+  std::vector<std::string> unitNotes;  // lines on what a registration did, after its box
   std::mutex threadMutex;
   std::shared_ptr<WindowThread> windowThread;  // guarded by threadMutex
 };

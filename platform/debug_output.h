@@ -29,6 +29,14 @@ std::string ChannelText(std::string text);
 // unless a signal cuts it short. Failures are ignored.
 void WriteDebugChannel(std::string_view bytes);
 
+// WriteStandardError writes `bytes` to standard error as they are, with one write unless a
+// signal cuts it short. Failures are ignored.
+void WriteStandardError(std::string_view bytes);
+
+// DebugChannelIsStandardError tells whether the channel is standard error (QUILMAREND_LOG unset
+// or empty) rather than a file of its own.
+bool DebugChannelIsStandardError();
+
 // CodesetIsUtf8 tells whether the locale named `localeName` ("" for the one the environment
 // chooses) has the UTF-8 codeset; false for a locale that does not exist.
 bool CodesetIsUtf8(const char* localeName);

@@ -14,8 +14,8 @@ namespace platform {
 namespace {
 
 int OpenChannel() {
+  if (DebugChannelIsStandardError()) return STDERR_FILENO;
   const char* path = std::getenv("QUILMAREND_LOG");
-  if (path == nullptr || *path == '\0') return STDERR_FILENO;
   const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   return fd >= 0 ? fd : STDERR_FILENO;
 }
@@ -33,6 +33,11 @@ bool ChannelIsUtf8() {
 
 }  // namespace
 
+bool DebugChannelIsStandardError() {
+  const char* path = std::getenv("QUILMAREND_LOG");
+  return path == nullptr || *path == '\0';
+}
+
 bool CodesetIsUtf8(const char* localeName) {
   // The process's own locale stays "C" (answers format times and numbers in it); the codeset of
   // the locale the environment asks for is read from a locale object of its own.
@@ -47,21 +52,25 @@ bool CodesetIsUtf8(const char* localeName) {
 
 std::string ChannelText(std::string text) { return ChannelIsUtf8() ? Cp1251ToUtf8(text) : text; }
 
-void WriteDebugChannel(std::string_view bytes) {
-  const int channel = Channel();
+namespace {
+
+void WriteAll(int fd, std::string_view bytes) {
   const int savedErrno = errno;
-  const char* data = bytes.data();
-  size_t left = bytes.size();
   // One write normally takes everything; a write cut short by a signal is finished.
-  while (left > 0) {
-    const ssize_t written = ::write(channel, data, left);
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) break;
-    data += written;
-    left -= static_cast<size_t>(written);
+    bytes.remove_prefix(static_cast<size_t>(written));
   }
   errno = savedErrno;
 }
+
+}  // namespace
+
+void WriteStandardError(std::string_view bytes) { WriteAll(STDERR_FILENO, bytes); }
+
+void WriteDebugChannel(std::string_view bytes) { WriteAll(Channel(), bytes); }
 
 void OutputDebugStringA(std::string_view text) {
   WriteDebugChannel(ChannelText(std::string(text)));

@@ -113,6 +113,13 @@ void Log(const char* format, ...) {
   Emit(ChannelText(LogLine(GetCurrentThreadId(), LocalTimeStamp(), message)));
 }
 
+void LogNote(std::string_view text) {
+  Log("%.*s", static_cast<int>(text.size()), text.data());
+  if (!DebugChannelIsStandardError()) {
+    WriteStandardError(ChannelText(std::string(text) + "\n"));
+  }
+}
+
 std::string FormatText(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -16,6 +16,10 @@ namespace platform {
 // Log formats the message printf-style and writes the whole line with one write.
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// LogNote writes `text` as one log line and, when the log goes to a file of its own, also as one
+// line on standard error: what a person running a command should read, without a box.
+void LogNote(std::string_view text);
+
 // FormatText formats printf-style and returns the text; nothing is written.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -14,26 +14,6 @@
 namespace platform {
 namespace {
 
-// WriteStandardError writes `bytes` with one write unless a signal cuts it short; failures are
-// ignored.
-void WriteStandardError(std::string_view bytes) {
-  const int savedErrno = errno;
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(STDERR_FILENO, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-  errno = savedErrno;
-}
-
-// LogGoesElsewhere tells whether the server log is written to a file of its own rather than to
-// standard error (the debug channel's choice, see debug_output.h).
-bool LogGoesElsewhere() {
-  const char* path = std::getenv("QUILMAREND_LOG");
-  return path != nullptr && *path != '\0';
-}
-
 class HeadlessShell final : public Shell {
  public:
   MessageBoxAnswer MessageBox(std::string_view title, std::string_view text, MessageBoxIcon,
@@ -42,7 +22,7 @@ class HeadlessShell final : public Shell {
     box.reserve(title.size() + text.size() + 3);
     box.append(title).append(": ").append(text).append("\n");
     WriteStandardError(ChannelText(std::move(box)));
-    if (LogGoesElsewhere()) {
+    if (!DebugChannelIsStandardError()) {
       Log("%.*s: %.*s", static_cast<int>(title.size()), title.data(), static_cast<int>(text.size()),
           text.data());
     }
