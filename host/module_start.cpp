@@ -178,7 +178,8 @@ void CQuilmarendModule::CloseWindowThread(WindowThread& thread, int exitCode) {
   // A box or dialog waiting for a person would hold the close until someone answered it.
   shell.CloseDialogs();
   if (thread.WaitEndedFor(kWindowThreadAllowance)) return;
-  platform::Log(kLogWindowThreadLeft, static_cast<int>(kWindowThreadAllowance.count()));
+  platform::LogAt(platform::LogLevel::kError, kLogWindowThreadLeft,
+                  static_cast<int>(kWindowThreadAllowance.count()));
   platform::RemoveRequestFiles();
   std::_Exit(exitCode);
 }

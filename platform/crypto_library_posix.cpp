@@ -30,7 +30,7 @@ void SetUp() {
   gostLoaded = LoadGostEngine();
   ERR_clear_error();
   if (!gostLoaded) {
-    Log("%s", texts::kLogGostUnavailable);
+    LogAt(LogLevel::kError, "%s", texts::kLogGostUnavailable);
   }
   curl_global_init(CURL_GLOBAL_DEFAULT);
 }

@@ -1,7 +1,12 @@
 #include "platform/log.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/debug_output.h"
@@ -58,6 +63,30 @@ void Emit(std::string_view line) {
   lines->append(line);
 }
 
+std::atomic<LogLevel> currentLevel{LogLevel::kDebug};
+
+// ToJournal is true when standard error is the journal's stream (systemd sets JOURNAL_STREAM to
+// its device and inode) and the log goes there: each line then carries its priority.
+bool ToJournal() {
+  static const bool journal = [] {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat info {};
+    if (stream == nullptr || !DebugChannelIsStandardError() || fstat(STDERR_FILENO, &info) != 0) {
+      return false;
+    }
+    unsigned long long device = 0, inode = 0;
+    return std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == info.st_dev &&
+           inode == info.st_ino;
+  }();
+  return journal;
+}
+
+void WriteLine(LogLevel level, const char* format, va_list args) {
+  const std::string message = FormatV(format, args);
+  const std::optional<LogLevel> journal = ToJournal() ? std::optional(level) : std::nullopt;
+  Emit(ChannelText(LogLine(GetCurrentThreadId(), LocalTimeStamp(), message, journal)));
+}
+
 }  // namespace
 
 LogBatch::LogBatch() : outermost(openBatchLines == nullptr) {
@@ -77,9 +106,18 @@ void LogBatch::Flush() {
   lines.clear();
 }
 
-std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message) {
-  std::string line = "Quilmarend.exe:(" + std::to_string(threadId) + ")";
-  line.reserve(line.size() + stamp.size() + message.size() + 3);
+std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message,
+                    std::optional<LogLevel> journal) {
+  std::string line;
+  line.reserve(32 + stamp.size() + message.size());
+  if (journal) {
+    line += '<';
+    line += static_cast<char>('0' + static_cast<int>(*journal));
+    line += '>';
+  }
+  line += "Quilmarend.exe:(";
+  line += std::to_string(threadId);
+  line += ')';
   line += stamp;
   line += '\t';
   // Messages carry text from clients, peers and certificates: a control byte in it is written
@@ -105,16 +143,50 @@ std::string LogLine(unsigned threadId, std::string_view stamp, const std::string
   return line;
 }
 
+void SetLogLevel(LogLevel level) { currentLevel.store(level, std::memory_order_relaxed); }
+
+LogLevel CurrentLogLevel() { return currentLevel.load(std::memory_order_relaxed); }
+
+std::optional<LogLevel> ParseLogLevel(std::string_view name) {
+  for (const LogLevel level :
+       {LogLevel::kError, LogLevel::kNotice, LogLevel::kInfo, LogLevel::kDebug}) {
+    if (name == LogLevelName(level)) return level;
+  }
+  return std::nullopt;
+}
+
+std::string_view LogLevelName(LogLevel level) {
+  switch (level) {
+    case LogLevel::kError:
+      return "error";
+    case LogLevel::kNotice:
+      return "notice";
+    case LogLevel::kInfo:
+      return "info";
+    case LogLevel::kDebug:
+      break;
+  }
+  return "debug";
+}
+
 void Log(const char* format, ...) {
+  if (CurrentLogLevel() < LogLevel::kDebug) return;
   va_list args;
   va_start(args, format);
-  const std::string message = FormatV(format, args);
+  WriteLine(LogLevel::kDebug, format, args);
   va_end(args);
-  Emit(ChannelText(LogLine(GetCurrentThreadId(), LocalTimeStamp(), message)));
+}
+
+void LogAt(LogLevel level, const char* format, ...) {
+  if (CurrentLogLevel() < level) return;
+  va_list args;
+  va_start(args, format);
+  WriteLine(level, format, args);
+  va_end(args);
 }
 
 void LogNote(std::string_view text) {
-  Log("%.*s", static_cast<int>(text.size()), text.data());
+  LogAt(LogLevel::kNotice, "%.*s", static_cast<int>(text.size()), text.data());
   if (!DebugChannelIsStandardError()) {
     WriteStandardError(ChannelText(std::string(text) + "\n"));
   }

@@ -8,13 +8,32 @@
 // Example:
 //   Log("(%d) Начало проверки"_cp1251, platform::GetCurrentThreadId());
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace platform {
 
-// Log formats the message printf-style and writes the whole line with one write.
+// The level of a line, with its sd-daemon priority: errors (failures, refused or cut
+// connections, workers left behind), notices (start, stop, registration), one info line per
+// request, and debug (the trace of everything the server does).
+enum class LogLevel : int { kError = 3, kNotice = 5, kInfo = 6, kDebug = 7 };
+
+// SetLogLevel makes lines of a level above `level` silent from now on; kDebug (every line) at
+// start. Lines that are not written are not even formatted.
+void SetLogLevel(LogLevel level);
+LogLevel CurrentLogLevel();
+
+// ParseLogLevel reads "error", "notice", "info" or "debug"; nullopt for anything else.
+std::optional<LogLevel> ParseLogLevel(std::string_view name);
+// LogLevelName is the name ParseLogLevel reads.
+std::string_view LogLevelName(LogLevel level);
+
+// Log formats the message printf-style and writes the whole line with one write, as a debug line.
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// LogAt is Log for a line of `level`.
+void LogAt(LogLevel level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // LogNote writes `text` as one log line and, when the log goes to a file of its own, also as one
 // line on standard error: what a person running a command should read, without a box.
@@ -50,7 +69,10 @@ class LogBatch {
 };
 
 // LogLine builds the line for `message` with the thread id `threadId` and the time stamp `stamp`.
-// Control bytes of the message other than TAB are written as "\r", "\n" and "\xNN".
-std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message);
+// Control bytes of the message other than TAB are written as "\r", "\n" and "\xNN". When the
+// log goes to the journal (standard error is the stream JOURNAL_STREAM names), the line starts
+// with the sd-daemon prefix of its level ("<7>") instead; `journal` says which.
+std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message,
+                    std::optional<LogLevel> journal = std::nullopt);
 
 }  // namespace platform

@@ -16,15 +16,16 @@ namespace {
 
 class HeadlessShell final : public Shell {
  public:
-  MessageBoxAnswer MessageBox(std::string_view title, std::string_view text, MessageBoxIcon,
+  MessageBoxAnswer MessageBox(std::string_view title, std::string_view text, MessageBoxIcon icon,
                               MessageBoxButtons buttons) override {
     std::string box;
     box.reserve(title.size() + text.size() + 3);
     box.append(title).append(": ").append(text).append("\n");
     WriteStandardError(ChannelText(std::move(box)));
     if (!DebugChannelIsStandardError()) {
-      Log("%.*s: %.*s", static_cast<int>(title.size()), title.data(), static_cast<int>(text.size()),
-          text.data());
+      LogAt(icon == MB_ICONERROR ? LogLevel::kError : LogLevel::kNotice, "%.*s: %.*s",
+            static_cast<int>(title.size()), title.data(), static_cast<int>(text.size()),
+            text.data());
     }
     return buttons == MB_YESNO ? IDNO : IDOK;
   }

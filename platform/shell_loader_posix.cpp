@@ -32,12 +32,13 @@ std::unique_ptr<Shell> MakeShell() {
                           ? reinterpret_cast<Create>(library->Symbol("QuilmarendDesktopShell"))
                           : nullptr;
   if (create == nullptr) {
-    Log("Desktop shell not loaded, boxes go to standard error: %s",
-        error.empty() ? "QuilmarendDesktopShell missing" : error.c_str());
+    LogAt(LogLevel::kNotice, "Desktop shell not loaded, boxes go to standard error: %s",
+          error.empty() ? "QuilmarendDesktopShell missing" : error.c_str());
     return MakeHeadlessShell();
   }
   if (Shell* shell = create()) return std::unique_ptr<Shell>(shell);
-  Log("Desktop shell not loaded, boxes go to standard error: the display cannot be opened");
+  LogAt(LogLevel::kNotice,
+        "Desktop shell not loaded, boxes go to standard error: the display cannot be opened");
   return MakeHeadlessShell();
 }
 

@@ -46,13 +46,13 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
     }
     const size_t held = reader.PendingBytes() + session.HeldBytes();
     if (held > limits.maxHeldBytes) {
-      platform::Log(texts::kLogConnectionOverLimit, platform::GetCurrentThreadId(),
-                    limits.maxHeldBytes);
+      platform::LogAt(platform::LogLevel::kError, texts::kLogConnectionOverLimit,
+                      platform::GetCurrentThreadId(), limits.maxHeldBytes);
       return ConnectionEnd::kOverLimit;
     }
     if (!share.Set(held)) {
-      platform::Log(texts::kLogProcessOverLimit, platform::GetCurrentThreadId(),
-                    static_cast<size_t>(budget.Limit()));
+      platform::LogAt(platform::LogLevel::kError, texts::kLogProcessOverLimit,
+                      platform::GetCurrentThreadId(), static_cast<size_t>(budget.Limit()));
       return ConnectionEnd::kOverLimit;
     }
     const ssize_t received = platform::Receive(fd, reader.Space(kReceiveChunk));

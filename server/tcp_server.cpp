@@ -131,7 +131,7 @@ TCPServer::TCPServer(int port, int workerCount, std::chrono::milliseconds stopAl
     workers.push_back(std::make_shared<TCPServerThread>(i, shared, listenSocket.get()));
     workers.back()->Start();
   }
-  platform::Log(texts::kLogServerStart, shared->version.c_str());
+  platform::LogAt(platform::LogLevel::kNotice, texts::kLogServerStart, shared->version.c_str());
 }
 
 TCPServer::~TCPServer() { Stop(); }
@@ -158,10 +158,10 @@ int TCPServer::Stop() {
   }
   for (std::thread& thread : ended) thread.join();
   if (stuckWorkers > 0) {
-    platform::Log(texts::kLogWorkersStillBusy, stuckWorkers,
-                  static_cast<int>(stopAllowance.count()));
+    platform::LogAt(platform::LogLevel::kError, texts::kLogWorkersStillBusy, stuckWorkers,
+                    static_cast<int>(stopAllowance.count()));
   }
-  platform::Log("%s", texts::kLogServerStop);
+  platform::LogAt(platform::LogLevel::kNotice, "%s", texts::kLogServerStop);
   workers.clear();
   return stuckWorkers;
 }
