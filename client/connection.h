@@ -54,6 +54,9 @@ class Connection {
  private:
   explicit Connection(platform::UniqueFd fd) : fd_(std::move(fd)) {}
   bool Send(std::string_view data, std::string& error);
+  // Reply reads the reply to `line`, already sent, as Command does.
+  std::optional<std::string> Reply(const std::string& line, std::string& error,
+                                   std::chrono::milliseconds limit);
   // ReadLine returns the next line without its line end. An unfinished line that begins like an
   // error counts as a line once nothing more arrives for a second, since some error answers
   // carry no line end.

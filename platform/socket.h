@@ -37,6 +37,10 @@ UniqueFd AcceptConnection(int listenFd);
 // SetSocketTimeouts sets the receive and send time-outs of `fd` to `milliseconds`.
 bool SetSocketTimeouts(int fd, int milliseconds);
 
+// SetNoDelay sets TCP_NODELAY on `fd`: each send goes out at once instead of waiting, as Nagle's
+// algorithm does, for the acknowledgement of data sent before. False when it cannot be set.
+bool SetNoDelay(int fd);
+
 // SendAll sends all of `data`, continuing after partial sends. Returns false when a send fails or
 // times out; the peer having gone never raises SIGPIPE.
 bool SendAll(int fd, std::string_view data);
