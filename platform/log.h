@@ -45,6 +45,10 @@ class LogBatch {
   bool outermost;
 };
 
+// AppendVisible appends `text` to `out` with its control bytes other than TAB written as "\r",
+// "\n" and "\xNN", so that the text cannot start a line of its own.
+void AppendVisible(std::string& out, std::string_view text);
+
 // LogLine builds the line for `message` with the thread id `threadId` and the time stamp `stamp`.
 // Control bytes of the message other than TAB are written as "\r", "\n" and "\xNN".
 std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message);
