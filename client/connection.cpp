@@ -31,9 +31,10 @@ bool IsErrorLine(std::string_view line) {
 std::optional<Connection> Connection::Open(const ServerAddress& address, std::string& error) {
   bool resolveFailed = false;
   uint32_t resolverCode = 0;
-  platform::UniqueFd fd = platform::ConnectTcp(address.host, static_cast<uint16_t>(address.port),
-                                               kConnectTimeoutMs, &resolveFailed, &resolverCode);
-  const std::string where = address.host + ":" + std::to_string(address.port);
+  platform::UniqueFd fd =
+      platform::ConnectTcp(address.host, static_cast<uint16_t>(address.port), kConnectTimeoutMs,
+                           &resolveFailed, &resolverCode, platform::AddressFamilies::kIpv4AndIpv6);
+  const std::string where = address.Text();
   if (!fd) {
     error = resolveFailed ? "cannot resolve " + address.host
                           : "cannot connect to the server at " + where;
