@@ -26,6 +26,12 @@ using BlockSource = std::function<std::optional<std::vector<uint8_t>>(std::strin
 inline constexpr std::chrono::milliseconds kReplyLimit{60'000};
 inline constexpr std::chrono::milliseconds kAnswerLimit{600'000};
 
+// kMaxHeldBase64 is the most Base64 text of data blocks, line ends included, that one connection
+// sends. It mirrors the server's limit of 128 MiB of blocks held per connection, beyond which the
+// server closes the connection, less a margin for what the server counts besides the text (the
+// part of a line it has read, the spare room of its buffers): a document of about 90 MiB.
+inline constexpr uint64_t kMaxHeldBase64 = uint64_t{123} << 20;
+
 class Connection {
  public:
   // Open connects and reads the greeting; nullopt with `error` set when that fails.

@@ -204,12 +204,30 @@ TEST_F(ClientE2E, BareValueWithCertificateAndFragmentInEitherCharset) {
 TEST_F(ClientE2E, TroubleEndsWithTwoAndOneLine) {
   const std::string port = "127.0.0.1:" + std::to_string(FreePort());
   const std::string missing = StateRoot() + "/нет-подписи.p7s";  // a UTF-8 name stays intact
+  const std::string folder = StateRoot(), longName = folder + "/" + std::string(5000, 'a');
+  // A sparse document whose Base64 lines pass what the server holds for one connection.
+  const std::string large = WriteFile("large.bin", "");
+  ASSERT_EQ(truncate(large.c_str(), 100 << 20), 0);
   const struct {
     std::vector<std::string> arguments;
     std::string message;
   } cases[] = {
       {{"--server", port, documentPath, derPath}, "cannot connect to the server at " + port},
       {With({documentPath, missing}), missing + ": No such file or directory"},
+      {With({documentPath, folder}), folder + ": Is a directory"},
+      {With({folder, derPath}), folder + ": Is a directory"},
+      {With({"--cert", folder, documentPath, derPath}), folder + ": Is a directory"},
+      {With({"--cert", derPath, "--hashed-xml", folder, documentPath, derPath}),
+       folder + ": Is a directory"},
+      {With({"--html", folder, documentPath, derPath}), folder + ": Is a directory"},
+      {With({documentPath, longName}), ": File name too long"},
+      {With({"--upload-service", "u", documentPath, longName}), "rror: "},  // a service's name
+      // A line end in a name is written visibly, so the message stays one line.
+      {With({documentPath, folder + "/two\nlines"}), folder + "/two\\nlines: No such file"},
+      {With({large, derPath}),
+       "100.0 MiB is more than the server takes inline (about 90 MiB); have it read the file "
+       "itself with --ref file://" +
+           large},
       {With({"--time", "yesterday", documentPath, derPath}), "--time must be"},
       {With({documentPath}), "DOCUMENT and SIGNATURE are needed"},
       {With({"--ref", "file:///nonexistent/document.pdf", derPath}), "rror: "},
