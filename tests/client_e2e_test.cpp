@@ -263,13 +263,14 @@ TEST_F(ClientE2E, ReachesAServerOnIpv6) {
     pollfd waiter{listener.get(), POLLIN, 0};
     if (poll(&waiter, 1, 10'000) != 1) return;
     const platform::UniqueFd peer(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    platform::SendAll(peer.get(), "Quilmarend 3,1,0,10\r\n\r\nOK: Hash=00ff\r\n");
+    platform::SendAll(peer.get(), "Quilmarend 3,1,0,10\r\n\r\n");
     platform::SetSocketTimeouts(peer.get(), 10'000);
     char buffer[256];
     for (ssize_t got = 1; got > 0 && !received.ends_with('\n');) {
       got = platform::Receive(peer.get(), buffer);
       received.append(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
     }
+    platform::SendAll(peer.get(), "OK: Hash=00ff\r\n");
   });
   const std::string server6 = "[::1]:" + std::to_string(ntohs(address.sin6_port));
   const ClientRun run = RunClient({"--server", server6, "--gethash", "file:///srv/a.pdf"});
