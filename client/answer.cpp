@@ -86,15 +86,16 @@ std::string TextLines(const CheckAnswer& answer, std::string (*convert)(const st
 std::string JsonObject(const CheckAnswer& answer) {
   nlohmann::ordered_json object = nlohmann::ordered_json::object();
   for (const auto& [name, value] : answer.fields) {
-    const std::string utf8 = platform::Cp1251ToUtf8(value);
+    // Names too are converted: JSON text is UTF-8, and dump refuses any other.
+    const std::string key = platform::Cp1251ToUtf8(name);
     if (std::find(std::begin(kVerdicts), std::end(kVerdicts), name) != std::end(kVerdicts)) {
-      object[name] = value == "OK";
+      object[key] = value == "OK";
     } else if (name.ends_with("Status")) {
       const StatusCode status = ParseStatus(value);
-      object[name] = status.code ? nlohmann::ordered_json(*status.code) : nullptr;
-      object[name + "Text"] = platform::Cp1251ToUtf8(status.text);
+      object[key] = status.code ? nlohmann::ordered_json(*status.code) : nullptr;
+      object[key + "Text"] = platform::Cp1251ToUtf8(status.text);
     } else {
-      object[platform::Cp1251ToUtf8(name)] = utf8;
+      object[key] = platform::Cp1251ToUtf8(value);
     }
   }
   return object.dump(2) + "\n";

@@ -1,16 +1,21 @@
 #include "client/blob_file.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <memory>
 
+#include "platform/unique_fd.h"
+
 namespace client {
 namespace {
+
+constexpr size_t kReadPiece = size_t{1} << 20;
 
 bool IsBase64Text(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) {
@@ -58,23 +63,40 @@ std::optional<std::vector<uint8_t>> DecodeBlob(std::string_view content) {
   return std::vector<uint8_t>(content.begin(), content.end());
 }
 
-std::optional<std::vector<uint8_t>> ReadBlobFile(const std::string& path, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = path + ": " + std::strerror(errno);
+std::optional<std::string> ReadInputFile(const std::string& path, uint64_t maxBytes,
+                                         std::string& error) {
+  const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  int reason = fd ? 0 : errno;
+  std::string content;
+  // Read past `maxBytes` by one piece at most: a pipe tells its size only by ending.
+  for (bool ended = false; reason == 0 && !ended && content.size() <= maxBytes;) {
+    const size_t at = content.size();
+    content.resize(at + kReadPiece);
+    const ssize_t got = ::read(fd.get(), content.data() + at, kReadPiece);
+    if (got < 0 && errno != EINTR) reason = errno;  // a folder gives EISDIR here
+    ended = got == 0;
+    content.resize(at + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+  }
+  if (reason != 0) {
+    error = path + ": " + std::strerror(reason);
     return std::nullopt;
   }
-  const std::string content((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
-  if (file.bad()) {
-    error = path + ": cannot be read";
+  if (content.size() > maxBytes) {
+    error = path + ": larger than " + std::to_string(maxBytes >> 20) + " MiB";
     return std::nullopt;
   }
-  if (content.empty()) {
+  return content;
+}
+
+std::optional<std::vector<uint8_t>> ReadBlobFile(const std::string& path, uint64_t maxBytes,
+                                                 std::string& error) {
+  const std::optional<std::string> content = ReadInputFile(path, maxBytes, error);
+  if (!content) return std::nullopt;
+  if (content->empty()) {
     error = path + ": the file is empty";
     return std::nullopt;
   }
-  std::optional<std::vector<uint8_t>> bytes = DecodeBlob(content);
+  std::optional<std::vector<uint8_t>> bytes = DecodeBlob(*content);
   if (!bytes) error = path + ": the PEM or Base64 text does not decode";
   return bytes;
 }

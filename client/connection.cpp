@@ -31,14 +31,19 @@ bool IsErrorLine(std::string_view line) {
 std::optional<Connection> Connection::Open(const ServerAddress& address, std::string& error) {
   bool resolveFailed = false;
   uint32_t resolverCode = 0;
-  platform::UniqueFd fd = platform::ConnectTcp(address.host, static_cast<uint16_t>(address.port),
-                                               kConnectTimeoutMs, &resolveFailed, &resolverCode);
-  const std::string where = address.host + ":" + std::to_string(address.port);
+  platform::UniqueFd fd =
+      platform::ConnectTcp(address.host, static_cast<uint16_t>(address.port), kConnectTimeoutMs,
+                           &resolveFailed, &resolverCode, platform::AddressFamilies::kIpv4AndIpv6);
+  const std::string where = address.Text();
   if (!fd) {
     error = resolveFailed ? "cannot resolve " + address.host
                           : "cannot connect to the server at " + where;
     return std::nullopt;
   }
+  // Each command waits for its reply, so nothing is gained by holding small sends back; with
+  // Nagle's algorithm a send that follows another unanswered one waits for the peer's delayed
+  // acknowledgement.
+  platform::SetNoDelay(fd.get());
   Connection connection(std::move(fd));
   const std::optional<std::string> greeting = connection.ReadLine(kGreetingLimit, error);
   if (!greeting || !greeting->starts_with(kGreeting)) {
@@ -100,6 +105,11 @@ std::optional<std::string> Connection::ReadLine(std::chrono::milliseconds limit,
 std::optional<std::string> Connection::Command(const std::string& line, std::string& error,
                                                std::chrono::milliseconds limit) {
   if (!Send(line + "\r\n", error)) return std::nullopt;
+  return Reply(line, error, limit);
+}
+
+std::optional<std::string> Connection::Reply(const std::string& line, std::string& error,
+                                             std::chrono::milliseconds limit) {
   std::optional<std::string> reply = ReadLine(limit, error);
   if (!reply) return std::nullopt;
   if (!reply->starts_with("OK:")) {
@@ -117,6 +127,7 @@ std::optional<std::string> Connection::Block(const std::string& command, const B
   if (!Command(command, error)) return std::nullopt;
   uint64_t total = 0;
   std::vector<uint8_t> carry;  // bytes short of a whole line, kept for the next piece
+  std::string lines;           // the newest encoded lines, not sent yet
   for (bool last = false; !last;) {
     std::optional<std::vector<uint8_t>> piece = source(error);
     if (!piece) return std::nullopt;
@@ -124,15 +135,18 @@ std::optional<std::string> Connection::Block(const std::string& command, const B
     total += piece->size();
     carry.insert(carry.end(), piece->begin(), piece->end());
     const size_t whole = last ? carry.size() : carry.size() / kBase64LineBytes * kBase64LineBytes;
-    if (whole == 0) continue;
     for (size_t at = 0; at < whole; at += kBase64LineBytes * kLinesPerSend) {
+      if (!lines.empty() && !Send(lines, error)) return std::nullopt;
       const size_t count = std::min(whole - at, kBase64LineBytes * kLinesPerSend);
-      if (!Send(Base64Lines(std::span(carry).subspan(at, count)), error)) return std::nullopt;
+      lines = Base64Lines(std::span(carry).subspan(at, count));
     }
     carry.erase(carry.begin(), carry.begin() + static_cast<std::ptrdiff_t>(whole));
     sent(total);
   }
-  return Command(".", error, kAnswerLimit);
+  // The last lines and the "." line go out in one send: the server answers only after the ".",
+  // and a small send of its own would first wait for the acknowledgement of the lines.
+  if (!Send(lines + ".\r\n", error)) return std::nullopt;
+  return Reply(".", error, kAnswerLimit);
 }
 
 std::optional<std::vector<std::string>> Connection::Answer(const std::string& line,

@@ -26,6 +26,12 @@ using BlockSource = std::function<std::optional<std::vector<uint8_t>>(std::strin
 inline constexpr std::chrono::milliseconds kReplyLimit{60'000};
 inline constexpr std::chrono::milliseconds kAnswerLimit{600'000};
 
+// kMaxHeldBase64 is the most Base64 text of data blocks, line ends included, that one connection
+// sends. It mirrors the server's limit of 128 MiB of blocks held per connection, beyond which the
+// server closes the connection, less a margin for what the server counts besides the text (the
+// part of a line it has read, the spare room of its buffers): a document of about 90 MiB.
+inline constexpr uint64_t kMaxHeldBase64 = uint64_t{123} << 20;
+
 class Connection {
  public:
   // Open connects and reads the greeting; nullopt with `error` set when that fails.
@@ -54,6 +60,9 @@ class Connection {
  private:
   explicit Connection(platform::UniqueFd fd) : fd_(std::move(fd)) {}
   bool Send(std::string_view data, std::string& error);
+  // Reply reads the reply to `line`, already sent, as Command does.
+  std::optional<std::string> Reply(const std::string& line, std::string& error,
+                                   std::chrono::milliseconds limit);
   // ReadLine returns the next line without its line end. An unfinished line that begins like an
   // error counts as a line once nothing more arrives for a second, since some error answers
   // carry no line end.

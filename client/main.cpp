@@ -10,6 +10,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@
 #include "client/progress_bar.h"
 #include "client/terminal_text.h"
 #include "platform/cp1251.h"
+#include "platform/log.h"
 #include "platform/unique_fd.h"
 
 namespace client {
@@ -31,11 +33,17 @@ namespace {
 constexpr int kPassed = 0, kFailed = 1, kTrouble = 2;
 constexpr uint64_t kProgressThreshold = uint64_t{8} << 20;
 constexpr size_t kReadPiece = size_t{1} << 20;
+// The largest document that fits in kMaxHeldBase64, in whole MiB: 57 bytes make a line of 78.
+constexpr uint64_t kMaxDocumentMib =
+    (kMaxHeldBase64 / (Base64LinesSize(kBase64LineBytes)) * kBase64LineBytes + (1 << 19)) >> 20;
 
 // Trouble prints `message` (UTF-8, as file names and the server's converted lines are) and
 // gives the exit status of a failure that is not a verdict.
 int Trouble(const std::string& message) {
-  std::fprintf(stderr, "quilmarend-check: %s\n", Utf8ToTerminal(message).c_str());
+  // A file name may hold any byte but NUL; written visibly, it cannot break the line.
+  std::string line;
+  platform::AppendVisible(line, message);
+  std::fprintf(stderr, "quilmarend-check: %s\n", Utf8ToTerminal(line).c_str());
   return kTrouble;
 }
 
@@ -131,48 +139,85 @@ struct Inputs {
   std::optional<std::vector<uint8_t>> certificate, hashedXml;
 };
 
+// OpenDocument opens the document file `path`, which must be a regular file (its size is what the
+// server will hold); none with `error` set otherwise. A FIFO does not block the open.
+platform::UniqueFd OpenDocument(const std::string& path, uint64_t& size, std::string& error) {
+  platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat status {};
+  if (!fd || fstat(fd.get(), &status) != 0) {
+    error = path + ": " + std::strerror(errno);
+    return platform::UniqueFd();
+  }
+  if (!S_ISREG(status.st_mode)) {
+    error = path + ": " + (S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+    return platform::UniqueFd();
+  }
+  size = static_cast<uint64_t>(status.st_size);
+  return fd;
+}
+
+// HeldSizeReason is why the blocks of `inputs` cannot be sent: the server holds at most
+// kMaxHeldBase64 of their Base64 text per connection. Empty when they fit.
+std::string HeldSizeReason(const Options& options, const Inputs& inputs) {
+  uint64_t held = Base64LinesSize(inputs.documentSize);
+  for (const auto* blob : {&inputs.signature, &inputs.certificate, &inputs.hashedXml}) {
+    if (*blob) held += Base64LinesSize((*blob)->size());
+  }
+  if (held <= kMaxHeldBase64) return {};
+  if (!inputs.document) return options.signature + ": the files are too large to send";
+  std::error_code ignored;
+  const std::filesystem::path absolute = std::filesystem::absolute(options.document, ignored);
+  char size[32];
+  std::snprintf(size, sizeof size, "%.1f", static_cast<double>(inputs.documentSize) / (1 << 20));
+  return options.document + ": " + size + " MiB is more than the server takes inline (about " +
+         std::to_string(kMaxDocumentMib) +
+         " MiB); have it read the file itself with --ref file://" +
+         absolute.lexically_normal().string();
+}
+
+// PagePathReason is why the page cannot be written to `path`, as far as can be told before the
+// server answers: it names a folder, or its folder cannot be written. Empty when it can.
+std::string PagePathReason(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  struct stat status {};
+  const bool exists = stat(path.c_str(), &status) == 0;
+  if (exists && S_ISDIR(status.st_mode)) {
+    errno = EISDIR;
+  } else if ((exists || errno == ENOENT) && access(folder.c_str(), W_OK | X_OK) == 0) {
+    return {};
+  }
+  return path + ": " + std::strerror(errno);
+}
+
 std::optional<Inputs> ReadInputs(const Options& options, std::string& error) {
   Inputs inputs;
   const bool documentIsName = options.documentIsReference || !options.uploadService.empty();
   if (!documentIsName) {
-    inputs.document = platform::UniqueFd(open(options.document.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status {};
-    if (!inputs.document || fstat(inputs.document.get(), &status) != 0) {
-      error = options.document + ": " + std::strerror(errno);
-      return std::nullopt;
-    }
-    if (!S_ISREG(status.st_mode)) {
-      error = options.document + ": not a regular file";
-      return std::nullopt;
-    }
-    inputs.documentSize = static_cast<uint64_t>(status.st_size);
+    inputs.document = OpenDocument(options.document, inputs.documentSize, error);
+    if (!inputs.document) return std::nullopt;
   }
   // With an upload service, a signature that is no file is a name the service knows.
-  if (options.uploadService.empty() || std::filesystem::exists(options.signature)) {
-    inputs.signature = ReadBlobFile(options.signature, error);
+  struct stat status {};
+  if (options.uploadService.empty() || stat(options.signature.c_str(), &status) == 0) {
+    inputs.signature = ReadBlobFile(options.signature, kMaxHeldBase64, error);
     if (!inputs.signature) return std::nullopt;
   }
   if (!options.certificate.empty()) {
-    inputs.certificate = ReadBlobFile(options.certificate, error);
+    inputs.certificate = ReadBlobFile(options.certificate, kMaxHeldBase64, error);
     if (!inputs.certificate) return std::nullopt;
   }
   if (!options.hashedXml.empty()) {
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(options.hashedXml, ignored)) {
-      error = options.hashedXml + ": no such file";
-      return std::nullopt;
-    }
-    std::string text(std::filesystem::file_size(options.hashedXml, ignored), '\0');
-    const platform::UniqueFd fd(open(options.hashedXml.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd || ::read(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-      error = options.hashedXml + ": cannot be read";
-      return std::nullopt;
-    }
+    std::optional<std::string> text = ReadInputFile(options.hashedXml, kMaxHeldBase64, error);
+    if (!text) return std::nullopt;
     // A Base64 fragment reaches the server's XML parser as decoded, which takes UTF-8: a file
     // that is not UTF-8 is taken for Windows-1251 and converted.
-    if (!IsUtf8(text)) text = platform::Cp1251ToUtf8(text);
-    inputs.hashedXml = std::vector<uint8_t>(text.begin(), text.end());
+    if (!IsUtf8(*text)) text = platform::Cp1251ToUtf8(*text);
+    inputs.hashedXml = std::vector<uint8_t>(text->begin(), text->end());
   }
+  error = HeldSizeReason(options, inputs);
+  if (error.empty() && !options.htmlFile.empty()) error = PagePathReason(options.htmlFile);
+  if (!error.empty()) return std::nullopt;
   return inputs;
 }
 
@@ -251,21 +296,29 @@ int Check(const Options& options) {
   return *passed ? kPassed : kFailed;
 }
 
+int Run(int argc, char** argv) {
+  const auto parsed = ParseOptions(argc, argv, getenv("QUILMAREND_SERVER"));
+  if (const auto* usage = std::get_if<UsageError>(&parsed)) {
+    std::fprintf(stderr, "quilmarend-check: %s\n%s", Utf8ToTerminal(usage->reason).c_str(), kUsage);
+    return kTrouble;
+  }
+  const Options& options = std::get<Options>(parsed);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return kPassed;
+  }
+  return options.getHash.empty() ? Check(options) : GetHash(options);
+}
+
 }  // namespace
 }  // namespace client
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
-  const auto parsed = client::ParseOptions(argc, argv, getenv("QUILMAREND_SERVER"));
-  if (const auto* usage = std::get_if<client::UsageError>(&parsed)) {
-    std::fprintf(stderr, "quilmarend-check: %s\n%s", client::Utf8ToTerminal(usage->reason).c_str(),
-                 client::kUsage);
-    return client::kTrouble;
+  // Failures are values throughout; only the standard library still throws, when memory runs out.
+  try {
+    return client::Run(argc, argv);
+  } catch (const std::exception& e) {
+    return client::Trouble(e.what());
   }
-  const client::Options& options = std::get<client::Options>(parsed);
-  if (options.help) {
-    std::fputs(client::kUsage, stdout);
-    return client::kPassed;
-  }
-  return options.getHash.empty() ? client::Check(options) : client::GetHash(options);
 }

@@ -1,5 +1,7 @@
 #include "client/options.h"
 
+#include <arpa/inet.h>
+
 #include <charconv>
 #include <string_view>
 #include <vector>
@@ -50,14 +52,32 @@ bool IsReference(std::string_view text) {
 
 std::optional<ServerAddress> ParseServerAddress(const std::string& text) {
   ServerAddress address;
-  const size_t colon = text.rfind(':');
-  address.host = text.substr(0, colon);
-  if (colon != std::string::npos &&
-      !ReadNumber(std::string_view(text).substr(colon + 1), 1, 65535, address.port)) {
-    return std::nullopt;
+  std::string_view port;  // what follows the host: empty or ":PORT"
+  if (text.starts_with('[')) {
+    const size_t close = text.find(']');
+    if (close == std::string::npos) return std::nullopt;
+    address.host = text.substr(1, close - 1);
+    // An IPv6 address, maybe with a zone ("fe80::1%eth0"), which the resolver checks.
+    const std::string bare = address.host.substr(0, address.host.find('%'));
+    in6_addr parsed{};
+    if (inet_pton(AF_INET6, bare.c_str(), &parsed) != 1) return std::nullopt;
+    port = std::string_view(text).substr(close + 1);
+  } else {
+    const size_t colon = text.find(':');
+    address.host = text.substr(0, colon);
+    if (colon != std::string::npos) port = std::string_view(text).substr(colon);
   }
   if (address.host.empty()) return std::nullopt;
+  if (!port.empty() &&
+      (!port.starts_with(':') || !ReadNumber(port.substr(1), 1, 65535, address.port))) {
+    return std::nullopt;
+  }
   return address;
+}
+
+std::string ServerAddress::Text() const {
+  const std::string number = std::to_string(port);
+  return host.find(':') == std::string::npos ? host + ":" + number : "[" + host + "]:" + number;
 }
 
 std::variant<Options, UsageError> ParseOptions(int argc, const char* const* argv,
@@ -120,10 +140,16 @@ std::variant<Options, UsageError> ParseOptions(int argc, const char* const* argv
 
   if (!serverText.empty()) {
     const std::optional<ServerAddress> address = ParseServerAddress(serverText);
-    if (!address) return UsageError{"the server must be HOST or HOST:PORT, not " + serverText};
+    if (!address) {
+      return UsageError{"the server must be HOST, HOST:PORT, [IPv6] or [IPv6]:PORT, not " +
+                        serverText};
+    }
     options.server = *address;
   }
-  if (!options.hashServer.empty() && !ParseServerAddress(options.hashServer)) {
+  // The server reaches its hash server over IPv4 only.
+  const std::optional<ServerAddress> hashServer = ParseServerAddress(options.hashServer);
+  if (!options.hashServer.empty() &&
+      (!hashServer || hashServer->host.find(':') != std::string::npos)) {
     return UsageError{"the hash server must be HOST or HOST:PORT, not " + options.hashServer};
   }
   if (!options.getHash.empty()) {

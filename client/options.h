@@ -12,8 +12,11 @@ namespace client {
 inline constexpr int kDefaultPort = 3847;
 
 struct ServerAddress {
-  std::string host = "127.0.0.1";
+  std::string host = "127.0.0.1";  // a name, an IPv4 address or an IPv6 address without brackets
   int port = kDefaultPort;
+
+  // Text is "HOST:PORT", or "[IPv6]:PORT" for an IPv6 address.
+  std::string Text() const;
 };
 
 struct Options {
@@ -45,7 +48,9 @@ struct UsageError {
   std::string reason;
 };
 
-// ParseServerAddress reads HOST[:PORT]; nullopt when the port is not 1..65535 or the host empty.
+// ParseServerAddress reads "HOST", "HOST:PORT", "[IPv6]" or "[IPv6]:PORT"; nullopt when the host
+// is empty, holds a colon outside brackets or is no IPv6 address inside them, or the port is not
+// 1..65535.
 std::optional<ServerAddress> ParseServerAddress(const std::string& text);
 
 // ParseOptions reads argv. `environmentServer` is QUILMAREND_SERVER (null when unset), used when

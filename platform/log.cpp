@@ -106,6 +106,26 @@ void LogBatch::Flush() {
   lines.clear();
 }
 
+void AppendVisible(std::string& out, std::string_view text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  size_t plainFrom = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte >= 0x20 && byte != 0x7f) || byte == '\t') continue;
+    out.append(text, plainFrom, i - plainFrom);
+    plainFrom = i + 1;
+    if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\n') {
+      out += "\\n";
+    } else {
+      const char escape[] = {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 15]};
+      out.append(escape, sizeof escape);
+    }
+  }
+  out.append(text, plainFrom);
+}
+
 std::string LogLine(unsigned threadId, std::string_view stamp, const std::string& message,
                     std::optional<LogLevel> journal) {
   std::string line;
@@ -122,23 +142,7 @@ std::string LogLine(unsigned threadId, std::string_view stamp, const std::string
   line += '\t';
   // Messages carry text from clients, peers and certificates: a control byte in it is written
   // visibly, so that nothing but the log itself starts a line.
-  static constexpr char kDigits[] = "0123456789abcdef";
-  size_t plainFrom = 0;
-  for (size_t i = 0; i < message.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(message[i]);
-    if ((byte >= 0x20 && byte != 0x7f) || byte == '\t') continue;
-    line.append(message, plainFrom, i - plainFrom);
-    plainFrom = i + 1;
-    if (byte == '\r') {
-      line += "\\r";
-    } else if (byte == '\n') {
-      line += "\\n";
-    } else {
-      const char escape[] = {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 15]};
-      line.append(escape, sizeof escape);
-    }
-  }
-  line.append(message, plainFrom);
+  AppendVisible(line, message);
   line += "\r\n";
   return line;
 }

@@ -68,6 +68,10 @@ class LogBatch {
   bool outermost;
 };
 
+// AppendVisible appends `text` to `out` with its control bytes other than TAB written as "\r",
+// "\n" and "\xNN", so that the text cannot start a line of its own.
+void AppendVisible(std::string& out, std::string_view text);
+
 // LogLine builds the line for `message` with the thread id `threadId` and the time stamp `stamp`.
 // Control bytes of the message other than TAB are written as "\r", "\n" and "\xNN". When the
 // log goes to the journal (standard error is the stream JOURNAL_STREAM names), the line starts

@@ -1,7 +1,8 @@
 #pragma once
 
-// TCP sockets as the server and the hash-server client use them: IPv4 streams, blocking calls with
-// time-outs, sends that never raise SIGPIPE. Failures come back as values; errno stays inside.
+// TCP sockets as the server and its clients use them: IPv4 streams (and IPv6 for connections that
+// ask for it), blocking calls with time-outs, sends that never raise SIGPIPE. Failures come back
+// as values; errno stays inside.
 
 #include <sys/types.h>
 
@@ -37,6 +38,10 @@ UniqueFd AcceptConnection(int listenFd);
 // SetSocketTimeouts sets the receive and send time-outs of `fd` to `milliseconds`.
 bool SetSocketTimeouts(int fd, int milliseconds);
 
+// SetNoDelay sets TCP_NODELAY on `fd`: each send goes out at once instead of waiting, as Nagle's
+// algorithm does, for the acknowledgement of data sent before. False when it cannot be set.
+bool SetNoDelay(int fd);
+
 // SendAll sends all of `data`, continuing after partial sends. Returns false when a send fails or
 // times out; the peer having gone never raises SIGPIPE.
 bool SendAll(int fd, std::string_view data);
@@ -51,10 +56,15 @@ size_t BytesWaiting(int fd);
 // ShutdownSocket ends both directions of `fd`: a thread blocked in accept or recv on it returns.
 void ShutdownSocket(int fd);
 
-// ConnectTcp resolves `host` (a name or dotted IPv4 address) and connects to its first IPv4
-// address at `port` within `timeoutMs`. On failure returns none and sets `*resolveFailed` when the
-// name could not be resolved, with `*resolverCode` the resolver's own code in Windows terms.
+// AddressFamilies are the addresses ConnectTcp resolves a host to.
+enum class AddressFamilies { kIpv4Only, kIpv4AndIpv6 };
+
+// ConnectTcp resolves `host` (a name, a dotted IPv4 address or, with kIpv4AndIpv6, an IPv6
+// address without brackets) to its addresses of `families` and tries them in the resolver's order
+// at `port` until one connects, all within `timeoutMs`. On failure returns none and sets
+// `*resolveFailed` when the name could not be resolved, with `*resolverCode` the resolver's own
+// code in Windows terms.
 UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, bool* resolveFailed,
-                    uint32_t* resolverCode);
+                    uint32_t* resolverCode, AddressFamilies families = AddressFamilies::kIpv4Only);
 
 }  // namespace platform

@@ -2,12 +2,16 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <memory>
+#include <string>
 
 #include "platform/socket.h"
 #include "platform/win_status.h"
@@ -63,6 +67,11 @@ bool SetSocketTimeouts(int fd, int milliseconds) {
   return receive && send;
 }
 
+bool SetNoDelay(int fd) {
+  const int on = 1;
+  return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
 bool SendAll(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
@@ -94,8 +103,8 @@ namespace {
 // ResolverCode maps getaddrinfo's failure to the Windows Sockets code gethostbyname leaves.
 uint32_t ResolverCode(int code) { return code == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND; }
 
-bool ConnectWithin(int fd, const sockaddr_in& address, int timeoutMs) {
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+bool ConnectWithin(int fd, const addrinfo& address, int timeoutMs) {
+  if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return true;
   if (errno != EINPROGRESS) return false;
   pollfd waiter{fd, POLLOUT, 0};
   int ready;
@@ -111,28 +120,36 @@ bool ConnectWithin(int fd, const sockaddr_in& address, int timeoutMs) {
 }  // namespace
 
 UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, bool* resolveFailed,
-                    uint32_t* resolverCode) {
+                    uint32_t* resolverCode, AddressFamilies families) {
   *resolveFailed = false;
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = families == AddressFamilies::kIpv4Only ? AF_INET : AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  const int resolved = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  const int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
   if (resolved != 0 || found == nullptr) {
     *resolveFailed = true;
     *resolverCode = ResolverCode(resolved);
     return UniqueFd();
   }
-  sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  ::freeaddrinfo(found);
-  address.sin_port = htons(port);
-
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
-  if (!fd || !ConnectWithin(fd.get(), address, timeoutMs)) return UniqueFd();
-  // Back to blocking mode; the exchange itself runs on receive and send time-outs.
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-  return fd;
+  const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
+  // A name may have an IPv6 address first while the server listens on IPv4 only, or the other
+  // way round: each address is tried in turn in what is left of the time.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    UniqueFd fd(
+        ::socket(address->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
+    if (!fd || !ConnectWithin(fd.get(), *address, static_cast<int>(left.count()))) continue;
+    // Back to blocking mode; the exchange itself runs on receive and send time-outs.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+  }
+  return UniqueFd();
 }
 
 }  // namespace platform

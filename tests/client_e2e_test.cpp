@@ -5,17 +5,22 @@
 #include <gtest/gtest.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
+#include <netinet/in.h>
 #include <openssl/evp.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/cp1251.h"
+#include "platform/socket.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/cms.h"
@@ -199,12 +204,30 @@ TEST_F(ClientE2E, BareValueWithCertificateAndFragmentInEitherCharset) {
 TEST_F(ClientE2E, TroubleEndsWithTwoAndOneLine) {
   const std::string port = "127.0.0.1:" + std::to_string(FreePort());
   const std::string missing = StateRoot() + "/нет-подписи.p7s";  // a UTF-8 name stays intact
+  const std::string folder = StateRoot(), longName = folder + "/" + std::string(5000, 'a');
+  // A sparse document whose Base64 lines pass what the server holds for one connection.
+  const std::string large = WriteFile("large.bin", "");
+  ASSERT_EQ(truncate(large.c_str(), 100 << 20), 0);
   const struct {
     std::vector<std::string> arguments;
     std::string message;
   } cases[] = {
       {{"--server", port, documentPath, derPath}, "cannot connect to the server at " + port},
       {With({documentPath, missing}), missing + ": No such file or directory"},
+      {With({documentPath, folder}), folder + ": Is a directory"},
+      {With({folder, derPath}), folder + ": Is a directory"},
+      {With({"--cert", folder, documentPath, derPath}), folder + ": Is a directory"},
+      {With({"--cert", derPath, "--hashed-xml", folder, documentPath, derPath}),
+       folder + ": Is a directory"},
+      {With({"--html", folder, documentPath, derPath}), folder + ": Is a directory"},
+      {With({documentPath, longName}), ": File name too long"},
+      {With({"--upload-service", "u", documentPath, longName}), "rror: "},  // a service's name
+      // A line end in a name is written visibly, so the message stays one line.
+      {With({documentPath, folder + "/two\nlines"}), folder + "/two\\nlines: No such file"},
+      {With({large, derPath}),
+       "100.0 MiB is more than the server takes inline (about 90 MiB); have it read the file "
+       "itself with --ref file://" +
+           large},
       {With({"--time", "yesterday", documentPath, derPath}), "--time must be"},
       {With({documentPath}), "DOCUMENT and SIGNATURE are needed"},
       {With({"--ref", "file:///nonexistent/document.pdf", derPath}), "rror: "},
@@ -221,6 +244,40 @@ TEST_F(ClientE2E, TroubleEndsWithTwoAndOneLine) {
       EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
   }
+}
+
+TEST_F(ClientE2E, ReachesAServerOnIpv6) {
+  // A listener on ::1 alone, playing a server that answers GETHASH.
+  platform::UniqueFd listener(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  socklen_t length = sizeof address;
+  if (!listener || bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      listen(listener.get(), 1) != 0 ||
+      getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    GTEST_SKIP() << "no IPv6 loopback";
+  }
+  std::string received;
+  std::thread server([&] {
+    pollfd waiter{listener.get(), POLLIN, 0};
+    if (poll(&waiter, 1, 10'000) != 1) return;
+    const platform::UniqueFd peer(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    platform::SendAll(peer.get(), "Quilmarend 3,1,0,10\r\n\r\n");
+    platform::SetSocketTimeouts(peer.get(), 10'000);
+    char buffer[256];
+    for (ssize_t got = 1; got > 0 && !received.ends_with('\n');) {
+      got = platform::Receive(peer.get(), buffer);
+      received.append(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    }
+    platform::SendAll(peer.get(), "OK: Hash=00ff\r\n");
+  });
+  const std::string server6 = "[::1]:" + std::to_string(ntohs(address.sin6_port));
+  const ClientRun run = RunClient({"--server", server6, "--gethash", "file:///srv/a.pdf"});
+  server.join();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "00ff\n");
+  EXPECT_EQ(received, "GETHASH file:///srv/a.pdf\r\n");
 }
 
 }  // namespace
