@@ -89,6 +89,27 @@ CommandLineScan ScanCommandLine(std::string_view commandLine) {
   return scan;
 }
 
+bool IsImportSwitch(std::string_view argument) {
+  constexpr std::string_view kName = "import";
+  if (argument.size() != kName.size() + 1 || (argument[0] != '-' && argument[0] != '/')) {
+    return false;
+  }
+  for (size_t i = 0; i < kName.size(); ++i) {
+    if ((argument[i + 1] | 0x20) != kName[i]) return false;
+  }
+  return true;
+}
+
+LongSwitch FindLongSwitch(int argc, const char* const* argv) {
+  if (argc > 1 && IsImportSwitch(argv[1])) return LongSwitch::kNone;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help") return LongSwitch::kHelp;
+    if (argument == "--version") return LongSwitch::kVersion;
+  }
+  return LongSwitch::kNone;
+}
+
 std::string JoinCommandLine(int argc, const char* const* argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {

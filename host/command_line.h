@@ -55,6 +55,19 @@ struct CommandLineScan {
 // Example: ScanCommandLine("/usr/bin/quilmarend -service -test") gives runHere == true.
 CommandLineScan ScanCommandLine(std::string_view commandLine);
 
+// IsImportSwitch is true for "-import" or "/import", in any ASCII case: as the first argument it
+// makes every argument after it a file path.
+bool IsImportSwitch(std::string_view argument);
+
+// LongSwitch is what the two long forms ask for: print the usage or the version and exit, before
+// anything else is read or opened.
+enum class LongSwitch { kNone, kHelp, kVersion };
+
+// FindLongSwitch returns the first argument of `argv` (`argc` entries, the executable first) that
+// is exactly "--help" or "--version"; kNone when none is, or when the first argument is the import
+// switch, whose arguments are file paths.
+LongSwitch FindLongSwitch(int argc, const char* const* argv);
+
 // JoinCommandLine rebuilds the command line from `argv` (`argc` entries, the executable first),
 // the arguments joined with single spaces.
 std::string JoinCommandLine(int argc, const char* const* argv);

@@ -54,6 +54,26 @@ TEST(ScanCommandLine, AppliesSwitchesInOrderOfAppearance) {
   }
 }
 
+TEST(FindLongSwitch, OnlyTheExactLongFormsOutsideAnImport) {
+  using enum LongSwitch;
+  struct Case {
+    std::vector<const char*> argv;
+    LongSwitch found;
+  };
+  const Case kCases[] = {
+      {{"q", "--help"}, kHelp},
+      {{"q", "-s", "--version", "--help"}, kVersion},
+      {{"q", "-help"}, kNone},
+      {{"q", "--HELP"}, kNone},
+      {{"q", "/Import", "--help"}, kNone},  // a file named "--help"
+      {{"q"}, kNone},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.argv.size() > 1 ? c.argv[1] : "");
+    EXPECT_EQ(FindLongSwitch(static_cast<int>(c.argv.size()), c.argv.data()), c.found);
+  }
+}
+
 TEST(JoinCommandLine, JoinsWithSingleSpaces) {
   const char* const argv[] = {"/usr/bin/quilmarend", "-i", "", "-s"};
   EXPECT_EQ(JoinCommandLine(4, argv), "/usr/bin/quilmarend -i  -s");

@@ -1,45 +1,45 @@
-// Process entry: the host module over the desktop shell when a display is present, else over the
-// headless one. QUILMAREND_PORT overrides the port 3847 that the server listens on.
+// Process entry: --help and --version, the settings, then the host module over the desktop shell
+// when a display is present, else over the headless one.
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <string_view>
+#include <string>
+#include <variant>
 
+#include "host/command_line.h"
 #include "host/quilmarend_module.h"
+#include "host/settings.h"
 #include "host/stop_signals.h"
+#include "host/texts.h"
 #include "platform/crypto_library.h"
 #include "platform/file_io.h"
 #include "platform/shell.h"
 #include "verify/libxml_binding.h"
 
-namespace {
-
-constexpr int kDefaultPort = 3847;
-
-int PortFromEnvironment() {
-  const char* text = std::getenv("QUILMAREND_PORT");
-  if (text == nullptr || *text == '\0') return kDefaultPort;
-  int port = 0;
-  const std::string_view view(text);
-  const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), port);
-  if (error != std::errc() || end != view.data() + view.size() || port < 0 || port > 65535) {
-    std::fprintf(stderr, "QUILMAREND_PORT: not a port number: %s\n", text);
-    std::exit(2);
-  }
-  return port;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  const int port = PortFromEnvironment();
+  switch (host::FindLongSwitch(argc, argv)) {
+    case host::LongSwitch::kHelp:
+      std::fputs(host::texts::kUsage, stdout);
+      return 0;
+    case host::LongSwitch::kVersion:
+      std::fputs(host::texts::kVersionLine, stdout);
+      return 0;
+    case host::LongSwitch::kNone:
+      break;
+  }
+  const auto read = host::ReadSettings(std::getenv);
+  if (const std::string* error = std::get_if<std::string>(&read)) {
+    std::fprintf(stderr, "quilmarend: %s\n", error->c_str());
+    return 2;
+  }
+  const host::Settings& settings = std::get<host::Settings>(read);
+  platform::SetLogLevel(settings.logLevel);
   // Before any thread starts, so that every thread inherits the blocked stop signals.
   host::StopSignals::Block();
   const platform::CryptoLibrary cryptoLibrary;  // the GOST engine and the download library
   const std::unique_ptr<platform::Shell> shell = platform::MakeShell();
-  host::CQuilmarendModule module(*shell, port);
+  host::CQuilmarendModule module(*shell, settings);
   int exitCode = 0;
   {
     const host::StopSignals signals([&module](int signal) { module.OnStopSignal(signal); });

@@ -101,7 +101,8 @@ void CQuilmarendModule::SetServiceStatus(ServiceState state) {
   serviceState = state;
   switch (state) {
     case SERVICE_RUNNING:
-      platform::NotifyReady("Serving on port " + std::to_string(port));
+      platform::NotifyReady("Serving on " + settings.listenAddress + " port " +
+                            std::to_string(settings.port));
       break;
     case SERVICE_STOP_PENDING:
       platform::NotifyStopping();

@@ -37,21 +37,10 @@ constexpr std::chrono::milliseconds kWindowThreadAllowance =
 constexpr const char* kLogWindowThreadLeft =
     "The window thread did not end within %d ms of the stop; the process ends without it";
 
-// IsImportSwitch is true for "-import" or "/import", in any ASCII case.
-bool IsImportSwitch(std::string_view argument) {
-  constexpr std::string_view kName = "import";
-  if (argument.size() != kName.size() + 1 || (argument[0] != '-' && argument[0] != '/')) {
-    return false;
-  }
-  for (size_t i = 0; i < kName.size(); ++i) {
-    if ((argument[i + 1] | 0x20) != kName[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
-CQuilmarendModule::CQuilmarendModule(platform::Shell& shell, int port) : shell(shell), port(port) {}
+CQuilmarendModule::CQuilmarendModule(platform::Shell& shell, const Settings& settings)
+    : shell(shell), settings(settings) {}
 
 int CQuilmarendModule::WinMain(int argc, const char* const* argv) {
   // "-import FILE..." takes file paths, whose '/' and '-' the switch scan would read as switches.
@@ -137,7 +126,7 @@ void CQuilmarendModule::StartWorker() {
 void CQuilmarendModule::WorkerThread(WindowThread& self) {
   std::unique_ptr<server::TCPServer> server;
   try {
-    server = std::make_unique<server::TCPServer>(port, kWorkerCount);
+    server = std::make_unique<server::TCPServer>(settings.port, kWorkerCount);
   } catch (const std::exception& e) {
     self.SignalStarted();
     shell.MessageBox("Quilmarend", e.what(), platform::MB_ICONERROR, platform::MB_OK);

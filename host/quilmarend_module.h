@@ -7,7 +7,7 @@
 //
 // Example (main):
 //   host::StopSignals::Block();
-//   host::CQuilmarendModule module(*shell, 3847);
+//   host::CQuilmarendModule module(*shell, settings);
 //   host::StopSignals signals([&](int signal) { module.OnStopSignal(signal); });
 //   return module.WinMain(argc, argv);
 
@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/settings.h"
 #include "host/window_thread.h"
 #include "platform/shell.h"
 
@@ -41,9 +42,9 @@ inline constexpr uint32_t SERVICE_CONTROL_SHUTDOWN = 5;
 
 class CQuilmarendModule {
  public:
-  // The module shows its boxes through `shell` and runs its server on `port`; both are the
+  // The module shows its boxes through `shell` and runs its server as `settings` say; both are the
   // process's for its whole life.
-  CQuilmarendModule(platform::Shell& shell, int port);
+  CQuilmarendModule(platform::Shell& shell, const Settings& settings);
   CQuilmarendModule(const CQuilmarendModule&) = delete;
   CQuilmarendModule& operator=(const CQuilmarendModule&) = delete;
 
@@ -116,7 +117,7 @@ class CQuilmarendModule {
   void ShowServiceError(const char* text);
 
   platform::Shell& shell;
-  const int port;
+  const Settings settings;
   std::atomic<bool> runningAsService{true};
   std::atomic<bool> handlerInstalled{false};
   std::atomic<bool> workersLeftBehind{false};

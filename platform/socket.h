@@ -20,12 +20,19 @@ enum class ListenStep { kDone, kSocket, kBind, kListen };
 struct ListenResult {
   UniqueFd fd;
   ListenStep failedAt = ListenStep::kDone;
+  std::string reason;  // the system's text for the failed step
 };
 
-// OpenListenSocket creates an IPv4 TCP socket, binds it to 0.0.0.0:`port` and listens with
-// `backlog`. SO_REUSEADDR is set so that connections of an earlier run still in TIME_WAIT do not
-// block the port, as on Windows; a port held by another listener still fails at the bind. On
-// failure the socket is closed and `failedAt` names the step.
+// IsIpAddress is true for a literal IPv4 ("127.0.0.1") or IPv6 ("::1") address.
+bool IsIpAddress(const std::string& text);
+
+// OpenListenSocket creates a TCP socket, binds it to `address` (a literal IPv4 or IPv6 address;
+// "::" takes IPv4 connections too) and `port`, and listens with `backlog`. SO_REUSEADDR is set so
+// that connections of an earlier run still in TIME_WAIT do not block the port, as on Windows; a
+// port held by another listener still fails at the bind. On failure the socket is closed and
+// `failedAt` names the step.
+ListenResult OpenListenSocket(const std::string& address, uint16_t port, int backlog);
+// OpenListenSocket on 0.0.0.0.
 ListenResult OpenListenSocket(uint16_t port, int backlog);
 
 // LocalPort returns the port `fd` is bound to (host order), or 0.

@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/socket.h"
@@ -18,36 +20,75 @@
 
 namespace platform {
 
-ListenResult OpenListenSocket(uint16_t port, int backlog) {
-  ListenResult result;
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-  if (!fd) {
-    result.failedAt = ListenStep::kSocket;
-    return result;
+namespace {
+
+// SocketAddress is an IPv4 or IPv6 socket address.
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+};
+
+std::optional<SocketAddress> ToSocketAddress(const std::string& text, uint16_t port) {
+  SocketAddress address;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
+  if (::inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    address.length = sizeof *v4;
+  } else if (::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    address.length = sizeof *v6;
+  } else {
+    return std::nullopt;
   }
+  return address;
+}
+
+ListenResult ListenFailed(ListenStep step) {
+  ListenResult result;
+  result.failedAt = step;
+  result.reason = std::strerror(errno);
+  return result;
+}
+
+}  // namespace
+
+bool IsIpAddress(const std::string& text) { return ToSocketAddress(text, 0).has_value(); }
+
+ListenResult OpenListenSocket(const std::string& text, uint16_t port, int backlog) {
+  const std::optional<SocketAddress> address = ToSocketAddress(text, port);
+  if (!address) {
+    errno = EINVAL;
+    return ListenFailed(ListenStep::kBind);
+  }
+  UniqueFd fd(::socket(address->storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd) return ListenFailed(ListenStep::kSocket);
   const int on = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    result.failedAt = ListenStep::kBind;
-    return result;
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address->storage), address->length) !=
+      0) {
+    return ListenFailed(ListenStep::kBind);
   }
-  if (::listen(fd.get(), backlog) != 0) {
-    result.failedAt = ListenStep::kListen;
-    return result;
-  }
+  if (::listen(fd.get(), backlog) != 0) return ListenFailed(ListenStep::kListen);
+  ListenResult result;
   result.fd = std::move(fd);
   return result;
 }
 
+ListenResult OpenListenSocket(uint16_t port, int backlog) {
+  return OpenListenSocket("0.0.0.0", port, backlog);
+}
+
 uint16_t LocalPort(int fd) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-  return ntohs(address.sin_port);
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+  }
+  return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
 UniqueFd AcceptConnection(int listenFd) {

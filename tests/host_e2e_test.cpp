@@ -229,7 +229,7 @@ TEST(HostBinary, ServiceRunReportsToItsServiceManager) {
   const pid_t pid =
       RunServerBinary(ServerBinary(), port, home + "/errors.txt", home, "C", {"-service"});
   unsetenv("NOTIFY_SOCKET");
-  EXPECT_EQ(next("READY=1"), "READY=1\nSTATUS=Serving on port " + std::to_string(port));
+  EXPECT_EQ(next("READY=1"), "READY=1\nSTATUS=Serving on 0.0.0.0 port " + std::to_string(port));
   std::optional<TestClient> client = TestClient::Connect(port);  // no wait: READY means serving
   ASSERT_TRUE(client);
   EXPECT_EQ(client->ReadGreeting(), "Quilmarend 3,1,0,10\r\n\r\n");

@@ -1,0 +1,56 @@
+#include "host/settings.h"
+
+#include <charconv>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/socket.h"
+
+namespace host {
+namespace {
+
+// WholeNumber reads `text` as decimal digits only, at most `max`.
+bool WholeNumber(std::string_view text, uint64_t max, uint64_t* value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return error == std::errc() && end == text.data() + text.size() && *value <= max;
+}
+
+}  // namespace
+
+std::variant<Settings, std::string> ReadSettings(
+    const std::function<const char*(const char*)>& environment) {
+  const auto value = [&environment](const char* name) -> std::string_view {
+    const char* text = environment(name);
+    return text != nullptr ? text : "";
+  };
+  Settings settings;
+  uint64_t number = 0;
+  if (const std::string_view port = value("QUILMAREND_PORT"); !port.empty()) {
+    if (!WholeNumber(port, 65535, &number)) {
+      return "QUILMAREND_PORT: not a port number (0 to 65535): " + std::string(port);
+    }
+    settings.port = static_cast<int>(number);
+  }
+  if (const std::string_view address = value("QUILMAREND_LISTEN"); !address.empty()) {
+    if (!platform::IsIpAddress(std::string(address))) {
+      return "QUILMAREND_LISTEN: not an IPv4 or IPv6 address: " + std::string(address);
+    }
+    settings.listenAddress = address;
+  }
+  if (const std::string_view level = value("QUILMAREND_LOG_LEVEL"); !level.empty()) {
+    const std::optional<platform::LogLevel> parsed = platform::ParseLogLevel(level);
+    if (!parsed) {
+      return "QUILMAREND_LOG_LEVEL: not one of error, notice, info, debug: " + std::string(level);
+    }
+    settings.logLevel = *parsed;
+  }
+  for (const char* name : {"QUILMAREND_MAX_HELD_MIB", "QUILMAREND_MAX_CONN_PER_ADDR"}) {
+    const std::string_view text = value(name);
+    if (!text.empty() && !WholeNumber(text, uint64_t{1} << 40, &number)) {
+      return std::string(name) + ": not a whole number: " + std::string(text);
+    }
+  }
+  return settings;
+}
+
+}  // namespace host

@@ -1,0 +1,31 @@
+#pragma once
+
+// File: the server's settings, read once at start from the environment, which the service's unit
+// fills from /etc/default/quilmarend. A bad value stops the start with one line that names it.
+//
+// Example:
+//   const auto read = host::ReadSettings(std::getenv);
+//   if (const std::string* error = std::get_if<std::string>(&read)) { Print(*error); return 2; }
+
+#include <functional>
+#include <string>
+#include <variant>
+
+#include "platform/log.h"
+
+namespace host {
+
+struct Settings {
+  int port = 3847;                        // QUILMAREND_PORT
+  std::string listenAddress = "0.0.0.0";  // QUILMAREND_LISTEN: a literal IPv4 or IPv6 address
+  platform::LogLevel logLevel = platform::LogLevel::kDebug;  // QUILMAREND_LOG_LEVEL
+};
+
+// ReadSettings reads QUILMAREND_PORT, QUILMAREND_LISTEN and QUILMAREND_LOG_LEVEL through
+// `environment` (getenv's shape: null for an unset variable; an empty value counts as unset), and
+// checks that QUILMAREND_MAX_HELD_MIB and QUILMAREND_MAX_CONN_PER_ADDR, which the server reads
+// itself, are whole numbers. Returns the settings, or the line that names the first bad value.
+std::variant<Settings, std::string> ReadSettings(
+    const std::function<const char*(const char*)>& environment);
+
+}  // namespace host

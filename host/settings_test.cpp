@@ -1,0 +1,58 @@
+#include "host/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace host {
+namespace {
+
+TEST(ReadSettings, TakesGoodValuesAndNamesTheFirstBadOne) {
+  struct Case {
+    std::map<std::string, std::string> environment;
+    std::string error;  // "" when the settings are read
+    int port = 3847;
+    std::string address = "0.0.0.0";
+    platform::LogLevel level = platform::LogLevel::kDebug;
+  };
+  const Case kCases[] = {
+      {{}, ""},
+      {{{"QUILMAREND_PORT", ""}, {"QUILMAREND_LISTEN", ""}}, ""},  // empty: unset
+      {{{"QUILMAREND_PORT", "3848"}, {"QUILMAREND_LISTEN", "127.0.0.1"}}, "", 3848, "127.0.0.1"},
+      {{{"QUILMAREND_LISTEN", "::1"}, {"QUILMAREND_LOG_LEVEL", "info"}},
+       "",
+       3847,
+       "::1",
+       platform::LogLevel::kInfo},
+      {{{"QUILMAREND_PORT", "65536"}}, "QUILMAREND_PORT: not a port number (0 to 65535): 65536"},
+      {{{"QUILMAREND_PORT", " 80"}}, "QUILMAREND_PORT: not a port number (0 to 65535):  80"},
+      {{{"QUILMAREND_LISTEN", "localhost"}},
+       "QUILMAREND_LISTEN: not an IPv4 or IPv6 address: localhost"},
+      {{{"QUILMAREND_LISTEN", "10.0.0.300"}},
+       "QUILMAREND_LISTEN: not an IPv4 or IPv6 address: 10.0.0.300"},
+      {{{"QUILMAREND_LOG_LEVEL", "INFO"}},
+       "QUILMAREND_LOG_LEVEL: not one of error, notice, info, debug: INFO"},
+      {{{"QUILMAREND_MAX_HELD_MIB", "2G"}}, "QUILMAREND_MAX_HELD_MIB: not a whole number: 2G"},
+      {{{"QUILMAREND_MAX_CONN_PER_ADDR", "-1"}},
+       "QUILMAREND_MAX_CONN_PER_ADDR: not a whole number: -1"},
+  };
+  for (const Case& c : kCases) {
+    const auto read = ReadSettings([&c](const char* name) -> const char* {
+      const auto found = c.environment.find(name);
+      return found != c.environment.end() ? found->second.c_str() : nullptr;
+    });
+    if (!c.error.empty()) {
+      ASSERT_TRUE(std::holds_alternative<std::string>(read)) << c.error;
+      EXPECT_EQ(std::get<std::string>(read), c.error);
+      continue;
+    }
+    ASSERT_TRUE(std::holds_alternative<Settings>(read)) << std::get<std::string>(read);
+    const Settings& settings = std::get<Settings>(read);
+    EXPECT_EQ(settings.port, c.port);
+    EXPECT_EQ(settings.listenAddress, c.address);
+    EXPECT_EQ(settings.logLevel, c.level);
+  }
+}
+
+}  // namespace
+}  // namespace host
