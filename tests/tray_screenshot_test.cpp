@@ -1,8 +1,9 @@
 // The tray icon as a person sees it: a real Xfce panel, whose notification area hosts
 // StatusNotifierItems, along the top of the virtual display, and the server's icon read back from
-// the screen's pixels: the seal's blue with the white check mark inside it while the server runs,
-// none after it stopped. Run under tests/run-on-desktop; skipped without a display, a session bus
-// or xfce4-panel. The screenshots go to the build folder (tests/tray-*.png).
+// the screen's pixels: the seal's blue while the server runs, none after it stopped. Run under
+// tests/run-on-desktop; skipped without a display, a session bus or xfce4-panel. The screenshots go
+// to the build folder (tests/tray-*.png). GLib's values are not freed: the process is short and
+// its leak check skips GLib.
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -10,14 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/e2e_environment.h"
@@ -30,12 +29,10 @@ constexpr int kPanelHeight = 32;
 // One panel along the top of the screen holding the notification area.
 constexpr char kPanelConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
   <property name="panels" type="array">
     <value type="int" value="1"/>
     <property name="panel-1" type="empty">
       <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
       <property name="size" type="uint" value="32"/>
       <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
     </property>
@@ -96,36 +93,23 @@ bool TrayHostRegistered() {
   return value != nullptr && g_variant_get_boolean(value);
 }
 
-// IconPixels counts the seal's blue pixels in the panel's rows of the screen, and the white
-// pixels between the first and the last blue one of their row: the check mark. The grab is
-// saved as `png`.
-std::pair<int, int> IconPixels(const std::string& png) {
+// BluePixels saves the panel's rows of the screen as `png` and counts the pixels of the seal's
+// blue there, cairo's (0.12, 0.31, 0.55) give or take the panel's scaling.
+int BluePixels(const std::string& png) {
   GdkWindow* screen = gdk_get_default_root_window();
   GdkPixbuf* shot =
       gdk_pixbuf_get_from_window(screen, 0, 0, gdk_window_get_width(screen), kPanelHeight);
-  const int width = gdk_pixbuf_get_width(shot), stride = gdk_pixbuf_get_rowstride(shot);
-  const int channels = gdk_pixbuf_get_n_channels(shot);
-  const guchar* pixels = gdk_pixbuf_get_pixels(shot);
-  int blue = 0, white = 0;
-  for (int y = 0; y < kPanelHeight; ++y) {
-    int first = width, last = -1;
-    std::vector<int> whites;
-    for (int x = 0; x < width; ++x) {
-      const guchar* p = pixels + y * stride + x * channels;
-      // cairo's (0.12, 0.31, 0.55), give or take the panel's scaling.
-      if (std::abs(p[0] - 31) < 16 && std::abs(p[1] - 79) < 16 && std::abs(p[2] - 140) < 16) {
-        ++blue;
-        first = std::min(first, x);
-        last = x;
-      } else if (p[0] > 250 && p[1] > 250 && p[2] > 250) {
-        whites.push_back(x);
-      }
-    }
-    for (const int x : whites) white += x > first && x < last;
-  }
   gdk_pixbuf_save(shot, png.c_str(), "png", nullptr, nullptr);
+  const int stride = gdk_pixbuf_get_rowstride(shot), channels = gdk_pixbuf_get_n_channels(shot);
+  int blue = 0;
+  for (int y = 0; y < kPanelHeight; ++y) {
+    for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
+      const guchar* p = gdk_pixbuf_get_pixels(shot) + y * stride + x * channels;
+      blue += std::abs(p[0] - 31) < 16 && std::abs(p[1] - 79) < 16 && std::abs(p[2] - 140) < 16;
+    }
+  }
   g_object_unref(shot);
-  return {blue, white};
+  return blue;
 }
 
 TEST(TrayScreenshot, PanelDrawsTheServersIcon) {
@@ -173,13 +157,9 @@ TEST(TrayScreenshot, PanelDrawsTheServersIcon) {
       ASSERT_TRUE(WaitFor(TrayHostRegistered));
       serverPid = Spawn({ServerBinary()}, server, errors);
     }
-    EXPECT_TRUE(WaitFor([&] {
-      const auto [blue, white] = IconPixels(png);
-      return blue >= 40 && white >= 4;
-    })) << "no icon in "
-        << png;
+    EXPECT_TRUE(WaitFor([&] { return BluePixels(png) >= 40; })) << "no icon in " << png;
     Stop(serverPid);
-    EXPECT_TRUE(WaitFor([&] { return IconPixels(StateRoot() + "/gone.png").first == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return BluePixels(StateRoot() + "/gone.png") == 0; }));
     Stop(panelPid);
     EXPECT_EQ(ReadFile(errors).find("Tray icon cannot be shown") != std::string::npos,
               c.serverFirst);
