@@ -1,55 +1,116 @@
-# The Debian package (scripts/package runs cpack over a Release build):
+# The Debian packages (scripts/package runs cpack over a Release build):
 #   /usr/lib/quilmarend/quilmarend       the server
 #   /usr/lib/quilmarend/libvantorix.so   the folder-backed upload service
 #   /usr/lib/quilmarend/libxml2.so.2     a link to the system's libxml2, which the server binds
 #                                         from its own folder
 #   /usr/sbin/quilmarend                 a link to the server; the server finds its folder
 #                                         through /proc/self/exe, so the link is enough
-#   /usr/bin/quilmarend-check            the command-line client, with its manual page
-#   /usr/share/man/man1/quilmarend-check.1.gz
+#   /usr/bin/quilmarend-check            the command-line client
+#   /usr/share/man/man1/quilmarend-check.1.gz, /usr/share/man/man8/quilmarend.8.gz
 #   /usr/lib/sysusers.d/quilmarend.conf  the system user "quilmarend" the service runs as, which
 #                                         the package's postinst creates
-# and a second package, quilmarend-desktop, with the tray icon's library
-#   /usr/lib/quilmarend/libquilmarend-desktop.so
-# so that a server without a desktop never pulls GTK in.
+#   /etc/default/quilmarend              the service's settings (a conffile)
+#   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz
+# with maintainer scripts that stop a registered service on removal, restart it on an upgrade
+# and delete the registration and the state on purge; and a second package, quilmarend-desktop,
+# so that a server without a desktop never pulls GTK in:
+#   /usr/lib/quilmarend/libquilmarend-desktop.so   the tray icon, boxes and file dialog
+#   /usr/share/applications/quilmarend.desktop     the launcher
+#   /etc/xdg/autostart/quilmarend.desktop          the launcher at login, off until switched on
+#   /usr/share/icons/hicolor/*/apps/quilmarend.*   the icon
 set(QUILMAREND_VERSION 3.1.0.10)
 set(QUILMAREND_LIBDIR lib/quilmarend)
 # cpack installs what the packaged targets built; it need not build every test first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+set(package_files ${PROJECT_BINARY_DIR}/package-files)
+file(MAKE_DIRECTORY ${package_files})
 
 install(TARGETS quilmarend RUNTIME DESTINATION ${QUILMAREND_LIBDIR} COMPONENT server)
 install(TARGETS vantorix LIBRARY DESTINATION ${QUILMAREND_LIBDIR} NAMELINK_SKIP COMPONENT server)
 install(TARGETS quilmarend-check RUNTIME DESTINATION bin COMPONENT server)
-set(manual ${PROJECT_BINARY_DIR}/quilmarend-check.1.gz)
-add_custom_command(OUTPUT ${manual}
-  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/client/quilmarend-check.1 > ${manual}
-  DEPENDS ${PROJECT_SOURCE_DIR}/client/quilmarend-check.1 VERBATIM)
-add_custom_target(quilmarend-check-manual ALL DEPENDS ${manual})
-install(FILES ${manual} DESTINATION share/man/man1 COMPONENT server)
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/sysusers.conf DESTINATION lib/sysusers.d
         RENAME quilmarend.conf COMPONENT server)
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/default DESTINATION /etc/default RENAME quilmarend
+        COMPONENT server)
+
+# Manual pages, the changelog and the README go gzipped, as Debian wants them (-n: no time stamp
+# in the file, so that a rebuild gives the same bytes).
+configure_file(${PROJECT_SOURCE_DIR}/deploy/changelog ${package_files}/changelog @ONLY)
+set(gzipped)
+foreach(source ${PROJECT_SOURCE_DIR}/client/quilmarend-check.1 ${PROJECT_SOURCE_DIR}/deploy/quilmarend.8
+        ${PROJECT_SOURCE_DIR}/README.md ${package_files}/changelog)
+  get_filename_component(name ${source} NAME)
+  add_custom_command(OUTPUT ${package_files}/${name}.gz
+    COMMAND gzip -9n -c ${source} > ${package_files}/${name}.gz
+    DEPENDS ${source} VERBATIM)
+  list(APPEND gzipped ${package_files}/${name}.gz)
+endforeach()
+add_custom_target(quilmarend-package-files ALL DEPENDS ${gzipped})
+install(FILES ${package_files}/quilmarend-check.1.gz DESTINATION share/man/man1 COMPONENT server)
+install(FILES ${package_files}/quilmarend.8.gz DESTINATION share/man/man8 COMPONENT server)
+foreach(component server desktop)
+  set(doc share/doc/quilmarend)
+  if(component STREQUAL desktop)
+    set(doc share/doc/quilmarend-desktop)
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/deploy/copyright ${package_files}/changelog.gz
+          DESTINATION ${doc} COMPONENT ${component})
+endforeach()
+install(FILES ${package_files}/README.md.gz DESTINATION share/doc/quilmarend COMPONENT server)
+
 if(TARGET quilmarend-desktop)
   install(TARGETS quilmarend-desktop LIBRARY DESTINATION ${QUILMAREND_LIBDIR} COMPONENT desktop)
+  install(DIRECTORY ${QUILMAREND_ICON_FOLDER}/hicolor DESTINATION share/icons COMPONENT desktop)
+  install(FILES ${PROJECT_SOURCE_DIR}/deploy/quilmarend.desktop DESTINATION share/applications
+          COMPONENT desktop)
+  # The autostart entry is the launcher, hidden: Xfce lists it unticked in its session settings,
+  # and GNOME's session skips it; a person's ticked copy in ~/.config/autostart turns it on.
+  file(READ ${PROJECT_SOURCE_DIR}/deploy/quilmarend.desktop launcher)
+  file(WRITE ${package_files}/autostart/quilmarend.desktop
+       "${launcher}# Off until a person switches it on in the session's startup settings.\n"
+       "Hidden=true\nX-GNOME-Autostart-enabled=false\n")
+  install(FILES ${package_files}/autostart/quilmarend.desktop DESTINATION /etc/xdg/autostart
+          COMPONENT desktop)
 endif()
 
 set(link_folder ${PROJECT_BINARY_DIR}/package-links)
 file(MAKE_DIRECTORY ${link_folder})
-file(CREATE_LINK /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/libxml2.so.2 ${link_folder}/libxml2.so.2
+file(CREATE_LINK ../${CMAKE_LIBRARY_ARCHITECTURE}/libxml2.so.2 ${link_folder}/libxml2.so.2
      SYMBOLIC)
 file(CREATE_LINK ../lib/quilmarend/quilmarend ${link_folder}/quilmarend SYMBOLIC)
 install(FILES ${link_folder}/libxml2.so.2 DESTINATION ${QUILMAREND_LIBDIR} COMPONENT server)
 install(FILES ${link_folder}/quilmarend DESTINATION sbin COMPONENT server)
 
+# The control files: maintainer scripts, and the conffiles under /etc that dpkg keeps a person's
+# changes to.
+file(WRITE ${package_files}/server/conffiles "/etc/default/quilmarend\n")
+file(WRITE ${package_files}/desktop/conffiles "/etc/xdg/autostart/quilmarend.desktop\n")
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quilmarend)
 set(CPACK_PACKAGE_VERSION ${QUILMAREND_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGE_CONTACT "Quilmarend developers <quilmarend@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Signature verification server (CMS and XML signatures)")
+set(CPACK_PACKAGE_CONTACT "Quilmarend developers <quilmarend@example.org>")
+set(CPACK_STRIP_FILES TRUE)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL server desktop)
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME quilmarend)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME quilmarend-desktop)
+# The first line is the summary, the rest the extended description.
+set(CPACK_DEBIAN_SERVER_DESCRIPTION "Signature verification server (CMS and XML signatures)
+Client programs connect over TCP (port 3847) and ask, in a plain-text line
+protocol, whether an electronic signature is valid: a detached CMS signature
+or a bare XML-signature value (GOST R 34.10-2001/2012, RSA, ECDSA). The
+server checks the signer's certificate against its stores and judges its
+chain, and can answer with an HTML report. It runs as a hardened systemd
+service under its own system user. The package also holds quilmarend-check,
+a command-line client.")
+set(CPACK_DEBIAN_DESKTOP_DESCRIPTION "Signature verification server: tray icon and launcher
+The Quilmarend server, started on a desktop, shows an icon in the
+notification area (StatusNotifierItem) with its menu, and its message boxes
+and file dialog as windows (GTK 3). A launcher in the applications menu
+starts the server as the user, and an autostart entry, off by default,
+starts it at login.")
 set(CPACK_DEBIAN_SERVER_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_DESKTOP_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "quilmarend (= ${QUILMAREND_VERSION})")
@@ -58,6 +119,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: the GOST engine, libxml2 (bound from the
 # link above) and systemctl for -i, -u and -start.
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libengine-gost-openssl, libxml2, systemd")
-set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/deploy/postinst)
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/deploy/postinst ${PROJECT_SOURCE_DIR}/deploy/prerm
+    ${PROJECT_SOURCE_DIR}/deploy/postrm ${package_files}/server/conffiles)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${package_files}/desktop/conffiles)
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)

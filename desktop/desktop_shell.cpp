@@ -6,12 +6,11 @@
 // The library exports one function, QuilmarendDesktopShell, which the host finds with dlopen
 // when a display is present.
 
-#include <cairo.h>
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
 #include <stdlib.h>
 
-#include <cmath>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -20,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "desktop/icon.h"
 #include "platform/cp1251.h"
 #include "platform/shell.h"
 
@@ -28,33 +28,8 @@ namespace {
 
 using platform::Cp1251ToUtf8;
 
-// DrawIcon writes the program's icon, `size` pixels square, to `path` as PNG: a blue seal with a
-// white check mark.
-void DrawIcon(int size, const std::string& path) {
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
-  cairo_t* cr = cairo_create(surface);
-  const double s = size;
-  cairo_arc(cr, s / 2, s / 2, s / 2 - 0.5, 0, 2 * M_PI);
-  cairo_set_source_rgb(cr, 0.12, 0.31, 0.55);
-  cairo_fill_preserve(cr);
-  cairo_set_source_rgb(cr, 0.9, 0.75, 0.2);
-  cairo_set_line_width(cr, s / 16);
-  cairo_stroke(cr);
-  cairo_move_to(cr, s * 0.27, s * 0.52);
-  cairo_line_to(cr, s * 0.44, s * 0.69);
-  cairo_line_to(cr, s * 0.74, s * 0.33);
-  cairo_set_source_rgb(cr, 1, 1, 1);
-  cairo_set_line_width(cr, s / 8);
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-  cairo_stroke(cr);
-  cairo_destroy(cr);
-  cairo_surface_write_to_png(surface, path.c_str());
-  cairo_surface_destroy(surface);
-}
-
-// IconFolder is a private folder holding the icon as an icon theme
-// (<folder>/hicolor/<n>x<n>/apps/quilmarend.png); it is removed with the object.
+// IconFolder is a private folder holding the icon as an icon theme, for a tray whose icon theme
+// lacks it; it is removed with the object.
 class IconFolder {
  public:
   IconFolder() {
@@ -63,12 +38,7 @@ class IconFolder {
         std::string(base != nullptr && *base == '/' ? base : "/tmp") + "/quilmarend-icons-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) return;
     path = pattern;
-    for (const int size : {16, 32}) {
-      const std::string sizeName = std::to_string(size) + 'x' + std::to_string(size);
-      const std::string apps = path + "/hicolor/" + sizeName + "/apps";
-      std::filesystem::create_directories(apps);
-      DrawIcon(size, apps + "/quilmarend.png");
-    }
+    WriteIconTheme(path);
   }
   ~IconFolder() {
     std::error_code ignored;
@@ -77,11 +47,75 @@ class IconFolder {
   std::string path;
 };
 
+using GObjectPtr = std::unique_ptr<void, decltype(&g_object_unref)>;
+using GVariantPtr = std::unique_ptr<GVariant, decltype(&g_variant_unref)>;
+
+// XEmbedTrayPresent tells whether an X11 display has a tray of the older XEmbed kind, where the
+// indicator library shows the icon itself when no StatusNotifierItem host is there.
+bool XEmbedTrayPresent() {
+  GdkDisplay* display = gdk_display_get_default();
+  if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return false;
+  GdkScreen* screen = gdk_display_get_default_screen(display);
+  const std::string selection =
+      "_NET_SYSTEM_TRAY_S" + std::to_string(gdk_x11_screen_get_screen_number(screen));
+  return XGetSelectionOwner(gdk_x11_display_get_xdisplay(display),
+                            gdk_x11_get_xatom_by_name_for_display(display, selection.c_str())) !=
+         None;
+}
+
+// TrayHostMissing returns why the icon cannot be shown: no session bus, or no StatusNotifierItem
+// host on it (no org.kde.StatusNotifierWatcher, or one without a host) and no XEmbed tray either.
+// Empty when a tray can show it.
+std::string TrayHostMissing() {
+  const GObjectPtr bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr), &g_object_unref);
+  if (!bus) return "no session bus";
+  auto call = [&bus](const char* name, const char* path, const char* interface, const char* method,
+                     GVariant* parameters) {
+    return GVariantPtr(g_dbus_connection_call_sync(G_DBUS_CONNECTION(bus.get()), name, path,
+                                                   interface, method, parameters, nullptr,
+                                                   G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr),
+                       &g_variant_unref);
+  };
+  gboolean found = FALSE;
+  const GVariantPtr owned =
+      call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+           g_variant_new("(s)", "org.kde.StatusNotifierWatcher"));
+  if (owned) g_variant_get(owned.get(), "(b)", &found);
+  if (found) {
+    const GVariantPtr host = call(
+        "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+        "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"));
+    GVariant* value = nullptr;
+    if (host) g_variant_get(host.get(), "(v)", &value);
+    found = value != nullptr && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) &&
+            g_variant_get_boolean(value);
+    if (value != nullptr) g_variant_unref(value);
+  }
+  if (found || XEmbedTrayPresent()) return "";
+  return "no StatusNotifierItem host (tray) on the session bus; it appears when one starts";
+}
+
+// CaseInsensitive turns a glob such as "*.cer" into "*.[cC][eE][rR]": GTK matches patterns
+// case-sensitively, Windows' dialog does not.
+std::string CaseInsensitive(std::string_view pattern) {
+  std::string glob;
+  for (const char c : pattern) {
+    if (g_ascii_isalpha(c)) {
+      glob += {'[', g_ascii_tolower(c), g_ascii_toupper(c), ']'};
+    } else {
+      glob += c;
+    }
+  }
+  return glob;
+}
+
 class DesktopShell final : public platform::Shell {
  public:
-  // Start starts GTK on its thread; null when GTK cannot open the display.
-  static std::unique_ptr<DesktopShell> Start() {
-    std::unique_ptr<DesktopShell> shell(new DesktopShell);
+  // Start starts GTK on its thread; null when GTK cannot open the display. `log` writes a line
+  // of the server log.
+  static std::unique_ptr<DesktopShell> Start(platform::ShellLog log) {
+    std::unique_ptr<DesktopShell> shell(new DesktopShell(log));
     std::promise<bool> opened;
     std::future<bool> isOpen = opened.get_future();
     shell->gtkThread = std::thread([&opened] {
@@ -186,8 +220,8 @@ class DesktopShell final : public platform::Shell {
           size_t end = filter.patterns.find(';', start);
           if (end == std::string::npos) end = filter.patterns.size();
           if (end > start) {
-            gtk_file_filter_add_pattern(gtkFilter,
-                                        filter.patterns.substr(start, end - start).c_str());
+            const std::string_view pattern(filter.patterns.data() + start, end - start);
+            gtk_file_filter_add_pattern(gtkFilter, CaseInsensitive(pattern).c_str());
           }
           start = end + 1;
         }
@@ -221,7 +255,7 @@ class DesktopShell final : public platform::Shell {
   }
 
  private:
-  DesktopShell() = default;
+  explicit DesktopShell(platform::ShellLog log) : log(log) {}
 
   // RunDialog runs `dialog` until it is answered or CloseDialogs closes it, destroys it and
   // returns the response.
@@ -296,8 +330,25 @@ class DesktopShell final : public platform::Shell {
 
   void AddIcon(const platform::NotifyIconData& data, const std::string& tip) {
     post = data.post;
-    indicator = app_indicator_new_with_path(
-        "quilmarend", "quilmarend", APP_INDICATOR_CATEGORY_APPLICATION_STATUS, icons.path.c_str());
+    if (const std::string missing = TrayHostMissing(); !missing.empty() && log != nullptr) {
+      log(("Tray icon cannot be shown: " + missing).c_str());
+    }
+    // The tray host looks the name up in its icon theme: the installed one when the package put
+    // the icon there, else a folder of our own that the item names.
+    GtkIconTheme* theme = gtk_icon_theme_get_default();
+    if (!icons && gtk_icon_theme_has_icon(theme, kIconName)) {
+      indicator =
+          app_indicator_new("quilmarend", kIconName, APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
+    } else {
+      if (!icons) {
+        icons = std::make_unique<IconFolder>();
+        // Without a StatusNotifierItem host the library shows an XEmbed icon, and on the way it
+        // reads past the end of the theme's search path unless it finds the folder there.
+        gtk_icon_theme_append_search_path(theme, icons->path.c_str());
+      }
+      indicator = app_indicator_new_with_path(
+          "quilmarend", kIconName, APP_INDICATOR_CATEGORY_APPLICATION_STATUS, icons->path.c_str());
+    }
     app_indicator_set_title(indicator, tip.c_str());
     // The tray host shows the menu itself on a right click; a chosen item becomes WM_COMMAND.
     GtkWidget* menu = BuildMenu(data.menu, [this](uint32_t command) {
@@ -316,8 +367,9 @@ class DesktopShell final : public platform::Shell {
   }
 
   std::thread gtkThread;
-  IconFolder icons;
+  const platform::ShellLog log;
   // The members below belong to the GTK thread.
+  std::unique_ptr<IconFolder> icons;  // made when the icon theme lacks the icon
   AppIndicator* indicator = nullptr;
   std::function<void(uint32_t, uintptr_t, intptr_t)> post;
   std::vector<std::unique_ptr<MenuAction>> menuActions;
@@ -329,8 +381,9 @@ class DesktopShell final : public platform::Shell {
 }  // namespace
 }  // namespace desktop
 
-// QuilmarendDesktopShell starts the desktop backend; null when no display can be opened. The
-// caller owns the result.
-extern "C" __attribute__((visibility("default"))) platform::Shell* QuilmarendDesktopShell() {
-  return desktop::DesktopShell::Start().release();
+// QuilmarendDesktopShell starts the desktop backend, which writes its notes through `log`; null
+// when no display can be opened. The caller owns the result.
+extern "C" __attribute__((visibility("default"))) platform::Shell* QuilmarendDesktopShell(
+    platform::ShellLog log) {
+  return desktop::DesktopShell::Start(log).release();
 }

@@ -43,8 +43,9 @@ void ShowLastError(platform::Shell& shell, const char* title, const char* format
 }  // namespace
 
 void ImportCertificates(platform::Shell& shell) {
+  // The first filter also lists the PEM and PKCS #7 files that ImportFile reads.
   const std::vector<platform::FileFilter> filters = {
-      {"Сертификат X.509 (*.cer;*.crt)"_cp1251, "*.cer;*.crt"},
+      {"Сертификат X.509 (*.cer;*.crt;*.pem;*.p7b;*.p7c)"_cp1251, "*.cer;*.crt;*.pem;*.p7b;*.p7c"},
       {"Personal Information Exchange (*.pfx;*.p12)", "*.pfx;*.p12"},
   };
   for (const std::string& path : shell.GetOpenFileName(filters)) ImportFile(shell, path);

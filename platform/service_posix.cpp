@@ -134,6 +134,10 @@ std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account
       "Group=quilmarend\n";
   if (account == ServiceAccount::kDynamicUser) text += "DynamicUser=yes\n";
   text +=
+      // The administrator's settings (a missing file is no error); systemd lets them override
+      // the Environment= lines. LANG makes the log's Russian lines UTF-8, as the journal wants.
+      "Environment=LANG=C.UTF-8\n"
+      "EnvironmentFile=-/etc/default/quilmarend\n"
       "Environment=QUILMAREND_HOME=/var/lib/quilmarend TMPDIR=/run/quilmarend/tmp\n"
       "StateDirectory=quilmarend\n"
       "RuntimeDirectory=quilmarend/tmp\n"

@@ -42,9 +42,10 @@ TEST(ServiceUnit, InstallsReplacesAndRemovesTheUnitFile) {
   EXPECT_NE(text.find("\nExecStart=\"/opt/q s/quilmarend\" -service\n"), std::string::npos);
   EXPECT_EQ(text.find("/old/q"), std::string::npos);
   // Clients hand over files in the group's folder, not in /tmp; the server finds it in TMPDIR.
-  for (const char* line : {"\nUser=quilmarend\n", "\nPrivateTmp=yes\n",
-                           "\nEnvironment=QUILMAREND_HOME=/var/lib/quilmarend "
-                           "TMPDIR=/run/quilmarend/tmp\n"}) {
+  for (const char* line :
+       {"\nUser=quilmarend\n", "\nPrivateTmp=yes\n", "\nEnvironmentFile=-/etc/default/quilmarend\n",
+        "\nEnvironment=QUILMAREND_HOME=/var/lib/quilmarend "
+        "TMPDIR=/run/quilmarend/tmp\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no leftovers

@@ -127,6 +127,12 @@ class Shell {
 // (Shell_NotifyIcon returns false), no menu is shown (0) and no file is chosen (empty).
 std::unique_ptr<Shell> MakeHeadlessShell();
 
+// ShellLog writes `line` (ASCII) as a notice of the server log. The desktop backend's library
+// exports `extern "C" Shell* QuilmarendDesktopShell(ShellLog log)`, which MakeShell calls with
+// one, so that the library can say what it cannot do (show the tray icon, say) without a log of
+// its own.
+using ShellLog = void (*)(const char* line);
+
 // MakeShell returns the desktop backend (libquilmarend-desktop.so beside the executable: a tray
 // icon, GTK boxes and dialogs) when a display is present (DISPLAY or WAYLAND_DISPLAY set) and
 // the library loads and opens it; otherwise, after one log line saying why when a display was

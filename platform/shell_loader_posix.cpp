@@ -27,7 +27,7 @@ std::unique_ptr<Shell> MakeShell() {
   const std::string path = ProgramDirectory() + "/libquilmarend-desktop.so";
   // The library stays loaded for the life of the process (see dyn_lib.h), beyond this object.
   const std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Load(path, &error);
-  using Create = Shell* (*)();
+  using Create = Shell* (*)(ShellLog);
   const auto create = library != nullptr
                           ? reinterpret_cast<Create>(library->Symbol("QuilmarendDesktopShell"))
                           : nullptr;
@@ -36,7 +36,8 @@ std::unique_ptr<Shell> MakeShell() {
           error.empty() ? "QuilmarendDesktopShell missing" : error.c_str());
     return MakeHeadlessShell();
   }
-  if (Shell* shell = create()) return std::unique_ptr<Shell>(shell);
+  const ShellLog log = [](const char* line) { LogAt(LogLevel::kNotice, "%s", line); };
+  if (Shell* shell = create(log)) return std::unique_ptr<Shell>(shell);
   LogAt(LogLevel::kNotice,
         "Desktop shell not loaded, boxes go to standard error: the display cannot be opened");
   return MakeHeadlessShell();
