@@ -1,7 +1,10 @@
 #include "server/connection.h"
 
+#include <algorithm>
+
 #include "platform/log.h"
 #include "platform/socket.h"
+#include "platform/socket_wait.h"
 #include "platform/thread_id.h"
 #include "server/line_reader.h"
 #include "server/texts.h"
@@ -9,8 +12,22 @@
 namespace server {
 namespace {
 
+using SteadyClock = std::chrono::steady_clock;
+
 // Receive size: big enough that a large block takes few system calls, small enough per thread.
 constexpr size_t kReceiveChunk = 64 * 1024;
+
+// SlowLineDeadline is when an unfinished line of `bytes` whose first byte came at `start` is too
+// slow: the allowance after its start, or later when its bytes came at the minimum pace or faster.
+SteadyClock::time_point SlowLineDeadline(SteadyClock::time_point start, size_t bytes,
+                                         const ConnectionLimits& limits) {
+  if (limits.minLineRate == 0) return SteadyClock::time_point::max();
+  const std::chrono::duration<double> earned(static_cast<double>(bytes) /
+                                             static_cast<double>(limits.minLineRate));
+  return start +
+         std::max(std::chrono::duration_cast<SteadyClock::duration>(earned),
+                  std::chrono::duration_cast<SteadyClock::duration>(limits.slowLineAllowance));
+}
 
 class SocketSink : public AnswerSink {
  public:
@@ -40,9 +57,20 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
 
   Session session(handler, sink);
   LineReader reader;
+  bool lineOpen = false;              // an unfinished line is arriving
+  SteadyClock::time_point lineStart;  // when it began to
   for (;;) {
+    bool lineEnded = false;
     while (const std::optional<std::string_view> line = reader.NextLine()) {
+      lineEnded = true;
       if (!session.HandleLine(*line)) return ConnectionEnd::kQuit;
+    }
+    if (lineEnded || reader.PendingBytes() == 0) lineOpen = false;
+    if (reader.PendingBytes() > 0 && !lineOpen) {
+      // A line that came with the ones before it is timed from when they have been answered, so
+      // that a long request does not count against the client's next line.
+      lineOpen = true;
+      lineStart = SteadyClock::now();
     }
     const size_t held = reader.PendingBytes() + session.HeldBytes();
     if (held > limits.maxHeldBytes) {
@@ -54,6 +82,24 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
       platform::LogAt(platform::LogLevel::kError, texts::kLogProcessOverLimit,
                       platform::GetCurrentThreadId(), static_cast<size_t>(budget.Limit()));
       return ConnectionEnd::kOverLimit;
+    }
+    if (lineOpen) {
+      // The wait for the rest of the line ends at its deadline or at the receive time-out,
+      // whichever comes first.
+      const SteadyClock::time_point deadline =
+          SlowLineDeadline(lineStart, reader.PendingBytes(), limits);
+      const SteadyClock::time_point idle =
+          SteadyClock::now() + std::chrono::milliseconds(kConnectionTimeoutMs);
+      const platform::WaitResult wait = platform::WaitReadable(fd, std::min(deadline, idle));
+      if (wait == platform::WaitResult::kTimedOut && SteadyClock::now() >= deadline) {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - lineStart);
+        platform::LogAt(platform::LogLevel::kError, texts::kLogLineTooSlow,
+                        platform::GetCurrentThreadId(), reader.PendingBytes(),
+                        static_cast<long long>(elapsed.count()), limits.minLineRate);
+        return ConnectionEnd::kTooSlow;
+      }
+      if (wait != platform::WaitResult::kReady) return ConnectionEnd::kClosed;
     }
     const ssize_t received = platform::Receive(fd, reader.Space(kReceiveChunk));
     if (received <= 0) return ConnectionEnd::kClosed;  // an unfinished last line is dropped

@@ -1,9 +1,11 @@
 #include "server/connection.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -42,6 +44,21 @@ class Peer {
   // Open sends `bytes`, then MD5ON twice, the second after the first answer, so that the server
   // has counted what `bytes` left it holding; true when both answers come.
   bool Open(const std::string& bytes) { return Ask(bytes + "MD5ON\r\n") && Ask("MD5ON\r\n"); }
+
+  // Stream sends `piece` `count` times, after each reading what the server sends for up to `pause`;
+  // false when it closes.
+  bool Stream(const std::string& piece, int count, std::chrono::milliseconds pause) {
+    for (int i = 0; i < count; ++i) {
+      if (!platform::SendAll(client.get(), piece)) return false;
+      pollfd waiter{client.get(), POLLIN, 0};
+      char answer[256];
+      if (poll(&waiter, 1, static_cast<int>(pause.count())) > 0 &&
+          recv(client.get(), answer, sizeof answer, 0) <= 0) {
+        return false;
+      }
+    }
+    return true;
+  }
 
  private:
   // Ask sends `bytes` and reads up to the answer to MD5ON; false when the server closes first.
@@ -94,6 +111,35 @@ TEST(Converse, EndsConnectionsThatHoldTooMuchAloneOrTogether) {
     EXPECT_EQ(first.Open(c.first), c.firstOpen);
     Peer second(limits);
     EXPECT_EQ(second.Open(c.second), c.secondOpen);
+  }
+}
+
+TEST(Converse, EndsALineThatArrivesTooSlowlyAndOnlyThat) {
+  // A line may take 100 ms here, and longer at 64 KiB/s or faster. Each piece is followed by a
+  // pause of 5 ms, so the piece's size sets the pace: 200 bytes/s for a byte, 12.8 MiB/s for
+  // 64 KiB. A trickle that is not ended goes on for 2000 pieces (10 s) and is then answered.
+  struct Case {
+    const char* name;
+    std::string first, piece;
+    int count;
+    std::string last;
+    bool open;
+  };
+  const Case kCases[] = {
+      {"a trickling line ends", "", "x", 2000, "\r\n", false},
+      {"so does a trickling block line", "STRS\r\n", "x", 2000, "\r\n.\r\n", false},
+      {"a fast long line does not", "", std::string(64 << 10, 'f'), 60, "\r\n", true},
+      // Each piece ends a line and begins the next one.
+      {"nor does a slow block of short lines", "STRS\r\nli", "ne\r\nli", 60, "ne\r\n.\r\n", true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    HeldBudget budget(uint64_t{64} << 20);
+    Peer peer({size_t{16} << 20, &budget, std::chrono::milliseconds(100), 64 << 10});
+    const std::chrono::milliseconds pause(5);
+    EXPECT_EQ(
+        peer.Stream(c.first, 1, pause) && peer.Stream(c.piece, c.count, pause) && peer.Open(c.last),
+        c.open);
   }
 }
 
