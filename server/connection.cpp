@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/log.h"
+#include "platform/memory.h"
 #include "platform/socket.h"
 #include "platform/socket_wait.h"
 #include "platform/thread_id.h"
@@ -16,6 +17,10 @@ using SteadyClock = std::chrono::steady_clock;
 
 // Receive size: big enough that a large block takes few system calls, small enough per thread.
 constexpr size_t kReceiveChunk = 64 * 1024;
+// The reader's buffer is cut back to this once a long line has been handled.
+constexpr size_t kReaderKeptBytes = 2 * kReceiveChunk;
+// A connection that held this much at some point gives the heap's free pages back when it ends.
+constexpr size_t kReleaseAfterBytes = size_t{16} << 20;
 
 // SlowLineDeadline is when an unfinished line of `bytes` whose first byte came at `start` is too
 // slow: the allowance after its start, or later when its bytes came at the minimum pace or faster.
@@ -28,6 +33,25 @@ SteadyClock::time_point SlowLineDeadline(SteadyClock::time_point start, size_t b
          std::max(std::chrono::duration_cast<SteadyClock::duration>(earned),
                   std::chrono::duration_cast<SteadyClock::duration>(limits.slowLineAllowance));
 }
+
+// MemoryRelease gives the heap's free pages back to the system when it goes, if the connection
+// held at least kReleaseAfterBytes at some point: the C library would keep them for reuse, and
+// few connections hold that much. Declared before the connection's blocks and buffers, it goes
+// after them.
+class MemoryRelease {
+ public:
+  MemoryRelease() = default;
+  MemoryRelease(const MemoryRelease&) = delete;
+  MemoryRelease& operator=(const MemoryRelease&) = delete;
+  ~MemoryRelease() {
+    if (peak >= kReleaseAfterBytes) platform::ReleaseFreeMemory();
+  }
+
+  void Note(size_t held) { peak = std::max(peak, held); }
+
+ private:
+  size_t peak = 0;
+};
 
 class SocketSink : public AnswerSink {
  public:
@@ -52,6 +76,7 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
   SocketSink sink(fd, logBatch);
   HeldBudget& budget = limits.budget != nullptr ? *limits.budget : HeldBudget::Process();
   HeldShare share(budget);
+  MemoryRelease release;
   platform::SetSocketTimeouts(fd, kConnectionTimeoutMs);
   sink.Send(platform::FormatText(texts::kGreetingFormat, version.c_str()));
 
@@ -72,7 +97,11 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
       lineOpen = true;
       lineStart = SteadyClock::now();
     }
-    const size_t held = reader.PendingBytes() + session.HeldBytes();
+    // What counts is the memory taken, the reader's buffer included; a buffer grown for a long
+    // line that has been handled is cut back first.
+    reader.Shrink(kReaderKeptBytes);
+    const size_t held = reader.AllocatedBytes() + session.HeldBytes();
+    release.Note(held);
     if (held > limits.maxHeldBytes) {
       platform::LogAt(platform::LogLevel::kError, texts::kLogConnectionOverLimit,
                       platform::GetCurrentThreadId(), limits.maxHeldBytes);
@@ -101,7 +130,9 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
       }
       if (wait != platform::WaitResult::kReady) return ConnectionEnd::kClosed;
     }
-    const ssize_t received = platform::Receive(fd, reader.Space(kReceiveChunk));
+    // The reader's buffer grows no further than the blocks leave room for.
+    const size_t room = limits.maxHeldBytes - session.HeldBytes();
+    const ssize_t received = platform::Receive(fd, reader.Space(kReceiveChunk, room));
     if (received <= 0) return ConnectionEnd::kClosed;  // an unfinished last line is dropped
     reader.Commit(static_cast<size_t>(received));
   }

@@ -13,7 +13,8 @@
 
 namespace server {
 
-// At most this many bytes of data blocks (finished or open) and unfinished line per connection.
+// At most this much memory per connection for its data blocks (finished or open) and the buffer
+// that holds its unfinished line, counted as allocated, not as the bytes in them.
 inline constexpr size_t kMaxHeldBytes = size_t{128} << 20;
 // Send and receive time-out of every connection.
 inline constexpr int kConnectionTimeoutMs = 10000;

@@ -78,35 +78,42 @@ class Peer {
   std::thread server;
 };
 
+// Block is a whole block of about `kib` KiB in lines of 1 KiB.
 std::string Block(const char* command, size_t kib) {
-  return std::string(command) + "\r\n" + std::string(kib << 10, 'x') + "\r\n.\r\n";
+  std::string block = std::string(command) + "\r\n";
+  for (size_t i = 0; i < kib; ++i) block += std::string(1022, 'x') + "\r\n";
+  return block + ".\r\n";
 }
 
 TEST(Converse, EndsConnectionsThatHoldTooMuchAloneOrTogether) {
-  // Two connections, each allowed 1 MiB, share a budget; `first` is sent (and answered) before
-  // `second`. A budget is given back when its connection ends.
+  // Two connections, each allowed 8 MiB, share a budget; `first` is sent (and answered) before
+  // `second`. A budget is given back when its connection ends. Blocks take memory in pieces of
+  // 1 MiB, and the reader keeps a buffer of 128 KiB.
   struct Case {
     const char* name;
-    uint64_t budgetKib;
+    uint64_t budgetMib;
     std::string first, second;
     bool firstOpen, secondOpen;
   };
   const Case kCases[] = {
-      {"within both limits", 4096, Block("STRS", 400) + Block("SIGN", 400), Block("CERT", 900),
-       true, true},
-      {"finished blocks count", 4096, Block("STRS", 600) + Block("SIGN", 600), "", false, true},
-      {"so does the unfinished line", 4096, Block("CERT", 600) + std::string(600 << 10, 'u'), "",
-       false, true},
-      {"a replaced block counts once", 4096, Block("STRS", 600) + Block("STRS", 600), "", true,
+      {"within both limits", 32, Block("STRS", 3 << 10) + Block("SIGN", 3 << 10),
+       Block("CERT", 7 << 10), true, true},
+      {"finished blocks count", 32, Block("STRS", 5 << 10) + Block("SIGN", 4 << 10), "", false,
        true},
-      {"passing the shared budget", 1024, Block("STRS", 600), Block("CERT", 600), true, false},
-      {"after the first has ended", 1024, Block("STRS", 600) + "QUIT\r\n", Block("CERT", 600),
+      {"so does the unfinished line", 32, Block("CERT", 5 << 10) + std::string(4 << 20, 'u'), "",
+       false, true},
+      // 6.5 MiB take 7 MiB, where a string doubling from its first line would take 8 MiB.
+      {"a block takes about what it holds", 32, Block("STRS", 6656), "", true, true},
+      {"a replaced block counts once", 32, Block("STRS", 5 << 10) + Block("STRS", 5 << 10), "",
+       true, true},
+      {"passing the shared budget", 8, Block("STRS", 5 << 10), Block("CERT", 5 << 10), true, false},
+      {"after the first has ended", 8, Block("STRS", 5 << 10) + "QUIT\r\n", Block("CERT", 5 << 10),
        false, true},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    HeldBudget budget(c.budgetKib << 10);
-    const ConnectionLimits limits{size_t{1} << 20, &budget};
+    HeldBudget budget(c.budgetMib << 20);
+    const ConnectionLimits limits{size_t{8} << 20, &budget};
     Peer first(limits);
     EXPECT_EQ(first.Open(c.first), c.firstOpen);
     Peer second(limits);
