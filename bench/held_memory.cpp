@@ -22,8 +22,6 @@
 //   build/bench/held_memory --line=200000                         # long lines
 //   build/bench/held_memory --connections=4 --mib=32 --rounds=1  # a quick try
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -195,10 +193,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bench::StateFolder folder("quilmarend-held");
-  if (folder.Path().empty()) {
-    std::fprintf(stderr, "held_memory: cannot make a temporary folder\n");
-    return 1;
-  }
-  setenv("QUILMAREND_HOME", folder.Path().c_str(), 1);
+  if (!bench::UseAsHome(folder, bench::kNames)) return 1;
   return bench::Run(*options, folder.Path());
 }
