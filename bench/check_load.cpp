@@ -273,11 +273,7 @@ int main(int argc, char** argv) {
   // The state root and the log channel are fixed by their first use, so they are chosen before
   // anything else runs.
   const bench::StateFolder folder("quilmarend-load");
-  if (folder.Path().empty()) {
-    std::fprintf(stderr, "check_load: cannot make a temporary folder\n");
-    return 1;
-  }
-  setenv("QUILMAREND_HOME", folder.Path().c_str(), 1);
+  if (!bench::UseAsHome(folder, bench::kNames)) return 1;
   if (options->logToFile) {
     setenv("QUILMAREND_LOG", (folder.Path() + "/server.log").c_str(), 0);
   } else if (!bench::LogIntoDrainedPipe(bench::kNames)) {

@@ -83,6 +83,15 @@ StateFolder::~StateFolder() {
   if (!path.empty()) std::filesystem::remove_all(path, ignored);
 }
 
+bool UseAsHome(const StateFolder& folder, const Names& names) {
+  if (folder.Path().empty()) {
+    std::fprintf(stderr, "%s: cannot make a temporary folder\n", names.program);
+    return false;
+  }
+  setenv("QUILMAREND_HOME", folder.Path().c_str(), 1);
+  return true;
+}
+
 bool LogIntoDrainedPipe(const Names& names) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {

@@ -65,6 +65,11 @@ class StateFolder {
   std::string path;
 };
 
+// UseAsHome makes `folder` the state root (QUILMAREND_HOME) of this process and of the children
+// it starts; false (the reason on standard error, after `names.program`) when the folder could
+// not be made.
+bool UseAsHome(const StateFolder& folder, const Names& names);
+
 // LogIntoDrainedPipe points the log channel of the in-process server into a pipe that a child
 // process reads and throws away, as a service manager's journal reads a daemon's standard error:
 // every write then costs what it costs a daemon under systemd. Call it before the first log line

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "platform/log.h"
+#include "platform/memory.h"
 #include "platform/socket.h"
 #include "platform/unique_fd.h"
 #include "server/connection.h"
@@ -362,6 +363,7 @@ void PrintSummary(const SummaryReporter& reporter) {
 int main(int argc, char** argv) {
   // The server logs every connection; its lines would bury the table.
   setenv("QUILMAREND_LOG", "/dev/null", 0);
+  platform::MapLargeAllocations();  // as the server binary does, so that blocks cost what they do
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 

@@ -271,11 +271,7 @@ int Run(const Options& options) {
   // The state root is fixed by its first use, so it is chosen before anything else runs; the
   // server child inherits it and the private temporary folder.
   const StateFolder folder("quilmarend-url");
-  if (folder.Path().empty()) {
-    std::fprintf(stderr, "url_check: cannot make a temporary folder\n");
-    return 1;
-  }
-  setenv("QUILMAREND_HOME", folder.Path().c_str(), 1);
+  if (!UseAsHome(folder, kNames)) return 1;
   const std::string temporary = folder.Path() + "/tmp";
   std::error_code error;
   if (!std::filesystem::create_directory(temporary, error)) {

@@ -551,11 +551,7 @@ int main(int argc, char** argv) {
   // anything else runs. The log goes into a drained pipe, or with --log=file to the state folder
   // unless QUILMAREND_LOG says otherwise.
   const bench::StateFolder folder("quilmarend-xml-load");
-  if (folder.Path().empty()) {
-    std::fprintf(stderr, "xml_load: cannot make a temporary folder\n");
-    return 1;
-  }
-  setenv("QUILMAREND_HOME", folder.Path().c_str(), 1);
+  if (!bench::UseAsHome(folder, bench::kNames)) return 1;
   if (options->logToFile) {
     setenv("QUILMAREND_LOG", (folder.Path() + "/server.log").c_str(), 0);
   } else if (!bench::LogIntoDrainedPipe(bench::kNames)) {

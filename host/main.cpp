@@ -14,6 +14,7 @@
 #include "host/texts.h"
 #include "platform/crypto_library.h"
 #include "platform/file_io.h"
+#include "platform/memory.h"
 #include "platform/shell.h"
 #include "verify/libxml_binding.h"
 
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
   }
   const host::Settings& settings = std::get<host::Settings>(read);
   platform::SetLogLevel(settings.logLevel);
+  // Large blocks go back to the system when freed, so that what a few large requests took does
+  // not stay with the process. Before any thread starts.
+  platform::MapLargeAllocations();
   // Before any thread starts, so that every thread inherits the blocked stop signals.
   host::StopSignals::Block();
   const platform::CryptoLibrary cryptoLibrary;  // the GOST engine and the download library

@@ -126,7 +126,8 @@ void CQuilmarendModule::StartWorker() {
 void CQuilmarendModule::WorkerThread(WindowThread& self) {
   std::unique_ptr<server::TCPServer> server;
   try {
-    server = std::make_unique<server::TCPServer>(settings.port, kWorkerCount);
+    server = std::make_unique<server::TCPServer>(settings.port, kWorkerCount,
+                                                 server::ServerLimits::FromEnvironment());
   } catch (const std::exception& e) {
     self.SignalStarted();
     shell.MessageBox("Quilmarend", e.what(), platform::MB_ICONERROR, platform::MB_OK);

@@ -42,6 +42,10 @@ uint16_t LocalPort(int fd);
 // fails (also when the listening socket has been shut down).
 UniqueFd AcceptConnection(int listenFd);
 
+// PeerAddress returns the numeric address of the peer of the connection `fd` ("192.0.2.7"), or an
+// empty text when it cannot be read (the peer has gone already, say).
+std::string PeerAddress(int fd);
+
 // SetSocketTimeouts sets the receive and send time-outs of `fd` to `milliseconds`.
 bool SetSocketTimeouts(int fd, int milliseconds);
 

@@ -99,6 +99,23 @@ UniqueFd AcceptConnection(int listenFd) {
   }
 }
 
+std::string PeerAddress(int fd) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
+  char text[INET6_ADDRSTRLEN] = {};
+  const void* bytes = nullptr;
+  if (address.ss_family == AF_INET) {
+    bytes = &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr;
+  } else if (address.ss_family == AF_INET6) {
+    bytes = &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
+  }
+  if (bytes == nullptr || ::inet_ntop(address.ss_family, bytes, text, sizeof text) == nullptr) {
+    return {};
+  }
+  return text;
+}
+
 bool SetSocketTimeouts(int fd, int milliseconds) {
   timeval timeout{};
   timeout.tv_sec = milliseconds / 1000;

@@ -1,9 +1,11 @@
 #include "server/connection.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -43,6 +45,21 @@ class Peer {
   // has counted what `bytes` left it holding; true when both answers come.
   bool Open(const std::string& bytes) { return Ask(bytes + "MD5ON\r\n") && Ask("MD5ON\r\n"); }
 
+  // Stream sends `piece` `count` times, after each reading what the server sends for up to `pause`;
+  // false when it closes.
+  bool Stream(const std::string& piece, int count, std::chrono::milliseconds pause) {
+    for (int i = 0; i < count; ++i) {
+      if (!platform::SendAll(client.get(), piece)) return false;
+      pollfd waiter{client.get(), POLLIN, 0};
+      char answer[256];
+      if (poll(&waiter, 1, static_cast<int>(pause.count())) > 0 &&
+          recv(client.get(), answer, sizeof answer, 0) <= 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+
  private:
   // Ask sends `bytes` and reads up to the answer to MD5ON; false when the server closes first.
   bool Ask(const std::string& bytes) {
@@ -61,39 +78,75 @@ class Peer {
   std::thread server;
 };
 
+// Block is a whole block of about `kib` KiB in lines of 1 KiB.
 std::string Block(const char* command, size_t kib) {
-  return std::string(command) + "\r\n" + std::string(kib << 10, 'x') + "\r\n.\r\n";
+  std::string block = std::string(command) + "\r\n";
+  for (size_t i = 0; i < kib; ++i) block += std::string(1022, 'x') + "\r\n";
+  return block + ".\r\n";
 }
 
 TEST(Converse, EndsConnectionsThatHoldTooMuchAloneOrTogether) {
-  // Two connections, each allowed 1 MiB, share a budget; `first` is sent (and answered) before
-  // `second`. A budget is given back when its connection ends.
+  // Two connections, each allowed 8 MiB, share a budget; `first` is sent (and answered) before
+  // `second`. A budget is given back when its connection ends. Blocks take memory in pieces of
+  // 1 MiB, and the reader keeps a buffer of 128 KiB.
   struct Case {
     const char* name;
-    uint64_t budgetKib;
+    uint64_t budgetMib;
     std::string first, second;
     bool firstOpen, secondOpen;
   };
   const Case kCases[] = {
-      {"within both limits", 4096, Block("STRS", 400) + Block("SIGN", 400), Block("CERT", 900),
-       true, true},
-      {"finished blocks count", 4096, Block("STRS", 600) + Block("SIGN", 600), "", false, true},
-      {"so does the unfinished line", 4096, Block("CERT", 600) + std::string(600 << 10, 'u'), "",
-       false, true},
-      {"a replaced block counts once", 4096, Block("STRS", 600) + Block("STRS", 600), "", true,
+      {"within both limits", 32, Block("STRS", 3 << 10) + Block("SIGN", 3 << 10),
+       Block("CERT", 7 << 10), true, true},
+      {"finished blocks count", 32, Block("STRS", 5 << 10) + Block("SIGN", 4 << 10), "", false,
        true},
-      {"passing the shared budget", 1024, Block("STRS", 600), Block("CERT", 600), true, false},
-      {"after the first has ended", 1024, Block("STRS", 600) + "QUIT\r\n", Block("CERT", 600),
+      {"so does the unfinished line", 32, Block("CERT", 5 << 10) + std::string(4 << 20, 'u'), "",
+       false, true},
+      // 6.5 MiB take 7 MiB, where a string doubling from its first line would take 8 MiB.
+      {"a block takes about what it holds", 32, Block("STRS", 6656), "", true, true},
+      {"a replaced block counts once", 32, Block("STRS", 5 << 10) + Block("STRS", 5 << 10), "",
+       true, true},
+      {"passing the shared budget", 8, Block("STRS", 5 << 10), Block("CERT", 5 << 10), true, false},
+      {"after the first has ended", 8, Block("STRS", 5 << 10) + "QUIT\r\n", Block("CERT", 5 << 10),
        false, true},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    HeldBudget budget(c.budgetKib << 10);
-    const ConnectionLimits limits{size_t{1} << 20, &budget};
+    HeldBudget budget(c.budgetMib << 20);
+    const ConnectionLimits limits{size_t{8} << 20, &budget};
     Peer first(limits);
     EXPECT_EQ(first.Open(c.first), c.firstOpen);
     Peer second(limits);
     EXPECT_EQ(second.Open(c.second), c.secondOpen);
+  }
+}
+
+TEST(Converse, EndsALineThatArrivesTooSlowlyAndOnlyThat) {
+  // A line may take 100 ms here, and longer at 64 KiB/s or faster. Each piece is followed by a
+  // pause of 5 ms, so the piece's size sets the pace: 200 bytes/s for a byte, 12.8 MiB/s for
+  // 64 KiB. A trickle that is not ended goes on for 2000 pieces (10 s) and is then answered.
+  struct Case {
+    const char* name;
+    std::string first, piece;
+    int count;
+    std::string last;
+    bool open;
+  };
+  const Case kCases[] = {
+      {"a trickling line ends", "", "x", 2000, "\r\n", false},
+      {"so does a trickling block line", "STRS\r\n", "x", 2000, "\r\n.\r\n", false},
+      {"a fast long line does not", "", std::string(64 << 10, 'f'), 60, "\r\n", true},
+      // Each piece ends a line and begins the next one.
+      {"nor does a slow block of short lines", "STRS\r\nli", "ne\r\nli", 60, "ne\r\n.\r\n", true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    HeldBudget budget(uint64_t{64} << 20);
+    Peer peer({size_t{16} << 20, &budget, std::chrono::milliseconds(100), 64 << 10});
+    const std::chrono::milliseconds pause(5);
+    EXPECT_EQ(
+        peer.Stream(c.first, 1, pause) && peer.Stream(c.piece, c.count, pause) && peer.Open(c.last),
+        c.open);
   }
 }
 

@@ -1,8 +1,6 @@
 #include "server/held_budget.h"
 
-#include <charconv>
-#include <cstdlib>
-#include <string_view>
+#include "server/environment.h"
 
 namespace server {
 namespace {
@@ -10,13 +8,7 @@ namespace {
 constexpr uint64_t kDefaultLimitMib = 2048;
 
 uint64_t LimitFromEnvironment() {
-  const char* text = std::getenv("QUILMAREND_MAX_HELD_MIB");
-  uint64_t mib = 0;
-  if (text != nullptr) {
-    const std::string_view view(text);
-    const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), mib);
-    if (error != std::errc() || end != view.data() + view.size()) mib = 0;
-  }
+  uint64_t mib = WholeNumberFromEnvironment("QUILMAREND_MAX_HELD_MIB");
   // Past 2^44 MiB the byte count would overflow; such a limit is no limit anyway.
   if (mib == 0 || mib > (uint64_t{1} << 44)) mib = kDefaultLimitMib;
   return mib << 20;

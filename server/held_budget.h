@@ -1,7 +1,8 @@
 #pragma once
 
-// HeldBudget bounds the block data that all connections of the process hold together, so that
-// many clients each within their own limit cannot exhaust the machine's memory between them.
+// HeldBudget bounds the memory that the block data of all connections of the process takes
+// together (what is allocated for it, not only its bytes), so that many clients each within their
+// own limit cannot exhaust the machine's memory between them.
 // Each connection keeps its part in a HeldShare, which gives it back when the connection ends.
 //
 // Example:

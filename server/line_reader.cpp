@@ -4,19 +4,48 @@
 #include <cstring>
 
 namespace server {
+namespace {
 
-std::span<char> LineReader::Space(size_t size) {
-  if (start_ > 0 && (start_ == end_ || start_ >= buffer_.size() / 2)) {
+// Past this size the buffer grows by this much at a time instead of doubling, so that what a long
+// line takes stays close to its size (the connection's limits count the buffer, not the line).
+constexpr size_t kMaxGrowthStep = size_t{8} << 20;
+
+// GrownCapacity is the room a buffer of `capacity` bytes gets when it must hold `needed`: twice
+// its room while small, then kMaxGrowthStep more at a time; no more than `limit` unless `needed`
+// is.
+size_t GrownCapacity(size_t capacity, size_t needed, size_t limit) {
+  return std::max(needed, std::min(capacity + std::min(capacity, kMaxGrowthStep), limit));
+}
+
+}  // namespace
+
+std::span<char> LineReader::Space(size_t size, size_t limit) {
+  if (start_ > 0 && (start_ == end_ || start_ >= capacity_ / 2)) {
     // Drop returned lines so that the buffer does not grow with the whole stream.
-    std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+    std::memmove(buffer_.get(), buffer_.get() + start_, end_ - start_);
     end_ -= start_;
     scanFrom_ -= start_;
     start_ = 0;
   }
-  if (buffer_.size() - end_ < size) {
-    buffer_.resize(std::max(end_ + size, buffer_.size() * 2));
+  if (capacity_ - end_ < size) {
+    Reallocate(GrownCapacity(capacity_, end_ - start_ + size, limit));
   }
-  return std::span<char>(buffer_.data() + end_, buffer_.size() - end_);
+  return std::span<char>(buffer_.get() + end_, capacity_ - end_);
+}
+
+void LineReader::Shrink(size_t keep) {
+  const size_t target = std::max(keep, 2 * (end_ - start_));
+  if (capacity_ / 2 >= target) Reallocate(target);
+}
+
+void LineReader::Reallocate(size_t capacity) {
+  std::unique_ptr<char[]> fresh = std::make_unique_for_overwrite<char[]>(capacity);
+  if (end_ > start_) std::memcpy(fresh.get(), buffer_.get() + start_, end_ - start_);
+  buffer_ = std::move(fresh);
+  capacity_ = capacity;
+  end_ -= start_;
+  scanFrom_ -= start_;
+  start_ = 0;
 }
 
 void LineReader::Commit(size_t count) { end_ += count; }
@@ -29,13 +58,14 @@ void LineReader::Append(std::string_view bytes) {
 
 std::optional<std::string_view> LineReader::NextLine() {
   const size_t from = std::max(scanFrom_, start_);
-  const void* found = std::memchr(buffer_.data() + from, '\n', end_ - from);
+  if (from == end_) return std::nullopt;
+  const void* found = std::memchr(buffer_.get() + from, '\n', end_ - from);
   if (found == nullptr) {
     scanFrom_ = end_;  // a long unfinished line is scanned once, not once per receive
     return std::nullopt;
   }
-  const size_t lineEnd = static_cast<const char*>(found) - buffer_.data() + 1;
-  std::string_view line(buffer_.data() + start_, lineEnd - start_);
+  const size_t lineEnd = static_cast<const char*>(found) - buffer_.get() + 1;
+  std::string_view line(buffer_.get() + start_, lineEnd - start_);
   start_ = lineEnd;
   scanFrom_ = lineEnd;
   return line;

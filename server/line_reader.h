@@ -12,17 +12,20 @@
 //   while (auto line = reader.NextLine()) Handle(*line);
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 
 namespace server {
 
 class LineReader {
  public:
-  // Space returns room for at least `size` more bytes at the end of the buffer.
-  std::span<char> Space(size_t size);
+  // Space returns room for at least `size` more bytes at the end of the buffer. A buffer that
+  // must grow doubles while small and then grows 8 MiB at a time, to no more than `limit` bytes
+  // unless the unfinished line and `size` need more.
+  std::span<char> Space(size_t size, size_t limit = SIZE_MAX);
   // Commit makes `count` bytes written into the last Space available to NextLine.
   void Commit(size_t count);
   // Append copies `bytes` in (Space and Commit in one).
@@ -34,9 +37,20 @@ class LineReader {
 
   // PendingBytes is the size of the unfinished line: bytes received after the last line feed.
   size_t PendingBytes() const { return end_ - start_; }
+  // AllocatedBytes is the size of the buffer, which is what the reader takes of memory.
+  size_t AllocatedBytes() const { return capacity_; }
+
+  // Shrink gives back a buffer grown for lines that have since been returned: when it is twice
+  // as large as room for `keep` bytes or for twice the unfinished line would be, whichever is
+  // more, it is cut down to that.
+  void Shrink(size_t keep);
 
  private:
-  std::string buffer_;
+  // Reallocate moves the unfinished line to the start of a new buffer of `capacity` bytes.
+  void Reallocate(size_t capacity);
+
+  std::unique_ptr<char[]> buffer_;  // not zeroed: receives write straight into it
+  size_t capacity_ = 0;
   size_t start_ = 0;     // first byte not yet returned
   size_t end_ = 0;       // end of received bytes
   size_t scanFrom_ = 0;  // bytes before this offset hold no line feed

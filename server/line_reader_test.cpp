@@ -55,5 +55,16 @@ TEST(LineReader, LongLineArrivingInManySmallPieces) {
   EXPECT_EQ(Drain(reader), std::vector<std::string>{expected + "\n"});
 }
 
+TEST(LineReader, GivesBackTheRoomOfALongLineAndKeepsTheUnfinishedOne) {
+  LineReader reader;
+  reader.Append(std::string(1 << 20, 'a') + "\nrest");
+  EXPECT_GE(reader.AllocatedBytes(), size_t{1} << 20);
+  EXPECT_EQ(Drain(reader).size(), 1u);
+  reader.Shrink(128 << 10);
+  EXPECT_EQ(reader.AllocatedBytes(), size_t{128} << 10);
+  reader.Append("\n");
+  EXPECT_EQ(Drain(reader), std::vector<std::string>{"rest\n"});
+}
+
 }  // namespace
 }  // namespace server

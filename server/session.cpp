@@ -10,6 +10,16 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kLf = "\n";
 
+// Allocated is the memory `text` takes beyond its own record: nothing while it fits the string's
+// inner buffer.
+size_t Allocated(const std::string& text) {
+  return text.capacity() > std::string().capacity() ? text.capacity() : 0;
+}
+
+// Replace makes `text` a new string holding `with`, so that the memory of a large old text goes
+// back instead of staying with the connection (an assignment would keep its room).
+void Replace(std::string& text, std::string_view with) { std::string(with).swap(text); }
+
 // TakePrefix is the prefix rows' match; the argument is the rest of the line as received.
 bool TakePrefix(std::string_view line, std::string_view prefix, std::string_view* argument) {
   if (line.substr(0, prefix.size()) != prefix) return false;
@@ -20,24 +30,13 @@ bool TakePrefix(std::string_view line, std::string_view prefix, std::string_view
 }  // namespace
 
 size_t Session::OpenBlockBytes() const {
-  switch (blockMode_) {
-    case BlockMode::kNone:
-      return 0;
-    case BlockMode::kStrs:
-      return data_.documentText.size();
-    case BlockMode::kSign:
-      return data_.signatureText.size();
-    case BlockMode::kCert:
-      return data_.certificateText.size();
-    case BlockMode::kHashedXml:
-      return data_.hashedXmlText.size();
-  }
-  return 0;
+  return blockMode_ == BlockMode::kNone ? 0 : openBlock_.Size();
 }
 
 size_t Session::HeldBytes() const {
-  return data_.documentText.size() + data_.signatureText.size() + data_.certificateText.size() +
-         data_.hashedXmlText.size();
+  return Allocated(data_.documentText) + Allocated(data_.signatureText) +
+         Allocated(data_.certificateText) + Allocated(data_.hashedXmlText) +
+         openBlock_.AllocatedBytes();
 }
 
 std::string* Session::BlockText() {
@@ -70,8 +69,9 @@ bool Session::HandleLine(std::string_view received) {
 }
 
 void Session::AddBlockLine(std::string_view line) {
-  std::string& text = *BlockText();
   if (line == ".") {
+    std::string& text = *BlockText();
+    text = openBlock_.Take();
     const BlockMode finished = blockMode_;
     blockMode_ = BlockMode::kNone;
     const int length = static_cast<int>(text.size());
@@ -94,19 +94,19 @@ void Session::AddBlockLine(std::string_view line) {
     return;
   }
   // Lines are joined by their own endings as received; leading empty lines leave no trace.
-  if (!text.empty()) text += previousLineEnd_;
+  if (openBlock_.Size() > 0) openBlock_.Append(previousLineEnd_);
   if (!line.empty() && line.front() == '.') line.remove_prefix(1);  // dot-unstuffing
-  text += line;
+  openBlock_.Append(line);
 }
 
 bool Session::RunCommand(std::string_view line) {
   std::string_view argument;
   ConnectionSettings& s = settings_;
   if (TakePrefix(line, "STRS ", &argument)) {
-    data_.documentText.assign(argument);
+    Replace(data_.documentText, argument);
     sink_.Send(texts::kStringStored);
   } else if (TakePrefix(line, "SIGN ", &argument)) {
-    data_.signatureText.assign(argument);
+    Replace(data_.signatureText, argument);
     sink_.Send(texts::kSignatureStored);
   } else if (line == "B64ON") {
     s.decodeBase64 = true;
@@ -169,26 +169,26 @@ bool Session::RunCommand(std::string_view line) {
     sink_.Send(texts::kBye);
     return false;
   } else if (line.starts_with("STRS")) {
-    data_.documentText.clear();
+    Replace(data_.documentText, {});
     blockMode_ = BlockMode::kStrs;
     sink_.Send(texts::kGettingData);
   } else if (line.starts_with("SIGN")) {
-    data_.signatureText.clear();
+    Replace(data_.signatureText, {});
     blockMode_ = BlockMode::kSign;
     sink_.Send(texts::kGettingSignature);
   } else if (TakePrefix(line, "CERT ", &argument)) {
-    data_.certificateText.assign(argument);
+    Replace(data_.certificateText, argument);
     sink_.Send(texts::kCertificateStored);
   } else if (line.starts_with("CERT")) {
-    data_.certificateText.clear();
+    Replace(data_.certificateText, {});
     blockMode_ = BlockMode::kCert;
     sink_.Send(texts::kGettingCertificate);
   } else if (TakePrefix(line, "HASHEDXML ", &argument)) {
-    data_.hashedXmlText.assign(argument);
+    Replace(data_.hashedXmlText, argument);
     data_.hashedXmlGiven = true;
     sink_.Send(texts::kHashedXmlStored);
   } else if (line == "HASHEDXML") {
-    data_.hashedXmlText.clear();
+    Replace(data_.hashedXmlText, {});
     data_.hashedXmlGiven = true;
     blockMode_ = BlockMode::kHashedXml;
     sink_.Send(texts::kGettingHashedXml);

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/block_buffer.h"
 #include "server/connection_state.h"
 
 namespace server {
@@ -53,7 +54,8 @@ class Session {
 
   // OpenBlockBytes is the size of the block being received, 0 outside a block.
   size_t OpenBlockBytes() const;
-  // HeldBytes is the size of every block the connection holds, finished or open.
+  // HeldBytes is the memory the data blocks take, finished or open: what is allocated for their
+  // texts, which may be more than their bytes.
   size_t HeldBytes() const;
 
   const ConnectionSettings& settings() const { return settings_; }
@@ -70,6 +72,7 @@ class Session {
   ConnectionSettings settings_;
   ConnectionData data_;
   BlockMode blockMode_ = BlockMode::kNone;
+  BlockBuffer openBlock_;  // the open block's text; its field in `data_` is empty meanwhile
   std::string_view previousLineEnd_;  // ending of the line before the current one
   std::string_view currentLineEnd_;
 };

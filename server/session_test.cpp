@@ -142,6 +142,14 @@ TEST_F(SessionTest, BlockUnstuffsDotsAndKeepsItsOwnLineEndings) {
   EXPECT_EQ(session.data().certificateText, "a\r\nb\nc");
 }
 
+TEST_F(SessionTest, BlockLargerThanItsPiecesComesOutWhole) {
+  // Lines of 700 KiB cross the boundaries of the 1 MiB pieces the block is gathered in.
+  const std::string a(700 << 10, 'a'), b(700 << 10, 'b'), c(700 << 10, 'c');
+  EXPECT_EQ(Feed("SIGN\r\n" + a + "\r\n." + b + "\n" + c + "\r\n.\r\n").back(),
+            "OK: Signature stored. Length=2150403\r\n");  // 3 * 716800 + 2 + 1
+  EXPECT_EQ(session.data().signatureText, a + "\r\n" + b + "\n" + c);
+}
+
 TEST_F(SessionTest, LeadingEmptyLinesOfABlockLeaveNoTrace) {
   Feed("HASHEDXML\r\n\r\n\n<a/>\r\n\r\n.\r\n");
   EXPECT_EQ(session.data().hashedXmlText, "<a/>\r\n");

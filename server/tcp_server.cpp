@@ -1,9 +1,12 @@
 #include "server/tcp_server.h"
 
+#include <algorithm>
+#include <climits>
 #include <condition_variable>
 #include <ctime>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/log.h"
@@ -12,6 +15,7 @@
 #include "report/tmp_cert_arhive.h"
 #include "server/check_request.h"
 #include "server/connection.h"
+#include "server/environment.h"
 #include "server/texts.h"
 
 namespace server {
@@ -25,17 +29,54 @@ struct ServerShared {
   std::unique_ptr<report::TmpCertArhive> archive = std::make_unique<report::TmpCertArhive>();
   RequestPipeline requests;
 
+  int maxConnectionsPerAddress = 0;  // set before the workers start
+
   std::mutex lock;
   std::condition_variable threadEnded;
   bool stopping = false;                    // guarded by `lock`
   int runningThreads = 0;                   // worker threads between their start and their end
   std::unordered_set<int> openConnections;  // guarded by `lock`
+  std::unordered_map<std::string, int> connectionsPerAddress;  // guarded by `lock`; no zeros
 
   bool Stopping() {
     std::lock_guard<std::mutex> guard(lock);
     return stopping;
   }
+
+  enum class Admission { kServe, kStopping, kOverCap };
+
+  // Admit registers the connection `fd` from `address`, unless the server is stopping or that
+  // address already has its cap of connections.
+  Admission Admit(int fd, const std::string& address) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (stopping) return Admission::kStopping;
+    const auto found = connectionsPerAddress.find(address);
+    const int open = found == connectionsPerAddress.end() ? 0 : found->second;
+    if (maxConnectionsPerAddress > 0 && open >= maxConnectionsPerAddress) {
+      return Admission::kOverCap;
+    }
+    ++connectionsPerAddress[address];
+    openConnections.insert(fd);
+    return Admission::kServe;
+  }
+
+  // Leave undoes an Admit that served.
+  void Leave(int fd, const std::string& address) {
+    std::lock_guard<std::mutex> guard(lock);
+    openConnections.erase(fd);
+    const auto found = connectionsPerAddress.find(address);
+    if (found != connectionsPerAddress.end() && --found->second == 0) {
+      connectionsPerAddress.erase(found);
+    }
+  }
 };
+
+ServerLimits ServerLimits::FromEnvironment() {
+  ServerLimits limits;
+  const uint64_t cap = WholeNumberFromEnvironment("QUILMAREND_MAX_CONN_PER_ADDR");
+  limits.maxConnectionsPerAddress = static_cast<int>(std::min<uint64_t>(cap, INT_MAX));
+  return limits;
+}
 
 TCPServerThread::TCPServerThread(int index, std::shared_ptr<ServerShared> shared, int listenSocket)
     : shared(std::move(shared)), index(index), listenSocket(listenSocket) {}
@@ -56,13 +97,10 @@ void TCPServerThread::Start() {
 
 void TCPServerThread::Run() {
   platform::UniqueFd connection = platform::AcceptConnection(listenSocket);
-  bool registered = false;
-  if (connection) {
-    std::lock_guard<std::mutex> guard(shared->lock);
-    registered = !shared->stopping;
-    if (registered) shared->openConnections.insert(connection.get());
-  }
-  if (registered) {
+  const std::string address = connection ? platform::PeerAddress(connection.get()) : "";
+  const ServerShared::Admission admission =
+      connection ? shared->Admit(connection.get(), address) : ServerShared::Admission::kStopping;
+  if (admission == ServerShared::Admission::kServe) {
     const time_t started = std::time(nullptr);
     bool served = true;
     try {
@@ -71,14 +109,17 @@ void TCPServerThread::Run() {
       // An unexpected failure ends this connection only, without the processing-time line.
       served = false;
     }
-    {
-      std::lock_guard<std::mutex> guard(shared->lock);
-      shared->openConnections.erase(connection.get());
-    }
+    shared->Leave(connection.get(), address);
     if (served) {
       platform::Log(texts::kLogProcessingTime, platform::GetCurrentThreadId(),
                     static_cast<int>(std::time(nullptr) - started));
     }
+    connection.reset();
+  } else if (admission == ServerShared::Admission::kOverCap) {
+    // Closed before the greeting; the slot restarts at once for the next client.
+    platform::LogAt(platform::LogLevel::kError, texts::kLogAddressOverLimit,
+                    platform::GetCurrentThreadId(), address.c_str(),
+                    shared->maxConnectionsPerAddress);
     connection.reset();
   } else if (!connection && !shared->Stopping()) {
     // accept failed for a reason other than the stop (out of descriptors, say): log the line of a
@@ -110,12 +151,12 @@ void TCPServerThread::Restart() {
   shared->threadEnded.notify_all();
 }
 
-TCPServer::TCPServer(int port, int workerCount, std::chrono::milliseconds stopAllowance,
-                     const RequestLimits& requestLimits)
-    : shared(std::make_shared<ServerShared>(requestLimits)),
+TCPServer::TCPServer(int port, int workerCount, const ServerLimits& limits)
+    : shared(std::make_shared<ServerShared>(limits.requests)),
       workerCount(workerCount),
       port(port),
-      stopAllowance(stopAllowance) {
+      stopAllowance(limits.stopAllowance) {
+  shared->maxConnectionsPerAddress = limits.maxConnectionsPerAddress;
   platform::ListenResult listening =
       platform::OpenListenSocket(static_cast<uint16_t>(port), workerCount);
   if (listening.failedAt == platform::ListenStep::kListen) {

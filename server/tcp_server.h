@@ -37,6 +37,20 @@ namespace server {
 // How long a stop waits, in all, for the workers to end.
 inline constexpr std::chrono::milliseconds kStopAllowance{10000};
 
+// ServerLimits are the listener's settings beyond its port and pool size.
+struct ServerLimits {
+  std::chrono::milliseconds stopAllowance = kStopAllowance;
+  // At most this many connections are served at once from one client address; 0: no cap. A
+  // connection over it is closed right after accept, without a greeting, and its worker takes
+  // the next one. Behind a balancer every connection comes from the balancer's address.
+  int maxConnectionsPerAddress = 0;
+  RequestLimits requests;  // what each request may do
+
+  // FromEnvironment returns the defaults, with the cap from QUILMAREND_MAX_CONN_PER_ADDR when
+  // that is a whole number (unset, empty, 0 or anything else: no cap).
+  static ServerLimits FromEnvironment();
+};
+
 struct ServerShared;
 
 class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
@@ -67,18 +81,17 @@ class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
 class TCPServer {
  public:
   // Binds 0.0.0.0:`port` (0 picks a free port), listens with backlog `workerCount` and starts the
-  // workers, whose requests keep to `requestLimits`. Throws std::runtime_error with "Cannot bind
-  // socket" or "Cannot listen socket"; no worker has been started then.
-  TCPServer(int port, int workerCount, std::chrono::milliseconds stopAllowance = kStopAllowance,
-            const RequestLimits& requestLimits = {});
+  // workers, which serve within `limits`. Throws std::runtime_error with "Cannot bind socket" or
+  // "Cannot listen socket"; no worker has been started then.
+  TCPServer(int port, int workerCount, const ServerLimits& limits = {});
   // Stops, as Stop does.
   virtual ~TCPServer();
 
   TCPServer(const TCPServer&) = delete;
   TCPServer& operator=(const TCPServer&) = delete;
 
-  // Stop ends pending accepts and open connections, waits for the workers at most the stop
-  // allowance in all, and logs the stop. Returns the number of workers still busy after that
+  // Stop ends pending accepts and open connections, waits for the workers at most the limits'
+  // stop allowance in all, and logs the stop. Returns the number of workers still busy after that
   // (they end on their own; the caller should not tear down libraries they may use). Only the
   // first call stops; later ones return the same number.
   int Stop();

@@ -61,6 +61,11 @@ const char* const kLogConnectionOverLimit =
     "(%d) Соединение закрыто: блоки и незавершённая строка соединения длиннее %zu байт"_cp1251;
 const char* const kLogProcessOverLimit =
     "(%d) Соединение закрыто: блоки всех соединений длиннее %zu байт"_cp1251;
+const char* const kLogLineTooSlow =
+    "(%d) Соединение закрыто: незавершённая строка из %zu байт приходит %lld мс, медленнее %zu "
+    "байт/с"_cp1251;
+const char* const kLogAddressOverLimit =
+    "(%d) Соединение с адреса %s закрыто без приветствия: с него уже открыто соединений: %d"_cp1251;
 const char* const kLogRecv = "(%d) recv %s";
 const char* const kLogCheckStart = "(%d) Начало проверки"_cp1251;
 const char* const kLogCheckEnd = "(%d) Окончание проверки"_cp1251;

@@ -54,6 +54,8 @@ extern const char* const kLogProcessingTime;
 extern const char* const kLogWorkersStillBusy;
 extern const char* const kLogConnectionOverLimit;
 extern const char* const kLogProcessOverLimit;
+extern const char* const kLogLineTooSlow;
+extern const char* const kLogAddressOverLimit;
 extern const char* const kLogRecv;
 extern const char* const kLogCheckStart;
 extern const char* const kLogCheckEnd;

@@ -162,7 +162,7 @@ TEST(RetrievalE2E, DownloadsAndUploadCopiesAnswerAsTheirLocalCounterparts) {
   const platform::ListenResult hashServer = platform::OpenListenSocket(0, 1);
   server::RequestLimits limits;
   limits.maxDocumentBytes = kDocument.size();
-  server::TCPServer server(0, 2, server::kStopAllowance, limits);
+  server::TCPServer server(0, 2, {.requests = limits});
 
   TestClient client = CheckClient(server.BoundPort(), "", signature, {"CRLOFF"});
   const auto check = [&client](const std::string& document) {

@@ -166,6 +166,30 @@ TEST_F(ServerE2E, ConnectionHoldingTooMuchUnfinishedDataEnds) {
   EXPECT_EQ(bystander.Command("MD5ON"), "OK: File hash on\r\n");
 }
 
+TEST(ServerLimits, ConnectionsOverTheAddressCapAreClosedAtOnceWithoutHoldingAWorker) {
+  // Two workers, one connection per address: while the first is open, each later one is closed
+  // without a greeting, and none of them keeps the second worker from the next.
+  server::ServerLimits limits;
+  limits.maxConnectionsPerAddress = 1;
+  server::TCPServer server(0, 2, limits);
+  const int port = server.BoundPort();
+  std::optional<TestClient> first = TestClient::Connect(port);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->ReadGreeting(), kGreeting);
+  std::vector<TestClient> refused;
+  for (int i = 0; i < 3; ++i) {
+    refused.push_back(*TestClient::Connect(port));
+    EXPECT_TRUE(refused.back().WaitClosed(5000));
+    EXPECT_TRUE(refused.back().Pending().empty());
+  }
+  EXPECT_NE(LogText().find(" 127.0.0.1 "), std::string::npos);
+  EXPECT_EQ(first->Command("QUIT"), "OK: Bye.\r\n");
+  EXPECT_TRUE(first->WaitClosed(5000));
+  std::optional<TestClient> next = TestClient::Connect(port);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->ReadGreeting(), kGreeting);
+}
+
 TEST(ServerStart, PortInUseFailsToBindWithoutStartingWorkers) {
   const platform::ListenResult holder = platform::OpenListenSocket(0, 1);
   ASSERT_TRUE(holder.fd);
