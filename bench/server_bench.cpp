@@ -209,14 +209,14 @@ class SocketSink : public server::AnswerSink {
 // with what was sent after the clock has stopped.
 class TakingHandler : public server::RequestHandler {
  public:
-  void Check(std::string_view, const server::ConnectionSettings&, server::ConnectionData& data,
-             server::AnswerSink& sink) override {
+  server::RequestAnswer Check(std::string_view, const server::ConnectionSettings&,
+                              server::ConnectionData& data) override {
     document.swap(data.documentText);
-    sink.Send("OK: checked\r\n.\r\n");
+    return {"OK: checked\r\n.\r\n", "checked"};
   }
-  void AddTimestamp(const server::ConnectionSettings&, server::ConnectionData&,
-                    server::AnswerSink& sink) override {
-    sink.Send("error: CAdES not supported\r\n");
+  server::RequestAnswer AddTimestamp(const server::ConnectionSettings&,
+                                     server::ConnectionData&) override {
+    return {"error: CAdES not supported\r\n", "refused"};
   }
   std::string GetHash(const std::string&, const std::string&) override { return {}; }
 

@@ -37,13 +37,13 @@ class RecordingSink : public server::AnswerSink {
 // TrivialHandler answers the requests at once, one answer each, as the real pipeline does.
 class TrivialHandler : public server::RequestHandler {
  public:
-  void Check(std::string_view, const server::ConnectionSettings&, server::ConnectionData&,
-             server::AnswerSink& sink) override {
-    sink.Send("OK: checked\r\n.\r\n");
+  server::RequestAnswer Check(std::string_view, const server::ConnectionSettings&,
+                              server::ConnectionData&) override {
+    return {"OK: checked\r\n.\r\n", "checked"};
   }
-  void AddTimestamp(const server::ConnectionSettings&, server::ConnectionData&,
-                    server::AnswerSink& sink) override {
-    sink.Send("error: CAdES not supported\r\n");
+  server::RequestAnswer AddTimestamp(const server::ConnectionSettings&,
+                                     server::ConnectionData&) override {
+    return {"error: CAdES not supported\r\n", "refused"};
   }
   // GetHash fails for some references so that both answers of GETHASH are reached.
   std::string GetHash(const std::string& reference, const std::string&) override {

@@ -125,9 +125,10 @@ void CQuilmarendModule::StartWorker() {
 
 void CQuilmarendModule::WorkerThread(WindowThread& self) {
   std::unique_ptr<server::TCPServer> server;
+  server::ServerLimits limits = server::ServerLimits::FromEnvironment();
+  limits.listenAddress = settings.listenAddress;
   try {
-    server = std::make_unique<server::TCPServer>(settings.port, kWorkerCount,
-                                                 server::ServerLimits::FromEnvironment());
+    server = std::make_unique<server::TCPServer>(settings.port, kWorkerCount, limits);
   } catch (const std::exception& e) {
     self.SignalStarted();
     shell.MessageBox("Quilmarend", e.what(), platform::MB_ICONERROR, platform::MB_OK);

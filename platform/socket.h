@@ -45,6 +45,8 @@ UniqueFd AcceptConnection(int listenFd);
 // PeerAddress returns the numeric address of the peer of the connection `fd` ("192.0.2.7"), or an
 // empty text when it cannot be read (the peer has gone already, say).
 std::string PeerAddress(int fd);
+// PeerEndpoint is PeerAddress with the peer's port: "192.0.2.7:51234", "[2001:db8::7]:51234".
+std::string PeerEndpoint(int fd);
 
 // SetSocketTimeouts sets the receive and send time-outs of `fd` to `milliseconds`.
 bool SetSocketTimeouts(int fd, int milliseconds);

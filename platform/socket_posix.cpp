@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/socket.h"
 #include "platform/win_status.h"
@@ -99,21 +100,41 @@ UniqueFd AcceptConnection(int listenFd) {
   }
 }
 
-std::string PeerAddress(int fd) {
+namespace {
+
+// PeerOf returns the numeric address and the port of the peer of `fd`; an empty address when
+// they cannot be read.
+std::pair<std::string, uint16_t> PeerOf(int fd) {
   sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
   char text[INET6_ADDRSTRLEN] = {};
   const void* bytes = nullptr;
+  uint16_t port = 0;
   if (address.ss_family == AF_INET) {
-    bytes = &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr;
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+    bytes = &v4->sin_addr;
+    port = ntohs(v4->sin_port);
   } else if (address.ss_family == AF_INET6) {
-    bytes = &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+    bytes = &v6->sin6_addr;
+    port = ntohs(v6->sin6_port);
   }
   if (bytes == nullptr || ::inet_ntop(address.ss_family, bytes, text, sizeof text) == nullptr) {
     return {};
   }
-  return text;
+  return {text, port};
+}
+
+}  // namespace
+
+std::string PeerAddress(int fd) { return PeerOf(fd).first; }
+
+std::string PeerEndpoint(int fd) {
+  const auto [address, port] = PeerOf(fd);
+  if (address.empty()) return {};
+  const bool v6 = address.find(':') != std::string::npos;
+  return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
 }
 
 bool SetSocketTimeouts(int fd, int milliseconds) {

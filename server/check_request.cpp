@@ -16,6 +16,20 @@ namespace {
 
 int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
 
+// CapturedAnswer keeps the error answer a step of the request sends, for the request to return.
+class CapturedAnswer : public AnswerSink {
+ public:
+  void Send(std::string_view answer) override { text.append(answer); }
+  std::string text;
+};
+
+// Refused returns `answer`, a refusal, with its first line as what the info line says of it.
+RequestAnswer Refused(std::string answer) {
+  std::string summary = answer.substr(0, answer.find_first_of("\r\n"));
+  return {std::move(answer), std::move(summary)};
+}
+RequestAnswer Refused(CapturedAnswer& sink) { return Refused(std::move(sink.text)); }
+
 }  // namespace
 
 std::string HashedXmlToUtf8(const std::string& cp1251) {
@@ -30,8 +44,9 @@ std::string AnswerValue(std::string value) {
   return value;
 }
 
-void RequestPipeline::Check(std::string_view commandLine, const ConnectionSettings& settings,
-                            ConnectionData& data, AnswerSink& sink) {
+RequestAnswer RequestPipeline::Check(std::string_view commandLine,
+                                     const ConnectionSettings& settings, ConnectionData& data) {
+  CapturedAnswer sink;
   platform::Log(texts::kLogRecv, ThreadId(), std::string(commandLine).c_str());
   auto engine = std::make_unique<verify::CCrypto>(archive);
   engine->oidList = settings.oidList;
@@ -42,12 +57,12 @@ void RequestPipeline::Check(std::string_view commandLine, const ConnectionSettin
   if (!settings.uploadService.empty() &&
       (!FetchUploadSignature(settings.uploadService, data.signatureText, sink) ||
        !FetchUploadDocument(settings.uploadService, data.documentText, sink, &uploaded))) {
-    return;
+    return Refused(sink);
   }
   const bool resolved =
       ResolveDocument(data.documentText, settings, limits, uploaded.get(), *engine, sink);
   uploaded.reset();  // read or hashed: the engine reads through a descriptor of its own
-  if (!resolved) return;
+  if (!resolved) return Refused(sink);
   engine->SetSignature(data.signatureText, true);
   engine->SetVerifyTime(settings.verifyTime);
   engine->SetCheckRevocation(settings.checkRevocation);
@@ -86,18 +101,24 @@ void RequestPipeline::Check(std::string_view commandLine, const ConnectionSettin
   }
   answer += page;
   answer += texts::kAnswerEnd;
-  sink.Send(answer);
+  std::string summary =
+      platform::FormatText(texts::kLogCheckSummaryFormat, result.signatureOk ? "OK" : "FAIL",
+                           result.signatureStatus, result.certificateFound ? "OK" : "FAIL",
+                           result.certificateStatus, result.chainStatus == 0 ? "OK" : "FAIL",
+                           result.chainStatus, subjectX500.empty() ? "none" : subjectX500.c_str());
+  return {std::move(answer), std::move(summary)};
 }
 
-void RequestPipeline::AddTimestamp(const ConnectionSettings& settings, ConnectionData& data,
-                                   AnswerSink& sink) {
+RequestAnswer RequestPipeline::AddTimestamp(const ConnectionSettings& settings,
+                                            ConnectionData& data) {
   verify::CCrypto engine(archive);
+  CapturedAnswer sink;
   if (!settings.uploadService.empty() &&
       !FetchUploadSignature(settings.uploadService, data.signatureText, sink)) {
-    return;
+    return Refused(sink);
   }
   engine.SetSignature(data.signatureText, true);
-  sink.Send(engine.AddTimestamp());
+  return Refused(engine.AddTimestamp());
 }
 
 std::string RequestPipeline::GetHash(const std::string& reference, const std::string& hashServer) {

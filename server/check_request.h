@@ -20,10 +20,9 @@ class RequestPipeline : public RequestHandler {
   explicit RequestPipeline(report::TmpCertArhive& archive, const RequestLimits& limits = {})
       : archive(archive), limits(limits) {}
 
-  void Check(std::string_view commandLine, const ConnectionSettings& settings, ConnectionData& data,
-             AnswerSink& sink) override;
-  void AddTimestamp(const ConnectionSettings& settings, ConnectionData& data,
-                    AnswerSink& sink) override;
+  RequestAnswer Check(std::string_view commandLine, const ConnectionSettings& settings,
+                      ConnectionData& data) override;
+  RequestAnswer AddTimestamp(const ConnectionSettings& settings, ConnectionData& data) override;
   std::string GetHash(const std::string& reference, const std::string& hashServer) override;
 
  private:

@@ -80,7 +80,7 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
   platform::SetSocketTimeouts(fd, kConnectionTimeoutMs);
   sink.Send(platform::FormatText(texts::kGreetingFormat, version.c_str()));
 
-  Session session(handler, sink);
+  Session session(handler, sink, platform::PeerEndpoint(fd));
   LineReader reader;
   bool lineOpen = false;              // an unfinished line is arriving
   SteadyClock::time_point lineStart;  // when it began to

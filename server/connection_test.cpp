@@ -17,8 +17,10 @@ namespace {
 
 class NoRequests : public RequestHandler {
  public:
-  void Check(std::string_view, const ConnectionSettings&, ConnectionData&, AnswerSink&) override {}
-  void AddTimestamp(const ConnectionSettings&, ConnectionData&, AnswerSink&) override {}
+  RequestAnswer Check(std::string_view, const ConnectionSettings&, ConnectionData&) override {
+    return {};
+  }
+  RequestAnswer AddTimestamp(const ConnectionSettings&, ConnectionData&) override { return {}; }
   std::string GetHash(const std::string&, const std::string&) override { return {}; }
 };
 

@@ -99,6 +99,15 @@ void Session::AddBlockLine(std::string_view line) {
   openBlock_.Append(line);
 }
 
+void Session::Answer(const char* command, const RequestAnswer& answer,
+                     std::chrono::steady_clock::time_point started) {
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started);
+  platform::LogAt(platform::LogLevel::kInfo, texts::kLogRequestFormat, peer_.c_str(), command,
+                  answer.summary.c_str(), static_cast<long long>(elapsed.count()));
+  sink_.Send(answer.answer);
+}
+
 bool Session::RunCommand(std::string_view line) {
   std::string_view argument;
   ConnectionSettings& s = settings_;
@@ -142,9 +151,13 @@ bool Session::RunCommand(std::string_view line) {
     s.hashServer.clear();
     sink_.Send(texts::kHashServerDisabled);
   } else if (TakePrefix(line, "GETHASH ", &argument)) {
+    const auto started = std::chrono::steady_clock::now();
     const std::string hash = handler_.GetHash(std::string(argument), s.hashServer);
-    sink_.Send(hash.empty() ? std::string(texts::kHashFailed)
-                            : platform::FormatText(texts::kHashFormat, hash.c_str()));
+    Answer("GETHASH",
+           hash.empty() ? RequestAnswer{texts::kHashFailed, "failed"}
+                        : RequestAnswer{platform::FormatText(texts::kHashFormat, hash.c_str()),
+                                        "digest " + hash},
+           started);
   } else if (TakePrefix(line, "UPLOADSERVICE ", &argument)) {
     s.uploadService.assign(argument);
     sink_.Send(argument.empty() ? texts::kUploadDisabled : texts::kUploadEnabled);
@@ -193,9 +206,11 @@ bool Session::RunCommand(std::string_view line) {
     blockMode_ = BlockMode::kHashedXml;
     sink_.Send(texts::kGettingHashedXml);
   } else if (line == "ADD TS") {
-    handler_.AddTimestamp(settings_, data_, sink_);
+    const auto started = std::chrono::steady_clock::now();
+    Answer("ADD TS", handler_.AddTimestamp(settings_, data_), started);
   } else if (line == "CHECK") {
-    handler_.Check(line, settings_, data_, sink_);
+    const auto started = std::chrono::steady_clock::now();
+    Answer("CHECK", handler_.Check(line, settings_, data_), started);
   } else {
     sink_.Send(texts::kWhat);
   }

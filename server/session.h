@@ -10,6 +10,7 @@
 //   while (auto line = reader.NextLine())
 //     if (!session.HandleLine(*line)) break;  // QUIT
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -26,17 +27,23 @@ class AnswerSink {
   virtual void Send(std::string_view answer) = 0;
 };
 
+// RequestAnswer is what a request gives back: the whole answer, sent in one piece, and what the
+// request's info line says of it (for CHECK the three verdicts with their codes and the signer).
+struct RequestAnswer {
+  std::string answer;
+  std::string summary;
+};
+
 // RequestHandler runs the commands that reach beyond the connection.
 class RequestHandler {
  public:
   virtual ~RequestHandler() = default;
-  // Check runs CHECK for `commandLine` and sends its whole answer, or its error answer, to `sink`.
-  // It may replace the document and signature texts in `data` with what it resolved.
-  virtual void Check(std::string_view commandLine, const ConnectionSettings& settings,
-                     ConnectionData& data, AnswerSink& sink) = 0;
-  // AddTimestamp runs ADD TS and sends its answer to `sink`.
-  virtual void AddTimestamp(const ConnectionSettings& settings, ConnectionData& data,
-                            AnswerSink& sink) = 0;
+  // Check runs CHECK for `commandLine` and returns its whole answer, or its error answer. It may
+  // replace the document and signature texts in `data` with what it resolved.
+  virtual RequestAnswer Check(std::string_view commandLine, const ConnectionSettings& settings,
+                              ConnectionData& data) = 0;
+  // AddTimestamp runs ADD TS and returns its answer.
+  virtual RequestAnswer AddTimestamp(const ConnectionSettings& settings, ConnectionData& data) = 0;
   // GetHash returns the digest text of the document `reference`, computed as `hashServer` says;
   // empty on failure.
   virtual std::string GetHash(const std::string& reference, const std::string& hashServer) = 0;
@@ -46,7 +53,9 @@ enum class BlockMode { kNone, kStrs, kSign, kCert, kHashedXml };
 
 class Session {
  public:
-  Session(RequestHandler& handler, AnswerSink& sink) : handler_(handler), sink_(sink) {}
+  // `peer` names the client ("192.0.2.7:51234") in the info line each request writes.
+  Session(RequestHandler& handler, AnswerSink& sink, std::string peer = "")
+      : handler_(handler), sink_(sink), peer_(std::move(peer)) {}
 
   // HandleLine runs one received line; `line` ends with its line feed. Returns false when the
   // connection must end now (after the answer to QUIT or EXIT).
@@ -65,10 +74,14 @@ class Session {
  private:
   void AddBlockLine(std::string_view line);
   bool RunCommand(std::string_view line);
+  // Answer logs the info line of the request `command`, begun at `started`, and sends its answer.
+  void Answer(const char* command, const RequestAnswer& answer,
+              std::chrono::steady_clock::time_point started);
   std::string* BlockText();
 
   RequestHandler& handler_;
   AnswerSink& sink_;
+  const std::string peer_;
   ConnectionSettings settings_;
   ConnectionData data_;
   BlockMode blockMode_ = BlockMode::kNone;

@@ -18,14 +18,14 @@ class RecordingSink : public AnswerSink {
 
 class FakeHandler : public RequestHandler {
  public:
-  void Check(std::string_view commandLine, const ConnectionSettings&, ConnectionData& data,
-             AnswerSink& sink) override {
+  RequestAnswer Check(std::string_view commandLine, const ConnectionSettings&,
+                      ConnectionData& data) override {
     checks.emplace_back(commandLine);
     seenDocument = data.documentText;
-    sink.Send("checked\r\n.\r\n");
+    return {"checked\r\n.\r\n", "checked"};
   }
-  void AddTimestamp(const ConnectionSettings&, ConnectionData&, AnswerSink& sink) override {
-    sink.Send("ts\r\n");
+  RequestAnswer AddTimestamp(const ConnectionSettings&, ConnectionData&) override {
+    return {"ts\r\n", "ts"};
   }
   std::string GetHash(const std::string& reference, const std::string& hashServer) override {
     hashRequests.push_back(reference + "|" + hashServer);

@@ -11,6 +11,7 @@
 
 #include "platform/log.h"
 #include "platform/socket.h"
+#include "platform/state_root.h"
 #include "platform/thread_id.h"
 #include "report/tmp_cert_arhive.h"
 #include "server/check_request.h"
@@ -101,6 +102,8 @@ void TCPServerThread::Run() {
   const ServerShared::Admission admission =
       connection ? shared->Admit(connection.get(), address) : ServerShared::Admission::kStopping;
   if (admission == ServerShared::Admission::kServe) {
+    // Answers go out in one send each; waiting to fill a segment would only delay them.
+    platform::SetNoDelay(connection.get());
     const time_t started = std::time(nullptr);
     bool served = true;
     try {
@@ -158,13 +161,15 @@ TCPServer::TCPServer(int port, int workerCount, const ServerLimits& limits)
       stopAllowance(limits.stopAllowance) {
   shared->maxConnectionsPerAddress = limits.maxConnectionsPerAddress;
   platform::ListenResult listening =
-      platform::OpenListenSocket(static_cast<uint16_t>(port), workerCount);
-  if (listening.failedAt == platform::ListenStep::kListen) {
-    this->workerCount = 0;
-    throw std::runtime_error("Cannot listen socket");
+      platform::OpenListenSocket(limits.listenAddress, static_cast<uint16_t>(port), workerCount);
+  if (listening.failedAt != platform::ListenStep::kDone) {
+    const bool listenFailed = listening.failedAt == platform::ListenStep::kListen;
+    platform::LogAt(platform::LogLevel::kError, texts::kLogListenFailed,
+                    listenFailed ? "listen on" : "bind", limits.listenAddress.c_str(), port,
+                    listening.reason.c_str());
+    if (listenFailed) this->workerCount = 0;
+    throw std::runtime_error(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
   }
-  if (listening.failedAt != platform::ListenStep::kDone)
-    throw std::runtime_error("Cannot bind socket");
   listenSocket = std::move(listening.fd);
   shared->version = texts::kVersion;
   workers.reserve(workerCount);
@@ -173,6 +178,9 @@ TCPServer::TCPServer(int port, int workerCount, const ServerLimits& limits)
     workers.back()->Start();
   }
   platform::LogAt(platform::LogLevel::kNotice, texts::kLogServerStart, shared->version.c_str());
+  platform::LogAt(platform::LogLevel::kNotice, texts::kLogListening, limits.listenAddress.c_str(),
+                  BoundPort(), platform::StateRoot().c_str(),
+                  std::string(platform::LogLevelName(platform::CurrentLogLevel())).c_str());
 }
 
 TCPServer::~TCPServer() { Stop(); }

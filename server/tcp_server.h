@@ -39,6 +39,7 @@ inline constexpr std::chrono::milliseconds kStopAllowance{10000};
 
 // ServerLimits are the listener's settings beyond its port and pool size.
 struct ServerLimits {
+  std::string listenAddress = "0.0.0.0";  // a literal IPv4 or IPv6 address
   std::chrono::milliseconds stopAllowance = kStopAllowance;
   // At most this many connections are served at once from one client address; 0: no cap. A
   // connection over it is closed right after accept, without a greeting, and its worker takes
@@ -80,9 +81,10 @@ class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
 
 class TCPServer {
  public:
-  // Binds 0.0.0.0:`port` (0 picks a free port), listens with backlog `workerCount` and starts the
-  // workers, which serve within `limits`. Throws std::runtime_error with "Cannot bind socket" or
-  // "Cannot listen socket"; no worker has been started then.
+  // Binds the limits' listen address and `port` (0 picks a free port), listens with backlog
+  // `workerCount` and starts the workers, which serve within `limits`; logs the start and a notice
+  // of where it listens. Throws std::runtime_error with "Cannot bind socket" or "Cannot listen
+  // socket", after an error line with the system's reason; no worker has been started then.
   TCPServer(int port, int workerCount, const ServerLimits& limits = {});
   // Stops, as Stop does.
   virtual ~TCPServer();

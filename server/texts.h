@@ -6,6 +6,13 @@
 namespace server::texts {
 
 extern const char* const kVersion;
+// The notice after the start line, and the error line of a listener that could not be opened.
+extern const char* const kLogListening;
+extern const char* const kLogListenFailed;
+// The info line of a request: the client, the command, what came of it, the time it took.
+extern const char* const kLogRequestFormat;
+// What the info line of a CHECK says: the three verdicts with their codes, and the signer.
+extern const char* const kLogCheckSummaryFormat;
 extern const char* const kGreetingFormat;
 
 extern const char* const kStringStored;

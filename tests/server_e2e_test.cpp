@@ -4,12 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -257,11 +259,73 @@ TEST(ServerBinary, PortInUseEndsWithCannotBindSocket) {
   EXPECT_EQ(WEXITSTATUS(status), 2);
   const std::string text = ReadFile(errors);
   EXPECT_NE(text.find("Quilmarend: Cannot bind socket\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\tCannot bind 0.0.0.0 port " +
+                      std::to_string(platform::LocalPort(holder.fd.get())) +
+                      ": Address already in use\r\n"),
+            std::string::npos);
   // The archive is made before the bind; the start line is never written.
   EXPECT_NE(text.find("TmpCertArhive new"), std::string::npos);
   EXPECT_EQ(text.find("\xc7\xe0\xef\xf3\xf1\xea"), std::string::npos);  // "Запуск"
   // The archive is freed as the failed construction unwinds.
   EXPECT_NE(text.find("TmpCertArhive del"), std::string::npos);
+}
+
+// At info a request writes one line and the trace is silent; at debug every line is written. Under
+// the journal (standard error is the stream JOURNAL_STREAM names) each line starts with its
+// priority.
+TEST(ServerBinary, EachLevelWritesItsLinesWithTheJournalsPrefix) {
+  struct Case {
+    const char* level;
+    bool journal;
+    std::string_view prefixes;  // the priorities allowed, "" for none
+  };
+  const Case kCases[] = {{"info", true, "356"}, {"debug", false, ""}, {"debug", true, "3567"}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.level) + (c.journal ? " journal" : ""));
+    const std::string errors = StateRoot() + "/levels-" + c.level + ".txt";
+    std::ofstream(errors).flush();
+    struct stat file {};
+    ASSERT_EQ(stat(errors.c_str(), &file), 0);
+    const std::string stream = std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino);
+    setenv("JOURNAL_STREAM", c.journal ? stream.c_str() : "1:1", 1);
+    setenv("QUILMAREND_LOG_LEVEL", c.level, 1);
+    setenv("QUILMAREND_LISTEN", "127.0.0.1", 1);
+    const int port = FreePort();
+    const pid_t pid = RunBinary(port, errors);
+    unsetenv("JOURNAL_STREAM");
+    unsetenv("QUILMAREND_LOG_LEVEL");
+    unsetenv("QUILMAREND_LISTEN");
+    ASSERT_TRUE(WaitForPort(port));
+    std::optional<TestClient> client = TestClient::Connect(port);
+    ASSERT_TRUE(client);
+    client->ReadGreeting();
+    client->Command("B64OFF");  // a settings command: no info line
+    client->Command("GETHASH file:///nonexistent");
+    client->Send("CHECK\r\n");
+    client->ReadUntilDot();
+    client->Command("QUIT");
+    kill(pid, SIGTERM);
+    WaitExited(pid, std::chrono::seconds(20));
+
+    const std::string log = ReadFile(errors);
+    const std::string peer = "\t127.0.0.1:";
+    EXPECT_NE(log.find(peer), std::string::npos) << log;
+    EXPECT_NE(log.find(" GETHASH: failed ("), std::string::npos) << log;
+    EXPECT_NE(log.find(" CHECK: signature FAIL "), std::string::npos) << log;
+    EXPECT_NE(log.find("\tListening on 127.0.0.1 port " + std::to_string(port) + "; state root "),
+              std::string::npos);
+    EXPECT_EQ(log.find("recv CHECK") != std::string::npos, std::string(c.level) == "debug");
+    for (size_t start = 0; start < log.size(); start = log.find("\r\n", start) + 2) {
+      const std::string_view line = std::string_view(log).substr(start, 19);
+      if (c.prefixes.empty()) {
+        EXPECT_TRUE(line.starts_with("Quilmarend.exe:(")) << line;
+      } else {
+        EXPECT_TRUE(line[0] == '<' && c.prefixes.find(line[1]) != std::string_view::npos &&
+                    line.substr(2).starts_with(">Quilmarend.exe:("))
+            << line;
+      }
+    }
+  }
 }
 
 TEST(ServerBinary, ServesAndStopsOnSigtermLoggingInTheLocalesCharset) {
