@@ -43,7 +43,6 @@
 #include <vector>
 
 #include "fuzz/require.h"
-#include "report/tmp_cert_arhive.h"
 #include "server/check_request.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/gost_engine.h"
@@ -52,6 +51,7 @@
 #include "tests/pki/raw_signature.h"
 #include "verify/crypto.h"
 #include "verify/result.h"
+#include "verify/tmp_cert_arhive.h"
 
 namespace fuzz {
 namespace {
@@ -153,7 +153,7 @@ class Environment {
     setenv("QUILMAREND_HOME", folder.c_str(), 1);
     setenv("QUILMAREND_LOG", "/dev/null", 1);
     Require(tests::pki::LoadGostEngine(), "the GOST engine loads");
-    archive = std::make_unique<report::TmpCertArhive>();
+    archive = std::make_unique<verify::TmpCertArhive>();
     key = tests::pki::MakeKey(tests::pki::KeyKind::kGost2001);
     tests::pki::CertSpec certSpec;
     certSpec.subject = {{"CN", "Fuzz Signer"}, {"O", "Org"}, {"C", "RU"}};
@@ -173,7 +173,7 @@ class Environment {
     return stage == Stage::kParse ? badXml : stage == Stage::kRoot ? noRoot : c14nFailed;
   }
 
-  std::unique_ptr<report::TmpCertArhive> archive;
+  std::unique_ptr<verify::TmpCertArhive> archive;
   tests::pki::Key key;
   std::string certificate;  // DER
   std::string badXml, noRoot, c14nFailed, hashMismatch;
@@ -189,16 +189,15 @@ struct Outcome {
 
 Outcome RunEngine(Environment& environment, const std::optional<std::string>& fragment,
                   const std::string& text, const std::vector<uint8_t>& value) {
-  verify::CCrypto engine(*environment.archive);
-  engine.SetCertificate(environment.certificate, false);
-  engine.SetText(text, false);
-  engine.SetSignature(std::string_view(reinterpret_cast<const char*>(value.data()), value.size()),
-                      false);
-  engine.SetXmlMode(true);
-  if (fragment) engine.SetHashedXml(*fragment, false);
-  verify::VerifyResult result;
-  engine.Verify(result);
-  Require(result.signatureDetail != nullptr, "a request with a certificate has a detail text");
+  verify::CheckRequest request;
+  request.certificate.assign(environment.certificate.begin(), environment.certificate.end());
+  request.document.assign(text.begin(), text.end());
+  request.signature = value;
+  request.xmlMode = true;
+  if (fragment) request.hashedXml = std::vector<uint8_t>(fragment->begin(), fragment->end());
+  const verify::VerifyResult result =
+      verify::CCrypto(std::move(request), *environment.archive).Verify();
+  Require(result.signatureDetail.has_value(), "a request with a certificate has a detail text");
   return {result.signatureOk, result.signatureStatus, *result.signatureDetail};
 }
 

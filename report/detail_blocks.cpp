@@ -4,6 +4,7 @@
 
 #include "platform/cert_name.h"
 #include "platform/ext_format.h"
+#include "platform/hex.h"
 #include "platform/log.h"
 #include "platform/oid_info.h"
 #include "platform/signed_content.h"
@@ -20,23 +21,6 @@ constexpr int64_t kFirstSecond = -2208988800;
 constexpr int64_t kLastSecond = 32535215999;
 
 }  // namespace
-
-std::string HexText(std::span<const uint8_t> bytes, bool reverse, bool spaced) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    const uint8_t byte = reverse ? bytes[bytes.size() - 1 - i] : bytes[i];
-    if (spaced && i > 0) text += ' ';
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
-  return text;
-}
-
-std::string SerialNumberText(std::span<const uint8_t> serialNumber) {
-  return HexText(serialNumber, true, false);
-}
 
 std::string NameText(std::span<const uint8_t> name) {
   return platform::CertNameToStrA(
@@ -96,14 +80,16 @@ std::string CertificateInfoHtml(const platform::CertInfo* info) {
   const platform::CertPublicKeyInfo& key = info->subjectPublicKeyInfo;
   std::string html = texts::kCertificateInfoStart;
   html += FormatText(texts::kVersionFormat, static_cast<int>(info->version + 1));
-  html += FormatText(texts::kSerialNumberFormat, SerialNumberText(info->serialNumber).c_str());
+  html += FormatText(texts::kSerialNumberFormat,
+                     platform::SerialNumberText(info->serialNumber).c_str());
   html += FormatText(texts::kIssuerFormat, HtmlEscaped(NameText(info->issuer)).c_str());
   html += FormatText(texts::kValidityFormat, UtcTimeText(info->notBefore).c_str(),
                      UtcTimeText(info->notAfter).c_str());
   html += FormatText(texts::kSubjectFormat, HtmlEscaped(NameText(info->subject)).c_str());
   html += FormatText(texts::kPublicKeyFormat, key.algorithmOid.c_str(),
                      HtmlEscaped(OidName(key.algorithmOid)).c_str(),
-                     HexText(key.key, false, true).c_str(), static_cast<int>(key.unusedBits));
+                     platform::HexText(key.key, platform::HexCase::kUpper, false, true).c_str(),
+                     static_cast<int>(key.unusedBits));
   html += texts::kExtensionsStart;
   for (const platform::CertExtension& extension : info->extensions) {
     html += texts::kExtensionStart;
@@ -128,10 +114,11 @@ std::string CertificateSignatureHtml(std::span<const uint8_t> encoded) {
   std::string inner;
   if (const std::optional<platform::SignedContentInfo> content =
           platform::DecodeCertSignedContent(encoded)) {
-    inner = FormatText(texts::kSignatureInnerFormat, content->signatureAlgorithmOid.c_str(),
-                       HtmlEscaped(OidName(content->signatureAlgorithmOid)).c_str(),
-                       HexText(content->signature, false, true).c_str(),
-                       static_cast<int>(content->unusedBits));
+    inner = FormatText(
+        texts::kSignatureInnerFormat, content->signatureAlgorithmOid.c_str(),
+        HtmlEscaped(OidName(content->signatureAlgorithmOid)).c_str(),
+        platform::HexText(content->signature, platform::HexCase::kUpper, false, true).c_str(),
+        static_cast<int>(content->unusedBits));
   }
   return FormatText(texts::kSignatureBlockFormat, inner.c_str());
 }

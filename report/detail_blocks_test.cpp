@@ -37,15 +37,6 @@ platform::CertInfo SampleInfo() {
   return info;
 }
 
-TEST(HexText, OrderAndSpacing) {
-  const std::vector<uint8_t> key = {0x04, 0x40, 0xAB};
-  EXPECT_EQ(HexText(key, false, true), "04 40 AB");
-  EXPECT_EQ(HexText(key, true, false), "AB4004");
-  EXPECT_EQ(HexText(std::vector<uint8_t>{0xAB}, false, true), "AB");
-  EXPECT_EQ(HexText({}, false, true), "");
-  EXPECT_EQ(SerialNumberText(std::vector<uint8_t>{0x5A, 0x01, 0x00}), "00015A");
-}
-
 TEST(UtcTimeText, UtcWhateverTheZoneAndEmptyOutsideItsRange) {
   const char* saved = std::getenv("TZ");
   const std::string previous = saved != nullptr ? saved : "";
@@ -130,7 +121,6 @@ TEST(StatusTableHtml, ThreeSlots) {
                       "</td></tr><tr><td align=\"left\" valign=\"Top\">" + t::kCertificateRow +
                       "</td><td align=\"justify\" valign=\"Top\">" + t::kCertificateValid +
                       "</td></tr></table></td></tr>");
-  EXPECT_EQ(WithStatusRows("a<!--Status-->b<!--Status-->", "R"), "aRbR");
 }
 
 }  // namespace

@@ -17,12 +17,14 @@ void ReplaceAll(std::string& text, std::string_view marker, const std::string& r
 
 }  // namespace
 
-std::string BuildReport(const platform::CertContext* signer) {
+std::string RenderReport(const verify::VerifyResult& result) {
+  const platform::CertContext* signer = result.signer.get();
   if (signer == nullptr) return {};
   std::string page = texts::kPageTemplate;
   const std::string signerInfo =
       SignerCertificateHtml(signer->Info()) + CertificateSignatureHtml(signer->Encoded());
   ReplaceAll(page, texts::kSignerInfoMarker, signerInfo);
+  ReplaceAll(page, texts::kStatusMarker, StatusTableHtml(result));
   return platform::FormatText(texts::kReportLineFormat, page.c_str());
 }
 
@@ -38,11 +40,6 @@ std::string StatusTableHtml(const verify::VerifyResult& result) {
          platform::FormatText(texts::kStatusRowsFormat, overall.c_str(), signature.c_str(),
                               chain.c_str()) +
          texts::kStatusTableEnd;
-}
-
-std::string WithStatusRows(std::string report, const std::string& rows) {
-  ReplaceAll(report, texts::kStatusMarker, rows);
-  return report;
 }
 
 }  // namespace report

@@ -49,7 +49,7 @@ std::string SystemMessageText(uint32_t code) {
 
 std::string SignatureStatusText(const verify::VerifyResult& result) {
   std::string text;
-  if (result.signatureDetail != nullptr) text = *result.signatureDetail + " ";
+  if (result.signatureDetail) text = *result.signatureDetail + " ";
   return text + CodeText(result.signatureStatus);
 }
 

@@ -47,11 +47,10 @@ std::string Phrase(int row) { return FromHex(kPhraseHex[row - 1]); }
 TEST(SignatureStatusText, CodeAloneOrAfterTheDetail) {
   verify::VerifyResult result;
   EXPECT_EQ(SignatureStatusText(result), "00000000");
-  const std::string empty;
-  result.signatureDetail = &empty;
+  result.signatureDetail = "";
   EXPECT_EQ(SignatureStatusText(result), " 00000000");  // the detail's blank stays
   const std::string mismatch = FromHex("d5fdf820e4e0ededfbf520ede520f1eee2efe0e4e0e5f22e");
-  result.signatureDetail = &mismatch;  // "Хэш данных не совпадает."
+  result.signatureDetail = mismatch;  // "Хэш данных не совпадает."
   result.signatureStatus = platform::NTE_BAD_SIGNATURE;
   EXPECT_EQ(SignatureStatusText(result),
             mismatch + " " + FromHex("cde5eff0e0e2e8ebfcede0ff20efeee4efe8f1fc2e") +
@@ -98,12 +97,11 @@ TEST(ChainStatusText, JoinsThePhrasesOfTheSetBitsInTableOrder) {
 }
 
 TEST(SystemMessageText, KnownCodesHaveTextsWithoutTrailingBlanks) {
-  for (const uint32_t code :
-       {platform::CRYPT_E_HASH_VALUE, platform::NTE_BAD_SIGNATURE, platform::CRYPT_E_ASN1_BADTAG,
-        platform::CRYPT_E_ASN1_EOD, platform::CRYPT_E_NO_SIGNER,
-        platform::CRYPT_E_UNEXPECTED_MSG_TYPE, platform::NTE_BAD_ALGID,
-        platform::SEC_E_CONTEXT_EXPIRED, platform::KEY_USAGE_NOT_ALLOWED,
-        platform::ERROR_NOT_SUPPORTED}) {
+  for (const uint32_t code : {platform::CRYPT_E_HASH_VALUE, platform::NTE_BAD_SIGNATURE,
+                              platform::CRYPT_E_ASN1_BADTAG, platform::CRYPT_E_ASN1_EOD,
+                              platform::CRYPT_E_NO_SIGNER, platform::CRYPT_E_UNEXPECTED_MSG_TYPE,
+                              platform::NTE_BAD_ALGID, platform::SEC_E_CONTEXT_EXPIRED,
+                              platform::KEY_USAGE_NOT_ALLOWED, platform::ERROR_NOT_SUPPORTED}) {
     SCOPED_TRACE(code);
     const std::string text = SystemMessageText(code);
     ASSERT_FALSE(text.empty());

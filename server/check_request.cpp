@@ -3,11 +3,14 @@
 #include "platform/cp1251.h"
 #include "platform/log.h"
 #include "platform/thread_id.h"
+#include "platform/win_time.h"
 #include "report/html_report.h"
 #include "report/status_texts.h"
+#include "server/refusal.h"
 #include "server/retrieval.h"
 #include "server/texts.h"
 #include "server/upload_service.h"
+#include "verify/base64.h"
 #include "verify/crypto.h"
 #include "verify/hash_client.h"
 
@@ -16,19 +19,72 @@ namespace {
 
 int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
 
-// CapturedAnswer keeps the error answer a step of the request sends, for the request to return.
-class CapturedAnswer : public AnswerSink {
- public:
-  void Send(std::string_view answer) override { text.append(answer); }
-  std::string text;
-};
-
 // Refused returns `answer`, a refusal, with its first line as what the info line says of it.
 RequestAnswer Refused(std::string answer) {
   std::string summary = answer.substr(0, answer.find_first_of("\r\n"));
   return {std::move(answer), std::move(summary)};
 }
-RequestAnswer Refused(CapturedAnswer& sink) { return Refused(std::move(sink.text)); }
+
+// MakeCheckRequest gathers what the engine needs from the connection's blocks and settings and
+// the resolved document.
+verify::CheckRequest MakeCheckRequest(const ConnectionSettings& settings,
+                                      const ConnectionData& data, ResolvedDocument document) {
+  verify::CheckRequest request;
+  request.document = std::move(document.bytes);
+  request.documentFile = std::move(document.file);
+  request.documentFileSize = document.fileSize;
+  request.signature = verify::Base64Decode(data.signatureText);
+  if (!data.certificateText.empty()) {
+    request.certificate = verify::Base64Decode(data.certificateText);
+  }
+  if (data.hashedXmlGiven) {
+    const std::string fragment = HashedXmlToUtf8(data.hashedXmlText);
+    request.hashedXml = settings.decodeBase64
+                            ? verify::Base64Decode(fragment)
+                            : std::vector<uint8_t>(fragment.begin(), fragment.end());
+    request.xmlMode = true;
+  }
+  request.findCertificate = settings.findCertificate;
+  request.checkRevocation = settings.checkRevocation;
+  // A time whose year is 0 leaves the engine's own: now.
+  if (settings.verifyTime.year != 0) {
+    request.verifyTime = platform::SystemTimeToFileTime(settings.verifyTime).value_or(0);
+  }
+  request.keyLifetimeDays = settings.keyLifetimeDays;
+  request.oidList = settings.oidList;
+  return request;
+}
+
+// CheckAnswer is the whole answer of a verification: six status lines, five name lines, the
+// serial number when there is a signer, the report line `page` and ".".
+std::string CheckAnswer(const verify::VerifyResult& result, const std::string& page) {
+  const verify::SignerNames& names = result.names;
+  std::string answer = platform::FormatText(
+      texts::kCheckStatusFormat, result.signatureOk ? "OK" : "FAIL",
+      report::SignatureStatusText(result).c_str(), result.certificateFound ? "OK" : "FAIL",
+      report::CertificateStatusText(result).c_str(), result.chainStatus == 0 ? "OK" : "FAIL",
+      report::ChainStatusText(result).c_str());
+  answer += platform::FormatText(
+      texts::kCheckNamesFormat, AnswerValue(names.subjectName).c_str(),
+      AnswerValue(names.subject).c_str(), AnswerValue(names.subjectX500).c_str(),
+      AnswerValue(names.issuer).c_str(), AnswerValue(names.issuerX500).c_str());
+  if (!names.serialNumber.empty()) {
+    answer += platform::FormatText(texts::kCheckSerialFormat, names.serialNumber.c_str());
+  }
+  answer += page;
+  answer += texts::kAnswerEnd;
+  return answer;
+}
+
+// CheckSummary is what the info line says of a verification: the three verdicts with their
+// codes, and the signer.
+std::string CheckSummary(const verify::VerifyResult& result) {
+  const std::string signer = AnswerValue(result.names.subjectX500);
+  return platform::FormatText(texts::kLogCheckSummaryFormat, result.signatureOk ? "OK" : "FAIL",
+                              result.signatureStatus, result.certificateFound ? "OK" : "FAIL",
+                              result.certificateStatus, result.chainStatus == 0 ? "OK" : "FAIL",
+                              result.chainStatus, signer.empty() ? "none" : signer.c_str());
+}
 
 }  // namespace
 
@@ -46,79 +102,46 @@ std::string AnswerValue(std::string value) {
 
 RequestAnswer RequestPipeline::Check(std::string_view commandLine,
                                      const ConnectionSettings& settings, ConnectionData& data) {
-  CapturedAnswer sink;
   platform::Log(texts::kLogRecv, ThreadId(), std::string(commandLine).c_str());
-  auto engine = std::make_unique<verify::CCrypto>(archive);
-  engine->oidList = settings.oidList;
-  engine->keyLifetimeDays = settings.keyLifetimeDays;
-
-  // The upload service's copy of the document lives as long as this request.
+  // 1. The upload service's signature and document; its copy of the document lives as long as
+  //    the resolution needs it.
   std::unique_ptr<platform::RequestFile> uploaded;
-  if (!settings.uploadService.empty() &&
-      (!FetchUploadSignature(settings.uploadService, data.signatureText, sink) ||
-       !FetchUploadDocument(settings.uploadService, data.documentText, sink, &uploaded))) {
-    return Refused(sink);
+  if (!settings.uploadService.empty()) {
+    if (std::optional<Refusal> refused =
+            FetchUploadSignature(settings.uploadService, data.signatureText)) {
+      return Refused(std::move(refused->answer));
+    }
+    auto fetched = FetchUploadDocument(settings.uploadService, data.documentText);
+    if (Refusal* refused = std::get_if<Refusal>(&fetched))
+      return Refused(std::move(refused->answer));
+    uploaded = std::move(std::get<0>(fetched));
   }
-  const bool resolved =
-      ResolveDocument(data.documentText, settings, limits, uploaded.get(), *engine, sink);
+  // 2. The document.
+  StepResult<ResolvedDocument> resolved =
+      ResolveDocument(data.documentText, settings, limits, uploaded.get());
   uploaded.reset();  // read or hashed: the engine reads through a descriptor of its own
-  if (!resolved) return Refused(sink);
-  engine->SetSignature(data.signatureText, true);
-  engine->SetVerifyTime(settings.verifyTime);
-  engine->SetCheckRevocation(settings.checkRevocation);
-  engine->SetFindCertificate(settings.findCertificate);
-  engine->SetHtmlReport(settings.htmlReport);
-  engine->SetCertificate(data.certificateText, true);
-  if (data.hashedXmlGiven) {
-    engine->SetXmlMode(true);
-    engine->SetHashedXml(HashedXmlToUtf8(data.hashedXmlText), settings.decodeBase64);
-  }
-
-  verify::VerifyResult result;
+  if (Refusal* refused = std::get_if<Refusal>(&resolved))
+    return Refused(std::move(refused->answer));
+  // 3. The request record, 4. the verification.
+  verify::CheckRequest request =
+      MakeCheckRequest(settings, data, std::move(std::get<ResolvedDocument>(resolved)));
   platform::Log(texts::kLogCheckStart, ThreadId());
-  engine->Verify(result);
+  const verify::VerifyResult result = verify::CCrypto(std::move(request), archive).Verify();
   platform::Log(texts::kLogCheckEnd, ThreadId());
-
-  const std::string subject = AnswerValue(engine->GetName(false, false));
-  const std::string subjectX500 = AnswerValue(engine->GetName(false, true));
-  const std::string issuer = AnswerValue(engine->GetName(true, false));
-  const std::string issuerX500 = AnswerValue(engine->GetName(true, true));
-  const std::string subjectName = AnswerValue(engine->GetSubjectName());
-  const std::string serialNumber = engine->GetSerialNumber();
-  // The status rows are made whether or not there is a page to put them in.
-  const std::string page =
-      report::WithStatusRows(engine->Report(), report::StatusTableHtml(result));
-
-  std::string answer = platform::FormatText(
-      texts::kCheckStatusFormat, result.signatureOk ? "OK" : "FAIL",
-      report::SignatureStatusText(result).c_str(), result.certificateFound ? "OK" : "FAIL",
-      report::CertificateStatusText(result).c_str(), result.chainStatus == 0 ? "OK" : "FAIL",
-      report::ChainStatusText(result).c_str());
-  answer += platform::FormatText(texts::kCheckNamesFormat, subjectName.c_str(), subject.c_str(),
-                                 subjectX500.c_str(), issuer.c_str(), issuerX500.c_str());
-  if (!serialNumber.empty()) {
-    answer += platform::FormatText(texts::kCheckSerialFormat, serialNumber.c_str());
-  }
-  answer += page;
-  answer += texts::kAnswerEnd;
-  std::string summary =
-      platform::FormatText(texts::kLogCheckSummaryFormat, result.signatureOk ? "OK" : "FAIL",
-                           result.signatureStatus, result.certificateFound ? "OK" : "FAIL",
-                           result.certificateStatus, result.chainStatus == 0 ? "OK" : "FAIL",
-                           result.chainStatus, subjectX500.empty() ? "none" : subjectX500.c_str());
-  return {std::move(answer), std::move(summary)};
+  // 5. The page and the answer.
+  return {CheckAnswer(result, settings.htmlReport ? report::RenderReport(result) : ""),
+          CheckSummary(result)};
 }
 
 RequestAnswer RequestPipeline::AddTimestamp(const ConnectionSettings& settings,
                                             ConnectionData& data) {
-  verify::CCrypto engine(archive);
-  CapturedAnswer sink;
-  if (!settings.uploadService.empty() &&
-      !FetchUploadSignature(settings.uploadService, data.signatureText, sink)) {
-    return Refused(sink);
+  if (!settings.uploadService.empty()) {
+    if (std::optional<Refusal> refused =
+            FetchUploadSignature(settings.uploadService, data.signatureText)) {
+      return Refused(std::move(refused->answer));
+    }
   }
-  engine.SetSignature(data.signatureText, true);
-  return Refused(engine.AddTimestamp());
+  return Refused(verify::AddTimestampAnswer());
 }
 
 std::string RequestPipeline::GetHash(const std::string& reference, const std::string& hashServer) {

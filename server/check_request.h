@@ -8,7 +8,7 @@
 #include "server/limits.h"
 #include "server/session.h"
 
-namespace report {
+namespace verify {
 class TmpCertArhive;
 }
 
@@ -17,7 +17,7 @@ namespace server {
 class RequestPipeline : public RequestHandler {
  public:
   // `archive` (not owned) must outlive the pipeline.
-  explicit RequestPipeline(report::TmpCertArhive& archive, const RequestLimits& limits = {})
+  explicit RequestPipeline(verify::TmpCertArhive& archive, const RequestLimits& limits = {})
       : archive(archive), limits(limits) {}
 
   RequestAnswer Check(std::string_view commandLine, const ConnectionSettings& settings,
@@ -26,7 +26,7 @@ class RequestPipeline : public RequestHandler {
   std::string GetHash(const std::string& reference, const std::string& hashServer) override;
 
  private:
-  report::TmpCertArhive& archive;
+  verify::TmpCertArhive& archive;
   const RequestLimits limits;
 };
 

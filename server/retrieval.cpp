@@ -12,7 +12,7 @@
 #include "platform/thread_id.h"
 #include "platform/win_status.h"
 #include "server/texts.h"
-#include "verify/crypto.h"
+#include "verify/base64.h"
 #include "verify/hash_client.h"
 #include "verify/providers.h"
 
@@ -77,10 +77,17 @@ Downloaded Download(const std::string& url, uint64_t maxBytes,
   return tooLarge ? Downloaded::kTooLarge : Downloaded::kFailed;
 }
 
-// RefuseSize sends the answer of a document over the size limit.
-bool RefuseSize(AnswerSink& sink, uint32_t status) {
-  sink.Send(platform::FormatText(texts::kFileSizeRefusedFormat, status));
-  return false;
+// SizeRefused is the answer to a document over the size limit.
+Refusal SizeRefused(uint32_t status) {
+  return Refusal{platform::FormatText(texts::kFileSizeRefusedFormat, status)};
+}
+
+// Text is the document that the text itself is: its bytes, Base64-decoded when asked.
+ResolvedDocument Text(std::string_view text, bool decode) {
+  ResolvedDocument document;
+  document.bytes =
+      decode ? verify::Base64Decode(text) : std::vector<uint8_t>(text.begin(), text.end());
+  return document;
 }
 
 // HashUploadedCopy takes the hash path for a document an upload service delivered as a local
@@ -100,20 +107,15 @@ bool IsDocumentReference(std::string_view text) {
                      [text](std::string_view scheme) { return text.starts_with(scheme); });
 }
 
-bool ResolveDocument(std::string& documentText, const ConnectionSettings& settings,
-                     const RequestLimits& limits, const platform::RequestFile* uploaded,
-                     verify::CCrypto& engine, AnswerSink& sink) {
-  if (!IsDocumentReference(documentText)) {
-    engine.SetText(documentText, settings.decodeBase64);
-    return true;
-  }
+StepResult<ResolvedDocument> ResolveDocument(std::string& documentText,
+                                             const ConnectionSettings& settings,
+                                             const RequestLimits& limits,
+                                             const platform::RequestFile* uploaded) {
+  if (!IsDocumentReference(documentText)) return Text(documentText, settings.decodeBase64);
   platform::Log(texts::kLogFileRequest, ThreadId(), documentText.c_str());
   // A reference is one line: a line break would carry commands to a hash server, and a NUL byte
   // would cut the reference short where it is passed on.
-  if (!platform::IsOneLine(documentText)) {
-    sink.Send(texts::kCouldNotOpenInetFile);
-    return false;
-  }
+  if (!platform::IsOneLine(documentText)) return Refusal{texts::kCouldNotOpenInetFile};
 
   if (!settings.hashServer.empty() && documentText.find(kOldMarker) == std::string::npos) {
     const std::string hash = uploaded != nullptr
@@ -121,13 +123,9 @@ bool ResolveDocument(std::string& documentText, const ConnectionSettings& settin
                                  : verify::GetHash(documentText, settings.hashServer);
     const uint32_t status = platform::GetLastError();
     platform::Log(texts::kLogFileHash, ThreadId(), hash.c_str());
-    if (hash.empty()) {
-      sink.Send(platform::FormatText(texts::kHashServerFailedFormat, status));
-      return false;
-    }
+    if (hash.empty()) return Refusal{platform::FormatText(texts::kHashServerFailedFormat, status)};
     documentText = hash;
-    engine.SetText(documentText, settings.decodeBase64);
-    return true;
+    return Text(documentText, settings.decodeBase64);
   }
 
   RemoveAll(documentText, kOldMarker);
@@ -146,11 +144,8 @@ bool ResolveDocument(std::string& documentText, const ConnectionSettings& settin
   std::unique_ptr<platform::TemporaryFile> downloadedFile;
   if (download) {
     const Downloaded result = Download(documentText, limits.maxDocumentBytes, &downloadedFile);
-    if (result == Downloaded::kTooLarge) return RefuseSize(sink, platform::ERROR_SUCCESS);
-    if (result == Downloaded::kFailed) {
-      sink.Send(texts::kCouldNotOpenInetFile);
-      return false;
-    }
+    if (result == Downloaded::kTooLarge) return SizeRefused(platform::ERROR_SUCCESS);
+    if (result == Downloaded::kFailed) return Refusal{texts::kCouldNotOpenInetFile};
     documentText = downloadedFile->Path();
   } else if (uploaded == nullptr) {
     const size_t cut = documentText.find_first_of("#?", 1);
@@ -163,24 +158,21 @@ bool ResolveDocument(std::string& documentText, const ConnectionSettings& settin
   // request itself (a download, an upload service's copy) are read where they are, and deleted
   // by their owners when the request ends.
   std::optional<platform::FileBeneath> delivered;
-  platform::UniqueFd file;
+  ResolvedDocument document;
   if (temporary && uploaded == nullptr) {
     delivered = platform::OpenInTempDirectory(documentText);
-    if (delivered) file = std::move(delivered->fd);
+    if (delivered) document.file = std::move(delivered->fd);
   } else {
-    file = platform::OpenForReading(uploaded != nullptr ? uploaded->Path() : documentText);
+    document.file = platform::OpenForReading(uploaded != nullptr ? uploaded->Path() : documentText);
   }
-  if (!file) {
-    sink.Send(texts::kCouldNotOpenInetFile);
-    return false;
-  }
-  const std::optional<uint64_t> size = platform::FileSize(file.get());
+  if (!document.file) return Refusal{texts::kCouldNotOpenInetFile};
+  const std::optional<uint64_t> size = platform::FileSize(document.file.get());
   const uint32_t status = platform::GetLastError();
-  const bool ok = size && *size <= limits.maxDocumentBytes;
-  if (ok) engine.SetTextFile(std::move(file), *size);
-  // Removing the name leaves the open file readable by the engine until it closes it.
+  // Removing the name leaves the open file readable until the engine closes it.
   if (delivered) (void)platform::DeleteOpenedFile(*delivered);
-  return ok || RefuseSize(sink, status);
+  if (!size || *size > limits.maxDocumentBytes) return SizeRefused(status);
+  document.fileSize = *size;
+  return document;
 }
 
 }  // namespace server

@@ -10,18 +10,17 @@
 //    to the engine open, and downloaded and "tempfile:" files are deleted once opened. Only
 //    regular files are read.
 // The resolved text (local file name, or digest text) replaces the document text for later
-// requests on the connection. Every failure sends exactly one error answer.
+// requests on the connection. Every failure is one refusal, the error answer of the request.
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/file_io.h"
+#include "platform/unique_fd.h"
 #include "server/connection_state.h"
 #include "server/limits.h"
-#include "server/session.h"
-
-namespace verify {
-class CCrypto;
-}
+#include "server/refusal.h"
 
 namespace server {
 
@@ -29,14 +28,22 @@ namespace server {
 // that case.
 bool IsDocumentReference(std::string_view text);
 
-// ResolveDocument gives `engine` the document that `documentText` holds or names, as the settings
-// say, none larger than `limits` allow. `uploaded`, when not null, is the local copy of the
-// document that an upload service delivered (`documentText` then names it): it is read, or
-// hashed when the hash server is "localhost", where it is; a remote hash server cannot read it.
-// A download that fails leaves `documentText` as it was. Returns false when it failed; its error
-// answer has been sent to `sink` then.
-bool ResolveDocument(std::string& documentText, const ConnectionSettings& settings,
-                     const RequestLimits& limits, const platform::RequestFile* uploaded,
-                     verify::CCrypto& engine, AnswerSink& sink);
+// ResolvedDocument is a document ready for the engine: its bytes, or an open file of `fileSize`
+// bytes that the engine reads itself.
+struct ResolvedDocument {
+  std::vector<uint8_t> bytes;
+  platform::UniqueFd file;
+  uint64_t fileSize = 0;
+};
+
+// ResolveDocument returns the document that `documentText` holds or names, as the settings say,
+// none larger than `limits` allow, or the refusal of the request. `uploaded`, when not null, is
+// the local copy of the document that an upload service delivered (`documentText` then names
+// it): it is read, or hashed when the hash server is "localhost", where it is; a remote hash
+// server cannot read it. A download that fails leaves `documentText` as it was.
+StepResult<ResolvedDocument> ResolveDocument(std::string& documentText,
+                                             const ConnectionSettings& settings,
+                                             const RequestLimits& limits,
+                                             const platform::RequestFile* uploaded);
 
 }  // namespace server

@@ -13,11 +13,11 @@
 #include "platform/socket.h"
 #include "platform/state_root.h"
 #include "platform/thread_id.h"
-#include "report/tmp_cert_arhive.h"
 #include "server/check_request.h"
 #include "server/connection.h"
 #include "server/environment.h"
 #include "server/texts.h"
+#include "verify/tmp_cert_arhive.h"
 
 namespace server {
 
@@ -27,7 +27,7 @@ struct ServerShared {
   explicit ServerShared(const RequestLimits& limits) : requests(*archive, limits) {}
 
   std::string version;
-  std::unique_ptr<report::TmpCertArhive> archive = std::make_unique<report::TmpCertArhive>();
+  std::unique_ptr<verify::TmpCertArhive> archive = std::make_unique<verify::TmpCertArhive>();
   RequestPipeline requests;
 
   int maxConnectionsPerAddress = 0;  // set before the workers start
@@ -219,7 +219,7 @@ const std::string& TCPServer::Version() const { return shared->version; }
 
 int TCPServer::BoundPort() const { return platform::LocalPort(listenSocket.get()); }
 
-report::TmpCertArhive& TCPServer::Archive() { return *shared->archive; }
+verify::TmpCertArhive& TCPServer::Archive() { return *shared->archive; }
 
 void TCPServer::BeginStop() {
   std::lock_guard<std::mutex> guard(shared->lock);

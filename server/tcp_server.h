@@ -28,7 +28,7 @@
 #include "platform/unique_fd.h"
 #include "server/limits.h"
 
-namespace report {
+namespace verify {
 class TmpCertArhive;
 }
 
@@ -101,7 +101,7 @@ class TCPServer {
   const std::string& Version() const;
   // BoundPort is the port the server listens on.
   int BoundPort() const;
-  report::TmpCertArhive& Archive();
+  verify::TmpCertArhive& Archive();
 
  private:
   // BeginStop wakes every worker blocked in accept or in a receive.

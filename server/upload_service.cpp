@@ -96,53 +96,45 @@ std::string CallGetFile(const std::string& service, const std::string& name) {
   return answer != nullptr ? answer : "";
 }
 
-bool FetchUploadSignature(const std::string& service, std::string& signatureText,
-                          AnswerSink& sink) {
+std::optional<Refusal> FetchUploadSignature(const std::string& service,
+                                            std::string& signatureText) {
   const bool namesSignature =
       (signatureText.size() > 10 && signatureText.ends_with(".sig")) || signatureText.size() == 36;
-  if (!namesSignature) return true;
+  if (!namesSignature) return std::nullopt;
   if (!platform::IsOneLine(service) || !platform::IsOneLine(signatureText)) {
-    sink.Send(texts::kCouldNotOpenInetFile);
-    return false;
+    return Refusal{texts::kCouldNotOpenInetFile};
   }
   platform::Log(texts::kLogUploadRequest, ThreadId(), service.c_str(), signatureText.c_str());
   const std::string answer = CallGetFile(service, signatureText);
   platform::Log(texts::kLogUploadAnswer, ThreadId(), answer.c_str());
   if (answer.starts_with(kServiceError)) {
-    const std::string error = ErrorAnswer(answer);
-    sink.Send(error);
-    platform::Log("%s", error.c_str());
-    return false;
+    Refusal refusal{ErrorAnswer(answer)};
+    platform::Log("%s", refusal.answer.c_str());
+    return refusal;
   }
   platform::Log(texts::kLogUploadLoaded, ThreadId(), signatureText.c_str());
   platform::UniqueFd fd = platform::OpenForReading(answer);
   if (!fd) {
-    const std::string error =
-        platform::FormatText(texts::kUploadSignatureOpenFailedFormat, platform::GetLastError());
-    sink.Send(error);
-    platform::Log("%s", error.c_str());
-    return false;
+    Refusal refusal{
+        platform::FormatText(texts::kUploadSignatureOpenFailedFormat, platform::GetLastError())};
+    platform::Log("%s", refusal.answer.c_str());
+    return refusal;
   }
   const platform::RequestFile copy(answer);  // deleted once read, whatever its size
   ReadSignatureFile(fd.get(), signatureText);
-  return true;
+  return std::nullopt;
 }
 
-bool FetchUploadDocument(const std::string& service, std::string& documentText, AnswerSink& sink,
-                         std::unique_ptr<platform::RequestFile>* copy) {
+StepResult<std::unique_ptr<platform::RequestFile>> FetchUploadDocument(const std::string& service,
+                                                                       std::string& documentText) {
   if (!platform::IsOneLine(service) || !platform::IsOneLine(documentText)) {
-    sink.Send(texts::kCouldNotOpenInetFile);
-    return false;
+    return Refusal{texts::kCouldNotOpenInetFile};
   }
   const std::string answer = CallGetFile(service, documentText);
-  if (answer.starts_with(kServiceError)) {
-    sink.Send(ErrorAnswer(answer));
-    return false;
-  }
+  if (answer.starts_with(kServiceError)) return Refusal{ErrorAnswer(answer)};
   // A "tempfile:///" reference names the absolute path that follows its third slash.
   documentText = "tempfile:///" + (answer.starts_with('/') ? answer.substr(1) : answer);
-  *copy = std::make_unique<platform::RequestFile>(answer);
-  return true;
+  return std::make_unique<platform::RequestFile>(answer);
 }
 
 }  // namespace server

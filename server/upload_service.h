@@ -6,10 +6,11 @@
 // once loaded stays loaded for the life of the process.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/file_io.h"
-#include "server/session.h"
+#include "server/refusal.h"
 
 namespace server {
 
@@ -21,16 +22,14 @@ std::string CallGetFile(const std::string& service, const std::string& name);
 // FetchUploadSignature runs the signature step of CHECK and ADD TS: when `signatureText` names a
 // signature (longer than 10 bytes ending in ".sig", or exactly 36 bytes), it is fetched from
 // `service` and, when at most 1 MiB, replaces `signatureText`. A service or signature name holding
-// CR, LF or NUL is refused without asking the service. Returns false when the step failed; its
-// error answer has been sent to `sink` then.
-bool FetchUploadSignature(const std::string& service, std::string& signatureText, AnswerSink& sink);
+// CR, LF or NUL is refused without asking the service. Returns the refusal when the step failed.
+std::optional<Refusal> FetchUploadSignature(const std::string& service, std::string& signatureText);
 
 // FetchUploadDocument runs the document step of CHECK: the document named by `documentText` is
-// fetched from `service` and `documentText` becomes "tempfile:///" + the fetched file's path; the
-// file, wherever the service put it, is `*copy`, which deletes it when the request lets it go.
-// Names holding CR, LF or NUL are refused as in FetchUploadSignature. Returns false when the step
-// failed; its error answer has been sent to `sink` then.
-bool FetchUploadDocument(const std::string& service, std::string& documentText, AnswerSink& sink,
-                         std::unique_ptr<platform::RequestFile>* copy);
+// fetched from `service` and `documentText` becomes "tempfile:///" + the fetched file's path.
+// Returns the file, wherever the service put it, which deletes it when the request lets it go,
+// or the refusal; names holding CR, LF or NUL are refused as in FetchUploadSignature.
+StepResult<std::unique_ptr<platform::RequestFile>> FetchUploadDocument(const std::string& service,
+                                                                       std::string& documentText);
 
 }  // namespace server

@@ -11,12 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "report/tmp_cert_arhive.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/http_server.h"
 #include "tests/pki/raw_signature.h"
-#include "verify/crypto.h"
 
 namespace tests {
 namespace {
@@ -111,26 +109,6 @@ TEST_F(XmlE2E, SignatureValueOverTheTextAsSent) {
   const std::vector<uint8_t> reversed(value.rbegin(), value.rend());
   EXPECT_EQ(AnswerLine(Check(text, reversed, p.leaf), "CheckSignatureStatus"),
             " " + kBadSignatureText + " (80090006)");
-}
-
-TEST_F(XmlE2E, OneEngineVerifiesTheSameValueTwice) {
-  const std::string text = "signed twice";
-  const std::vector<uint8_t> value = SignValue(p.leafKey, text);
-  const std::vector<uint8_t> der = p.leaf.Der();
-  report::TmpCertArhive archive;
-  verify::CCrypto engine(archive);
-  engine.SetText(text, false);
-  engine.SetSignature(std::string_view(reinterpret_cast<const char*>(value.data()), value.size()),
-                      false);
-  engine.SetCertificate(std::string_view(reinterpret_cast<const char*>(der.data()), der.size()),
-                        false);
-  for (int run = 1; run <= 2; ++run) {
-    SCOPED_TRACE(run);
-    verify::VerifyResult result;
-    engine.Verify(result);
-    EXPECT_TRUE(result.signatureOk);
-    EXPECT_EQ(result.signatureStatus, 0u);
-  }
 }
 
 TEST_F(XmlE2E, HashedFragmentFoundInTheSignedText) {

@@ -8,17 +8,17 @@
 #include "platform/chain.h"
 #include "platform/crypt_msg.h"
 #include "platform/file_io.h"
+#include "platform/hex.h"
 #include "platform/last_error.h"
 #include "platform/log.h"
 #include "platform/thread_id.h"
 #include "platform/win_status.h"
-#include "report/detail_blocks.h"
-#include "report/html_report.h"
-#include "report/tmp_cert_arhive.h"
+#include "platform/win_time.h"
 #include "verify/base64.h"
 #include "verify/libxml_binding.h"
 #include "verify/providers.h"
 #include "verify/texts.h"
+#include "verify/tmp_cert_arhive.h"
 
 namespace verify {
 namespace {
@@ -31,11 +31,6 @@ constexpr size_t kNameStringBuffer = 2048;
 
 int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
 
-std::vector<uint8_t> Bytes(std::string_view text, bool decode) {
-  if (decode) return Base64Decode(text);
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
-
 // Truncated: what a fixed buffer of `size` characters holds of `text`.
 std::string Truncated(std::string text, size_t size) {
   if (text.size() >= size) text.resize(size - 1);
@@ -44,90 +39,69 @@ std::string Truncated(std::string text, size_t size) {
 
 }  // namespace
 
-CCrypto::CCrypto(report::TmpCertArhive& archive) : archive(archive) {}
+CCrypto::CCrypto(CheckRequest request, TmpCertArhive& archive)
+    : request(std::move(request)), archive(archive) {}
 
 CCrypto::~CCrypto() = default;
 
-void CCrypto::SetText(std::string_view value, bool decode) { text = Bytes(value, decode); }
-
-void CCrypto::SetTextBytes(std::vector<uint8_t> bytes) { text = std::move(bytes); }
-
-void CCrypto::SetTextFile(platform::UniqueFd file, uint64_t size) {
-  text.clear();
-  textFile = std::move(file);
-  textFileSize = size;
-}
-
-void CCrypto::SetSignature(std::string_view value, bool decode) {
-  signature = Bytes(value, decode);
-}
-
-void CCrypto::SetHashedXml(std::string_view value, bool decode) {
-  hashedXml = Bytes(value, decode);
-}
-
-void CCrypto::SetCertificate(std::string_view value, bool decode) {
-  certificate = value.empty() ? std::vector<uint8_t>() : Bytes(value, decode);
-}
-
-void CCrypto::SetVerifyTime(const platform::SystemTime& time) {
-  if (time.year == 0) return;
-  if (const std::optional<uint64_t> fileTime = platform::SystemTimeToFileTime(time)) {
-    verifyTime = *fileTime;
-  }
-}
-
-void CCrypto::Verify(VerifyResult& result) {
-  signerCert.reset();
-  uint32_t signatureStatus = 0, certificateStatus = 0, chainStatus = 0, cadesStatus = 0;
-
+VerifyResult CCrypto::Verify() {
+  VerifyResult result;
   platform::Log(texts::kLogVerifySignatureStart, ThreadId());
-  if (!certificate.empty()) {
+  Verdict signature;
+  if (!request.certificate.empty()) {
     // The signature value and the fragment are checked over the bytes in memory.
-    if (textFile) {
-      std::optional<std::vector<uint8_t>> bytes = platform::ReadWhole(textFile.get());
-      text = bytes ? std::move(*bytes) : std::vector<uint8_t>();
-      textFile.reset();
+    if (request.documentFile) {
+      std::optional<std::vector<uint8_t>> bytes = platform::ReadWhole(request.documentFile.get());
+      request.document = bytes ? std::move(*bytes) : std::vector<uint8_t>();
+      request.documentFile.reset();
     }
-    result.signatureOk = VerifySignature(signatureStatus);
-    result.signatureDetail = &errorText;
+    signature = VerifySignature();
+    result.signatureDetail = errorText;
   } else {
-    result.signatureOk = VerifyDetached(signatureStatus);
+    signature = VerifyDetached();
   }
   platform::Log(texts::kLogVerifySignatureEnd, ThreadId());
 
   platform::Log(texts::kLogVerifyCertificateStart, ThreadId());
-  result.certificateFound = VerifyCertificate(certificateStatus);
+  const Verdict certificate = VerifyCertificate();
   platform::Log(texts::kLogVerifyCertificateEnd, ThreadId());
 
   platform::Log(texts::kLogVerifyChainStart, ThreadId());
-  result.chainOk = VerifyChain(chainStatus);
+  const Verdict chain = VerifyChain();
   platform::Log(texts::kLogVerifyChainEnd, ThreadId());
 
   platform::Log(texts::kLogVerifyCadesStart, ThreadId());
-  result.cadesOk = VerifyCades(cadesStatus);
+  const Verdict cades = VerifyCades();
   platform::Log(texts::kLogVerifyCadesEnd, ThreadId());
 
-  result.signatureStatus = signatureStatus;
-  result.certificateStatus = certificateStatus;
-  result.chainStatus = chainStatus;
-  result.cadesStatus = cadesStatus;
-
-  if (htmlReport) report += report::BuildReport(signerCert.get());
+  result.signatureOk = signature.ok;
+  result.signatureStatus = signature.status;
+  result.certificateFound = certificate.ok;
+  result.certificateStatus = certificate.status;
+  result.chainOk = chain.ok;
+  result.chainStatus = chain.status;
+  result.cadesOk = cades.ok;
+  result.cadesStatus = cades.status;
+  if (signerCert) {
+    result.names = Names();
+    result.signer = std::move(signerCert);
+  }
+  return result;
 }
 
-bool CCrypto::VerifySignature(uint32_t& status) {
-  signerCert = platform::CertContext::Create(certificate);
+Verdict CCrypto::VerifySignature() {
+  signerCert = platform::CertContext::Create(request.certificate);
   if (!signerCert) {
-    status = platform::GetLastError();
+    const uint32_t status = platform::GetLastError();
     platform::Log(texts::kLogImportCertFailed, status);
     errorText = texts::kErrorImportCert;
-    return false;
+    return Verdict::Failed(status);
   }
-  bool verdict = true;
-  if (hashedXml) verdict = CompareHash(status);
-  if (verdict) verdict = VerifyRawSignature(status);
-  return verdict;
+  if (request.hashedXml) {
+    const Verdict fragment = CompareHash();
+    if (!fragment.ok) return fragment;
+  }
+  return VerifyRawSignature();
 }
 
 std::string CCrypto::CanonicalizeXml(std::span<const uint8_t> bytes) {
@@ -180,82 +154,67 @@ std::string CCrypto::CanonicalizeXml(std::span<const uint8_t> bytes) {
   return text;
 }
 
-bool CCrypto::CompareHash(uint32_t& status) {
-  std::vector<uint8_t> fragment = *hashedXml;
-  if (xmlMode) {
+Verdict CCrypto::CompareHash() {
+  std::vector<uint8_t> fragment = *request.hashedXml;
+  if (request.xmlMode) {
     const std::string canonical = CanonicalizeXml(fragment);
     fragment.assign(canonical.begin(), canonical.end());
   }
-  if (fragment.empty()) {
-    status = platform::GetLastError();
-    return false;
-  }
+  if (fragment.empty()) return Verdict::Failed(platform::GetLastError());
   std::vector<uint8_t> digest;
+  // A failed digest or a digest missing from the signed text is told by the error text alone.
   if (!HashBuffer(fragment, digest)) {
     errorText = texts::kErrorHashFailed;
-    return false;
+    return Verdict::Failed(0);
   }
   const std::string encoded = Base64Encode(digest);
-  const std::string_view signedText(reinterpret_cast<const char*>(text.data()), text.size());
+  const std::string_view signedText(reinterpret_cast<const char*>(request.document.data()),
+                                    request.document.size());
   if (signedText.find(encoded) == std::string_view::npos) {
     errorText = texts::kErrorHashMismatch;
-    return false;
+    return Verdict::Failed(0);
   }
-  return true;
+  return Verdict::Passed();
 }
 
-bool CCrypto::VerifyRawSignature(uint32_t& status) {
-  std::vector<uint8_t> signedText = text;
-  if (xmlMode) {
+Verdict CCrypto::VerifyRawSignature() {
+  std::vector<uint8_t> signedText = request.document;
+  if (request.xmlMode) {
     const std::string canonical = CanonicalizeXml(signedText);
     signedText.assign(canonical.begin(), canonical.end());
   }
-  if (signedText.empty()) {
-    status = platform::GetLastError();
-    return false;
-  }
+  if (signedText.empty()) return Verdict::Failed(platform::GetLastError());
   platform::CryptProviderPtr provider = GetProvByCert(*signerCert, errorText);
   if (!provider) {
     errorText = texts::kErrorNoProvider;
-    status = platform::GetLastError();
-    return false;
+    return Verdict::Failed(platform::GetLastError());
   }
   platform::CryptKeyPtr key =
       provider->ImportPublicKeyInfo(signerCert->Info().subjectPublicKeyInfo.encoded);
-  if (!key) {
-    status = platform::GetLastError();
-    return false;
-  }
+  if (!key) return Verdict::Failed(platform::GetLastError());
   platform::CryptHashPtr hash = provider->CreateHash(platform::CALG_GR3411);
-  if (!hash || !hash->HashData(signedText)) {
-    status = platform::GetLastError();
-    return false;
-  }
+  if (!hash || !hash->HashData(signedText)) return Verdict::Failed(platform::GetLastError());
   // The value arrives in the big-endian order of an XML signature; CryptVerifySignatureA takes
-  // CryptoAPI's little-endian order. A reversed copy leaves the engine's value as it was set, so
-  // a second Verify sees the same bytes.
-  const std::vector<uint8_t> littleEndian(signature.rbegin(), signature.rend());
+  // CryptoAPI's little-endian order.
+  const std::vector<uint8_t> littleEndian(request.signature.rbegin(), request.signature.rend());
   if (!platform::CryptVerifySignatureA(*hash, littleEndian, *key)) {
-    status = platform::GetLastError();
-    return false;
+    return Verdict::Failed(platform::GetLastError());
   }
-  status = 0;
-  return true;
+  return Verdict::Passed();
 }
 
-bool CCrypto::VerifyDetached(uint32_t& status) {
+Verdict CCrypto::VerifyDetached() {
+  const std::vector<uint8_t>& signature = request.signature;
+  const bool fromFile = static_cast<bool>(request.documentFile);
   platform::Log(texts::kLogSizes, ThreadId(),
-                static_cast<int>(textFile ? textFileSize : text.size()),
+                static_cast<int>(fromFile ? request.documentFileSize : request.document.size()),
                 static_cast<int>(signature.size()));
-  const bool verified =
-      textFile ? platform::CryptVerifyDetachedMessageSignatureFile(signature, textFile.get(), 0,
-                                                                   &signerCert)
-               : platform::CryptVerifyDetachedMessageSignature(signature, text, 0, &signerCert);
-  if (verified) {
-    status = 0;
-    return true;
-  }
-  status = platform::GetLastError();
+  const bool verified = fromFile ? platform::CryptVerifyDetachedMessageSignatureFile(
+                                       signature, request.documentFile.get(), 0, &signerCert)
+                                 : platform::CryptVerifyDetachedMessageSignature(
+                                       signature, request.document, 0, &signerCert);
+  if (verified) return Verdict::Passed();
+  const uint32_t status = platform::GetLastError();
   // Keep a certificate for the report and the later steps when the message has exactly one
   // signer: the certificate it names, else the message's first one.
   if (platform::CryptGetMessageSignerCount(signature) == 1) {
@@ -266,18 +225,12 @@ bool CCrypto::VerifyDetached(uint32_t& status) {
       if (certs && !certs->empty()) signerCert = certs->front()->Duplicate();
     }
   }
-  return false;
+  return Verdict::Failed(status);
 }
 
-bool CCrypto::VerifyCertificate(uint32_t& status) {
-  if (!signerCert) {
-    status = platform::NO_SIGNER_CERTIFICATE;
-    return false;
-  }
-  if (!findCertificate) {
-    status = 0;
-    return true;
-  }
+Verdict CCrypto::VerifyCertificate() {
+  if (!signerCert) return Verdict::Failed(platform::NO_SIGNER_CERTIFICATE);
+  if (!request.findCertificate) return Verdict::Passed();
   using platform::StoreLocation;
   const std::pair<StoreLocation, const char*> kStores[] = {
       {StoreLocation::kCurrentUser, "AddressBook"},
@@ -286,58 +239,49 @@ bool CCrypto::VerifyCertificate(uint32_t& status) {
   };
   for (const auto& [location, name] : kStores) {
     if (platform::CertStore::Open(location, name)->FindSubjectCert(signerCert->Info())) {
-      status = 0;
-      return true;
+      return Verdict::Passed();
     }
   }
-  status = platform::GetLastError();
-  return false;
+  return Verdict::Failed(platform::GetLastError());
 }
 
-bool CCrypto::VerifyChain(uint32_t& status) {
-  if (!signerCert) {
-    status = platform::NO_SIGNER_CERTIFICATE;
-    return false;
-  }
+Verdict CCrypto::VerifyChain() {
+  if (!signerCert) return Verdict::Failed(platform::NO_SIGNER_CERTIFICATE);
   const platform::CertInfo& info = signerCert->Info();
-  bool valid = false;
-  if (archive.CheckItem(info.serialNumber, info.issuer, &valid, &status)) return valid;
-  valid = EvaluateChain(status);
-  archive.StoreItem(info.serialNumber, info.issuer, valid, status);
-  platform::Log(texts::kLogChainStored, ThreadId(), status);
-  return valid;
+  if (const std::optional<Verdict> known = archive.CheckItem(info.serialNumber, info.issuer)) {
+    return *known;
+  }
+  const Verdict chain = EvaluateChain();
+  (void)archive.StoreItem(info.serialNumber, info.issuer, chain);
+  platform::Log(texts::kLogChainStored, ThreadId(), chain.status);
+  return chain;
 }
 
-bool CCrypto::EvaluateChain(uint32_t& status) {
+Verdict CCrypto::EvaluateChain() {
   platform::Log(texts::kLogChainEngineStart, ThreadId());
   platform::ChainParameters parameters;
-  parameters.checkRevocation = checkRevocation;
-  if (verifyTime != 0) parameters.time = verifyTime;
+  parameters.checkRevocation = request.checkRevocation;
+  if (request.verifyTime != 0) parameters.time = request.verifyTime;
   platform::Log(texts::kLogChainEngineEnd, ThreadId());
 
   platform::Log(texts::kLogGetChainStart, ThreadId());
   const std::optional<uint32_t> trustStatus =
       platform::CertGetCertificateChain(*signerCert, parameters);
-  if (!trustStatus) {
-    status = platform::GetLastError();
-    return false;
-  }
+  if (!trustStatus) return Verdict::Failed(platform::GetLastError());
   platform::Log(texts::kLogGetChainEnd, ThreadId());
 
-  if (keyLifetimeDays >= 0 && KeyLifetimeExceeded()) {
-    status = platform::SEC_E_CONTEXT_EXPIRED;
-    return false;
+  if (request.keyLifetimeDays >= 0 && KeyLifetimeExceeded()) {
+    return Verdict::Failed(platform::SEC_E_CONTEXT_EXPIRED);
   }
   platform::Log(texts::kLogOidStart, ThreadId());
-  if (!oidList.empty()) {
+  if (!request.oidList.empty()) {
     if (const uint32_t usageStatus = KeyUsageStatus(); usageStatus != 0) {
-      status = usageStatus;
-      return false;
+      return Verdict::Failed(usageStatus);
     }
   }
   platform::Log(texts::kLogOidEnd, ThreadId());
-  status = *trustStatus;
-  return true;
+  // A chain that was built and passed the filters: the trust bits are its status, set or not.
+  return Verdict::Passed(*trustStatus);
 }
 
 bool CCrypto::KeyLifetimeExceeded() const {
@@ -346,14 +290,15 @@ bool CCrypto::KeyLifetimeExceeded() const {
   const platform::CertInfo& info = signerCert->Info();
   const int64_t notBefore = platform::FileTimeToUnixSeconds(info.notBefore);
   const int64_t notAfter = platform::FileTimeToUnixSeconds(info.notAfter);
-  const int64_t limit = std::min(notAfter, notBefore + int64_t{keyLifetimeDays} * 86400);
+  const int64_t limit = std::min(notAfter, notBefore + int64_t{request.keyLifetimeDays} * 86400);
   // Always the real clock, never the requested evaluation time.
   const int64_t now = platform::SystemClock().Now();
   return now > limit || now < notBefore;
 }
 
 uint32_t CCrypto::KeyUsageStatus() const {
-  const std::string list = oidList + ",";  // every entry, the last included, ends with a comma
+  const std::string list =
+      request.oidList + ",";  // every entry, the last included, ends with a comma
   const platform::CertExtension* usageExtension = nullptr;
   for (const platform::CertExtension& extension : signerCert->Info().extensions) {
     if (extension.oid == platform::kOidEnhancedKeyUsage) {
@@ -376,39 +321,34 @@ uint32_t CCrypto::KeyUsageStatus() const {
   return platform::KEY_USAGE_NOT_ALLOWED;
 }
 
-bool CCrypto::VerifyCades(uint32_t& status) {
-  status = 0;
-  return true;
-}
+Verdict CCrypto::VerifyCades() { return Verdict::Passed(); }
 
-std::string CCrypto::GetSubjectName() const {
-  if (!signerCert) return {};
+SignerNames CCrypto::Names() const {
+  const auto name = [this](bool issuer, bool x500) {
+    const uint32_t type = (x500 ? platform::CERT_X500_NAME_STR : platform::CERT_SIMPLE_NAME_STR) |
+                          platform::CERT_NAME_STR_REVERSE_FLAG;
+    return Truncated(platform::CertNameToStrA(*signerCert, issuer, type), kNameStrBuffer);
+  };
+  SignerNames names;
   const std::string surname = Truncated(
       platform::CertGetNameStringA(*signerCert, platform::CERT_NAME_ATTR_TYPE, 0, kOidSurname),
       kNameStringBuffer);
   const std::string givenName = Truncated(
       platform::CertGetNameStringA(*signerCert, platform::CERT_NAME_ATTR_TYPE, 0, kOidGivenName),
       kNameStringBuffer);
-  if (surname.empty() || givenName.empty()) {
-    return Truncated(
-        platform::CertGetNameStringA(*signerCert, platform::CERT_NAME_SIMPLE_DISPLAY_TYPE, 0),
-        kNameStringBuffer);
-  }
-  return surname + " " + givenName;
+  names.subjectName = surname.empty() || givenName.empty()
+                          ? Truncated(platform::CertGetNameStringA(
+                                          *signerCert, platform::CERT_NAME_SIMPLE_DISPLAY_TYPE, 0),
+                                      kNameStringBuffer)
+                          : surname + " " + givenName;
+  names.subject = name(false, false);
+  names.subjectX500 = name(false, true);
+  names.issuer = name(true, false);
+  names.issuerX500 = name(true, true);
+  names.serialNumber = platform::SerialNumberText(signerCert->Info().serialNumber);
+  return names;
 }
 
-std::string CCrypto::GetName(bool issuer, bool x500) const {
-  if (!signerCert) return {};
-  const uint32_t type = (x500 ? platform::CERT_X500_NAME_STR : platform::CERT_SIMPLE_NAME_STR) |
-                        platform::CERT_NAME_STR_REVERSE_FLAG;
-  return Truncated(platform::CertNameToStrA(*signerCert, issuer, type), kNameStrBuffer);
-}
-
-std::string CCrypto::GetSerialNumber() const {
-  if (!signerCert) return {};
-  return report::SerialNumberText(signerCert->Info().serialNumber);
-}
-
-std::string CCrypto::AddTimestamp() const { return texts::kCadesNotSupported; }
+std::string AddTimestampAnswer() { return texts::kCadesNotSupported; }
 
 }  // namespace verify

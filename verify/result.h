@@ -1,13 +1,27 @@
 #pragma once
 
-// VerifyResult is the record of one verification: four verdicts, then one status entry per check.
-// The caller zero-fills it and owns it; CCrypto::Verify fills it. Plain data, header-only, so that
-// the reports read it without linking the engine.
+// VerifyResult is the record of one verification: four verdicts, one status entry per check, the
+// signer's certificate and the texts the answer and the report take from it. CCrypto::Verify
+// fills it. Plain data, header-only, so that the reports read it without linking the engine.
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/cert_context.h"
+
 namespace verify {
+
+// SignerNames are the signer certificate's texts the answer shows; all empty without a signer.
+struct SignerNames {
+  std::string subjectName;  // surname + " " + given name, or the simple display name
+  std::string subject;      // simple form, last relative name first
+  std::string subjectX500;  // with X.500 keys
+  std::string issuer;
+  std::string issuerX500;
+  std::string serialNumber;  // upper-case hexadecimal, most significant byte first
+};
 
 struct VerifyResult {
   bool signatureOk = false;
@@ -15,14 +29,15 @@ struct VerifyResult {
   bool chainOk = false;  // a chain was built and passed the filters; not the trust verdict
   bool cadesOk = false;
   uint32_t signatureStatus = 0;
-  const std::string* signatureDetail =
-      nullptr;  // the engine's error text when a certificate was given
+  // The engine's error text for a bare signature value checked with a given certificate (empty
+  // when there is none to say); never set for a detached CMS signature.
+  std::optional<std::string> signatureDetail;
   uint32_t certificateStatus = 0;
-  const std::string* certificateDetail = nullptr;
   uint32_t chainStatus = 0;  // trust error bits, or an error code
-  const std::string* chainDetail = nullptr;
   uint32_t cadesStatus = 0;
-  const std::string* cadesDetail = nullptr;
+  // The signer's certificate (null when there is none) and its texts.
+  std::shared_ptr<const platform::CertContext> signer;
+  SignerNames names;
 };
 
 }  // namespace verify

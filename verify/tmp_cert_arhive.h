@@ -7,40 +7,43 @@
 // entries are removed while the archive is searched. One lock serializes StoreItem and CheckItem.
 //
 // Example:
-//   bool valid; uint32_t status;
-//   if (!archive.CheckItem(serial, issuer, &valid, &status)) {
-//     ... validate ...
-//     archive.StoreItem(serial, issuer, valid, status);
+//   std::optional<Verdict> chain = archive.CheckItem(serial, issuer);
+//   if (!chain) {
+//     chain = ... validate ...;
+//     archive.StoreItem(serial, issuer, *chain);
 //   }
 
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "platform/clock.h"
+#include "verify/verdict.h"
 
-namespace report {
+namespace verify {
 
 class TmpCertArhive {
  public:
-  // Logs "(%d) TmpCertArhive new". `clock` must outlive the archive.
-  explicit TmpCertArhive(const platform::Clock& clock = platform::SystemClock());
+  // Logs "(%d) TmpCertArhive new". `clock` must outlive the archive; an entry lives
+  // `lifetimeSeconds` after its first store.
+  explicit TmpCertArhive(const platform::Clock& clock = platform::SystemClock(),
+                         int64_t lifetimeSeconds = 60);
   // Frees every entry and logs "(%d) TmpCertArhive del".
   ~TmpCertArhive();
   TmpCertArhive(const TmpCertArhive&) = delete;
   TmpCertArhive& operator=(const TmpCertArhive&) = delete;
 
-  // StoreItem records (`valid`, `status`) for the key. Returns true when an entry with this key
-  // existed: its verdict and status are replaced, its time of first store is kept.
-  bool StoreItem(std::span<const uint8_t> serialNumber, std::span<const uint8_t> issuer, bool valid,
-                 uint32_t status);
+  // StoreItem records `verdict` for the key. Returns true when an entry with this key existed:
+  // its verdict is replaced, its time of first store is kept.
+  bool StoreItem(std::span<const uint8_t> serialNumber, std::span<const uint8_t> issuer,
+                 Verdict verdict);
 
-  // CheckItem returns true and writes the stored verdict and status when the key has a live
-  // entry; otherwise returns false and leaves the outs alone.
-  bool CheckItem(std::span<const uint8_t> serialNumber, std::span<const uint8_t> issuer,
-                 bool* valid, uint32_t* status);
+  // CheckItem returns the stored verdict when the key has a live entry, else nullopt.
+  std::optional<Verdict> CheckItem(std::span<const uint8_t> serialNumber,
+                                   std::span<const uint8_t> issuer);
 
  private:
   using ByteBlob = std::vector<uint8_t>;
@@ -48,8 +51,7 @@ class TmpCertArhive {
     int64_t storedAt;
     ByteBlob serialNumber;
     ByteBlob issuer;
-    bool valid;
-    uint32_t status;
+    Verdict verdict;
   };
 
   // FindItem walks from the oldest entry, removing those older than `lifetime`, and stops at the
@@ -58,8 +60,8 @@ class TmpCertArhive {
 
   const platform::Clock& clock;
   std::list<ArchiveItem> items;  // oldest first
-  const int64_t lifetime = 60;   // seconds
+  const int64_t lifetime;        // seconds
   std::mutex lock;
 };
 
-}  // namespace report
+}  // namespace verify

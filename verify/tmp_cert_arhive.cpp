@@ -1,16 +1,17 @@
-#include "report/tmp_cert_arhive.h"
+#include "verify/tmp_cert_arhive.h"
 
 #include "platform/log.h"
 #include "platform/thread_id.h"
 
-namespace report {
+namespace verify {
 namespace {
 
 int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
 
 }  // namespace
 
-TmpCertArhive::TmpCertArhive(const platform::Clock& clock) : clock(clock) {
+TmpCertArhive::TmpCertArhive(const platform::Clock& clock, int64_t lifetimeSeconds)
+    : clock(clock), lifetime(lifetimeSeconds) {
   platform::Log("(%d) TmpCertArhive new", ThreadId());
 }
 
@@ -44,35 +45,31 @@ std::list<TmpCertArhive::ArchiveItem>::iterator TmpCertArhive::FindItem(
 }
 
 bool TmpCertArhive::StoreItem(std::span<const uint8_t> serialNumber,
-                              std::span<const uint8_t> issuer, bool valid, uint32_t status) {
+                              std::span<const uint8_t> issuer, Verdict verdict) {
   std::lock_guard<std::mutex> guard(lock);
   platform::Log("(%d) TmpCertArhive StoreItem", ThreadId());
   ByteBlob serial(serialNumber.begin(), serialNumber.end());
   ByteBlob issuerBlob(issuer.begin(), issuer.end());
   const auto item = FindItem(serial, issuerBlob);
   if (item != items.end()) {
-    item->valid = valid;
-    item->status = status;
+    item->verdict = verdict;
     platform::Log("(%d) TmpCertArhive StoreItem exists", ThreadId());
     return true;
   }
-  items.push_back(
-      ArchiveItem{clock.Now(), std::move(serial), std::move(issuerBlob), valid, status});
+  items.push_back(ArchiveItem{clock.Now(), std::move(serial), std::move(issuerBlob), verdict});
   platform::Log("(%d) TmpCertArhive StoreItem count=%d", ThreadId(),
                 static_cast<int>(items.size()));
   return false;
 }
 
-bool TmpCertArhive::CheckItem(std::span<const uint8_t> serialNumber,
-                              std::span<const uint8_t> issuer, bool* valid, uint32_t* status) {
+std::optional<Verdict> TmpCertArhive::CheckItem(std::span<const uint8_t> serialNumber,
+                                                std::span<const uint8_t> issuer) {
   std::lock_guard<std::mutex> guard(lock);
   platform::Log("(%d) TmpCertArhive CheckItem", ThreadId());
   const auto item = FindItem(ByteBlob(serialNumber.begin(), serialNumber.end()),
                              ByteBlob(issuer.begin(), issuer.end()));
-  if (item == items.end()) return false;
-  *valid = item->valid;
-  *status = item->status;
-  return true;
+  if (item == items.end()) return std::nullopt;
+  return item->verdict;
 }
 
-}  // namespace report
+}  // namespace verify
