@@ -12,6 +12,7 @@
 #include "platform/cert_store.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/key.h"
+#include "tests/pki/trust.h"
 #include "tests/test_client.h"
 
 namespace tests {
@@ -33,26 +34,6 @@ extern const std::string kPartialChainPhrase;
 extern const std::string kOfflinePhrase;
 // AllChainPhrases: the thirteen phrases joined, as the status 0xFFFFFFFF shows them.
 std::string AllChainPhrases();
-
-// A three-level PKI: a root, an intermediate CA and a signer, all of one key kind.
-struct Pki {
-  pki::Key rootKey, caKey, leafKey;
-  pki::Cert root, ca, leaf;
-};
-
-// LeafSpec is the signer certificate every test starts from: C=RU, O=Org, SN=Petrov, GN=Petr,
-// CN=Petrov Petr, serial 00 A1 B2, valid from a day ago for a year, emailProtection usage.
-pki::CertSpec LeafSpec();
-// CaSpec is a CA certificate named CN=`name`, O=Org, C=RU.
-pki::CertSpec CaSpec(const std::string& name);
-
-// MakePki issues root -> CA -> leaf with keys of `kind`; the leaf follows `leaf`.
-Pki MakePki(pki::KeyKind kind, const pki::CertSpec& leaf = LeafSpec());
-
-// AddToStore writes `cert` into the store folder `name` of `location`.
-void AddToStore(platform::StoreLocation location, const std::string& name, const pki::Cert& cert);
-// AddToFolder writes `cert` into `folder`, made as it is named.
-void AddToFolder(const std::string& folder, const pki::Cert& cert);
 
 // Base64Lines encodes `bytes` in lines of 64 characters ending in CR LF, ready for a block.
 std::string Base64Lines(const std::vector<uint8_t>& bytes);

@@ -16,8 +16,8 @@ struct [[nodiscard]] Verdict {
   bool ok = false;
   uint32_t status = 0;
 
-  static Verdict Passed(uint32_t status = 0) { return {true, status}; }
-  static Verdict Failed(uint32_t status) { return {false, status}; }
+  static constexpr Verdict Passed(uint32_t status = 0) { return {true, status}; }
+  static constexpr Verdict Failed(uint32_t status) { return {false, status}; }
   bool operator==(const Verdict&) const = default;
 };
 
