@@ -10,9 +10,9 @@
 //    (unreachable, an error status, "unknown", a stale or wrongly signed answer), the CRLs of its
 //    distribution points (cached until nextUpdate). Only when both fail is the result
 //    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
-//  - fetched CRLs and issuer certificates are kept in caches bounded together to 256 entries and
-//    256 MiB, least recently used out; a CRL over 64 MiB or an issuer download over 1 MiB is
-//    treated as unreachable;
+//  - fetched CRLs are kept until their nextUpdate and issuer certificates for an hour, by the
+//    parameters' clock, in caches bounded together to 256 entries and 256 MiB, least recently
+//    used out; a CRL over 64 MiB or an issuer download over 1 MiB is treated as unreachable;
 //  - every problem found becomes a CERT_TRUST_* bit of the result, as CryptoAPI collects them in
 //    the chain's dwErrorStatus.
 
@@ -20,6 +20,8 @@
 #include <optional>
 
 #include "platform/cert_context.h"
+#include "platform/clock.h"
+#include "platform/inet.h"
 
 namespace platform {
 
@@ -44,6 +46,9 @@ struct ChainParameters {
   std::optional<uint64_t> time;      // FILETIME (UTC) to judge at; none means now
   bool checkRevocation = false;      // check the end certificate's revocation
   int urlRetrievalTimeoutMs = 5000;  // limit on each download (issuers, CRLs, OCSP)
+  // Now, for the judgement and for the freshness of OCSP answers and of cached CRLs and issuers.
+  const Clock* clock = &SystemClock();
+  Internet* internet = &SystemInternet();  // the downloads
 };
 
 // CertGetCertificateChain builds and judges the chain of `cert`. Returns the chain's trust error

@@ -145,15 +145,16 @@ std::vector<std::shared_ptr<X509>> ParseIssuers(const std::vector<uint8_t>& byte
   return certs;
 }
 
-std::vector<std::shared_ptr<X509>> FetchIssuers(const std::string& url, int timeoutMs) {
-  const time_t now = std::time(nullptr);
+std::vector<std::shared_ptr<X509>> FetchIssuers(const std::string& url,
+                                                const ChainParameters& parameters) {
+  const time_t now = static_cast<time_t>(parameters.clock->Now());
   const std::optional<FetchedIssuers> cached = IssuerCache().Find(url);
   if (cached && now - cached->fetchedAt < kIssuerCacheSeconds) return cached->certs;
   InternetRequest request;
   request.url = url;
-  request.timeoutMs = timeoutMs;
+  request.timeoutMs = parameters.urlRetrievalTimeoutMs;
   request.maxBytes = kMaxIssuerBytes;
-  const std::optional<std::vector<uint8_t>> bytes = InternetFetch(request);
+  const std::optional<std::vector<uint8_t>> bytes = parameters.internet->Fetch(request);
   if (!bytes) return {};
   std::vector<std::shared_ptr<X509>> certs = ParseIssuers(*bytes);
   if (!certs.empty()) IssuerCache().Insert(url, FetchedIssuers{certs, now}, bytes->size());
@@ -184,7 +185,7 @@ X509* FindIssuer(X509* subject, STACK_OF(X509) * candidates) {
 // FetchMissingIssuers follows caIssuers URLs upwards from `cert` while an issuer is missing from
 // both the trust anchors and the intermediates, adding what it fetches to `intermediates`.
 void FetchMissingIssuers(X509* cert, STACK_OF(X509) * anchors, STACK_OF(X509) * intermediates,
-                         int timeoutMs) {
+                         const ChainParameters& parameters) {
   X509* current = cert;
   for (int step = 0; step < kMaxFetchedIssuers; ++step) {
     if (X509_check_issued(current, current) == X509_V_OK) return;  // self-issued: the top
@@ -193,7 +194,7 @@ void FetchMissingIssuers(X509* cert, STACK_OF(X509) * anchors, STACK_OF(X509) * 
     issuer = FindIssuer(current, intermediates);
     if (issuer == nullptr) {
       for (const std::string& url : CaIssuerUrls(current)) {
-        for (const std::shared_ptr<X509>& fetched : FetchIssuers(url, timeoutMs)) {
+        for (const std::shared_ptr<X509>& fetched : FetchIssuers(url, parameters)) {
           X509_up_ref(fetched.get());
           if (sk_X509_push(intermediates, fetched.get()) <= 0) X509_free(fetched.get());
         }
@@ -261,18 +262,16 @@ std::optional<uint32_t> CertGetCertificateChain(const CertContext& cert,
   if (cert.Companions()) AddCollection(nullptr, intermediates.get(), *cert.Companions());
 
   X509* end = NativeX509(cert);
-  FetchMissingIssuers(end, anchors.get(), intermediates.get(), parameters.urlRetrievalTimeoutMs);
+  FetchMissingIssuers(end, anchors.get(), intermediates.get(), parameters);
 
   if (X509_STORE_CTX_init(context.get(), store.get(), end, intermediates.get()) != 1) {
     ERR_clear_error();
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return std::nullopt;
   }
-  time_t at = std::time(nullptr);
-  if (parameters.time) {
-    at = static_cast<time_t>(FileTimeToUnixSeconds(*parameters.time));
-    X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(context.get()), at);
-  }
+  const time_t at = static_cast<time_t>(parameters.time ? FileTimeToUnixSeconds(*parameters.time)
+                                                        : parameters.clock->Now());
+  X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(context.get()), at);
   const std::optional<uint32_t> verified = detail::VerifyContext(context.get());
   if (!verified) return std::nullopt;
   uint32_t bits = *verified;
@@ -283,7 +282,7 @@ std::optional<uint32_t> CertGetCertificateChain(const CertContext& cert,
   if (parameters.checkRevocation) {
     X509* issuer = chain != nullptr && sk_X509_num(chain) > 1 ? sk_X509_value(chain, 1) : nullptr;
     if (issuer == nullptr && X509_check_issued(end, end) == X509_V_OK) issuer = end;
-    bits |= detail::RevocationStatus(end, issuer, at, parameters.urlRetrievalTimeoutMs);
+    bits |= detail::RevocationStatus(end, issuer, at, parameters);
   }
   ERR_clear_error();
   SetLastError(0);

@@ -12,8 +12,12 @@
 #include "platform/last_error.h"
 #include "platform/state_root.h"
 #include "platform/win_status.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_internet.h"
 #include "tests/pki/cert.h"
+#include "tests/pki/crl.h"
 #include "tests/pki/key.h"
+#include "tests/pki/ocsp.h"
 
 namespace platform {
 namespace {
@@ -33,6 +37,14 @@ CertSpec Ca(const char* name) {
   CertSpec certSpec;
   certSpec.subject = {{"CN", name}};
   certSpec.isCa = true;
+  return certSpec;
+}
+
+// LongCa is a CA certificate named `name`, valid from 2000 to 2100.
+CertSpec LongCa(const char* name) {
+  CertSpec certSpec = Ca(name);
+  certSpec.notBefore = 946684800;  // 2000-01-01
+  certSpec.notAfter = 4102444800;  // 2100-01-01
   return certSpec;
 }
 
@@ -105,10 +117,7 @@ TEST_F(ChainTest, StoreNamesMatchWhateverTheirCaseAndNewFilesAreSeen) {
 
 TEST_F(ChainTest, JudgedAtTheRequestedTime) {
   const Key key = tests::pki::CachedKey(KeyKind::kEcdsaP256, 4);
-  CertSpec rootSpec = Ca("Timed Root");
-  rootSpec.notBefore = 946684800;  // 2000-01-01
-  rootSpec.notAfter = 4102444800;  // 2100-01-01
-  const Cert root = Issue(rootSpec, key, nullptr, key);
+  const Cert root = Issue(LongCa("Timed Root"), key, nullptr, key);
   WriteInto(StateRoot() + "/stores/LocalMachine/ROOT", "timed.cer", root);
   CertSpec leafSpec;
   leafSpec.subject = {{"CN", "Timed"}};
@@ -120,6 +129,79 @@ TEST_F(ChainTest, JudgedAtTheRequestedTime) {
   in2020.time = (1590000000ULL + 11644473600ULL) * 10000000ULL;
   EXPECT_EQ(CertGetCertificateChain(*end, in2020), 0u);
   EXPECT_EQ(CertGetCertificateChain(*end, ChainParameters{}), CERT_TRUST_IS_NOT_TIME_VALID);
+}
+
+// What the chain engine downloads is judged by the clock it is given: a cached CRL is used until
+// its nextUpdate and fetched again from then on, a fetched issuer is kept for an hour, and an OCSP
+// answer counts from its thisUpdate to its nextUpdate, give or take five minutes.
+TEST_F(ChainTest, DownloadsAreKeptAndJudgedByTheGivenClock) {
+  const int64_t t = 1700000000;
+  const Key rootKey = tests::pki::CachedKey(KeyKind::kEcdsaP256, 6);
+  const Key caKey = tests::pki::CachedKey(KeyKind::kEcdsaP256, 7);
+  const Cert root = Issue(LongCa("Clocked Root"), rootKey, nullptr, rootKey);
+  WriteInto(StateRoot() + "/stores/LocalMachine/ROOT", "clocked.cer", root);
+  const Cert ca = Issue(LongCa("Clocked CA"), caKey, &root, rootKey);  // fetched from its URL
+  CertSpec leafSpec = LongCa("Clocked leaf");
+  leafSpec.isCa = false;
+  leafSpec.caIssuersUrls = {"http://issuer.test/ca.cer"};
+  leafSpec.crlUrls = {"http://crl.test/ca.crl"};
+  const Cert crlLeaf = Issue(leafSpec, caKey, &ca, caKey);
+  leafSpec.serial = {0x02};
+  leafSpec.crlUrls = {};
+  leafSpec.ocspUrls = {"http://ocsp.test/"};
+  const Cert ocspLeaf = Issue(leafSpec, caKey, &ca, caKey);
+
+  tests::FakeClock clock(t);
+  tests::FakeInternet internet;
+  internet.Serve("http://issuer.test/ca.cer", ca.Der());
+  internet.Serve("http://crl.test/ca.crl", tests::pki::MakeCrl(ca, caKey, {}, t, t + 1800));
+  ChainParameters parameters;
+  parameters.checkRevocation = true;
+  parameters.clock = &clock;
+  parameters.internet = &internet;
+  constexpr uint32_t kOffline =
+      CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+  struct Case {
+    int64_t at;       // seconds after t
+    bool renewCrl;    // serve a CRL current until t + 7200 first
+    uint32_t status;  // of the CRL leaf
+    int crlHits, issuerHits;
+  };
+  const Case kCases[] = {
+      {0, false, 0, 1, 1},            // both fetched
+      {1799, false, 0, 1, 1},         // both cached
+      {1800, false, kOffline, 2, 1},  // at its nextUpdate the CRL is fetched again, and is stale
+      {1801, true, 0, 3, 1},          // the renewed CRL is fetched
+      {3599, false, 0, 3, 1},         // and cached
+      {3600, false, 0, 3, 2},         // the issuer is an hour old
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.at);
+    clock.now = t + c.at;
+    if (c.renewCrl) {
+      internet.Serve("http://crl.test/ca.crl",
+                     tests::pki::MakeCrl(ca, caKey, {}, t + c.at, t + 7200));
+    }
+    EXPECT_EQ(CertGetCertificateChain(*Context(crlLeaf), parameters), c.status);
+    EXPECT_EQ(internet.Hits("http://crl.test/ca.crl"), c.crlHits);
+    EXPECT_EQ(internet.Hits("http://issuer.test/ca.cer"), c.issuerHits);
+  }
+
+  internet.Serve("http://ocsp.test/",
+                 tests::pki::MakeOcspResponse(ca, caKey, ocspLeaf,
+                                              tests::pki::OcspCertStatus::kGood, t, t + 600));
+  const std::pair<int64_t, uint32_t> kOcspCases[] = {
+      {-301, kOffline},  // issued more than five minutes ahead of the clock
+      {-300, 0},
+      {899, 0},
+      {900, kOffline},  // five minutes past its nextUpdate
+  };
+  for (const auto& [at, status] : kOcspCases) {
+    SCOPED_TRACE(at);
+    clock.now = t + at;
+    EXPECT_EQ(CertGetCertificateChain(*Context(ocspLeaf), parameters), status);
+  }
 }
 
 // A verification that fails inside the library without naming an error is no verdict, never trust.

@@ -37,12 +37,29 @@ struct InternetRequest {
   size_t chunkSize = 0;  // hand the consumer pieces of at most this size; 0 as received
 };
 
-// InternetStream fetches `request.url` and hands the answer to `consume` piece by piece; a consumer
-// that returns false stops the transfer. Returns false with the last error set on failure.
-bool InternetStream(const InternetRequest& request,
-                    const std::function<bool(std::span<const uint8_t>)>& consume);
+// Internet makes the downloads. The code that downloads is handed one; the host hands down the
+// real one (SystemInternet), tests a fake that answers without sockets.
+//
+// Example:
+//   InternetRequest request;
+//   request.url = "http://ca.example/root.crl";
+//   request.timeoutMs = 5000;
+//   const std::optional<std::vector<uint8_t>> crl = internet.Fetch(request);
+class Internet {
+ public:
+  virtual ~Internet() = default;
 
-// InternetFetch returns the whole answer, or nullopt with the last error set.
-std::optional<std::vector<uint8_t>> InternetFetch(const InternetRequest& request);
+  // Stream fetches `request.url` and hands the answer to `consume` piece by piece; a consumer
+  // that returns false stops the transfer. Returns false with the last error set on failure.
+  // Blocks for the transfer, within the request's limits. Safe to call from several threads.
+  virtual bool Stream(const InternetRequest& request,
+                      const std::function<bool(std::span<const uint8_t>)>& consume) = 0;
+
+  // Fetch returns the whole answer, or nullopt with the last error set.
+  std::optional<std::vector<uint8_t>> Fetch(const InternetRequest& request);
+};
+
+// SystemInternet returns the process-wide downloader over libcurl.
+Internet& SystemInternet();
 
 }  // namespace platform

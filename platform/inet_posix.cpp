@@ -91,10 +91,16 @@ bool HasKnownScheme(const std::string& url) {
   return scheme == "http" || scheme == "https" || scheme == "ftp";
 }
 
+class CurlInternet : public Internet {
+ public:
+  bool Stream(const InternetRequest& request,
+              const std::function<bool(std::span<const uint8_t>)>& consume) override;
+};
+
 }  // namespace
 
-bool InternetStream(const InternetRequest& request,
-                    const std::function<bool(std::span<const uint8_t>)>& consume) {
+bool CurlInternet::Stream(const InternetRequest& request,
+                          const std::function<bool(std::span<const uint8_t>)>& consume) {
   EnsureCryptoLibrary();
   if (!HasKnownScheme(request.url)) {
     SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
@@ -158,14 +164,19 @@ bool InternetStream(const InternetRequest& request,
   return true;
 }
 
-std::optional<std::vector<uint8_t>> InternetFetch(const InternetRequest& request) {
+std::optional<std::vector<uint8_t>> Internet::Fetch(const InternetRequest& request) {
   std::vector<uint8_t> answer;
-  const bool ok = InternetStream(request, [&answer](std::span<const uint8_t> piece) {
+  const bool ok = Stream(request, [&answer](std::span<const uint8_t> piece) {
     answer.insert(answer.end(), piece.begin(), piece.end());
     return true;
   });
   if (!ok) return std::nullopt;
   return answer;
+}
+
+Internet& SystemInternet() {
+  static CurlInternet internet;
+  return internet;
 }
 
 }  // namespace platform

@@ -10,10 +10,15 @@
 namespace platform {
 namespace {
 
+// The limits reach curl: a peer slower than the low-speed limit (a high one here, as curl counts
+// its time in whole seconds) and a connect that is never answered fail with a time-out; redirects
+// are followed, and a failed status is no document.
 TEST(InternetStream, SlowOrSilentPeersFailWithTimeout) {
   tests::pki::HttpServer http;
   ASSERT_NE(http.Port(), 0);
   http.Serve("/steady", std::vector<uint8_t>(5000, 'x'), "application/octet-stream");
+  http.ServeRedirect("/moved", http.Url("/steady"));
+  http.ServeStatus("/missing", 404);
   http.Serve("/stalled", std::vector<uint8_t>(5000, 'x'), "application/octet-stream");
   http.SetStall("/stalled", 2);
   // A listener whose one-place accept queue is taken: the kernel drops further connection
@@ -35,8 +40,10 @@ TEST(InternetStream, SlowOrSilentPeersFailWithTimeout) {
   };
   const Case kCases[] = {
       {"a steady answer passes the slow-peer limit", http.Url("/steady"), 2000, 0, 5000},
+      {"a redirect is followed", http.Url("/moved"), 2000, 0, 5000},
+      {"a failed status is no document", http.Url("/missing"), 2000, ERROR_FILE_NOT_FOUND, 0},
       {"header and two bytes, then silence", http.Url("/stalled"), 2000, ERROR_INTERNET_TIMEOUT, 2},
-      {"connect never answered", "http://127.0.0.1:" + std::to_string(fullPort) + "/", 300,
+      {"connect never answered", "http://127.0.0.1:" + std::to_string(fullPort) + "/", 50,
        ERROR_INTERNET_TIMEOUT, 0},
   };
   for (const Case& c : kCases) {
@@ -44,10 +51,10 @@ TEST(InternetStream, SlowOrSilentPeersFailWithTimeout) {
     InternetRequest request;
     request.url = c.url;
     request.connectTimeoutMs = c.connectTimeoutMs;
-    request.lowSpeedBytesPerSecond = 1;
+    request.lowSpeedBytesPerSecond = 1 << 20;
     request.lowSpeedTimeSeconds = 1;
     size_t received = 0;
-    const bool ok = InternetStream(request, [&received](std::span<const uint8_t> piece) {
+    const bool ok = SystemInternet().Stream(request, [&received](std::span<const uint8_t> piece) {
       received += piece.size();
       return true;
     });

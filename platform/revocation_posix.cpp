@@ -61,8 +61,9 @@ std::shared_ptr<X509_CRL> ParseCrl(const std::vector<uint8_t>& bytes) {
 
 // UsableCrl returns the CRL of `url` signed by `issuer` and not past its nextUpdate, from the
 // cache when it is still current there, else downloaded.
-std::shared_ptr<X509_CRL> UsableCrl(const std::string& url, X509* issuer, int timeoutMs) {
-  const time_t now = std::time(nullptr);
+std::shared_ptr<X509_CRL> UsableCrl(const std::string& url, X509* issuer,
+                                    const ChainParameters& parameters) {
+  const time_t now = static_cast<time_t>(parameters.clock->Now());
   const std::optional<CachedCrl> cached = CrlCache().Find(url);
   if (cached && cached->nextUpdate > now &&
       X509_NAME_cmp(X509_CRL_get_issuer(cached->crl.get()), X509_get_subject_name(issuer)) == 0) {
@@ -70,9 +71,9 @@ std::shared_ptr<X509_CRL> UsableCrl(const std::string& url, X509* issuer, int ti
   }
   InternetRequest request;
   request.url = url;
-  request.timeoutMs = timeoutMs;
+  request.timeoutMs = parameters.urlRetrievalTimeoutMs;
   request.maxBytes = kMaxCrlBytes;
-  const std::optional<std::vector<uint8_t>> bytes = InternetFetch(request);
+  const std::optional<std::vector<uint8_t>> bytes = parameters.internet->Fetch(request);
   if (!bytes) return nullptr;
   std::shared_ptr<X509_CRL> crl = ParseCrl(*bytes);
   if (!crl) return nullptr;
@@ -105,10 +106,10 @@ std::vector<std::string> CrlUrls(X509* cert) {
 // CrlStatus judges `cert` by the first CRL of `urls` that can be fetched and verified: 0,
 // CERT_TRUST_IS_REVOKED, or kOffline when none can.
 uint32_t CrlStatus(X509* cert, X509* issuer, const std::vector<std::string>& urls, time_t at,
-                   int timeoutMs) {
+                   const ChainParameters& parameters) {
   if (issuer == nullptr) return kOffline;
   for (const std::string& url : urls) {
-    const std::shared_ptr<X509_CRL> crl = UsableCrl(url, issuer, timeoutMs);
+    const std::shared_ptr<X509_CRL> crl = UsableCrl(url, issuer, parameters);
     if (!crl) continue;
     X509_REVOKED* revoked = nullptr;
     if (X509_CRL_get0_by_cert(crl.get(), &revoked, cert) == 1 &&
@@ -120,7 +121,23 @@ uint32_t CrlStatus(X509* cert, X509* issuer, const std::vector<std::string>& url
   return kOffline;
 }
 
-uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at, int timeoutMs) {
+// OcspCurrent is OCSP_check_validity without an age limit, at the clock's `now`: thisUpdate no
+// later than `now` plus the allowed skew, nextUpdate (when there is one) later than `now` less the
+// skew and not before thisUpdate.
+bool OcspCurrent(ASN1_GENERALIZEDTIME* thisUpdate, ASN1_GENERALIZEDTIME* nextUpdate, time_t now) {
+  time_t latest = now + kOcspClockSkewSeconds;
+  if (thisUpdate == nullptr || ASN1_GENERALIZEDTIME_check(thisUpdate) != 1 ||
+      X509_cmp_time(thisUpdate, &latest) > 0) {
+    return false;
+  }
+  if (nextUpdate == nullptr) return true;
+  time_t earliest = now - kOcspClockSkewSeconds;
+  return ASN1_GENERALIZEDTIME_check(nextUpdate) == 1 && X509_cmp_time(nextUpdate, &earliest) >= 0 &&
+         ASN1_STRING_cmp(nextUpdate, thisUpdate) >= 0;
+}
+
+uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at,
+                    const ChainParameters& parameters) {
   if (issuer == nullptr) return kOffline;
   OcspCertIdPtr id(OCSP_cert_to_id(EVP_sha1(), cert, issuer));
   OcspRequestPtr request(OCSP_REQUEST_new());
@@ -135,13 +152,13 @@ uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at,
   if (derLength <= 0) return kOffline;
   InternetRequest http;
   http.url = url;
-  http.timeoutMs = timeoutMs;
+  http.timeoutMs = parameters.urlRetrievalTimeoutMs;
   http.post = true;
   http.contentType = "application/ocsp-request";
   http.body.assign(der, der + derLength);
   http.maxBytes = kMaxCrlBytes;
   OPENSSL_free(der);
-  const std::optional<std::vector<uint8_t>> answer = InternetFetch(http);
+  const std::optional<std::vector<uint8_t>> answer = parameters.internet->Fetch(http);
   if (!answer) return kOffline;
 
   const unsigned char* p = answer->data();
@@ -168,7 +185,7 @@ uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at,
   const bool found = verified && OCSP_resp_find_status(basic.get(), id.get(), &status, &reason,
                                                        &revokedAt, &thisUpdate, &nextUpdate) == 1;
   const bool current =
-      found && OCSP_check_validity(thisUpdate, nextUpdate, kOcspClockSkewSeconds, -1) == 1;
+      found && OcspCurrent(thisUpdate, nextUpdate, static_cast<time_t>(parameters.clock->Now()));
   ERR_clear_error();
   if (!current) return kOffline;
   switch (status) {
@@ -183,7 +200,7 @@ uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at,
 
 }  // namespace
 
-uint32_t RevocationStatus(X509* cert, X509* issuer, time_t at, int timeoutMs) {
+uint32_t RevocationStatus(X509* cert, X509* issuer, time_t at, const ChainParameters& parameters) {
   // A good or revoked OCSP answer decides alone. Any other outcome (no responder reached, an
   // unsuccessful response status, "unknown", a stale or wrongly signed answer) falls back to the
   // CRLs, as CryptoAPI's revocation provider does; the result is offline only when they fail too.
@@ -192,12 +209,12 @@ uint32_t RevocationStatus(X509* cert, X509* issuer, time_t at, int timeoutMs) {
   for (int i = 0; responders && i < sk_OPENSSL_STRING_num(responders.get()); ++i) {
     const std::string url = sk_OPENSSL_STRING_value(responders.get(), i);
     if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) continue;
-    const uint32_t status = OcspStatus(cert, issuer, url, at, timeoutMs);
+    const uint32_t status = OcspStatus(cert, issuer, url, at, parameters);
     if (status == CERT_TRUST_NO_ERROR || status == CERT_TRUST_IS_REVOKED) return status;
     ocspFailure = status;
   }
   const std::vector<std::string> urls = CrlUrls(cert);
-  if (!urls.empty()) return CrlStatus(cert, issuer, urls, at, timeoutMs);
+  if (!urls.empty()) return CrlStatus(cert, issuer, urls, at, parameters);
   // Without distribution points the responder's failure stands.
   return ocspFailure.value_or(CERT_TRUST_REVOCATION_STATUS_UNKNOWN);
 }

@@ -65,7 +65,7 @@ Downloaded Download(const std::string& url, uint64_t maxBytes,
     }
     return !tooLarge && *file != nullptr && (*file)->Write(piece);
   };
-  const bool downloaded = platform::InternetStream(request, write);
+  const bool downloaded = platform::SystemInternet().Stream(request, write);
   // An empty document arrives without a byte to write.
   if (downloaded && *file == nullptr) {
     *file = platform::TemporaryFile::Create("TFR", kMaxTempFolderLength);

@@ -53,7 +53,7 @@ bool HashUrl(const std::string& url, platform::CryptHash& hash) {
   request.connectTimeoutMs = kDownloadConnectTimeoutMs;
   request.lowSpeedBytesPerSecond = kDownloadLowSpeedBytesPerSecond;
   request.lowSpeedTimeSeconds = kDownloadLowSpeedSeconds;
-  return platform::InternetStream(
+  return platform::SystemInternet().Stream(
       request, [&hash](std::span<const uint8_t> piece) { return hash.HashData(piece); });
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "platform/chain.h"
 #include "platform/detail/handles.h"
 
 namespace platform::detail {
@@ -15,7 +16,9 @@ namespace platform::detail {
 // IS_OFFLINE_REVOCATION when no source could be reached or gave a usable answer. OCSP is asked
 // first when the certificate names a responder; a good or revoked answer decides, any other
 // outcome falls back to the CRLs of its distribution points. `issuer` is null when the chain has
-// none. Blocks for the downloads, each limited to `timeoutMs`.
-uint32_t RevocationStatus(X509* cert, X509* issuer, time_t at, int timeoutMs);
+// none. Downloads through `parameters.internet`, each limited to
+// `parameters.urlRetrievalTimeoutMs`, and blocks for them; judges the freshness of answers and
+// cached CRLs by `parameters.clock`.
+uint32_t RevocationStatus(X509* cert, X509* issuer, time_t at, const ChainParameters& parameters);
 
 }  // namespace platform::detail
