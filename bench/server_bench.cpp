@@ -274,6 +274,8 @@ void RunStrsIngest(benchmark::State& state, const IngestFixture& fixture, Reader
       break;
     }
     TakingHandler handler;
+    const server::Limits limits;
+    server::HeldBudget budget(limits.maxHeldBytesTogether);
     std::latch go(1);
     std::jthread sender([&] {
       go.wait();
@@ -285,7 +287,7 @@ void RunStrsIngest(benchmark::State& state, const IngestFixture& fixture, Reader
     const auto start = std::chrono::steady_clock::now();
     go.count_down();
     if (reader == Reader::kBuffered) {
-      server::Converse(accepted.get(), server::texts::kVersion, handler);
+      server::Converse(accepted.get(), server::texts::kVersion, handler, limits, budget);
     } else {
       OneByteConverse(accepted.get(), server::texts::kVersion, handler);
     }

@@ -15,8 +15,10 @@
 #include "host/main_window.h"
 #include "host/quilmarend_module.h"
 #include "host/registry_script.h"
+#include "platform/clock.h"
 #include "platform/cp1251.h"
 #include "platform/file_io.h"
+#include "platform/inet.h"
 #include "platform/log.h"
 #include "platform/registry.h"
 #include "platform/service.h"
@@ -30,17 +32,16 @@ using namespace platform::literals;
 
 constexpr int kWorkerCount = 100;
 
-// The window thread's stop: the server's own stop (its allowance for the workers) and a moment for
-// the window and the icon.
-constexpr std::chrono::milliseconds kWindowThreadAllowance =
-    server::kStopAllowance + std::chrono::seconds(1);
+// The window thread's stop takes the server's own stop (its allowance for the workers) and this
+// moment for the window and the icon.
+constexpr std::chrono::milliseconds kWindowMoment{1000};
 constexpr const char* kLogWindowThreadLeft =
     "The window thread did not end within %d ms of the stop; the process ends without it";
 
 }  // namespace
 
 CQuilmarendModule::CQuilmarendModule(platform::Shell& shell, const Settings& settings)
-    : shell(shell), settings(settings) {}
+    : shell(shell), settings(settings), limits(server::Limits::FromEnvironment()) {}
 
 int CQuilmarendModule::WinMain(int argc, const char* const* argv) {
   // "-import FILE..." takes file paths, whose '/' and '-' the switch scan would read as switches.
@@ -125,10 +126,13 @@ void CQuilmarendModule::StartWorker() {
 
 void CQuilmarendModule::WorkerThread(WindowThread& self) {
   std::unique_ptr<server::TCPServer> server;
-  server::ServerLimits limits = server::ServerLimits::FromEnvironment();
-  limits.listenAddress = settings.listenAddress;
+  server::ServerSetup setup;
+  setup.listenAddress = settings.listenAddress;
+  setup.limits = limits;
+  setup.clock = &platform::SystemClock();
+  setup.internet = &platform::SystemInternet();
   try {
-    server = std::make_unique<server::TCPServer>(settings.port, kWorkerCount, limits);
+    server = std::make_unique<server::TCPServer>(settings.port, kWorkerCount, setup);
   } catch (const std::exception& e) {
     self.SignalStarted();
     shell.MessageBox("Quilmarend", e.what(), platform::MB_ICONERROR, platform::MB_OK);
@@ -168,9 +172,10 @@ void CQuilmarendModule::CloseWindowThread(WindowThread& thread, int exitCode) {
   thread.Post(WM_CLOSE);
   // A box or dialog waiting for a person would hold the close until someone answered it.
   shell.CloseDialogs();
-  if (thread.WaitEndedFor(kWindowThreadAllowance)) return;
+  const std::chrono::milliseconds allowance = limits.stopAllowance + kWindowMoment;
+  if (thread.WaitEndedFor(allowance)) return;
   platform::LogAt(platform::LogLevel::kError, kLogWindowThreadLeft,
-                  static_cast<int>(kWindowThreadAllowance.count()));
+                  static_cast<int>(allowance.count()));
   platform::RemoveRequestFiles();
   std::_Exit(exitCode);
 }

@@ -22,6 +22,7 @@
 #include "host/settings.h"
 #include "host/window_thread.h"
 #include "platform/shell.h"
+#include "server/limits.h"
 
 namespace host {
 
@@ -42,7 +43,8 @@ inline constexpr uint32_t SERVICE_CONTROL_SHUTDOWN = 5;
 
 class CQuilmarendModule {
  public:
-  // The module shows its boxes through `shell` and runs its server as `settings` say; both are the
+  // The module shows its boxes through `shell` and runs its server as `settings` say, within the
+  // limits the environment gives (Limits::FromEnvironment); `shell` and `settings` are the
   // process's for its whole life.
   CQuilmarendModule(platform::Shell& shell, const Settings& settings);
   CQuilmarendModule(const CQuilmarendModule&) = delete;
@@ -118,6 +120,7 @@ class CQuilmarendModule {
 
   platform::Shell& shell;
   const Settings settings;
+  const server::Limits limits;
   std::atomic<bool> runningAsService{true};
   std::atomic<bool> handlerInstalled{false};
   std::atomic<bool> workersLeftBehind{false};

@@ -118,7 +118,7 @@ RequestAnswer RequestPipeline::Check(std::string_view commandLine,
   }
   // 2. The document.
   StepResult<ResolvedDocument> resolved =
-      ResolveDocument(data.documentText, settings, limits, uploaded.get());
+      ResolveDocument(data.documentText, settings, limits, engine, uploaded.get());
   uploaded.reset();  // read or hashed: the engine reads through a descriptor of its own
   if (Refusal* refused = std::get_if<Refusal>(&resolved))
     return Refused(std::move(refused->answer));
@@ -126,7 +126,7 @@ RequestAnswer RequestPipeline::Check(std::string_view commandLine,
   verify::CheckRequest request =
       MakeCheckRequest(settings, data, std::move(std::get<ResolvedDocument>(resolved)));
   platform::Log(texts::kLogCheckStart, ThreadId());
-  const verify::VerifyResult result = verify::CCrypto(std::move(request), archive).Verify();
+  const verify::VerifyResult result = verify::CCrypto(std::move(request), archive, engine).Verify();
   platform::Log(texts::kLogCheckEnd, ThreadId());
   // 5. The page and the answer.
   return {CheckAnswer(result, settings.htmlReport ? report::RenderReport(result) : ""),
@@ -145,7 +145,7 @@ RequestAnswer RequestPipeline::AddTimestamp(const ConnectionSettings& settings,
 }
 
 std::string RequestPipeline::GetHash(const std::string& reference, const std::string& hashServer) {
-  return verify::GetHash(reference, hashServer);
+  return verify::GetHash(reference, hashServer, engine);
 }
 
 }  // namespace server

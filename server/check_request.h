@@ -5,8 +5,11 @@
 // ADD TS and GETHASH. One instance serves every connection of a server; each request has its own
 // engine.
 
+#include "platform/clock.h"
+#include "platform/inet.h"
 #include "server/limits.h"
 #include "server/session.h"
+#include "verify/limits.h"
 
 namespace verify {
 class TmpCertArhive;
@@ -16,9 +19,11 @@ namespace server {
 
 class RequestPipeline : public RequestHandler {
  public:
-  // `archive` (not owned) must outlive the pipeline.
-  explicit RequestPipeline(verify::TmpCertArhive& archive, const RequestLimits& limits = {})
-      : archive(archive), limits(limits) {}
+  // Requests run within `limits`, read calendar time from `clock` and download through
+  // `internet`. `archive`, `clock` and `internet` (none owned) must outlive the pipeline.
+  RequestPipeline(verify::TmpCertArhive& archive, const Limits& limits,
+                  const platform::Clock& clock, platform::Internet& internet)
+      : archive(archive), limits(limits), engine{limits.engine, &clock, &internet} {}
 
   RequestAnswer Check(std::string_view commandLine, const ConnectionSettings& settings,
                       ConnectionData& data) override;
@@ -27,7 +32,8 @@ class RequestPipeline : public RequestHandler {
 
  private:
   verify::TmpCertArhive& archive;
-  const RequestLimits limits;
+  const Limits limits;
+  const verify::EngineContext engine;
 };
 
 // HashedXmlToUtf8 converts the hashed XML text, up to its first NUL byte, from Windows-1251 to

@@ -25,7 +25,7 @@ constexpr size_t kReleaseAfterBytes = size_t{16} << 20;
 // SlowLineDeadline is when an unfinished line of `bytes` whose first byte came at `start` is too
 // slow: the allowance after its start, or later when its bytes came at the minimum pace or faster.
 SteadyClock::time_point SlowLineDeadline(SteadyClock::time_point start, size_t bytes,
-                                         const ConnectionLimits& limits) {
+                                         const Limits& limits) {
   if (limits.minLineRate == 0) return SteadyClock::time_point::max();
   const std::chrono::duration<double> earned(static_cast<double>(bytes) /
                                              static_cast<double>(limits.minLineRate));
@@ -71,13 +71,12 @@ class SocketSink : public AnswerSink {
 }  // namespace
 
 ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handler,
-                       const ConnectionLimits& limits) {
+                       const Limits& limits, HeldBudget& budget) {
   platform::LogBatch logBatch;
   SocketSink sink(fd, logBatch);
-  HeldBudget& budget = limits.budget != nullptr ? *limits.budget : HeldBudget::Process();
   HeldShare share(budget);
   MemoryRelease release;
-  platform::SetSocketTimeouts(fd, kConnectionTimeoutMs);
+  platform::SetSocketTimeouts(fd, static_cast<int>(limits.connectionTimeout.count()));
   sink.Send(platform::FormatText(texts::kGreetingFormat, version.c_str()));
 
   Session session(handler, sink, platform::PeerEndpoint(fd));
@@ -117,8 +116,7 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
       // whichever comes first.
       const SteadyClock::time_point deadline =
           SlowLineDeadline(lineStart, reader.PendingBytes(), limits);
-      const SteadyClock::time_point idle =
-          SteadyClock::now() + std::chrono::milliseconds(kConnectionTimeoutMs);
+      const SteadyClock::time_point idle = SteadyClock::now() + limits.connectionTimeout;
       const platform::WaitResult wait = platform::WaitReadable(fd, std::min(deadline, idle));
       if (wait == platform::WaitResult::kTimedOut && SteadyClock::now() >= deadline) {
         const auto elapsed =

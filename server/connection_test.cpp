@@ -27,14 +27,14 @@ class NoRequests : public RequestHandler {
 // Peer is a conversation over a socket pair, served by Converse on a thread of its own.
 class Peer {
  public:
-  explicit Peer(const ConnectionLimits& limits) {
+  Peer(const Limits& limits, HeldBudget& budget) {
     int fds[2];
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
     client = platform::UniqueFd(fds[0]);
     platform::SetSocketTimeouts(fds[0], 20000);
-    server = std::thread([limits, fd = fds[1]] {
+    server = std::thread([limits, &budget, fd = fds[1]] {
       NoRequests handler;
-      (void)Converse(fd, "3,1,0,10", handler, limits);
+      (void)Converse(fd, "3,1,0,10", handler, limits, budget);
       close(fd);
     });
   }
@@ -115,10 +115,11 @@ TEST(Converse, EndsConnectionsThatHoldTooMuchAloneOrTogether) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     HeldBudget budget(c.budgetMib << 20);
-    const ConnectionLimits limits{size_t{8} << 20, &budget};
-    Peer first(limits);
+    Limits limits;
+    limits.maxHeldBytes = size_t{8} << 20;
+    Peer first(limits, budget);
     EXPECT_EQ(first.Open(c.first), c.firstOpen);
-    Peer second(limits);
+    Peer second(limits, budget);
     EXPECT_EQ(second.Open(c.second), c.secondOpen);
   }
 }
@@ -144,7 +145,10 @@ TEST(Converse, EndsALineThatArrivesTooSlowlyAndOnlyThat) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     HeldBudget budget(uint64_t{64} << 20);
-    Peer peer({size_t{16} << 20, &budget, std::chrono::milliseconds(100), 64 << 10});
+    Limits limits;
+    limits.maxHeldBytes = size_t{16} << 20;
+    limits.slowLineAllowance = std::chrono::milliseconds(100);
+    Peer peer(limits, budget);
     const std::chrono::milliseconds pause(5);
     EXPECT_EQ(
         peer.Stream(c.first, 1, pause) && peer.Stream(c.piece, c.count, pause) && peer.Open(c.last),

@@ -1,8 +1,12 @@
 #include "server/environment.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdlib>
 #include <string_view>
+
+#include "server/limits.h"
 
 namespace server {
 
@@ -14,6 +18,16 @@ uint64_t WholeNumberFromEnvironment(const char* name) {
   const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
   if (error != std::errc() || end != view.data() + view.size()) return 0;
   return value;
+}
+
+Limits Limits::FromEnvironment() {
+  Limits limits;
+  const uint64_t cap = WholeNumberFromEnvironment("QUILMAREND_MAX_CONN_PER_ADDR");
+  limits.maxConnectionsPerAddress = static_cast<int>(std::min<uint64_t>(cap, INT_MAX));
+  // Past 2^44 MiB the byte count would overflow; such a limit is no limit anyway.
+  const uint64_t mib = WholeNumberFromEnvironment("QUILMAREND_MAX_HELD_MIB");
+  if (mib != 0 && mib <= (uint64_t{1} << 44)) limits.maxHeldBytesTogether = mib << 20;
+  return limits;
 }
 
 }  // namespace server

@@ -1,12 +1,13 @@
 #pragma once
 
-// HeldBudget bounds the memory that the block data of all connections of the process takes
-// together (what is allocated for it, not only its bytes), so that many clients each within their
-// own limit cannot exhaust the machine's memory between them.
+// HeldBudget bounds the memory that the block data of all connections of a server takes together
+// (what is allocated for it, not only its bytes), so that many clients each within their own
+// limit cannot exhaust the machine's memory between them.
 // Each connection keeps its part in a HeldShare, which gives it back when the connection ends.
 //
 // Example:
-//   HeldShare share(HeldBudget::Process());
+//   HeldBudget budget(limits.maxHeldBytesTogether);
+//   HeldShare share(budget);
 //   if (!share.Set(session.HeldBytes())) return ConnectionEnd::kOverLimit;
 
 #include <atomic>
@@ -20,10 +21,6 @@ class HeldBudget {
   explicit HeldBudget(uint64_t limitBytes) : limit(limitBytes) {}
   HeldBudget(const HeldBudget&) = delete;
   HeldBudget& operator=(const HeldBudget&) = delete;
-
-  // Process returns the budget every connection of the process shares: QUILMAREND_MAX_HELD_MIB
-  // MiB when that is a positive whole number at the first call, else 2048 MiB.
-  static HeldBudget& Process();
 
   uint64_t Limit() const { return limit; }
 

@@ -24,12 +24,8 @@ constexpr std::array<std::string_view, 5> kReferenceSchemes = {"http://", "https
 constexpr std::string_view kOldMarker = "?old=1";
 constexpr std::string_view kTempFileScheme = "tempfile:///";
 
-// Downloads: 1024-byte transfer units, 10 s to connect, and a peer that sends less than one byte
-// per second for 30 s is given up.
+// Downloads come in 1024-byte transfer units.
 constexpr size_t kTransferUnit = 1024;
-constexpr int kDownloadConnectTimeoutMs = 10000;
-constexpr long kDownloadLowSpeedBytesPerSecond = 1;
-constexpr long kDownloadLowSpeedSeconds = 30;
 // The temporary folder's path must fit the system's path buffer.
 constexpr size_t kMaxTempFolderLength = 256;
 
@@ -43,18 +39,18 @@ void RemoveAll(std::string& text, std::string_view marker) {
 
 enum class Downloaded { kDone, kFailed, kTooLarge };
 
-// Download fetches `url` into a temporary file ("TFR..." in the system temporary folder), made
-// only once the URL has answered with its first bytes, and moves it to its name + "!". The file
-// is `*file` on success, owned by the caller; on failure no file is left.
-Downloaded Download(const std::string& url, uint64_t maxBytes,
+// Download fetches `url` through `internet` within `limits` into a temporary file ("TFR..." in the
+// system temporary folder), made only once the URL has answered with its first bytes, and moves
+// it to its name + "!". The file is `*file` on success, owned by the caller; on failure no file is
+// left.
+Downloaded Download(const std::string& url, const Limits& limits, platform::Internet& internet,
                     std::unique_ptr<platform::TemporaryFile>* file) {
+  const uint64_t maxBytes = limits.maxDocumentBytes;
   platform::InternetRequest request;
   request.url = url;
   request.agent = "Quilmarend";
   request.chunkSize = kTransferUnit;
-  request.connectTimeoutMs = kDownloadConnectTimeoutMs;
-  request.lowSpeedBytesPerSecond = kDownloadLowSpeedBytesPerSecond;
-  request.lowSpeedTimeSeconds = kDownloadLowSpeedSeconds;
+  limits.download.ApplyTo(request);
   uint64_t received = 0;
   bool tooLarge = false;
   const auto write = [&](std::span<const uint8_t> piece) {
@@ -65,7 +61,7 @@ Downloaded Download(const std::string& url, uint64_t maxBytes,
     }
     return !tooLarge && *file != nullptr && (*file)->Write(piece);
   };
-  const bool downloaded = platform::SystemInternet().Stream(request, write);
+  const bool downloaded = internet.Stream(request, write);
   // An empty document arrives without a byte to write.
   if (downloaded && *file == nullptr) {
     *file = platform::TemporaryFile::Create("TFR", kMaxTempFolderLength);
@@ -109,7 +105,8 @@ bool IsDocumentReference(std::string_view text) {
 
 StepResult<ResolvedDocument> ResolveDocument(std::string& documentText,
                                              const ConnectionSettings& settings,
-                                             const RequestLimits& limits,
+                                             const Limits& limits,
+                                             const verify::EngineContext& engine,
                                              const platform::RequestFile* uploaded) {
   if (!IsDocumentReference(documentText)) return Text(documentText, settings.decodeBase64);
   platform::Log(texts::kLogFileRequest, ThreadId(), documentText.c_str());
@@ -120,7 +117,7 @@ StepResult<ResolvedDocument> ResolveDocument(std::string& documentText,
   if (!settings.hashServer.empty() && documentText.find(kOldMarker) == std::string::npos) {
     const std::string hash = uploaded != nullptr
                                  ? HashUploadedCopy(*uploaded, settings.hashServer)
-                                 : verify::GetHash(documentText, settings.hashServer);
+                                 : verify::GetHash(documentText, settings.hashServer, engine);
     const uint32_t status = platform::GetLastError();
     platform::Log(texts::kLogFileHash, ThreadId(), hash.c_str());
     if (hash.empty()) return Refusal{platform::FormatText(texts::kHashServerFailedFormat, status)};
@@ -143,7 +140,7 @@ StepResult<ResolvedDocument> ResolveDocument(std::string& documentText,
   // A failed download leaves the reference in place, so that the next CHECK tries again.
   std::unique_ptr<platform::TemporaryFile> downloadedFile;
   if (download) {
-    const Downloaded result = Download(documentText, limits.maxDocumentBytes, &downloadedFile);
+    const Downloaded result = Download(documentText, limits, *engine.internet, &downloadedFile);
     if (result == Downloaded::kTooLarge) return SizeRefused(platform::ERROR_SUCCESS);
     if (result == Downloaded::kFailed) return Refusal{texts::kCouldNotOpenInetFile};
     documentText = downloadedFile->Path();

@@ -21,6 +21,7 @@
 #include "server/connection_state.h"
 #include "server/limits.h"
 #include "server/refusal.h"
+#include "verify/limits.h"
 
 namespace server {
 
@@ -37,13 +38,16 @@ struct ResolvedDocument {
 };
 
 // ResolveDocument returns the document that `documentText` holds or names, as the settings say,
-// none larger than `limits` allow, or the refusal of the request. `uploaded`, when not null, is
+// none larger than `limits` allow, or the refusal of the request. URLs are downloaded through
+// `engine.internet` within `limits.download`; digests are asked for within `engine`'s limits.
+// `uploaded`, when not null, is
 // the local copy of the document that an upload service delivered (`documentText` then names
 // it): it is read, or hashed when the hash server is "localhost", where it is; a remote hash
 // server cannot read it. A download that fails leaves `documentText` as it was.
 StepResult<ResolvedDocument> ResolveDocument(std::string& documentText,
                                              const ConnectionSettings& settings,
-                                             const RequestLimits& limits,
+                                             const Limits& limits,
+                                             const verify::EngineContext& engine,
                                              const platform::RequestFile* uploaded);
 
 }  // namespace server

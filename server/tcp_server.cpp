@@ -1,7 +1,6 @@
 #include "server/tcp_server.h"
 
 #include <algorithm>
-#include <climits>
 #include <condition_variable>
 #include <ctime>
 #include <stdexcept>
@@ -15,7 +14,7 @@
 #include "platform/thread_id.h"
 #include "server/check_request.h"
 #include "server/connection.h"
-#include "server/environment.h"
+#include "server/held_budget.h"
 #include "server/texts.h"
 #include "verify/tmp_cert_arhive.h"
 
@@ -24,13 +23,18 @@ namespace server {
 // ServerShared is what the worker threads use of the server. Each worker holds it, so it lives
 // until the server and the last worker thread have both let go of it.
 struct ServerShared {
-  explicit ServerShared(const RequestLimits& limits) : requests(*archive, limits) {}
+  explicit ServerShared(const ServerSetup& setup)
+      : limits(setup.limits),
+        archive(std::make_unique<verify::TmpCertArhive>(*setup.clock,
+                                                        limits.engine.archiveLifetime.count())),
+        requests(*archive, limits, *setup.clock, *setup.internet),
+        heldBudget(limits.maxHeldBytesTogether) {}
 
+  const Limits limits;
   std::string version;
-  std::unique_ptr<verify::TmpCertArhive> archive = std::make_unique<verify::TmpCertArhive>();
+  std::unique_ptr<verify::TmpCertArhive> archive;
   RequestPipeline requests;
-
-  int maxConnectionsPerAddress = 0;  // set before the workers start
+  HeldBudget heldBudget;  // shared by the connections
 
   std::mutex lock;
   std::condition_variable threadEnded;
@@ -53,7 +57,7 @@ struct ServerShared {
     if (stopping) return Admission::kStopping;
     const auto found = connectionsPerAddress.find(address);
     const int open = found == connectionsPerAddress.end() ? 0 : found->second;
-    if (maxConnectionsPerAddress > 0 && open >= maxConnectionsPerAddress) {
+    if (limits.maxConnectionsPerAddress > 0 && open >= limits.maxConnectionsPerAddress) {
       return Admission::kOverCap;
     }
     ++connectionsPerAddress[address];
@@ -71,13 +75,6 @@ struct ServerShared {
     }
   }
 };
-
-ServerLimits ServerLimits::FromEnvironment() {
-  ServerLimits limits;
-  const uint64_t cap = WholeNumberFromEnvironment("QUILMAREND_MAX_CONN_PER_ADDR");
-  limits.maxConnectionsPerAddress = static_cast<int>(std::min<uint64_t>(cap, INT_MAX));
-  return limits;
-}
 
 TCPServerThread::TCPServerThread(int index, std::shared_ptr<ServerShared> shared, int listenSocket)
     : shared(std::move(shared)), index(index), listenSocket(listenSocket) {}
@@ -107,7 +104,8 @@ void TCPServerThread::Run() {
     const time_t started = std::time(nullptr);
     bool served = true;
     try {
-      Converse(connection.get(), shared->version, shared->requests);
+      Converse(connection.get(), shared->version, shared->requests, shared->limits,
+               shared->heldBudget);
     } catch (const std::exception&) {
       // An unexpected failure ends this connection only, without the processing-time line.
       served = false;
@@ -122,7 +120,7 @@ void TCPServerThread::Run() {
     // Closed before the greeting; the slot restarts at once for the next client.
     platform::LogAt(platform::LogLevel::kError, texts::kLogAddressOverLimit,
                     platform::GetCurrentThreadId(), address.c_str(),
-                    shared->maxConnectionsPerAddress);
+                    shared->limits.maxConnectionsPerAddress);
     connection.reset();
   } else if (!connection && !shared->Stopping()) {
     // accept failed for a reason other than the stop (out of descriptors, say): log the line of a
@@ -154,18 +152,17 @@ void TCPServerThread::Restart() {
   shared->threadEnded.notify_all();
 }
 
-TCPServer::TCPServer(int port, int workerCount, const ServerLimits& limits)
-    : shared(std::make_shared<ServerShared>(limits.requests)),
+TCPServer::TCPServer(int port, int workerCount, const ServerSetup& setup)
+    : shared(std::make_shared<ServerShared>(setup)),
       workerCount(workerCount),
       port(port),
-      stopAllowance(limits.stopAllowance) {
-  shared->maxConnectionsPerAddress = limits.maxConnectionsPerAddress;
+      stopAllowance(setup.limits.stopAllowance) {
   platform::ListenResult listening =
-      platform::OpenListenSocket(limits.listenAddress, static_cast<uint16_t>(port), workerCount);
+      platform::OpenListenSocket(setup.listenAddress, static_cast<uint16_t>(port), workerCount);
   if (listening.failedAt != platform::ListenStep::kDone) {
     const bool listenFailed = listening.failedAt == platform::ListenStep::kListen;
     platform::LogAt(platform::LogLevel::kError, texts::kLogListenFailed,
-                    listenFailed ? "listen on" : "bind", limits.listenAddress.c_str(), port,
+                    listenFailed ? "listen on" : "bind", setup.listenAddress.c_str(), port,
                     listening.reason.c_str());
     if (listenFailed) this->workerCount = 0;
     throw std::runtime_error(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
@@ -178,7 +175,7 @@ TCPServer::TCPServer(int port, int workerCount, const ServerLimits& limits)
     workers.back()->Start();
   }
   platform::LogAt(platform::LogLevel::kNotice, texts::kLogServerStart, shared->version.c_str());
-  platform::LogAt(platform::LogLevel::kNotice, texts::kLogListening, limits.listenAddress.c_str(),
+  platform::LogAt(platform::LogLevel::kNotice, texts::kLogListening, setup.listenAddress.c_str(),
                   BoundPort(), platform::StateRoot().c_str(),
                   std::string(platform::LogLevelName(platform::CurrentLogLevel())).c_str());
 }

@@ -5,16 +5,17 @@
 // slot to a fresh thread; at most `workerCount` connections are served at once and the rest wait
 // in the listen backlog.
 //
-// The stop wakes every worker waiting in accept or in a receive and gives the pool 10 s in all to
-// end. A worker still busy then (inside a download from a peer that never answers, say) is left
-// to finish on its own: what it uses (the request pipeline, the archive) lives in state that the
-// worker itself keeps alive, so the server object can go while it runs.
+// The stop wakes every worker waiting in accept or in a receive and gives the pool its stop
+// allowance (10 s in production) in all to end. A worker still busy then (inside a download from a
+// peer that never answers, say) is left to finish on its own: what it uses (the request pipeline,
+// the archive) lives in state that the worker itself keeps alive, so the server object can go
+// while it runs.
 //
 // Example:
 //   try {
-//     auto server = std::make_unique<TCPServer>(3847, 100);
+//     auto server = std::make_unique<TCPServer>(3847, 100, ServerSetup{});
 //     ...                                      // serve until asked to stop
-//     const int stuck = server->Stop();        // at most about 10 s
+//     const int stuck = server->Stop();        // at most about the stop allowance
 //     server.reset();
 //   } catch (const std::exception& e) { ShowError(e.what()); }  // "Cannot bind socket"
 
@@ -25,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
+#include "platform/inet.h"
 #include "platform/unique_fd.h"
 #include "server/limits.h"
 
@@ -34,22 +37,17 @@ class TmpCertArhive;
 
 namespace server {
 
-// How long a stop waits, in all, for the workers to end.
-inline constexpr std::chrono::milliseconds kStopAllowance{10000};
-
-// ServerLimits are the listener's settings beyond its port and pool size.
-struct ServerLimits {
+// ServerSetup is what the host hands the server beside its port and pool size: where to listen,
+// the limits, the calendar clock that decisions read, and the downloads. The clock and the
+// downloads must outlive the server and every worker it leaves behind; the defaults are the real
+// ones. A connection over `limits.maxConnectionsPerAddress` is closed right after accept, without
+// a greeting, and its worker takes the next one; behind a balancer every connection comes from
+// the balancer's address.
+struct ServerSetup {
   std::string listenAddress = "0.0.0.0";  // a literal IPv4 or IPv6 address
-  std::chrono::milliseconds stopAllowance = kStopAllowance;
-  // At most this many connections are served at once from one client address; 0: no cap. A
-  // connection over it is closed right after accept, without a greeting, and its worker takes
-  // the next one. Behind a balancer every connection comes from the balancer's address.
-  int maxConnectionsPerAddress = 0;
-  RequestLimits requests;  // what each request may do
-
-  // FromEnvironment returns the defaults, with the cap from QUILMAREND_MAX_CONN_PER_ADDR when
-  // that is a whole number (unset, empty, 0 or anything else: no cap).
-  static ServerLimits FromEnvironment();
+  Limits limits;
+  const platform::Clock* clock = &platform::SystemClock();
+  platform::Internet* internet = &platform::SystemInternet();
 };
 
 struct ServerShared;
@@ -81,19 +79,19 @@ class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
 
 class TCPServer {
  public:
-  // Binds the limits' listen address and `port` (0 picks a free port), listens with backlog
-  // `workerCount` and starts the workers, which serve within `limits`; logs the start and a notice
+  // Binds the setup's listen address and `port` (0 picks a free port), listens with backlog
+  // `workerCount` and starts the workers, which serve as `setup` says; logs the start and a notice
   // of where it listens. Throws std::runtime_error with "Cannot bind socket" or "Cannot listen
   // socket", after an error line with the system's reason; no worker has been started then.
-  TCPServer(int port, int workerCount, const ServerLimits& limits = {});
+  TCPServer(int port, int workerCount, const ServerSetup& setup = {});
   // Stops, as Stop does.
   virtual ~TCPServer();
 
   TCPServer(const TCPServer&) = delete;
   TCPServer& operator=(const TCPServer&) = delete;
 
-  // Stop ends pending accepts and open connections, waits for the workers at most the limits'
-  // stop allowance in all, and logs the stop. Returns the number of workers still busy after that
+  // Stop ends pending accepts and open connections, waits for the workers at most the stop
+  // allowance in all, and logs the stop. Returns the number of workers still busy after that
   // (they end on their own; the caller should not tear down libraries they may use). Only the
   // first call stops; later ones return the same number.
   int Stop();

@@ -160,9 +160,9 @@ TEST(RetrievalE2E, DownloadsAndUploadCopiesAnswerAsTheirLocalCounterparts) {
   http.ServeStatus("/later.xml", 404);
   http.Serve("/big.xml", std::vector<uint8_t>(big.begin(), big.end()), "text/xml");
   const platform::ListenResult hashServer = platform::OpenListenSocket(0, 1);
-  server::RequestLimits limits;
-  limits.maxDocumentBytes = kDocument.size();
-  server::TCPServer server(0, 2, {.requests = limits});
+  server::ServerSetup setup;
+  setup.limits.maxDocumentBytes = kDocument.size();
+  server::TCPServer server(0, 2, setup);
 
   TestClient client = CheckClient(server.BoundPort(), "", signature, {"CRLOFF"});
   const auto check = [&client](const std::string& document) {

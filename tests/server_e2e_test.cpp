@@ -171,9 +171,9 @@ TEST_F(ServerE2E, ConnectionHoldingTooMuchUnfinishedDataEnds) {
 TEST(ServerLimits, ConnectionsOverTheAddressCapAreClosedAtOnceWithoutHoldingAWorker) {
   // Two workers, one connection per address: while the first is open, each later one is closed
   // without a greeting, and none of them keeps the second worker from the next.
-  server::ServerLimits limits;
-  limits.maxConnectionsPerAddress = 1;
-  server::TCPServer server(0, 2, limits);
+  server::ServerSetup setup;
+  setup.limits.maxConnectionsPerAddress = 1;
+  server::TCPServer server(0, 2, setup);
   const int port = server.BoundPort();
   std::optional<TestClient> first = TestClient::Connect(port);
   ASSERT_TRUE(first);

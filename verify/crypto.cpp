@@ -39,8 +39,8 @@ std::string Truncated(std::string text, size_t size) {
 
 }  // namespace
 
-CCrypto::CCrypto(CheckRequest request, TmpCertArhive& archive)
-    : request(std::move(request)), archive(archive) {}
+CCrypto::CCrypto(CheckRequest request, TmpCertArhive& archive, const EngineContext& engine)
+    : request(std::move(request)), archive(archive), engine(engine) {}
 
 CCrypto::~CCrypto() = default;
 
@@ -262,6 +262,9 @@ Verdict CCrypto::EvaluateChain() {
   platform::ChainParameters parameters;
   parameters.checkRevocation = request.checkRevocation;
   if (request.verifyTime != 0) parameters.time = request.verifyTime;
+  parameters.urlRetrievalTimeoutMs = static_cast<int>(engine.limits.chainFetch.count());
+  parameters.clock = engine.clock;
+  parameters.internet = engine.internet;
   platform::Log(texts::kLogChainEngineEnd, ThreadId());
 
   platform::Log(texts::kLogGetChainStart, ThreadId());
@@ -291,8 +294,8 @@ bool CCrypto::KeyLifetimeExceeded() const {
   const int64_t notBefore = platform::FileTimeToUnixSeconds(info.notBefore);
   const int64_t notAfter = platform::FileTimeToUnixSeconds(info.notAfter);
   const int64_t limit = std::min(notAfter, notBefore + int64_t{request.keyLifetimeDays} * 86400);
-  // Always the real clock, never the requested evaluation time.
-  const int64_t now = platform::SystemClock().Now();
+  // Always the clock's now, never the requested evaluation time.
+  const int64_t now = engine.clock->Now();
   return now > limit || now < notBefore;
 }
 

@@ -11,7 +11,7 @@
 // Example:
 //   CheckRequest request;
 //   request.document = ...; request.signature = ...;
-//   const VerifyResult result = CCrypto(std::move(request), archive).Verify();
+//   const VerifyResult result = CCrypto(std::move(request), archive, engine).Verify();
 
 #include <cstdint>
 #include <memory>
@@ -19,6 +19,7 @@
 #include <string>
 
 #include "platform/cert_context.h"
+#include "verify/limits.h"
 #include "verify/request.h"
 #include "verify/result.h"
 #include "verify/verdict.h"
@@ -30,8 +31,9 @@ class TmpCertArhive;
 
 class CCrypto {
  public:
-  // `archive` (not owned) keeps chain results between requests; it must outlive the engine.
-  CCrypto(CheckRequest request, TmpCertArhive& archive);
+  // `archive` (not owned) keeps chain results between requests and must outlive the engine;
+  // `engine` gives the limits, the clock and the downloads (the production ones by default).
+  CCrypto(CheckRequest request, TmpCertArhive& archive, const EngineContext& engine = {});
   virtual ~CCrypto();
   CCrypto(const CCrypto&) = delete;
   CCrypto& operator=(const CCrypto&) = delete;
@@ -56,6 +58,7 @@ class CCrypto {
   Verdict VerifyCades();
   // EvaluateChain builds and judges the chain, without the archive.
   Verdict EvaluateChain();
+  // KeyLifetimeExceeded: now, by the engine's clock, is outside the private-key usage period.
   bool KeyLifetimeExceeded() const;
   // KeyUsageStatus returns 0 when the certificate carries a usage of the OID list, else the
   // status.
@@ -65,6 +68,7 @@ class CCrypto {
 
   CheckRequest request;
   TmpCertArhive& archive;
+  const EngineContext engine;
   platform::CertContextPtr signerCert;
   std::unique_ptr<LibXmlF> xml;
   std::string errorText;

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "platform/state_root.h"
+#include "tests/fakes/fake_clock.h"
 #include "tests/pki/cms.h"
 #include "tests/pki/raw_signature.h"
 #include "tests/pki/trust.h"
@@ -36,12 +37,6 @@ void PrintTo(const Verdict& verdict, std::ostream* out) {
 }
 
 namespace {
-
-class FakeClock : public platform::Clock {
- public:
-  int64_t Now() const override { return now; }
-  int64_t now = std::time(nullptr);
-};
 
 // The engine over real keys and certificates, with stores in a state folder of this process.
 class EngineTest : public ::testing::Test {
@@ -74,10 +69,20 @@ class EngineTest : public ::testing::Test {
     return request;
   }
 
-  VerifyResult Run(CheckRequest request) { return CCrypto(std::move(request), archive).Verify(); }
+  VerifyResult Run(CheckRequest request) {
+    return CCrypto(std::move(request), archive, engine).Verify();
+  }
 
-  FakeClock clock;
+  tests::FakeClock clock{std::time(nullptr)};
   TmpCertArhive archive{clock};
+  EngineContext engine = WithClock(clock);  // the clock is the engine's too
+
+ private:
+  static EngineContext WithClock(const platform::Clock& clock) {
+    EngineContext engine;
+    engine.clock = &clock;
+    return engine;
+  }
 };
 
 // The three verdicts the answer shows; the chain's "ok" is that a chain was built and passed the
@@ -235,7 +240,7 @@ TEST_F(EngineTest, ChainsAndTheirFilters) {
       {"untrusted root", &untrusted, plain, none, true, kPassed, Verdict::Passed(0x00000020)},
       {"expired", &p, expired, none, true, kPassed, Verdict::Passed(0x00000001)},
       {"judged in 2001", &p, plain, in2001, true, kPassed, Verdict::Passed(0x00000001)},
-      // The key period counts from NotBefore to the real now, whatever time the chain is judged.
+      // The key period counts from NotBefore to the clock's now, whatever time the chain is judged.
       {"judged in 2001, a day-old key of two days", &p, plain,
        [&](CheckRequest& request) {
          in2001(request);
@@ -295,6 +300,48 @@ TEST_F(EngineTest, ArchiveAnswersForItsLifetimeWhateverTheOptions) {
   clock.now += 1;
   const VerifyResult judged = Run(Detached(kDocument, signature));
   EXPECT_EQ(Verdict({judged.chainOk, judged.chainStatus}), kPassed);
+}
+
+// The key period ends at the clock's now, to the second: from NotBefore, for its days or up to
+// NotAfter, whichever comes first. Each row is judged afresh (an archive of its own).
+TEST_F(EngineTest, KeyPeriodEndsAtTheClocksNowToTheSecond) {
+  const int64_t notBefore = clock.now;
+  constexpr int64_t kDay = 86400;
+  tests::pki::CertSpec spec = tests::LeafSpec();
+  spec.notBefore = notBefore;
+  spec.notAfter = notBefore + 30 * kDay;  // within the CA's year
+  const Pki p = Trusted(KeyKind::kEcdsaP256, spec);
+  const std::vector<uint8_t> signature =
+      tests::pki::SignDetached(Bytes(kDocument), {{p.leaf, p.leafKey}}, {p.ca});
+  const Verdict exceeded = Verdict::Failed(0x80090317);
+  const Verdict notTimeValid = Verdict::Passed(0x00000001);
+  struct Case {
+    int64_t at;  // seconds after NotBefore
+    int32_t days;
+    Verdict chain;
+  };
+  const Case kCases[] = {
+      {-1, 2, exceeded},  // before the period begins
+      {0, 2, kPassed},
+      {2 * kDay, 2, kPassed},  // its last second
+      {2 * kDay + 1, 2, exceeded},
+      {2 * kDay + 1, 4, kPassed},
+      {2 * kDay + 1, 0, exceeded},
+      {2 * kDay + 1, -5, kPassed},  // no period
+      // At NotAfter the period still holds and the chain finds the certificate expired.
+      {30 * kDay, 100000, notTimeValid},
+      {30 * kDay + 1, 100000, exceeded},
+      {30 * kDay + 1, -1, notTimeValid},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.at << " s, " << c.days << " days");
+    clock.now = notBefore + c.at;
+    TmpCertArhive fresh(clock);
+    CheckRequest request = Detached(kDocument, signature);
+    request.keyLifetimeDays = c.days;
+    const VerifyResult result = CCrypto(std::move(request), fresh, engine).Verify();
+    EXPECT_EQ(Verdict({result.chainOk, result.chainStatus}), c.chain);
+  }
 }
 
 // A bare signature value checked with the signer's certificate, as an XML signature carries it.

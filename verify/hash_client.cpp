@@ -13,9 +13,6 @@
 namespace verify {
 namespace {
 
-// Limit on connecting; the exchange after it has kHashExchangeLimit.
-constexpr int kConnectTimeoutMs = 10000;
-
 // A digest text is the 32 bytes of a GOST R 34.11-94 digest, two hexadecimal digits each.
 constexpr size_t kDigestTextLength = 64;
 
@@ -40,14 +37,15 @@ bool IsDigestText(std::string_view text) {
 
 }  // namespace
 
-std::string GetHash(const std::string& reference, const std::string& hashServer) {
+std::string GetHash(const std::string& reference, const std::string& hashServer,
+                    const EngineContext& engine) {
   if (!platform::IsOneLine(reference)) {
     platform::SetLastError(platform::ERROR_INVALID_PARAMETER);
     return {};
   }
-  if (hashServer.empty() || hashServer == "localhost") return HashDocument(reference);
+  if (hashServer.empty() || hashServer == "localhost") return HashDocument(reference, engine);
   const HashServerAddress address = ParseHashServer(hashServer);
-  return RequestHash(reference, address.host, address.port);
+  return RequestHash(reference, address.host, address.port, engine.limits);
 }
 
 HashServerAddress ParseHashServer(const std::string& setting) {
@@ -82,23 +80,21 @@ std::string ReadReplyLine(int fd, std::chrono::steady_clock::time_point deadline
   return line;
 }
 
-std::string RequestHash(const std::string& reference, const std::string& host, int port) {
-  return RequestHash(reference, host, port, kHashExchangeLimit);
-}
-
 std::string RequestHash(const std::string& reference, const std::string& host, int port,
-                        std::chrono::milliseconds exchangeLimit) {
+                        const EngineLimits& limits) {
   if (port < 1 || port > 65535) port = kHashServerPort;
   bool resolveFailed = false;
   uint32_t resolverCode = 0;
-  platform::UniqueFd fd = platform::ConnectTcp(host, static_cast<uint16_t>(port), kConnectTimeoutMs,
+  platform::UniqueFd fd = platform::ConnectTcp(host, static_cast<uint16_t>(port),
+                                               static_cast<int>(limits.hashServerConnect.count()),
                                                &resolveFailed, &resolverCode);
   if (!fd) {
     platform::SetLastError(resolveFailed ? resolverCode : platform::ERROR_CONNECTION_REFUSED);
     return {};
   }
-  const auto deadline = std::chrono::steady_clock::now() + exchangeLimit;
-  platform::SetSocketTimeouts(fd.get(), static_cast<int>(exchangeLimit.count()));  // the sends
+  const auto deadline = std::chrono::steady_clock::now() + limits.hashServerExchange;
+  platform::SetSocketTimeouts(fd.get(),
+                              static_cast<int>(limits.hashServerExchange.count()));  // the sends
   if (ReadReplyLine(fd.get(), deadline).empty()) {
     platform::SetLastError(platform::ERROR_READ_FAULT);
     return {};

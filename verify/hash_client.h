@@ -10,12 +10,12 @@
 //   client: "QUIT"
 //   server: a closing line, read and ignored
 //
-// The exchange is bounded whatever the peer does: connecting may take 10 s, the whole exchange
-// after it 30 s (kHashExchangeLimit), and a reply line at most 64 KiB (kMaxReplyLineBytes). A
-// reply cut short by either limit counts as no reply.
+// The exchange is bounded whatever the peer does: connecting and the whole exchange after it by
+// the engine's limits (10 s and 30 s in production), and a reply line at most 64 KiB
+// (kMaxReplyLineBytes). A reply cut short by either limit counts as no reply.
 //
 // Failures leave the reason in the last error: the resolver's code, 1225 when the connection
-// cannot be made (or takes more than 10 s), 30 when the greeting is empty (or does not come
+// cannot be made (or takes longer than its limit), 30 when the greeting is empty (or does not come
 // whole within the exchange's time), 5922 when GETHASH cannot be sent, 5921 when the reply does
 // not begin with "OK: Hash=" (or does not come whole within the exchange's time) or what follows
 // it on the reply's first line is not a digest: 64 hexadecimal digits. Nothing after the first
@@ -26,19 +26,22 @@
 #include <cstdint>
 #include <string>
 
+#include "verify/limits.h"
+
 namespace verify {
 
 // Default port of a hash server, the same as this server's.
 inline constexpr uint16_t kHashServerPort = 3847;
 
-// Time the exchange may take once connected, and the longest reply line read.
-inline constexpr std::chrono::milliseconds kHashExchangeLimit = std::chrono::seconds(30);
+// The longest reply line read.
 inline constexpr size_t kMaxReplyLineBytes = 64 * 1024;
 
 // GetHash returns the digest text of `reference`: computed here when `hashServer` is empty or
-// exactly "localhost", else asked of the server `hashServer` names (host, or host:port). Empty on
-// failure; a reference holding CR, LF or NUL fails at once with ERROR_INVALID_PARAMETER.
-std::string GetHash(const std::string& reference, const std::string& hashServer);
+// exactly "localhost" (a URL downloaded through `engine`), else asked of the server `hashServer`
+// names (host, or host:port) within the engine's limits. Empty on failure; a reference holding
+// CR, LF or NUL fails at once with ERROR_INVALID_PARAMETER.
+std::string GetHash(const std::string& reference, const std::string& hashServer,
+                    const EngineContext& engine);
 
 // HashServerAddress is where a remote hash server setting points.
 struct HashServerAddress {
@@ -52,12 +55,10 @@ struct HashServerAddress {
 HashServerAddress ParseHashServer(const std::string& setting);
 
 // RequestHash asks the hash server at `host`:`port` (a port below 1 means 3847) for the digest
-// text of `reference`, over one connection of its own. Empty on failure.
-std::string RequestHash(const std::string& reference, const std::string& host, int port);
-
-// RequestHash with `exchangeLimit` in place of kHashExchangeLimit (tests use a short one).
+// text of `reference`, over one connection of its own, connecting within
+// `limits.hashServerConnect` and exchanging within `limits.hashServerExchange`. Empty on failure.
 std::string RequestHash(const std::string& reference, const std::string& host, int port,
-                        std::chrono::milliseconds exchangeLimit);
+                        const EngineLimits& limits);
 
 // ReadReplyLine reads one reply from `fd`: bytes up to a line feed after which no further byte is
 // waiting (lines that arrive together are read as one), or up to the close or a receive error.

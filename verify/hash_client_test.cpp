@@ -1,6 +1,8 @@
 #include "verify/hash_client.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -17,9 +19,9 @@ namespace verify {
 namespace {
 
 // ScriptedServer accepts one connection on 127.0.0.1 and answers it as `script` says: it sends
-// `greeting`, reads one line, sends `reply`, and closes (after reading one more line when
-// `expectQuit`). With `trickleMs`, greeting and reply go out a byte at a time with that pause
-// after each, until the client stops taking them.
+// `greeting` (or closes at once when that is empty), reads one line, sends `reply`, and closes
+// (after reading one more line when `expectQuit`). With `trickleMs`, greeting and reply go out a
+// byte at a time with that pause after each, until the client stops taking them.
 class ScriptedServer {
  public:
   ScriptedServer(std::string greeting, std::string reply, bool expectQuit = true, int trickleMs = 0)
@@ -27,7 +29,7 @@ class ScriptedServer {
     port_ = platform::LocalPort(listening_.fd.get());
     thread_ = std::thread([this, greeting, reply, expectQuit, trickleMs] {
       platform::UniqueFd fd = platform::AcceptConnection(listening_.fd.get());
-      if (!fd) return;
+      if (!fd || greeting.empty()) return;
       platform::SetSocketTimeouts(fd.get(), 5000);
       Send(fd.get(), greeting, trickleMs);
       received_ = ReadLine(fd.get());
@@ -72,10 +74,11 @@ class ScriptedServer {
 
 // A digest text: 64 hexadecimal digits.
 const std::string kDigest = "F539FEA9E562966ECC4441EBBDB3B22C4DB9F86D566C59F372C833E71FA986D1";
+const EngineLimits kLimits;
 
 TEST(RequestHash, ReadsTheDigestAfterOkHash) {
   ScriptedServer server("Quilmarend 3,1,0,10\r\n", "OK: Hash=" + kDigest + "  \r\n");
-  EXPECT_EQ(RequestHash("http://host/doc.xml?x", "127.0.0.1", server.port()), kDigest);
+  EXPECT_EQ(RequestHash("http://host/doc.xml?x", "127.0.0.1", server.port(), kLimits), kDigest);
   EXPECT_EQ(server.received(), "GETHASH http://host/doc.xml?x\r\n");
 }
 
@@ -99,7 +102,7 @@ TEST(RequestHash, OnlyAWholeDigestOnTheFirstLineCounts) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.reply);
     ScriptedServer server("hi\r\n", c.reply);
-    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), c.digest);
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), c.digest);
     if (c.digest.empty()) {
       EXPECT_EQ(platform::GetLastError(), platform::HASH_SERVER_BAD_REPLY);
     }
@@ -108,26 +111,42 @@ TEST(RequestHash, OnlyAWholeDigestOnTheFirstLineCounts) {
 
 TEST(RequestHash, FailuresLeaveTheirCodes) {
   // A port with nobody listening: the connection is refused.
-  const platform::ListenResult probe = platform::OpenListenSocket(0, 1);
-  const int closedPort = platform::LocalPort(probe.fd.get());
-  const_cast<platform::UniqueFd&>(probe.fd).reset();
-  EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", closedPort), "");
+  // A port held by a socket that does not listen: the connection is refused.
+  const platform::UniqueFd bound(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(bound.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int closedPort = platform::LocalPort(bound.get());
+  EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", closedPort, kLimits), "");
+  EXPECT_EQ(platform::GetLastError(), platform::ERROR_CONNECTION_REFUSED);
+  // A connect that is never answered (the listener's one-place queue is taken) ends at its limit.
+  const platform::ListenResult full = platform::OpenListenSocket(0, 0);
+  const int fullPort = platform::LocalPort(full.fd.get());
+  bool resolveFailed = false;
+  uint32_t resolverCode = 0;
+  const platform::UniqueFd queued =
+      platform::ConnectTcp("127.0.0.1", fullPort, 2000, &resolveFailed, &resolverCode);
+  ASSERT_TRUE(queued);
+  EngineLimits shortConnect;
+  shortConnect.hashServerConnect = std::chrono::milliseconds(50);
+  EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", fullPort, shortConnect), "");
   EXPECT_EQ(platform::GetLastError(), platform::ERROR_CONNECTION_REFUSED);
 
   {
     ScriptedServer server("", "", false);  // closes without a greeting
-    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), "");
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_READ_FAULT);
   }
   {
     ScriptedServer server("hello\r\n", "error: couldn't calculate hash\r\n", false);
-    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), "");
     EXPECT_EQ(platform::GetLastError(), 5921u);
   }
   {
     // Greeting and reply in one piece are read as one line: the reply test then fails.
     ScriptedServer server("hello\r\nOK: Hash=AB\r\n", "", false);
-    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), "");
     EXPECT_EQ(platform::GetLastError(), 5921u);
   }
 }
@@ -145,10 +164,10 @@ TEST(RequestHash, SlowOrEndlessRepliesAreBounded) {
   const std::string over(70000, 'A');   // past the 64 KiB a reply line may hold
   const std::string under(60000, ' ');  // trailing blanks, removed
   const Case kCases[] = {
-      {"greeting trickled a byte per 100 ms", std::string(200, 'h') + "\r\n", "OK: Hash=AB\r\n",
-       100, milliseconds(1000), "", platform::ERROR_READ_FAULT},
-      {"reply trickled a byte per 100 ms", "h\n", "OK: Hash=" + std::string(200, 'A') + "\r\n", 100,
-       milliseconds(1000), "", platform::HASH_SERVER_BAD_REPLY},
+      {"greeting trickled a byte per 10 ms", std::string(200, 'h') + "\r\n", "OK: Hash=AB\r\n", 10,
+       milliseconds(100), "", platform::ERROR_READ_FAULT},
+      {"reply trickled a byte per 10 ms", "h\n", "OK: Hash=" + std::string(200, 'A') + "\r\n", 10,
+       milliseconds(100), "", platform::HASH_SERVER_BAD_REPLY},
       {"reply line over 64 KiB", "hi\r\n", "OK: Hash=" + over + "\r\n", 0, milliseconds(10000), "",
        platform::HASH_SERVER_BAD_REPLY},
       {"reply line under 64 KiB", "hi\r\n", "OK: Hash=" + kDigest + under + "\r\n", 0,
@@ -157,7 +176,9 @@ TEST(RequestHash, SlowOrEndlessRepliesAreBounded) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.why);
     ScriptedServer server(c.greeting, c.reply, false, c.trickleMs);
-    const std::string digest = RequestHash("file:///x", "127.0.0.1", server.port(), c.limit);
+    EngineLimits limits;
+    limits.hashServerExchange = c.limit;
+    const std::string digest = RequestHash("file:///x", "127.0.0.1", server.port(), limits);
     EXPECT_TRUE(digest == c.digest) << digest.size() << " characters";  // too long to print
     if (c.digest.empty()) {
       EXPECT_EQ(platform::GetLastError(), c.error);
@@ -167,14 +188,14 @@ TEST(RequestHash, SlowOrEndlessRepliesAreBounded) {
 
 TEST(RequestHash, EmptyDigestIsReturnedEmpty) {
   ScriptedServer server("hi\r\n", "OK: Hash=\r\n");
-  EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port()), "");
+  EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), "");
   EXPECT_EQ(platform::GetLastError(), platform::HASH_SERVER_BAD_REPLY);
   EXPECT_EQ(server.quit(), "QUIT\r\n");
 }
 
 TEST(GetHash, PortAfterTheColonOrTheDefault) {
   ScriptedServer server("hi\r\n", "OK: Hash=" + kDigest + "\r\n");
-  EXPECT_EQ(GetHash("file:///x", "127.0.0.1:" + std::to_string(server.port())), kDigest);
+  EXPECT_EQ(GetHash("file:///x", "127.0.0.1:" + std::to_string(server.port()), {}), kDigest);
   struct Case {
     std::string setting, host;
     int port;

@@ -20,13 +20,6 @@ int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
 // Documents are read and hashed in pieces of this size; the digest does not depend on it.
 constexpr size_t kHashPiece = 64 * 1024;
 
-// Limits of a document download: connecting may take 10 s, and a peer that sends less than one
-// byte per second for 30 s is given up. There is no limit on the whole transfer, so a large
-// document that keeps arriving is hashed however long it takes.
-constexpr int kDownloadConnectTimeoutMs = 10000;
-constexpr long kDownloadLowSpeedBytesPerSecond = 1;
-constexpr long kDownloadLowSpeedSeconds = 30;
-
 platform::CryptProviderPtr AcquireGostProvider() {
   return platform::CryptAcquireContextA(platform::kGostProviderName, platform::PROV_GOST_2001_DH,
                                         platform::CRYPT_VERIFYCONTEXT);
@@ -46,14 +39,12 @@ bool HashFile(const std::string& path, platform::CryptHash& hash) {
   }
 }
 
-bool HashUrl(const std::string& url, platform::CryptHash& hash) {
+bool HashUrl(const std::string& url, const EngineContext& engine, platform::CryptHash& hash) {
   platform::InternetRequest request;
   request.url = url;
   request.agent = "HashServer";
-  request.connectTimeoutMs = kDownloadConnectTimeoutMs;
-  request.lowSpeedBytesPerSecond = kDownloadLowSpeedBytesPerSecond;
-  request.lowSpeedTimeSeconds = kDownloadLowSpeedSeconds;
-  return platform::SystemInternet().Stream(
+  engine.limits.hashedDocument.ApplyTo(request);
+  return engine.internet->Stream(
       request, [&hash](std::span<const uint8_t> piece) { return hash.HashData(piece); });
 }
 
@@ -138,13 +129,14 @@ std::string DigestTextOf(const std::function<bool(platform::CryptHash&)>& feed) 
 
 }  // namespace
 
-std::string HashDocument(std::string_view reference) {
+std::string HashDocument(std::string_view reference, const EngineContext& engine) {
   std::string text(reference);
   for (char& c : text) {
     if (c == '\\') c = '/';
   }
   if (!platform::IsFileReference(text)) {
-    return DigestTextOf([&text](platform::CryptHash& hash) { return HashUrl(text, hash); });
+    return DigestTextOf(
+        [&text, &engine](platform::CryptHash& hash) { return HashUrl(text, engine, hash); });
   }
   std::string path = platform::ToLinuxPath(text, platform::UncRoot());
   const size_t cut = path.find_first_of("#?", 1);

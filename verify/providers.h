@@ -15,6 +15,7 @@
 
 #include "platform/cert_context.h"
 #include "platform/providers.h"
+#include "verify/limits.h"
 
 namespace verify {
 
@@ -34,10 +35,10 @@ bool HashBuffer(std::span<const uint8_t> bytes, std::vector<uint8_t>& digest);
 
 // HashDocument returns the digest text of the document `reference`: a "file:" reference read
 // from its local path (cut at a "#" or "?" after its first character), anything else downloaded
-// as a URL (agent "HashServer", never from a cache, an HTTP status of 400 or above a failure).
-// Empty on failure. Leaves the last error at the failing step's code, 0 on success. Streams the
-// document; never holds it whole.
-std::string HashDocument(std::string_view reference);
+// as a URL through `engine.internet` within `engine.limits.hashedDocument` (agent "HashServer",
+// never from a cache, an HTTP status of 400 or above a failure). Empty on failure. Leaves the last
+// error at the failing step's code, 0 on success. Streams the document; never holds it whole.
+std::string HashDocument(std::string_view reference, const EngineContext& engine);
 
 // HashLocalFile returns the digest text of the regular file at `path`, as HashDocument does for a
 // "file:" reference, without reading the path as a reference. Empty with the last error set on

@@ -9,6 +9,7 @@
 
 #include "platform/last_error.h"
 #include "platform/win_status.h"
+#include "tests/fakes/fake_internet.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/key.h"
 
@@ -60,6 +61,13 @@ TEST(DigestText, WritesTheLowNibbleFirst) {
   EXPECT_EQ(DigestText({}), "");
 }
 
+// Faked is the production context with its downloads from `internet`.
+EngineContext Faked(platform::Internet& internet) {
+  EngineContext engine;
+  engine.internet = &internet;
+  return engine;
+}
+
 class HashDocumentTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -73,38 +81,46 @@ class HashDocumentTest : public ::testing::Test {
     return path.string();
   }
   std::filesystem::path folder;
+  tests::FakeInternet internet;
+  const EngineContext real;  // downloads over curl
+  EngineContext faked = Faked(internet);
 };
 
-TEST_F(HashDocumentTest, LocalFilesByReference) {
+TEST_F(HashDocumentTest, FilesAndUrlsByReference) {
   const std::string path = Write("doc.xml", "abc");
   // b285...2c written low nibble first.
   const std::string abc = "2B5850D6FB817D93D26777635942DD41474795DE183499E761B392689FF24DC2";
-  EXPECT_EQ(HashDocument("file://" + path), abc);
+  EXPECT_EQ(HashDocument("file://" + path, real), abc);
   EXPECT_EQ(platform::GetLastError(), 0u);
-  EXPECT_EQ(HashDocument("file://" + path + "?x=1#frag"), abc);  // query and fragment cut off
+  EXPECT_EQ(HashDocument("file://" + path + "?x=1#frag", real), abc);  // query and fragment cut off
   std::string backslashed = "file:" + std::string("\\\\") + path;
   for (char& c : backslashed) {
     if (c == '/') c = '\\';
   }
-  EXPECT_EQ(HashDocument(backslashed), abc);
-  EXPECT_EQ(HashDocument("file://" + Write("empty", "")),
+  EXPECT_EQ(HashDocument(backslashed, real), abc);
+  EXPECT_EQ(HashDocument("file://" + Write("empty", ""), real),
             "F352CBF1BBEC72AC01BF91853F9174A37E1E47283C5BE3FC747A2EEDA8BA4E8C");
+  internet.Serve("http://docs.test/doc.xml?x=1", {'a', 'b', 'c'});
+  EXPECT_EQ(HashDocument("http://docs.test/doc.xml?x=1", faked), abc);  // the URL as it is
 }
 
 TEST_F(HashDocumentTest, FailuresLeaveTheirCode) {
+  internet.Fail("http://docs.test/stalled.xml", platform::ERROR_INTERNET_TIMEOUT, {'a'});
   struct Case {
     std::string reference;
     uint32_t code;
+    const EngineContext& engine;
   };
   const Case kCases[] = {
-      {"file://" + (folder / "missing").string(), platform::ERROR_FILE_NOT_FOUND},
-      {(folder / "doc.xml").string(), platform::ERROR_INTERNET_UNRECOGNIZED_SCHEME},  // no scheme
-      {"http://127.0.0.1:1/doc.xml", platform::ERROR_INTERNET_CANNOT_CONNECT},
-      {"gopher://127.0.0.1/doc", platform::ERROR_INTERNET_UNRECOGNIZED_SCHEME},
+      {"file://" + (folder / "missing").string(), platform::ERROR_FILE_NOT_FOUND, real},
+      {(folder / "doc.xml").string(), platform::ERROR_INTERNET_UNRECOGNIZED_SCHEME, real},  // bare
+      {"http://127.0.0.1:1/doc.xml", platform::ERROR_INTERNET_CANNOT_CONNECT, real},
+      {"gopher://127.0.0.1/doc", platform::ERROR_INTERNET_UNRECOGNIZED_SCHEME, real},
+      {"http://docs.test/stalled.xml", platform::ERROR_INTERNET_TIMEOUT, faked},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.reference);
-    EXPECT_EQ(HashDocument(c.reference), "");
+    EXPECT_EQ(HashDocument(c.reference, c.engine), "");
     EXPECT_EQ(platform::GetLastError(), c.code);
   }
 }

@@ -1,10 +1,11 @@
 #pragma once
 
-// TmpCertArhive remembers chain-validation outcomes per certificate for 60 seconds, shared by all
-// connections of the server. A certificate is known by its serial number (bytes least significant
-// first) and its issuer's encoded name; the request's options are not part of the key. An entry
-// lives 60 seconds from its first store (an entry exactly 60 seconds old is still found); expired
-// entries are removed while the archive is searched. One lock serializes StoreItem and CheckItem.
+// TmpCertArhive remembers chain-validation outcomes per certificate for a lifetime (60 seconds in
+// production), shared by all connections of the server. A certificate is known by its serial
+// number (bytes least significant first) and its issuer's encoded name; the request's options are
+// not part of the key. An entry lives its lifetime from its first store, by the archive's clock
+// (an entry exactly that old is still found); expired entries are removed while the archive is
+// searched. One lock serializes StoreItem and CheckItem.
 //
 // Example:
 //   std::optional<Verdict> chain = archive.CheckItem(serial, issuer);
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "verify/limits.h"
 #include "verify/verdict.h"
 
 namespace verify {
@@ -30,7 +32,7 @@ class TmpCertArhive {
   // Logs "(%d) TmpCertArhive new". `clock` must outlive the archive; an entry lives
   // `lifetimeSeconds` after its first store.
   explicit TmpCertArhive(const platform::Clock& clock = platform::SystemClock(),
-                         int64_t lifetimeSeconds = 60);
+                         int64_t lifetimeSeconds = EngineLimits{}.archiveLifetime.count());
   // Frees every entry and logs "(%d) TmpCertArhive del".
   ~TmpCertArhive();
   TmpCertArhive(const TmpCertArhive&) = delete;

@@ -6,14 +6,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/fakes/fake_clock.h"
+
 namespace verify {
 namespace {
 
-class FakeClock : public platform::Clock {
- public:
-  int64_t Now() const override { return now; }
-  std::atomic<int64_t> now{1000};
-};
+using tests::FakeClock;
 
 const std::vector<uint8_t> kSerialA = {0x5A, 0x01, 0x00};
 const std::vector<uint8_t> kSerialB = {0x07};
