@@ -46,8 +46,8 @@ std::string LogText() {
 
 const char* ServerBinary() { return QUILMAREND_BINARY; }
 
-std::unique_ptr<server::TCPServer> StartServer(int workers) {
-  return std::make_unique<server::TCPServer>(0, workers);
+std::unique_ptr<server::TCPServer> StartServer(int workers, const server::ServerSetup& setup) {
+  return std::make_unique<server::TCPServer>(0, workers, setup);
 }
 
 int CountThreads() {

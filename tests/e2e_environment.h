@@ -20,8 +20,9 @@ std::string LogText();
 // ServerBinary is the path of the built quilmarend executable.
 const char* ServerBinary();
 
-// StartServer starts a TCPServer on a free port with `workers` workers.
-std::unique_ptr<server::TCPServer> StartServer(int workers = 100);
+// StartServer starts a TCPServer on a port the system picks, with `workers` workers and `setup`.
+std::unique_ptr<server::TCPServer> StartServer(int workers = 100,
+                                               const server::ServerSetup& setup = {});
 
 // CountThreads returns the number of threads of this process.
 int CountThreads();

@@ -14,10 +14,13 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/socket.h"
 #include "tests/e2e_environment.h"
+#include "tests/fakes/fake_internet.h"
 #include "tests/pki/http_server.h"
 #include "tests/test_client.h"
 
@@ -142,7 +145,10 @@ TEST_F(ServerE2E, PeerThatClosesEarlyDoesNotDisturbOthers) {
   EXPECT_EQ(client.Command("HTMLON"), "OK: HTML Report ON\r\n");
 }
 
-TEST_F(ServerE2E, SilentClientIsDroppedAfterTenSecondsWithoutAnswer) {
+TEST_F(ServerE2E, SilentClientIsDroppedAfterTheConnectionTimeOutWithoutAnswer) {
+  server::ServerSetup setup;
+  setup.limits.connectionTimeout = std::chrono::milliseconds(100);
+  server = StartServer(2, setup);
   TestClient client = Client();
   client.Send("STRS\r\nunfinished");
   EXPECT_EQ(client.ReadLine(), "OK: Getting data, end with <CRLF>.<CRLF>\r\n");
@@ -361,39 +367,41 @@ TEST(ServerBinary, ServesAndStopsOnSigtermLoggingInTheLocalesCharset) {
   }
 }
 
-TEST(ServerBinary, StopEndsWithinItsAllowanceWhileAWorkerWaitsOnASilentPeer) {
+// Deleting the request files, as the host does before the process ends, makes every later request
+// file of this process go at once; no other test of this file makes one in this process.
+TEST(ServerStop, EndsWithinItsAllowanceWhileAWorkerWaitsOnASilentPeer) {
   // A download that stops after its first bytes and then stays silent.
-  pki::HttpServer http;
-  http.Serve("/document.xml", std::vector<uint8_t>(4096, 'x'), "text/xml");
-  http.SetStall("/document.xml", 100);
+  tests::FakeInternet internet;
+  internet.Hold("http://docs.test/document.xml", std::vector<uint8_t>(4096, 'x'));
   const std::filesystem::path temp = StateRoot() + "/stuck-tmp";
   std::filesystem::create_directories(temp);
   setenv("TMPDIR", temp.c_str(), 1);
-  const int port = FreePort();
-  const std::string errors = StateRoot() + "/stuck-stop-log.txt";
-  const pid_t pid = RunBinary(port, errors);
-  ASSERT_TRUE(WaitForPort(port));
-  std::optional<TestClient> client = TestClient::Connect(port);
+  const int threadsBefore = CountThreads();
+  server::ServerSetup setup;
+  setup.limits.stopAllowance = std::chrono::milliseconds(100);
+  setup.internet = &internet;
+  auto server = StartServer(2, setup);
+  std::optional<TestClient> client = TestClient::Connect(server->BoundPort());
   ASSERT_TRUE(client);
   client->ReadGreeting();
-  client->Command("STRS " + http.Url("/document.xml"));
+  client->Command("STRS http://docs.test/document.xml");
   client->Send("CHECK\r\n");
-  // The download is waiting on the peer once its file has its first bytes.
-  for (int i = 0; i < 500 && std::filesystem::is_empty(temp); ++i) usleep(20000);
+  internet.WaitHeld();  // the download waits on the peer, its file has its first bytes
   ASSERT_FALSE(std::filesystem::is_empty(temp));
 
-  const auto started = std::chrono::steady_clock::now();
-  kill(pid, SIGTERM);
-  const int status = WaitExited(pid, std::chrono::seconds(12));
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 2);  // the mode decision after the run: no AppID key
-  EXPECT_TRUE(std::filesystem::is_empty(temp)) << "the download's file outlived the process";
-  const std::string log = ReadFile(errors);
+  EXPECT_EQ(server->Stop(), 1);
+  server.reset();
   // The worker left behind is logged, then "Закрытие сервера".
-  EXPECT_NE(log.find(": 1 (10000 \xec\xf1)\r\n"), std::string::npos) << log;
+  const std::string log = LogText();
+  EXPECT_NE(log.find(": 1 (100 \xec\xf1)\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("\t\xc7\xe0\xea\xf0\xfb\xf2\xe8\xe5 \xf1\xe5\xf0\xe2\xe5\xf0\xe0\r\n"),
             std::string::npos);
+  platform::RemoveRequestFiles();
+  EXPECT_TRUE(std::filesystem::is_empty(temp)) << "the download's file outlived the process";
+  // The worker ends once its peer lets go; the process then has its threads of before.
+  internet.Release();
+  EXPECT_TRUE(client->WaitClosed(20000));
+  while (CountThreads() > threadsBefore) std::this_thread::yield();
 }
 
 }  // namespace
