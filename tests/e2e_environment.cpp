@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -90,6 +91,23 @@ bool WaitForPort(int port) {
     usleep(20000);
   }
   return false;
+}
+
+int WaitForListening(const std::string& errorFile) {
+  constexpr std::string_view kListening = "\tListening on ";
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    const std::string log = ReadFile(errorFile);
+    const size_t line = log.find(kListening);
+    const size_t port = line == std::string::npos ? line : log.find(" port ", line);
+    const size_t end = port == std::string::npos ? port : log.find(';', port);
+    int number = 0;
+    if (end != std::string::npos) {
+      std::from_chars(log.data() + port + 6, log.data() + end, number);
+      return number;
+    }
+    usleep(20000);
+  }
+  return 0;
 }
 
 std::string ReadFile(const std::string& path) {

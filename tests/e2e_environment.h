@@ -40,6 +40,11 @@ int RunServerBinary(const std::string& binary, int port, const std::string& erro
 // WaitForPort waits until something accepts connections on `port` (up to 10 s).
 bool WaitForPort(int port);
 
+// WaitForListening waits until the server whose log goes to `errorFile` has written where it
+// listens (up to 10 s) and returns that port; 0 when it has not. A server started on port 0
+// listens on a port the system picks.
+int WaitForListening(const std::string& errorFile);
+
 // ReadFile returns the bytes of `path`, empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 
