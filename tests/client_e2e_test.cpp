@@ -202,7 +202,8 @@ TEST_F(ClientE2E, BareValueWithCertificateAndFragmentInEitherCharset) {
 }
 
 TEST_F(ClientE2E, TroubleEndsWithTwoAndOneLine) {
-  const std::string port = "127.0.0.1:" + std::to_string(FreePort());
+  const platform::UniqueFd refusing = RefusingSocket();
+  const std::string port = "127.0.0.1:" + std::to_string(platform::LocalPort(refusing.get()));
   const std::string missing = StateRoot() + "/нет-подписи.p7s";  // a UTF-8 name stays intact
   const std::string folder = StateRoot(), longName = folder + "/" + std::string(5000, 'a');
   // A sparse document whose Base64 lines pass what the server holds for one connection.

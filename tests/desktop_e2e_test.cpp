@@ -159,10 +159,10 @@ TEST(DesktopShell, TrayIconMenuAndBoxes) {
   }
   StartWatcher();
   Pump([] { return !g_main_context_iteration(nullptr, FALSE); });
-  const int port = FreePort();
-  const pid_t pid = RunServerBinary(ServerBinary(), port, StateRoot() + "/desktop-errors.txt",
+  const pid_t pid = RunServerBinary(ServerBinary(), 0, StateRoot() + "/desktop-errors.txt",
                                     StateRoot(), "C.UTF-8");
   ASSERT_TRUE(Pump([] { return !item.empty(); })) << "no item registered";
+  const int port = WaitForListening(StateRoot() + "/desktop-errors.txt");
   EXPECT_EQ(ItemProperty("Title"), "Quilmarend 3,1,0,10");
 
   const Menu menu = ReadMenu();
@@ -215,7 +215,7 @@ TEST(DesktopShell, StopClosesWhateverIsOpen) {
   for (const int index : {0, 3, 1}) {
     SCOPED_TRACE(index);
     item.clear();
-    const pid_t pid = RunServerBinary(ServerBinary(), FreePort(), StateRoot() + "/desktop-stop.txt",
+    const pid_t pid = RunServerBinary(ServerBinary(), 0, StateRoot() + "/desktop-stop.txt",
                                       StateRoot(), "C.UTF-8");
     ASSERT_TRUE(Pump([] { return !item.empty(); })) << "no item registered";
     Click(ReadMenu(), index);

@@ -1,8 +1,11 @@
 #include "tests/e2e_environment.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -60,9 +63,15 @@ int CountThreads() {
   return count;
 }
 
-int FreePort() {
-  const platform::ListenResult probe = platform::OpenListenSocket(0, 1);
-  return platform::LocalPort(probe.fd.get());
+platform::UniqueFd RefusingSocket() {
+  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    std::abort();
+  }
+  return fd;
 }
 
 int RunServerBinary(const std::string& binary, int port, const std::string& errorFile,
@@ -85,19 +94,14 @@ int RunServerBinary(const std::string& binary, int port, const std::string& erro
   return pid;
 }
 
-bool WaitForPort(int port) {
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    if (TestClient::Connect(port)) return true;
-    usleep(20000);
-  }
-  return false;
-}
-
-int WaitForListening(const std::string& errorFile) {
+int WaitForListening(const std::string& errorFile, int nth) {
   constexpr std::string_view kListening = "\tListening on ";
   for (int attempt = 0; attempt < 500; ++attempt) {
     const std::string log = ReadFile(errorFile);
-    const size_t line = log.find(kListening);
+    size_t line = log.find(kListening);
+    for (int seen = 1; seen < nth && line != std::string::npos; ++seen) {
+      line = log.find(kListening, line + 1);
+    }
     const size_t port = line == std::string::npos ? line : log.find(" port ", line);
     const size_t end = port == std::string::npos ? port : log.find(';', port);
     int number = 0;

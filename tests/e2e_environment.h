@@ -1,12 +1,14 @@
 #pragma once
 
 // The surroundings of the end-to-end tests: a private state folder and log file per test process,
-// a server started in this process on a free port, and the path of the built server binary.
+// a server started in this process on a port the system picks, and the path of the built server
+// binary.
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "server/tcp_server.h"
 
 namespace tests {
@@ -27,9 +29,6 @@ std::unique_ptr<server::TCPServer> StartServer(int workers = 100,
 // CountThreads returns the number of threads of this process.
 int CountThreads();
 
-// FreePort returns a port nobody listens on at the moment of the call.
-int FreePort();
-
 // RunServerBinary starts the server executable `binary` with the switches `arguments` on `port`,
 // with its standard error in `errorFile`, the state root `home` and the locale `locale` (LC_ALL);
 // returns its pid. The rest of the environment is this process's.
@@ -37,13 +36,14 @@ int RunServerBinary(const std::string& binary, int port, const std::string& erro
                     const std::string& home, const char* locale = "C",
                     const std::vector<std::string>& arguments = {});
 
-// WaitForPort waits until something accepts connections on `port` (up to 10 s).
-bool WaitForPort(int port);
-
 // WaitForListening waits until the server whose log goes to `errorFile` has written where it
-// listens (up to 10 s) and returns that port; 0 when it has not. A server started on port 0
-// listens on a port the system picks.
-int WaitForListening(const std::string& errorFile);
+// listens for the `nth` time (up to 10 s) and returns that port; 0 when it has not. A server
+// started on port 0 listens on a port the system picks.
+int WaitForListening(const std::string& errorFile, int nth = 1);
+
+// RefusingSocket returns a socket bound to a port of 127.0.0.1 that the system picks, without
+// listening: connections to that port are refused, and nobody else can take it while it is open.
+platform::UniqueFd RefusingSocket();
 
 // ReadFile returns the bytes of `path`, empty when it cannot be read.
 std::string ReadFile(const std::string& path);

@@ -93,8 +93,8 @@ TEST(ImportE2E, FilesGoToTheirStoresWithOneBoxEachAndServeACheck) {
     const std::string errors = StateRoot() + "/import-errors.txt";
     int status = -1;
     // Under a UTF-8 locale the boxes' Windows-1251 texts come out as UTF-8.
-    waitpid(RunServerBinary(ServerBinary(), FreePort(), errors, StateRoot(), "C.UTF-8", arguments),
-            &status, 0);
+    waitpid(RunServerBinary(ServerBinary(), 0, errors, StateRoot(), "C.UTF-8", arguments), &status,
+            0);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadFile(errors), boxes);
   }

@@ -296,12 +296,12 @@ TEST(ServerBinary, EachLevelWritesItsLinesWithTheJournalsPrefix) {
     setenv("JOURNAL_STREAM", c.journal ? stream.c_str() : "1:1", 1);
     setenv("QUILMAREND_LOG_LEVEL", c.level, 1);
     setenv("QUILMAREND_LISTEN", "127.0.0.1", 1);
-    const int port = FreePort();
-    const pid_t pid = RunBinary(port, errors);
+    const pid_t pid = RunBinary(0, errors);
     unsetenv("JOURNAL_STREAM");
     unsetenv("QUILMAREND_LOG_LEVEL");
     unsetenv("QUILMAREND_LISTEN");
-    ASSERT_TRUE(WaitForPort(port));
+    const int port = WaitForListening(errors);
+    ASSERT_NE(port, 0);
     std::optional<TestClient> client = TestClient::Connect(port);
     ASSERT_TRUE(client);
     client->ReadGreeting();
@@ -347,10 +347,10 @@ TEST(ServerBinary, ServesAndStopsOnSigtermLoggingInTheLocalesCharset) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.locale);
-    const int port = FreePort();
     const std::string errors = StateRoot() + "/run-log-" + c.locale + ".txt";
-    const pid_t pid = RunBinary(port, errors, c.locale);
-    ASSERT_TRUE(WaitForPort(port));
+    const pid_t pid = RunBinary(0, errors, c.locale);
+    const int port = WaitForListening(errors);
+    ASSERT_NE(port, 0);
     std::optional<TestClient> client = TestClient::Connect(port);
     ASSERT_TRUE(client);
     EXPECT_EQ(client->ReadGreeting(), kGreeting);

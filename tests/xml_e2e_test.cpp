@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/socket.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/http_server.h"
@@ -255,7 +256,10 @@ TEST_F(GetHashE2E, FailuresAnswerTheirText) {
   EXPECT_EQ(GetHash("file://" + StateRoot() + "/missing.xml"), kFailed);
   EXPECT_EQ(GetHash(http.Url("/gone.xml")), kFailed);
   EXPECT_EQ(GetHash(StateRoot() + "/plain/path.xml"), kFailed);
-  EXPECT_EQ(GetHash("file:///etc/hostname", "127.0.0.1:" + std::to_string(FreePort())), kFailed);
+  const platform::UniqueFd refusing = RefusingSocket();
+  EXPECT_EQ(GetHash("file:///etc/hostname",
+                    "127.0.0.1:" + std::to_string(platform::LocalPort(refusing.get()))),
+            kFailed);
   // The remote server's own failure: its "error:" reply is no hash.
   auto remote = StartServer(4);
   EXPECT_EQ(GetHash("file:///no/such/file", "127.0.0.1:" + std::to_string(remote->BoundPort())),
@@ -285,9 +289,9 @@ class LibXmlBinding : public ::testing::Test {
     }
   }
   std::string CheckWithFragment(const std::string& fragment = "<a/>") {
-    const int port = FreePort();
-    pid = RunServerBinary(folder + "/quilmarend", port, folder + "/errors.txt", folder);
-    EXPECT_TRUE(WaitForPort(port));
+    pid = RunServerBinary(folder + "/quilmarend", 0, folder + "/errors.txt", folder);
+    const int port = WaitForListening(folder + "/errors.txt");
+    EXPECT_NE(port, 0);
     std::optional<TestClient> client = TestClient::Connect(port);
     client->ReadGreeting();
     client->Command("STRS <a/>");
