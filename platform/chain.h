@@ -42,6 +42,8 @@ inline constexpr uint32_t CERT_TRUST_IS_PARTIAL_CHAIN = 0x00010000;
 inline constexpr uint32_t CERT_TRUST_IS_OFFLINE_REVOCATION = 0x01000000;
 inline constexpr uint32_t CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT = 0x08000000;
 
+// ChainParameters are one chain evaluation's inputs; the engine fills the limit, the clock and the
+// downloads from its own context.
 struct ChainParameters {
   std::optional<uint64_t> time;      // FILETIME (UTC) to judge at; none means now
   bool checkRevocation = false;      // check the end certificate's revocation
