@@ -66,15 +66,14 @@ bool XEmbedTrayPresent() {
 // TrayHostMissing returns why the icon cannot be shown: no session bus, or no StatusNotifierItem
 // host on it (no org.kde.StatusNotifierWatcher, or one without a host) and no XEmbed tray either.
 // Empty when a tray can show it.
-std::string TrayHostMissing() {
-  const GObjectPtr bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr), &g_object_unref);
-  if (!bus) return "no session bus";
-  auto call = [&bus](const char* name, const char* path, const char* interface, const char* method,
-                     GVariant* parameters) {
-    return GVariantPtr(g_dbus_connection_call_sync(G_DBUS_CONNECTION(bus.get()), name, path,
-                                                   interface, method, parameters, nullptr,
-                                                   G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr),
-                       &g_variant_unref);
+std::string TrayHostMissing(GDBusConnection* bus) {
+  if (bus == nullptr) return "no session bus";
+  auto call = [bus](const char* name, const char* path, const char* interface, const char* method,
+                    GVariant* parameters) {
+    return GVariantPtr(
+        g_dbus_connection_call_sync(bus, name, path, interface, method, parameters, nullptr,
+                                    G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr),
+        &g_variant_unref);
   };
   gboolean found = FALSE;
   const GVariantPtr owned =
@@ -330,7 +329,15 @@ class DesktopShell final : public platform::Shell {
 
   void AddIcon(const platform::NotifyIconData& data, const std::string& tip) {
     post = data.post;
-    if (const std::string missing = TrayHostMissing(); !missing.empty() && log != nullptr) {
+    // The session bus is the process's one connection, shared with the indicator library: kept
+    // open for as long as the shell lives, so that no user's release closes it under another
+    // that is still connecting (the icon then never registers).
+    if (!sessionBus) {
+      sessionBus =
+          GObjectPtr(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr), &g_object_unref);
+    }
+    const std::string missing = TrayHostMissing(static_cast<GDBusConnection*>(sessionBus.get()));
+    if (!missing.empty() && log != nullptr) {
       log(("Tray icon cannot be shown: " + missing).c_str());
     }
     // The tray host looks the name up in its icon theme: the installed one when the package put
@@ -370,6 +377,7 @@ class DesktopShell final : public platform::Shell {
   const platform::ShellLog log;
   // The members below belong to the GTK thread.
   std::unique_ptr<IconFolder> icons;  // made when the icon theme lacks the icon
+  GObjectPtr sessionBus{nullptr, &g_object_unref};
   AppIndicator* indicator = nullptr;
   std::function<void(uint32_t, uintptr_t, intptr_t)> post;
   std::vector<std::unique_ptr<MenuAction>> menuActions;

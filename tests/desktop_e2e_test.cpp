@@ -217,7 +217,8 @@ TEST(DesktopShell, StopClosesWhateverIsOpen) {
     item.clear();
     const pid_t pid = RunServerBinary(ServerBinary(), 0, StateRoot() + "/desktop-stop.txt",
                                       StateRoot(), "C.UTF-8");
-    ASSERT_TRUE(Pump([] { return !item.empty(); })) << "no item registered";
+    ASSERT_TRUE(Pump([] { return !item.empty(); }))
+        << "no item registered: " << ReadFile(StateRoot() + "/desktop-stop.txt");
     Click(ReadMenu(), index);
     ASSERT_TRUE(Pump([pid] { return WindowsOf(pid) > 0; }));
     kill(pid, SIGTERM);
