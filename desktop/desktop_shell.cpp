@@ -254,7 +254,7 @@ class DesktopShell final : public platform::Shell {
   }
 
  private:
-  explicit DesktopShell(platform::ShellLog log) : log(log) {}
+  explicit DesktopShell(platform::ShellLog writeLog) : log(writeLog) {}
 
   // RunDialog runs `dialog` until it is answered or CloseDialogs closes it, destroys it and
   // returns the response.

@@ -27,8 +27,10 @@ std::vector<platform::MenuItem> ContextMenu() {
 
 }  // namespace
 
-CMainWindow::CMainWindow(platform::Shell& shell, MessageQueue& queue)
-    : shell(shell), queue(queue), trayMessage(RegisterWindowMessage(kTrayMessageName)) {}
+CMainWindow::CMainWindow(platform::Shell& windowShell, MessageQueue& threadQueue)
+    : shell(windowShell),
+      queue(threadQueue),
+      trayMessage(RegisterWindowMessage(kTrayMessageName)) {}
 
 CMainWindow::~CMainWindow() { StopRefresh(); }
 

@@ -40,9 +40,9 @@ inline constexpr const char* kVersionText = "Quilmarend 3,1,0,10";
 
 class CMainWindow {
  public:
-  // The window's boxes and icon go through `shell`; its messages arrive on `queue`, the window
-  // thread's, which the icon's callbacks are posted to. Both must outlive the window.
-  CMainWindow(platform::Shell& shell, MessageQueue& queue);
+  // The window's boxes and icon go through `windowShell`; its messages arrive on `threadQueue`,
+  // the window thread's, which the icon's callbacks are posted to. Both must outlive the window.
+  CMainWindow(platform::Shell& windowShell, MessageQueue& threadQueue);
   // Ends the refresh thread if the window was not closed.
   ~CMainWindow();
   CMainWindow(const CMainWindow&) = delete;

@@ -40,8 +40,8 @@ constexpr const char* kLogWindowThreadLeft =
 
 }  // namespace
 
-CQuilmarendModule::CQuilmarendModule(platform::Shell& shell, const Settings& settings)
-    : shell(shell), settings(settings), limits(server::Limits::FromEnvironment()) {}
+CQuilmarendModule::CQuilmarendModule(platform::Shell& processShell, const Settings& processSettings)
+    : shell(processShell), settings(processSettings), limits(server::Limits::FromEnvironment()) {}
 
 int CQuilmarendModule::WinMain(int argc, const char* const* argv) {
   // "-import FILE..." takes file paths, whose '/' and '-' the switch scan would read as switches.

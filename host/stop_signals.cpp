@@ -27,8 +27,8 @@ void StopSignals::Block() {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-StopSignals::StopSignals(std::function<void(int)> onSignal)
-    : onSignal(std::move(onSignal)), thread([this] { Wait(); }) {}
+StopSignals::StopSignals(std::function<void(int)> handler)
+    : onSignal(std::move(handler)), thread([this] { Wait(); }) {}
 
 StopSignals::~StopSignals() {
   ending = true;

@@ -19,10 +19,10 @@ class StopSignals {
   // Block blocks SIGINT and SIGTERM in the calling thread, and so in every thread it starts later.
   static void Block();
 
-  // Starts the thread that waits for the signals and calls `onSignal` with each, on that thread.
+  // Starts the thread that waits for the signals and calls `handler` with each, on that thread.
   // Block must have run on the constructing thread before any other thread was started.
-  explicit StopSignals(std::function<void(int signal)> onSignal);
-  // Ends the thread; a call of `onSignal` under way is waited for.
+  explicit StopSignals(std::function<void(int signal)> handler);
+  // Ends the thread; a call of the handler under way is waited for.
   ~StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;

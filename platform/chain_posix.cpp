@@ -129,15 +129,15 @@ std::vector<std::shared_ptr<X509>> ParseIssuers(const std::vector<uint8_t>& byte
       if (PKCS7_type_is_signed(bundle) && bundle->d.sign != nullptr) {
         STACK_OF(X509)* inside = bundle->d.sign->cert;
         for (int i = 0; inside != nullptr && i < sk_X509_num(inside); ++i) {
-          X509* x509 = sk_X509_value(inside, i);
-          X509_up_ref(x509);
-          certs.emplace_back(x509, X509_free);
+          X509* bundled = sk_X509_value(inside, i);
+          X509_up_ref(bundled);
+          certs.emplace_back(bundled, X509_free);
         }
       }
       PKCS7_free(bundle);
     } else if (detail::BioPtr bio{BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()))}) {
-      while (X509* x509 = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
-        certs.emplace_back(x509, X509_free);
+      while (X509* pem = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+        certs.emplace_back(pem, X509_free);
       }
     }
   }

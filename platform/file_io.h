@@ -94,7 +94,8 @@ class TemporaryFile {
   bool MoveTo(const std::string& name);
 
  private:
-  TemporaryFile(std::string path, UniqueFd fd) : owned(std::move(path)), fd(std::move(fd)) {}
+  TemporaryFile(std::string filePath, UniqueFd openFd)
+      : owned(std::move(filePath)), fd(std::move(openFd)) {}
 
   RequestFile owned;
   UniqueFd fd;

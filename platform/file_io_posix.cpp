@@ -195,13 +195,13 @@ RequestFileList& TheRequestFiles() {
 
 }  // namespace
 
-RequestFile::RequestFile(std::string path) : path(std::move(path)) {
+RequestFile::RequestFile(std::string filePath) : path(std::move(filePath)) {
   RequestFileList& list = TheRequestFiles();
   const std::lock_guard lock(list.mutex);
   if (list.removed) {
-    ::unlink(this->path.c_str());
+    ::unlink(path.c_str());
   } else {
-    list.paths.insert(this->path);
+    list.paths.insert(path);
   }
 }
 

@@ -19,11 +19,13 @@ namespace server {
 
 class RequestPipeline : public RequestHandler {
  public:
-  // Requests run within `limits`, read calendar time from `clock` and download through
-  // `internet`. `archive`, `clock` and `internet` (none owned) must outlive the pipeline.
-  RequestPipeline(verify::TmpCertArhive& archive, const Limits& limits,
+  // Requests run within `requestLimits`, read calendar time from `clock` and download through
+  // `internet`. `certArchive`, `clock` and `internet` (none owned) must outlive the pipeline.
+  RequestPipeline(verify::TmpCertArhive& certArchive, const Limits& requestLimits,
                   const platform::Clock& clock, platform::Internet& internet)
-      : archive(archive), limits(limits), engine{limits.engine, &clock, &internet} {}
+      : archive(certArchive),
+        limits(requestLimits),
+        engine{requestLimits.engine, &clock, &internet} {}
 
   RequestAnswer Check(std::string_view commandLine, const ConnectionSettings& settings,
                       ConnectionData& data) override;

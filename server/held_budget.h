@@ -36,7 +36,7 @@ class HeldBudget {
 
 class HeldShare {
  public:
-  explicit HeldShare(HeldBudget& budget) : budget(budget) {}
+  explicit HeldShare(HeldBudget& whole) : budget(whole) {}
   ~HeldShare() { (void)budget.Change(-static_cast<int64_t>(bytes)); }
   HeldShare(const HeldShare&) = delete;
   HeldShare& operator=(const HeldShare&) = delete;

@@ -76,8 +76,8 @@ struct ServerShared {
   }
 };
 
-TCPServerThread::TCPServerThread(int index, std::shared_ptr<ServerShared> shared, int listenSocket)
-    : shared(std::move(shared)), index(index), listenSocket(listenSocket) {}
+TCPServerThread::TCPServerThread(int slot, std::shared_ptr<ServerShared> serverShared, int listenFd)
+    : shared(std::move(serverShared)), index(slot), listenSocket(listenFd) {}
 
 TCPServerThread::~TCPServerThread() {
   if (thread.joinable()) thread.detach();
@@ -152,19 +152,19 @@ void TCPServerThread::Restart() {
   shared->threadEnded.notify_all();
 }
 
-TCPServer::TCPServer(int port, int workerCount, const ServerSetup& setup)
+TCPServer::TCPServer(int listenPort, int poolSize, const ServerSetup& setup)
     : shared(std::make_shared<ServerShared>(setup)),
-      workerCount(workerCount),
-      port(port),
+      workerCount(poolSize),
+      port(listenPort),
       stopAllowance(setup.limits.stopAllowance) {
   platform::ListenResult listening =
-      platform::OpenListenSocket(setup.listenAddress, static_cast<uint16_t>(port), workerCount);
+      platform::OpenListenSocket(setup.listenAddress, static_cast<uint16_t>(listenPort), poolSize);
   if (listening.failedAt != platform::ListenStep::kDone) {
     const bool listenFailed = listening.failedAt == platform::ListenStep::kListen;
     platform::LogAt(platform::LogLevel::kError, texts::kLogListenFailed,
-                    listenFailed ? "listen on" : "bind", setup.listenAddress.c_str(), port,
+                    listenFailed ? "listen on" : "bind", setup.listenAddress.c_str(), listenPort,
                     listening.reason.c_str());
-    if (listenFailed) this->workerCount = 0;
+    if (listenFailed) workerCount = 0;
     throw std::runtime_error(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
   }
   listenSocket = std::move(listening.fd);

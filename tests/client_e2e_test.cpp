@@ -260,7 +260,7 @@ TEST_F(ClientE2E, ReachesAServerOnIpv6) {
     GTEST_SKIP() << "no IPv6 loopback";
   }
   std::string received;
-  std::thread server([&] {
+  std::thread fakeServer([&] {
     pollfd waiter{listener.get(), POLLIN, 0};
     if (poll(&waiter, 1, 10'000) != 1) return;
     const platform::UniqueFd peer(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
@@ -275,7 +275,7 @@ TEST_F(ClientE2E, ReachesAServerOnIpv6) {
   });
   const std::string server6 = "[::1]:" + std::to_string(ntohs(address.sin6_port));
   const ClientRun run = RunClient({"--server", server6, "--gethash", "file:///srv/a.pdf"});
-  server.join();
+  fakeServer.join();
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "00ff\n");
   EXPECT_EQ(received, "GETHASH file:///srv/a.pdf\r\n");

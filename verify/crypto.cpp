@@ -39,8 +39,9 @@ std::string Truncated(std::string text, size_t size) {
 
 }  // namespace
 
-CCrypto::CCrypto(CheckRequest request, TmpCertArhive& archive, const EngineContext& engine)
-    : request(std::move(request)), archive(archive), engine(engine) {}
+CCrypto::CCrypto(CheckRequest checkRequest, TmpCertArhive& certArchive,
+                 const EngineContext& engineContext)
+    : request(std::move(checkRequest)), archive(certArchive), engine(engineContext) {}
 
 CCrypto::~CCrypto() = default;
 

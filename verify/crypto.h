@@ -31,9 +31,11 @@ class TmpCertArhive;
 
 class CCrypto {
  public:
-  // `archive` (not owned) keeps chain results between requests and must outlive the engine;
-  // `engine` gives the limits, the clock and the downloads (the production ones by default).
-  CCrypto(CheckRequest request, TmpCertArhive& archive, const EngineContext& engine = {});
+  // `certArchive` (not owned) keeps chain results between requests and must outlive the engine;
+  // `engineContext` gives the limits, the clock and the downloads (the production ones by
+  // default).
+  CCrypto(CheckRequest checkRequest, TmpCertArhive& certArchive,
+          const EngineContext& engineContext = {});
   virtual ~CCrypto();
   CCrypto(const CCrypto&) = delete;
   CCrypto& operator=(const CCrypto&) = delete;

@@ -10,8 +10,8 @@ int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
 
 }  // namespace
 
-TmpCertArhive::TmpCertArhive(const platform::Clock& clock, int64_t lifetimeSeconds)
-    : clock(clock), lifetime(lifetimeSeconds) {
+TmpCertArhive::TmpCertArhive(const platform::Clock& timeSource, int64_t lifetimeSeconds)
+    : clock(timeSource), lifetime(lifetimeSeconds) {
   platform::Log("(%d) TmpCertArhive new", ThreadId());
 }
 

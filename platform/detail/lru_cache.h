@@ -24,8 +24,8 @@ namespace platform::detail {
 template <typename Value>
 class LruCache {
  public:
-  // LruCache holds at most `maxEntries` entries whose sizes add up to at most `maxBytes`.
-  LruCache(size_t maxEntries, size_t maxBytes) : maxEntries(maxEntries), maxBytes(maxBytes) {}
+  // LruCache holds at most `entryLimit` entries whose sizes add up to at most `byteLimit`.
+  LruCache(size_t entryLimit, size_t byteLimit) : maxEntries(entryLimit), maxBytes(byteLimit) {}
   LruCache(const LruCache&) = delete;
   LruCache& operator=(const LruCache&) = delete;
 

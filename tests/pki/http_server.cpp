@@ -107,9 +107,9 @@ bool ParseHeader(std::string_view header, Request* request) {
     const std::string_view name = Trim(line.substr(0, colon));
     const std::string_view value = Trim(line.substr(colon + 1));
     if (EqualsIgnoringCase(name, "Content-Length")) {
-      const auto [end, error] =
+      const auto [parsedEnd, error] =
           std::from_chars(value.data(), value.data() + value.size(), request->contentLength);
-      if (error != std::errc() || end != value.data() + value.size()) return false;
+      if (error != std::errc() || parsedEnd != value.data() + value.size()) return false;
     } else if (EqualsIgnoringCase(name, "Expect")) {
       request->expectContinue = EqualsIgnoringCase(value, "100-continue");
     }
