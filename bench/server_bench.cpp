@@ -72,31 +72,31 @@ platform::UniqueFd ConnectLoopback(int port) {
 // LineClient is one benchmark client: it sends commands and reads answers line by line.
 class LineClient {
  public:
-  explicit LineClient(int port) : fd_(ConnectLoopback(port)) {}
+  explicit LineClient(int port) : fd(ConnectLoopback(port)) {}
 
-  bool Connected() const { return static_cast<bool>(fd_); }
-  bool Send(std::string_view bytes) { return platform::SendAll(fd_.get(), bytes); }
+  bool Connected() const { return static_cast<bool>(fd); }
+  bool Send(std::string_view bytes) { return platform::SendAll(fd.get(), bytes); }
 
   // ReadLine returns the next line through its LF; empty when the peer closed, failed or was
   // silent for kSocketTimeoutMs first.
   std::string ReadLine() {
     for (;;) {
-      const size_t end = buffer_.find('\n');
+      const size_t end = buffer.find('\n');
       if (end != std::string::npos) {
-        std::string line = buffer_.substr(0, end + 1);
-        buffer_.erase(0, end + 1);
+        std::string line = buffer.substr(0, end + 1);
+        buffer.erase(0, end + 1);
         return line;
       }
       char chunk[4096];
-      const ssize_t received = platform::Receive(fd_.get(), chunk);
+      const ssize_t received = platform::Receive(fd.get(), chunk);
       if (received <= 0) return {};
-      buffer_.append(chunk, static_cast<size_t>(received));
+      buffer.append(chunk, static_cast<size_t>(received));
     }
   }
 
  private:
-  platform::UniqueFd fd_;
-  std::string buffer_;
+  platform::UniqueFd fd;
+  std::string buffer;
 };
 
 // FixedAnswerServer is the round-trip baseline, about the least a line server over TCP does: one
@@ -105,27 +105,27 @@ class FixedAnswerServer {
  public:
   FixedAnswerServer() {
     platform::ListenResult listening = platform::OpenListenSocket(0, kConnections * 2);
-    listen_ = std::move(listening.fd);
-    if (listen_) acceptor_ = std::thread(&FixedAnswerServer::AcceptLoop, this);
+    listen = std::move(listening.fd);
+    if (listen) acceptor = std::thread(&FixedAnswerServer::AcceptLoop, this);
   }
 
   // The destructor wakes the acceptor and every open connection, then joins them all.
   ~FixedAnswerServer() {
     {
-      std::lock_guard<std::mutex> lock(lock_);
-      stopping_ = true;
-      if (listen_) platform::ShutdownSocket(listen_.get());
-      for (const auto& connection : connections_) platform::ShutdownSocket(connection->fd.get());
+      std::lock_guard<std::mutex> lock(mutex);
+      stopping = true;
+      if (listen) platform::ShutdownSocket(listen.get());
+      for (const auto& connection : connections) platform::ShutdownSocket(connection->fd.get());
     }
-    if (acceptor_.joinable()) acceptor_.join();
-    for (const auto& connection : connections_) connection->thread.join();
+    if (acceptor.joinable()) acceptor.join();
+    for (const auto& connection : connections) connection->thread.join();
   }
 
   FixedAnswerServer(const FixedAnswerServer&) = delete;
   FixedAnswerServer& operator=(const FixedAnswerServer&) = delete;
 
   // Port is the listening port, 0 when the server could not listen.
-  int Port() const { return listen_ ? platform::LocalPort(listen_.get()) : 0; }
+  int Port() const { return listen ? platform::LocalPort(listen.get()) : 0; }
 
  private:
   // The connection's descriptor stays open until its thread has been joined, so that a stop never
@@ -138,12 +138,12 @@ class FixedAnswerServer {
 
   void AcceptLoop() {
     for (;;) {
-      platform::UniqueFd fd = platform::AcceptConnection(listen_.get());
-      std::lock_guard<std::mutex> lock(lock_);
-      if (stopping_) return;
+      platform::UniqueFd fd = platform::AcceptConnection(listen.get());
+      std::lock_guard<std::mutex> lock(mutex);
+      if (stopping) return;
       if (!fd) continue;
       // Join the connections that have ended, so that repeated runs do not pile up threads.
-      std::erase_if(connections_, [](const std::unique_ptr<Connection>& connection) {
+      std::erase_if(connections, [](const std::unique_ptr<Connection>& connection) {
         if (!connection->done) return false;
         connection->thread.join();
         return true;
@@ -151,7 +151,7 @@ class FixedAnswerServer {
       auto connection = std::make_unique<Connection>();
       connection->fd = std::move(fd);
       connection->thread = std::thread(&FixedAnswerServer::Serve, connection.get());
-      connections_.push_back(std::move(connection));
+      connections.push_back(std::move(connection));
     }
   }
 
@@ -170,11 +170,11 @@ class FixedAnswerServer {
     connection->done = true;
   }
 
-  platform::UniqueFd listen_;
-  std::thread acceptor_;
-  std::mutex lock_;  // guards `connections_` and `stopping_` between the acceptor and the stop
-  std::vector<std::unique_ptr<Connection>> connections_;
-  bool stopping_ = false;
+  platform::UniqueFd listen;
+  std::thread acceptor;
+  std::mutex mutex;  // guards `connections` and `stopping` between the acceptor and the stop
+  std::vector<std::unique_ptr<Connection>> connections;
+  bool stopping = false;
 };
 
 // RunRoundTrips is one client thread of the round-trip benchmark: its own connection, opened and
@@ -198,11 +198,11 @@ void RunRoundTrips(benchmark::State& state, int port, int greetingLines) {
 // SocketSink sends every answer to the socket, as a connection does.
 class SocketSink : public server::AnswerSink {
  public:
-  explicit SocketSink(int fd) : fd_(fd) {}
-  void Send(std::string_view answer) override { (void)platform::SendAll(fd_, answer); }
+  explicit SocketSink(int socketFd) : fd(socketFd) {}
+  void Send(std::string_view answer) override { (void)platform::SendAll(fd, answer); }
 
  private:
-  int fd_;
+  int fd;
 };
 
 // TakingHandler takes the document out of the connection at CHECK, so that it can be compared
@@ -320,7 +320,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
-      Result& result = results_[run.run_name.function_name];
+      Result& result = results[run.run_name.function_name];
       if (result.median && !median) continue;
       result.median = median;
       result.secondsPerIteration =
@@ -332,12 +332,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 
   const Result* Find(const std::string& name) const {
-    const auto found = results_.find(name);
-    return found == results_.end() ? nullptr : &found->second;
+    const auto found = results.find(name);
+    return found == results.end() ? nullptr : &found->second;
   }
 
  private:
-  std::map<std::string, Result> results_;
+  std::map<std::string, Result> results;
 };
 
 void PrintSummary(const SummaryReporter& reporter) {

@@ -56,7 +56,7 @@ std::optional<Connection> Connection::Open(const ServerAddress& address, std::st
 }
 
 bool Connection::Send(std::string_view data, std::string& error) {
-  if (platform::SendAll(fd_.get(), data)) return true;
+  if (platform::SendAll(fd.get(), data)) return true;
   error = "the server closed the connection";
   return false;
 }
@@ -65,21 +65,21 @@ std::optional<std::string> Connection::ReadLine(std::chrono::milliseconds limit,
                                                 std::string& error) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
-    const size_t end = pending_.find('\n');
+    const size_t end = pending.find('\n');
     if (end != std::string::npos) {
-      std::string line = Trimmed(pending_.substr(0, end + 1));
-      pending_.erase(0, end + 1);
+      std::string line = Trimmed(pending.substr(0, end + 1));
+      pending.erase(0, end + 1);
       return line;
     }
-    const bool unfinishedError = IsErrorLine(pending_);
+    const bool unfinishedError = IsErrorLine(pending);
     const auto wait =
         unfinishedError
             ? std::min(deadline, std::chrono::steady_clock::now() + kUnfinishedErrorPause)
             : deadline;
-    const platform::WaitResult result = platform::WaitReadable(fd_.get(), wait);
+    const platform::WaitResult result = platform::WaitReadable(fd.get(), wait);
     if (result == platform::WaitResult::kTimedOut && unfinishedError) {
-      std::string line = std::move(pending_);
-      pending_.clear();
+      std::string line = std::move(pending);
+      pending.clear();
       return line;
     }
     if (result == platform::WaitResult::kTimedOut) {
@@ -88,17 +88,17 @@ std::optional<std::string> Connection::ReadLine(std::chrono::milliseconds limit,
     }
     char buffer[16384];
     const ssize_t received =
-        result == platform::WaitResult::kFailed ? -1 : platform::Receive(fd_.get(), buffer);
+        result == platform::WaitResult::kFailed ? -1 : platform::Receive(fd.get(), buffer);
     if (received <= 0) {
-      if (IsErrorLine(pending_)) {
-        std::string line = std::move(pending_);
-        pending_.clear();
+      if (IsErrorLine(pending)) {
+        std::string line = std::move(pending);
+        pending.clear();
         return line;
       }
       error = "the server closed the connection";
       return std::nullopt;
     }
-    pending_.append(buffer, static_cast<size_t>(received));
+    pending.append(buffer, static_cast<size_t>(received));
   }
 }
 

@@ -58,7 +58,7 @@ class Connection {
   void Quit();
 
  private:
-  explicit Connection(platform::UniqueFd fd) : fd_(std::move(fd)) {}
+  explicit Connection(platform::UniqueFd connected) : fd(std::move(connected)) {}
   bool Send(std::string_view data, std::string& error);
   // Reply reads the reply to `line`, already sent, as Command does.
   std::optional<std::string> Reply(const std::string& line, std::string& error,
@@ -68,8 +68,8 @@ class Connection {
   // carry no line end.
   std::optional<std::string> ReadLine(std::chrono::milliseconds limit, std::string& error);
 
-  platform::UniqueFd fd_;
-  std::string pending_;
+  platform::UniqueFd fd;
+  std::string pending;
 };
 
 // IsErrorLine is true for a line beginning with "error:" or "Error:".

@@ -14,22 +14,22 @@ constexpr double kMib = 1024.0 * 1024.0;
 
 }  // namespace
 
-ProgressBar::ProgressBar(uint64_t total, uint64_t threshold)
-    : total_(total), shown_(total > threshold && isatty(STDERR_FILENO) == 1) {}
+ProgressBar::ProgressBar(uint64_t totalBytes, uint64_t threshold)
+    : total(totalBytes), shown(totalBytes > threshold && isatty(STDERR_FILENO) == 1) {}
 
 ProgressBar::~ProgressBar() {
-  if (shown_ && percent_ >= 0) std::fputc('\n', stderr);
+  if (shown && percent >= 0) std::fputc('\n', stderr);
 }
 
 void ProgressBar::Show(uint64_t sent) {
-  if (!shown_ || total_ == 0) return;
-  const int percent = static_cast<int>(std::min<uint64_t>(sent, total_) * 100 / total_);
-  if (percent == percent_) return;
-  percent_ = percent;
-  const int filled = percent * kWidth / 100;
+  if (!shown || total == 0) return;
+  const int reached = static_cast<int>(std::min<uint64_t>(sent, total) * 100 / total);
+  if (reached == percent) return;
+  percent = reached;
+  const int filled = reached * kWidth / 100;
   std::fprintf(stderr, "\r[%s%s] %3d%% %.1f/%.1f MiB", std::string(filled, '#').c_str(),
-               std::string(kWidth - filled, ' ').c_str(), percent, static_cast<double>(sent) / kMib,
-               static_cast<double>(total_) / kMib);
+               std::string(kWidth - filled, ' ').c_str(), reached, static_cast<double>(sent) / kMib,
+               static_cast<double>(total) / kMib);
   std::fflush(stderr);
 }
 

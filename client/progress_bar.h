@@ -18,9 +18,9 @@ class ProgressBar {
   void Show(uint64_t sent);
 
  private:
-  uint64_t total_;
-  bool shown_;
-  int percent_ = -1;
+  uint64_t total;
+  bool shown;
+  int percent = -1;
 };
 
 }  // namespace client

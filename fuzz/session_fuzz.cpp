@@ -77,84 +77,84 @@ struct Outcome {
 // Conversation drives one Session from a LineReader and checks the invariants of every line.
 class Conversation {
  public:
-  explicit Conversation(std::string_view stream) : expected_(std::string(stream) + "\n") {}
+  explicit Conversation(std::string_view stream) : expected(std::string(stream) + "\n") {}
 
   // Receive puts `bytes` into the reader as one receive and handles the lines it completes.
   void Receive(std::string_view bytes) {
-    std::span<char> room = reader_.Space(std::max(bytes.size(), kReceiveRoom));
+    std::span<char> room = reader.Space(std::max(bytes.size(), kReceiveRoom));
     Require(room.size() >= bytes.size(), "Space gives at least the room asked for");
     std::copy(bytes.begin(), bytes.end(), room.begin());
-    reader_.Commit(bytes.size());
+    reader.Commit(bytes.size());
     Drain();
   }
 
   // Finish checks that the unfinished last line holds exactly the bytes not yet handed out.
   Outcome Finish() {
-    Require(reader_.PendingBytes() == expected_.size() - 1 - handedOut_,
+    Require(reader.PendingBytes() == expected.size() - 1 - handedOut,
             "PendingBytes counts the bytes after the last line feed");
-    finishing_ = true;  // a connection drops its unfinished last line; here it checks the reader
-    reader_.Append("\n");
+    finishing = true;  // a connection drops its unfinished last line; here it checks the reader
+    reader.Append("\n");
     Drain();
-    Require(handedOut_ == expected_.size(), "the reader hands out every byte");
-    Require(reader_.PendingBytes() == 0, "nothing pending after the last line feed");
-    return Outcome{std::move(sink_.answers), quit_, session_.settings(), session_.data()};
+    Require(handedOut == expected.size(), "the reader hands out every byte");
+    Require(reader.PendingBytes() == 0, "nothing pending after the last line feed");
+    return Outcome{std::move(sink.answers), quit, session.Settings(), session.Data()};
   }
 
  private:
   void Drain() {
-    while (const std::optional<std::string_view> line = reader_.NextLine()) {
+    while (const std::optional<std::string_view> line = reader.NextLine()) {
       Require(!line->empty() && line->back() == '\n', "a line ends with its line feed");
       Require(line->find('\n') == line->size() - 1, "a line holds one line feed");
-      Require(std::string_view(expected_).substr(handedOut_, line->size()) == *line,
+      Require(std::string_view(expected).substr(handedOut, line->size()) == *line,
               "lines come out as they were received");
-      handedOut_ += line->size();
+      handedOut += line->size();
       // After QUIT the connection ends; the reader is still drained to check its bytes.
-      if (!quit_ && !finishing_) HandleLine(*line);
+      if (!quit && !finishing) HandleLine(*line);
     }
   }
 
   void HandleLine(std::string_view line) {
-    const bool inBlock = session_.blockMode() != server::BlockMode::kNone;
-    const size_t blockBytesBefore = session_.OpenBlockBytes();
-    const size_t answersBefore = sink_.answers.size();
-    const bool keepGoing = session_.HandleLine(line);
-    const size_t produced = sink_.answers.size() - answersBefore;
-    for (size_t i = answersBefore; i < sink_.answers.size(); ++i) CheckAnswer(sink_.answers[i]);
+    const bool inBlock = session.OpenBlockMode() != server::BlockMode::kNone;
+    const size_t blockBytesBefore = session.OpenBlockBytes();
+    const size_t answersBefore = sink.answers.size();
+    const bool keepGoing = session.HandleLine(line);
+    const size_t produced = sink.answers.size() - answersBefore;
+    for (size_t i = answersBefore; i < sink.answers.size(); ++i) CheckAnswer(sink.answers[i]);
 
     if (inBlock) {
       Require(keepGoing, "a block line never ends the connection");
       const bool closes = WithoutLineEnd(line) == ".";
       Require(produced == (closes ? 1 : 0), "only the closing dot of a block is answered");
-      Require(closes == (session_.blockMode() == server::BlockMode::kNone),
+      Require(closes == (session.OpenBlockMode() == server::BlockMode::kNone),
               "only the closing dot ends a block");
       if (!closes) {
-        blockReceived_ += line.size();
-        Require(session_.OpenBlockBytes() >= blockBytesBefore, "an open block never shrinks");
-        Require(session_.OpenBlockBytes() <= blockReceived_,
+        blockReceived += line.size();
+        Require(session.OpenBlockBytes() >= blockBytesBefore, "an open block never shrinks");
+        Require(session.OpenBlockBytes() <= blockReceived,
                 "a block holds no more bytes than were received for it");
       }
     } else {
       Require(produced == 1, "every command gets exactly one answer");
-      blockReceived_ = 0;
+      blockReceived = 0;
       if (!keepGoing) {
-        Require(sink_.answers.back() == "OK: Bye.\r\n", "the connection ends after Bye");
-        quit_ = true;
+        Require(sink.answers.back() == "OK: Bye.\r\n", "the connection ends after Bye");
+        quit = true;
       }
     }
-    if (session_.blockMode() == server::BlockMode::kNone) {
-      Require(session_.OpenBlockBytes() == 0, "OpenBlockBytes is 0 outside a block");
+    if (session.OpenBlockMode() == server::BlockMode::kNone) {
+      Require(session.OpenBlockBytes() == 0, "OpenBlockBytes is 0 outside a block");
     }
   }
 
-  const std::string expected_;  // the stream and the line feed that completes its last line
-  size_t handedOut_ = 0;        // bytes handed out in lines so far
-  RecordingSink sink_;
-  TrivialHandler handler_;
-  server::Session session_{handler_, sink_};
-  server::LineReader reader_;
-  size_t blockReceived_ = 0;
-  bool quit_ = false;
-  bool finishing_ = false;
+  const std::string expected;  // the stream and the line feed that completes its last line
+  size_t handedOut = 0;        // bytes handed out in lines so far
+  RecordingSink sink;
+  TrivialHandler handler;
+  server::Session session{handler, sink};
+  server::LineReader reader;
+  size_t blockReceived = 0;
+  bool quit = false;
+  bool finishing = false;
 };
 
 bool SameSettings(const server::ConnectionSettings& a, const server::ConnectionSettings& b) {

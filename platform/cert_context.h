@@ -63,30 +63,30 @@ class CertContext {
   CertContext(const CertContext&) = delete;
   CertContext& operator=(const CertContext&) = delete;
 
-  const std::vector<uint8_t>& Encoded() const { return encoded_; }
-  const CertInfo& Info() const { return info_; }
+  const std::vector<uint8_t>& Encoded() const { return encoded; }
+  const CertInfo& Info() const { return info; }
 
   // Duplicate returns an independent context for the same certificate and companions.
   CertContextPtr Duplicate() const;
 
   // Companions are the certificates this one travelled with; empty when imported on its own.
-  const std::shared_ptr<const CertCollection>& Companions() const { return companions_; }
-  void SetCompanions(std::shared_ptr<const CertCollection> companions) {
-    companions_ = std::move(companions);
+  const std::shared_ptr<const CertCollection>& Companions() const { return companions; }
+  void SetCompanions(std::shared_ptr<const CertCollection> travelledWith) {
+    companions = std::move(travelledWith);
   }
 
-  // The OpenSSL side, for platform/*.cpp only (platform/detail/cert_native.h).
+  // OpenSsl is the OpenSSL side, for platform/*.cpp only (platform/detail/cert_native.h).
   struct Native;
-  const Native& native() const { return *native_; }
+  const Native& OpenSsl() const { return *native; }
 
  private:
   friend CertContextPtr detail::ImportX509(x509_st* x509);
   CertContext();
 
-  std::vector<uint8_t> encoded_;
-  CertInfo info_;
-  std::unique_ptr<Native> native_;
-  std::shared_ptr<const CertCollection> companions_;
+  std::vector<uint8_t> encoded;
+  CertInfo info;
+  std::unique_ptr<Native> native;
+  std::shared_ptr<const CertCollection> companions;
 };
 
 }  // namespace platform

@@ -146,7 +146,7 @@ CertInfo InfoOf(X509* x509) {
 
 }  // namespace
 
-CertContext::CertContext() : native_(std::make_unique<Native>()) {}
+CertContext::CertContext() : native(std::make_unique<Native>()) {}
 CertContext::~CertContext() = default;
 
 CertContextPtr CertContext::Create(std::span<const uint8_t> der) {
@@ -163,19 +163,19 @@ CertContextPtr CertContext::Create(std::span<const uint8_t> der) {
     return nullptr;
   }
   CertContextPtr cert(new CertContext());
-  cert->encoded_.assign(der.data(), p);  // trailing bytes after the certificate are not kept
-  cert->info_ = InfoOf(x509.get());
-  cert->native_->x509 = std::move(x509);
+  cert->encoded.assign(der.data(), p);  // trailing bytes after the certificate are not kept
+  cert->info = InfoOf(x509.get());
+  cert->native->x509 = std::move(x509);
   return cert;
 }
 
 CertContextPtr CertContext::Duplicate() const {
   CertContextPtr copy(new CertContext());
-  copy->encoded_ = encoded_;
-  copy->info_ = info_;
-  X509_up_ref(native_->x509.get());
-  copy->native_->x509.reset(native_->x509.get());
-  copy->companions_ = companions_;
+  copy->encoded = encoded;
+  copy->info = info;
+  X509_up_ref(native->x509.get());
+  copy->native->x509.reset(native->x509.get());
+  copy->companions = companions;
   return copy;
 }
 
@@ -186,11 +186,11 @@ CertContextPtr ImportX509(X509* x509) {
   const int length = i2d_X509(x509, &der);
   if (length <= 0) return nullptr;
   CertContextPtr cert(new CertContext());
-  cert->encoded_.assign(der, der + length);
+  cert->encoded.assign(der, der + length);
   OPENSSL_free(der);
-  cert->info_ = InfoOf(x509);
+  cert->info = InfoOf(x509);
   X509_up_ref(x509);
-  cert->native_->x509.reset(x509);
+  cert->native->x509.reset(x509);
   return cert;
 }
 

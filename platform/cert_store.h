@@ -48,11 +48,11 @@ class CertStore {
   // Returns false with the last error ERROR_ACCESS_DENIED when a file cannot be written or removed.
   bool Add(const CertContext& cert, uint32_t disposition);
 
-  const std::string& Folder() const { return folder_; }
+  const std::string& Folder() const { return folder; }
 
  private:
-  explicit CertStore(std::string folder) : folder_(std::move(folder)) {}
-  std::string folder_;
+  explicit CertStore(std::string storeFolder) : folder(std::move(storeFolder)) {}
+  std::string folder;
 };
 
 // StoreFolder returns the folder of store `name` in `location` (upper-case name).

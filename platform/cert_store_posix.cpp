@@ -179,18 +179,18 @@ std::unique_ptr<CertStore> CertStore::Open(StoreLocation location, std::string_v
 
 std::shared_ptr<const CertCollection> CertStore::Certificates() const {
   struct stat info {};
-  if (stat(folder_.c_str(), &info) != 0) return std::make_shared<CertCollection>();
+  if (stat(folder.c_str(), &info) != 0) return std::make_shared<CertCollection>();
   {
     std::lock_guard<std::mutex> lock(cacheLock);
-    const auto cached = Cache().find(folder_);
+    const auto cached = Cache().find(folder);
     if (cached != Cache().end() && cached->second.modified.tv_sec == info.st_mtim.tv_sec &&
         cached->second.modified.tv_nsec == info.st_mtim.tv_nsec) {
       return cached->second.certificates;
     }
   }
-  std::shared_ptr<const CertCollection> certificates = LoadFolder(folder_);
+  std::shared_ptr<const CertCollection> certificates = LoadFolder(folder);
   std::lock_guard<std::mutex> lock(cacheLock);
-  Cache()[folder_] = CachedFolder{info.st_mtim, certificates};
+  Cache()[folder] = CachedFolder{info.st_mtim, certificates};
   return certificates;
 }
 
@@ -209,7 +209,7 @@ CertContextPtr CertStore::FindSubjectCert(const CertInfo& info) const {
 bool CertStore::Add(const CertContext& cert, uint32_t disposition) {
   // The files that hold a matching certificate, each with the certificates it holds besides.
   std::vector<std::pair<std::string, CertCollection>> replaced;
-  for (const std::string& file : CertificateFiles(folder_)) {
+  for (const std::string& file : CertificateFiles(folder)) {
     CertCollection held;
     ReadCertificates(file, held);
     CertCollection others;
@@ -230,9 +230,9 @@ bool CertStore::Add(const CertContext& cert, uint32_t disposition) {
   unsigned int digestLength = 0;
   EVP_Digest(cert.Encoded().data(), cert.Encoded().size(), digest, &digestLength, EVP_sha1(),
              nullptr);
-  const std::string path = folder_ + "/" + HexLower(digest, digestLength) + ".cer";
+  const std::string path = folder + "/" + HexLower(digest, digestLength) + ".cer";
   std::error_code error;
-  std::filesystem::create_directories(folder_, error);
+  std::filesystem::create_directories(folder, error);
   const std::string_view bytes(reinterpret_cast<const char*>(cert.Encoded().data()),
                                cert.Encoded().size());
   bool done = detail::WriteFileAtomically(path, bytes) == 0;

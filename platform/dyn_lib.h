@@ -29,9 +29,9 @@ class DynamicLibrary {
   void* Symbol(const char* name) const;
 
  private:
-  explicit DynamicLibrary(void* handle) : handle_(handle) {}
+  explicit DynamicLibrary(void* opened) : handle(opened) {}
   static std::unique_ptr<DynamicLibrary> Open(const std::string& file, std::string* error);
-  void* handle_;
+  void* handle;
 };
 
 // ModuleFileName returns the full path of the running executable (GetModuleFileName's stand-in),

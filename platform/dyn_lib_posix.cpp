@@ -33,9 +33,9 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::LoadFromSearchPath(const std::st
   return Open(name, error);
 }
 
-DynamicLibrary::~DynamicLibrary() { dlclose(handle_); }  // RTLD_NODELETE keeps it mapped
+DynamicLibrary::~DynamicLibrary() { dlclose(handle); }  // RTLD_NODELETE keeps it mapped
 
-void* DynamicLibrary::Symbol(const char* name) const { return dlsym(handle_, name); }
+void* DynamicLibrary::Symbol(const char* name) const { return dlsym(handle, name); }
 
 std::string ModuleFileName() {
   // The executable's path is read once: every XML check asks for the program's folder, and the

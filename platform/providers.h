@@ -96,16 +96,16 @@ class CryptProvider {
   // it does not decode.
   CryptKeyPtr ImportPublicKeyInfo(std::span<const uint8_t> spki) const;
 
-  const std::string& Name() const { return name_; }
-  uint32_t Type() const { return type_; }
+  const std::string& Name() const { return name; }
+  uint32_t Type() const { return type; }
 
  private:
   friend CryptProviderPtr CryptAcquireContextA(std::string_view, uint32_t, uint32_t);
-  CryptProvider(std::string name, uint32_t type, size_t tableIndex);
-  std::string name_;
-  uint32_t type_;
-  size_t tableIndex_;
-  size_t enumPosition_ = 0;
+  CryptProvider(std::string providerName, uint32_t providerType, size_t row);
+  std::string name;
+  uint32_t type;
+  size_t tableIndex;
+  size_t enumPosition = 0;
 };
 
 class CryptHash {
@@ -116,28 +116,30 @@ class CryptHash {
   // CryptGetHashParam (HP_HASHVAL) returns the digest, in the order CryptoAPI returns it (for
   // GOST R 34.11-94 the engine's order). The object can take no more data afterwards.
   std::optional<std::vector<uint8_t>> HashValue();
-  uint32_t Algid() const { return algid_; }
+  uint32_t Algid() const { return algid; }
 
+  // OpenSsl is the OpenSSL side, for platform/*.cpp only.
   struct Native;
-  Native& native() { return *native_; }
+  Native& OpenSsl() { return *native; }
 
  private:
   friend class CryptProvider;
-  CryptHash(uint32_t algid, std::unique_ptr<Native> native);
-  uint32_t algid_;
-  std::unique_ptr<Native> native_;
+  CryptHash(uint32_t hashAlgid, std::unique_ptr<Native> openSsl);
+  uint32_t algid;
+  std::unique_ptr<Native> native;
 };
 
 class CryptKey {
  public:
   ~CryptKey();
+  // OpenSsl is the OpenSSL side, for platform/*.cpp only.
   struct Native;
-  const Native& native() const { return *native_; }
+  const Native& OpenSsl() const { return *native; }
 
  private:
   friend class CryptProvider;
-  explicit CryptKey(std::unique_ptr<Native> native);
-  std::unique_ptr<Native> native_;
+  explicit CryptKey(std::unique_ptr<Native> openSsl);
+  std::unique_ptr<Native> native;
 };
 
 // CryptVerifySignatureA checks `signature` (CryptoAPI's order: least significant byte first)

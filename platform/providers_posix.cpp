@@ -156,24 +156,24 @@ CryptProviderPtr CryptAcquireContextA(std::string_view name, uint32_t type, uint
   return nullptr;
 }
 
-CryptProvider::CryptProvider(std::string name, uint32_t type, size_t tableIndex)
-    : name_(std::move(name)), type_(type), tableIndex_(tableIndex) {}
+CryptProvider::CryptProvider(std::string providerName, uint32_t providerType, size_t row)
+    : name(std::move(providerName)), type(providerType), tableIndex(row) {}
 
 CryptProvider::~CryptProvider() = default;
 
 std::optional<ProvEnumAlgs> CryptProvider::EnumAlgorithms(uint32_t flags) {
-  if (flags & CRYPT_FIRST) enumPosition_ = 0;
-  const auto& algorithms = Table()[tableIndex_].algorithms;
-  if (enumPosition_ >= algorithms.size()) {
+  if (flags & CRYPT_FIRST) enumPosition = 0;
+  const auto& algorithms = Table()[tableIndex].algorithms;
+  if (enumPosition >= algorithms.size()) {
     SetLastError(ERROR_NO_MORE_ITEMS);
     return std::nullopt;
   }
-  const Algorithm& a = algorithms[enumPosition_++];
+  const Algorithm& a = algorithms[enumPosition++];
   return ProvEnumAlgs{a.algid, a.bitLength, a.name};
 }
 
 CryptHashPtr CryptProvider::CreateHash(uint32_t algid) const {
-  const EVP_MD* digest = Implements(Table()[tableIndex_], algid) ? DigestOf(algid) : nullptr;
+  const EVP_MD* digest = Implements(Table()[tableIndex], algid) ? DigestOf(algid) : nullptr;
   auto native = std::make_unique<CryptHash::Native>();
   native->context.reset(EVP_MD_CTX_new());
   if (digest == nullptr || !native->context ||
@@ -196,7 +196,7 @@ CryptKeyPtr CryptProvider::ImportPublicKeyInfo(std::span<const uint8_t> spki) co
   }
   ASN1_OBJECT* algorithm = nullptr;
   X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, nullptr, publicKey.get());
-  const auto& oids = Table()[tableIndex_].keyOids;
+  const auto& oids = Table()[tableIndex].keyOids;
   const bool implemented =
       std::find(oids.begin(), oids.end(), detail::ObjectText(algorithm)) != oids.end();
   auto native = std::make_unique<CryptKey::Native>();
@@ -209,13 +209,12 @@ CryptKeyPtr CryptProvider::ImportPublicKeyInfo(std::span<const uint8_t> spki) co
   return CryptKeyPtr(new CryptKey(std::move(native)));
 }
 
-CryptHash::CryptHash(uint32_t algid, std::unique_ptr<Native> native)
-    : algid_(algid), native_(std::move(native)) {}
+CryptHash::CryptHash(uint32_t hashAlgid, std::unique_ptr<Native> openSsl)
+    : algid(hashAlgid), native(std::move(openSsl)) {}
 CryptHash::~CryptHash() = default;
 
 bool CryptHash::HashData(std::span<const uint8_t> data) {
-  if (native_->finished ||
-      EVP_DigestUpdate(native_->context.get(), data.data(), data.size()) != 1) {
+  if (native->finished || EVP_DigestUpdate(native->context.get(), data.data(), data.size()) != 1) {
     ERR_clear_error();
     SetLastError(NTE_FAIL);
     return false;
@@ -224,21 +223,21 @@ bool CryptHash::HashData(std::span<const uint8_t> data) {
 }
 
 std::optional<std::vector<uint8_t>> CryptHash::HashValue() {
-  if (!native_->finished) {
+  if (!native->finished) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(native_->context.get(), digest, &length) != 1) {
+    if (EVP_DigestFinal_ex(native->context.get(), digest, &length) != 1) {
       ERR_clear_error();
       SetLastError(NTE_FAIL);
       return std::nullopt;
     }
-    native_->value.assign(digest, digest + length);
-    native_->finished = true;
+    native->value.assign(digest, digest + length);
+    native->finished = true;
   }
-  return native_->value;
+  return native->value;
 }
 
-CryptKey::CryptKey(std::unique_ptr<Native> native) : native_(std::move(native)) {}
+CryptKey::CryptKey(std::unique_ptr<Native> openSsl) : native(std::move(openSsl)) {}
 CryptKey::~CryptKey() = default;
 
 bool CryptVerifySignatureA(CryptHash& hash, std::span<const uint8_t> signature,
@@ -247,7 +246,7 @@ bool CryptVerifySignatureA(CryptHash& hash, std::span<const uint8_t> signature,
   if (!digest) return false;
   // CryptoAPI's order is least significant byte first; OpenSSL's the opposite.
   std::vector<uint8_t> value(signature.rbegin(), signature.rend());
-  EVP_PKEY* pkey = key.native().key.get();
+  EVP_PKEY* pkey = key.OpenSsl().key.get();
   const int type = EVP_PKEY_get_base_id(pkey);
   if (type == EVP_PKEY_EC) value = EcdsaDer(value);
 
@@ -255,7 +254,7 @@ bool CryptVerifySignatureA(CryptHash& hash, std::span<const uint8_t> signature,
   bool ready = context && EVP_PKEY_verify_init(context.get()) == 1;
   if (ready && type == EVP_PKEY_RSA) {
     ready = EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) == 1 &&
-            EVP_PKEY_CTX_set_signature_md(context.get(), hash.native().digest) == 1;
+            EVP_PKEY_CTX_set_signature_md(context.get(), hash.OpenSsl().digest) == 1;
   }
   if (!ready) {
     ERR_clear_error();

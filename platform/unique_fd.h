@@ -13,8 +13,8 @@ namespace platform {
 class UniqueFd {
  public:
   UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  explicit UniqueFd(int owned) : fd(owned) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd(other.release()) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     reset(other.release());
     return *this;
@@ -23,15 +23,15 @@ class UniqueFd {
   UniqueFd& operator=(const UniqueFd&) = delete;
   ~UniqueFd() { reset(); }
 
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
+  int get() const { return fd; }
+  explicit operator bool() const { return fd >= 0; }
   // release gives up ownership and returns the descriptor.
-  int release() { return std::exchange(fd_, -1); }
-  // reset closes the held descriptor, if any, and holds `fd` instead.
-  void reset(int fd = -1);
+  int release() { return std::exchange(fd, -1); }
+  // reset closes the held descriptor, if any, and holds `next` instead.
+  void reset(int next = -1);
 
  private:
-  int fd_ = -1;
+  int fd = -1;
 };
 
 }  // namespace platform

@@ -4,9 +4,9 @@
 
 namespace platform {
 
-void UniqueFd::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);  // close is not retried on EINTR on Linux: the descriptor is gone
-  fd_ = fd;
+void UniqueFd::reset(int next) {
+  if (fd >= 0) ::close(fd);  // close is not retried on EINTR on Linux: the descriptor is gone
+  fd = next;
 }
 
 }  // namespace platform

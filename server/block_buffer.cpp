@@ -5,10 +5,10 @@
 namespace server {
 
 void BlockBuffer::Append(std::string_view bytes) {
-  size_ += bytes.size();
+  size += bytes.size();
   while (!bytes.empty()) {
-    if (pieces_.empty() || pieces_.back().size() == kBlockPieceBytes) pieces_.emplace_back();
-    std::string& piece = pieces_.back();
+    if (pieces.empty() || pieces.back().size() == kBlockPieceBytes) pieces.emplace_back();
+    std::string& piece = pieces.back();
     const size_t taken = std::min(bytes.size(), kBlockPieceBytes - piece.size());
     if (piece.size() + taken > piece.capacity()) {
       // A small block's only piece doubles, up to a whole piece. Reserving in a fresh string
@@ -26,23 +26,23 @@ void BlockBuffer::Append(std::string_view bytes) {
 
 size_t BlockBuffer::AllocatedBytes() const {
   size_t allocated = 0;
-  for (const std::string& piece : pieces_) allocated += piece.capacity();
+  for (const std::string& piece : pieces) allocated += piece.capacity();
   return allocated;
 }
 
 std::string BlockBuffer::Take() {
   std::string text;
-  if (pieces_.size() == 1) {
-    text.swap(pieces_.front());
-  } else if (pieces_.size() > 1) {
-    text.reserve(size_);
-    for (std::string& piece : pieces_) {
+  if (pieces.size() == 1) {
+    text.swap(pieces.front());
+  } else if (pieces.size() > 1) {
+    text.reserve(size);
+    for (std::string& piece : pieces) {
       text += piece;
       std::string().swap(piece);
     }
   }
-  std::vector<std::string>().swap(pieces_);
-  size_ = 0;
+  std::vector<std::string>().swap(pieces);
+  size = 0;
   return text;
 }
 

@@ -27,15 +27,15 @@ class BlockBuffer {
   // Append adds `bytes` at the end.
   void Append(std::string_view bytes);
   // Size is the number of bytes gathered.
-  size_t Size() const { return size_; }
+  size_t Size() const { return size; }
   // AllocatedBytes is the memory the pieces take.
   size_t AllocatedBytes() const;
   // Take returns the gathered text and leaves the buffer empty.
   std::string Take();
 
  private:
-  std::vector<std::string> pieces_;  // each full but the last
-  size_t size_ = 0;
+  std::vector<std::string> pieces;  // each full but the last
+  size_t size = 0;
 };
 
 }  // namespace server

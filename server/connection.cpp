@@ -55,17 +55,17 @@ class MemoryRelease {
 
 class SocketSink : public AnswerSink {
  public:
-  SocketSink(int fd, platform::LogBatch& logBatch) : fd_(fd), logBatch_(logBatch) {}
+  SocketSink(int peerFd, platform::LogBatch& batch) : fd(peerFd), logBatch(batch) {}
   // The request's log lines go out before its answer. A failed send is ignored; the conversation
   // ends at the next failed receive.
   void Send(std::string_view answer) override {
-    logBatch_.Flush();
-    (void)platform::SendAll(fd_, answer);
+    logBatch.Flush();
+    (void)platform::SendAll(fd, answer);
   }
 
  private:
-  int fd_;
-  platform::LogBatch& logBatch_;
+  int fd;
+  platform::LogBatch& logBatch;
 };
 
 }  // namespace

@@ -20,35 +20,35 @@ size_t GrownCapacity(size_t capacity, size_t needed, size_t limit) {
 }  // namespace
 
 std::span<char> LineReader::Space(size_t size, size_t limit) {
-  if (start_ > 0 && (start_ == end_ || start_ >= capacity_ / 2)) {
+  if (start > 0 && (start == end || start >= capacity / 2)) {
     // Drop returned lines so that the buffer does not grow with the whole stream.
-    std::memmove(buffer_.get(), buffer_.get() + start_, end_ - start_);
-    end_ -= start_;
-    scanFrom_ -= start_;
-    start_ = 0;
+    std::memmove(buffer.get(), buffer.get() + start, end - start);
+    end -= start;
+    scanFrom -= start;
+    start = 0;
   }
-  if (capacity_ - end_ < size) {
-    Reallocate(GrownCapacity(capacity_, end_ - start_ + size, limit));
+  if (capacity - end < size) {
+    Reallocate(GrownCapacity(capacity, end - start + size, limit));
   }
-  return std::span<char>(buffer_.get() + end_, capacity_ - end_);
+  return std::span<char>(buffer.get() + end, capacity - end);
 }
 
 void LineReader::Shrink(size_t keep) {
-  const size_t target = std::max(keep, 2 * (end_ - start_));
-  if (capacity_ / 2 >= target) Reallocate(target);
+  const size_t target = std::max(keep, 2 * (end - start));
+  if (capacity / 2 >= target) Reallocate(target);
 }
 
-void LineReader::Reallocate(size_t capacity) {
-  std::unique_ptr<char[]> fresh = std::make_unique_for_overwrite<char[]>(capacity);
-  if (end_ > start_) std::memcpy(fresh.get(), buffer_.get() + start_, end_ - start_);
-  buffer_ = std::move(fresh);
-  capacity_ = capacity;
-  end_ -= start_;
-  scanFrom_ -= start_;
-  start_ = 0;
+void LineReader::Reallocate(size_t newCapacity) {
+  std::unique_ptr<char[]> fresh = std::make_unique_for_overwrite<char[]>(newCapacity);
+  if (end > start) std::memcpy(fresh.get(), buffer.get() + start, end - start);
+  buffer = std::move(fresh);
+  capacity = newCapacity;
+  end -= start;
+  scanFrom -= start;
+  start = 0;
 }
 
-void LineReader::Commit(size_t count) { end_ += count; }
+void LineReader::Commit(size_t count) { end += count; }
 
 void LineReader::Append(std::string_view bytes) {
   std::span<char> room = Space(bytes.size());
@@ -57,17 +57,17 @@ void LineReader::Append(std::string_view bytes) {
 }
 
 std::optional<std::string_view> LineReader::NextLine() {
-  const size_t from = std::max(scanFrom_, start_);
-  if (from == end_) return std::nullopt;
-  const void* found = std::memchr(buffer_.get() + from, '\n', end_ - from);
+  const size_t from = std::max(scanFrom, start);
+  if (from == end) return std::nullopt;
+  const void* found = std::memchr(buffer.get() + from, '\n', end - from);
   if (found == nullptr) {
-    scanFrom_ = end_;  // a long unfinished line is scanned once, not once per receive
+    scanFrom = end;  // a long unfinished line is scanned once, not once per receive
     return std::nullopt;
   }
-  const size_t lineEnd = static_cast<const char*>(found) - buffer_.get() + 1;
-  std::string_view line(buffer_.get() + start_, lineEnd - start_);
-  start_ = lineEnd;
-  scanFrom_ = lineEnd;
+  const size_t lineEnd = static_cast<const char*>(found) - buffer.get() + 1;
+  std::string_view line(buffer.get() + start, lineEnd - start);
+  start = lineEnd;
+  scanFrom = lineEnd;
   return line;
 }
 

@@ -36,9 +36,9 @@ class LineReader {
   std::optional<std::string_view> NextLine();
 
   // PendingBytes is the size of the unfinished line: bytes received after the last line feed.
-  size_t PendingBytes() const { return end_ - start_; }
+  size_t PendingBytes() const { return end - start; }
   // AllocatedBytes is the size of the buffer, which is what the reader takes of memory.
-  size_t AllocatedBytes() const { return capacity_; }
+  size_t AllocatedBytes() const { return capacity; }
 
   // Shrink gives back a buffer grown for lines that have since been returned: when it is twice
   // as large as room for `keep` bytes or for twice the unfinished line would be, whichever is
@@ -46,14 +46,14 @@ class LineReader {
   void Shrink(size_t keep);
 
  private:
-  // Reallocate moves the unfinished line to the start of a new buffer of `capacity` bytes.
-  void Reallocate(size_t capacity);
+  // Reallocate moves the unfinished line to the start of a new buffer of `newCapacity` bytes.
+  void Reallocate(size_t newCapacity);
 
-  std::unique_ptr<char[]> buffer_;  // not zeroed: receives write straight into it
-  size_t capacity_ = 0;
-  size_t start_ = 0;     // first byte not yet returned
-  size_t end_ = 0;       // end of received bytes
-  size_t scanFrom_ = 0;  // bytes before this offset hold no line feed
+  std::unique_ptr<char[]> buffer;  // not zeroed: receives write straight into it
+  size_t capacity = 0;
+  size_t start = 0;     // first byte not yet returned
+  size_t end = 0;       // end of received bytes
+  size_t scanFrom = 0;  // bytes before this offset hold no line feed
 };
 
 }  // namespace server

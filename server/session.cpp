@@ -30,38 +30,38 @@ bool TakePrefix(std::string_view line, std::string_view prefix, std::string_view
 }  // namespace
 
 size_t Session::OpenBlockBytes() const {
-  return blockMode_ == BlockMode::kNone ? 0 : openBlock_.Size();
+  return blockMode == BlockMode::kNone ? 0 : openBlock.Size();
 }
 
 size_t Session::HeldBytes() const {
-  return Allocated(data_.documentText) + Allocated(data_.signatureText) +
-         Allocated(data_.certificateText) + Allocated(data_.hashedXmlText) +
-         openBlock_.AllocatedBytes();
+  return Allocated(data.documentText) + Allocated(data.signatureText) +
+         Allocated(data.certificateText) + Allocated(data.hashedXmlText) +
+         openBlock.AllocatedBytes();
 }
 
 std::string* Session::BlockText() {
-  switch (blockMode_) {
+  switch (blockMode) {
     case BlockMode::kNone:
       return nullptr;
     case BlockMode::kStrs:
-      return &data_.documentText;
+      return &data.documentText;
     case BlockMode::kSign:
-      return &data_.signatureText;
+      return &data.signatureText;
     case BlockMode::kCert:
-      return &data_.certificateText;
+      return &data.certificateText;
     case BlockMode::kHashedXml:
-      return &data_.hashedXmlText;
+      return &data.hashedXmlText;
   }
   return nullptr;
 }
 
 bool Session::HandleLine(std::string_view received) {
-  previousLineEnd_ = currentLineEnd_;
-  currentLineEnd_ = received.size() >= 2 && received[received.size() - 2] == '\r' ? kCrLf : kLf;
+  previousLineEnd = currentLineEnd;
+  currentLineEnd = received.size() >= 2 && received[received.size() - 2] == '\r' ? kCrLf : kLf;
   std::string_view line = received;
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
 
-  if (blockMode_ != BlockMode::kNone) {
+  if (blockMode != BlockMode::kNone) {
     AddBlockLine(line);
     return true;
   }
@@ -71,22 +71,22 @@ bool Session::HandleLine(std::string_view received) {
 void Session::AddBlockLine(std::string_view line) {
   if (line == ".") {
     std::string& text = *BlockText();
-    text = openBlock_.Take();
-    const BlockMode finished = blockMode_;
-    blockMode_ = BlockMode::kNone;
+    text = openBlock.Take();
+    const BlockMode finished = blockMode;
+    blockMode = BlockMode::kNone;
     const int length = static_cast<int>(text.size());
     switch (finished) {
       case BlockMode::kStrs:
-        sink_.Send(texts::kStringStored);
+        sink.Send(texts::kStringStored);
         break;
       case BlockMode::kSign:
-        sink_.Send(platform::FormatText(texts::kSignatureBlockStoredFormat, length));
+        sink.Send(platform::FormatText(texts::kSignatureBlockStoredFormat, length));
         break;
       case BlockMode::kCert:
-        sink_.Send(platform::FormatText(texts::kCertificateBlockStoredFormat, length));
+        sink.Send(platform::FormatText(texts::kCertificateBlockStoredFormat, length));
         break;
       case BlockMode::kHashedXml:
-        sink_.Send(platform::FormatText(texts::kHashedXmlBlockStoredFormat, length));
+        sink.Send(platform::FormatText(texts::kHashedXmlBlockStoredFormat, length));
         break;
       case BlockMode::kNone:
         break;
@@ -94,65 +94,65 @@ void Session::AddBlockLine(std::string_view line) {
     return;
   }
   // Lines are joined by their own endings as received; leading empty lines leave no trace.
-  if (openBlock_.Size() > 0) openBlock_.Append(previousLineEnd_);
+  if (openBlock.Size() > 0) openBlock.Append(previousLineEnd);
   if (!line.empty() && line.front() == '.') line.remove_prefix(1);  // dot-unstuffing
-  openBlock_.Append(line);
+  openBlock.Append(line);
 }
 
 void Session::Answer(const char* command, const RequestAnswer& answer,
                      std::chrono::steady_clock::time_point started) {
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - started);
-  platform::LogAt(platform::LogLevel::kInfo, texts::kLogRequestFormat, peer_.c_str(), command,
+  platform::LogAt(platform::LogLevel::kInfo, texts::kLogRequestFormat, peer.c_str(), command,
                   answer.summary.c_str(), static_cast<long long>(elapsed.count()));
-  sink_.Send(answer.answer);
+  sink.Send(answer.answer);
 }
 
 bool Session::RunCommand(std::string_view line) {
   std::string_view argument;
-  ConnectionSettings& s = settings_;
+  ConnectionSettings& s = settings;
   if (TakePrefix(line, "STRS ", &argument)) {
-    Replace(data_.documentText, argument);
-    sink_.Send(texts::kStringStored);
+    Replace(data.documentText, argument);
+    sink.Send(texts::kStringStored);
   } else if (TakePrefix(line, "SIGN ", &argument)) {
-    Replace(data_.signatureText, argument);
-    sink_.Send(texts::kSignatureStored);
+    Replace(data.signatureText, argument);
+    sink.Send(texts::kSignatureStored);
   } else if (line == "B64ON") {
     s.decodeBase64 = true;
-    sink_.Send(texts::kB64On);
+    sink.Send(texts::kB64On);
   } else if (line == "B64OFF") {
     s.decodeBase64 = false;
-    sink_.Send(texts::kB64Off);
+    sink.Send(texts::kB64Off);
   } else if (line == "FINDON") {
     s.findCertificate = true;
-    sink_.Send(texts::kFindOn);
+    sink.Send(texts::kFindOn);
   } else if (line == "FINDOFF") {
     s.findCertificate = false;
-    sink_.Send(texts::kFindOff);
+    sink.Send(texts::kFindOff);
   } else if (line == "CRLON") {
     s.checkRevocation = true;
-    sink_.Send(texts::kCrlOn);
+    sink.Send(texts::kCrlOn);
   } else if (line == "CRLOFF") {
     s.checkRevocation = false;
-    sink_.Send(texts::kCrlOff);
+    sink.Send(texts::kCrlOff);
   } else if (line == "HTMLON") {
     s.htmlReport = true;
-    sink_.Send(texts::kHtmlOn);
+    sink.Send(texts::kHtmlOn);
   } else if (line == "HTMLOFF") {
     s.htmlReport = false;
-    sink_.Send(texts::kHtmlOff);
+    sink.Send(texts::kHtmlOff);
   } else if (TakePrefix(line, "HASHSERVER ", &argument)) {
     s.hashServer.assign(argument);
-    sink_.Send(texts::kHashServerEnabled);
+    sink.Send(texts::kHashServerEnabled);
   } else if (line == "HASHSERVER") {
     s.hashServer = "localhost";
-    sink_.Send(texts::kHashServerLocal);
+    sink.Send(texts::kHashServerLocal);
   } else if (line == "NOHASHSERVER") {
     s.hashServer.clear();
-    sink_.Send(texts::kHashServerDisabled);
+    sink.Send(texts::kHashServerDisabled);
   } else if (TakePrefix(line, "GETHASH ", &argument)) {
     const auto started = std::chrono::steady_clock::now();
-    const std::string hash = handler_.GetHash(std::string(argument), s.hashServer);
+    const std::string hash = handler.GetHash(std::string(argument), s.hashServer);
     Answer("GETHASH",
            hash.empty() ? RequestAnswer{texts::kHashFailed, "failed"}
                         : RequestAnswer{platform::FormatText(texts::kHashFormat, hash.c_str()),
@@ -160,59 +160,59 @@ bool Session::RunCommand(std::string_view line) {
            started);
   } else if (TakePrefix(line, "UPLOADSERVICE ", &argument)) {
     s.uploadService.assign(argument);
-    sink_.Send(argument.empty() ? texts::kUploadDisabled : texts::kUploadEnabled);
+    sink.Send(argument.empty() ? texts::kUploadDisabled : texts::kUploadEnabled);
   } else if (line == "MD5ON") {
-    sink_.Send(texts::kMd5On);
+    sink.Send(texts::kMd5On);
   } else if (line == "MD5OFF") {
-    sink_.Send(texts::kMd5Off);
+    sink.Send(texts::kMd5Off);
   } else if (TakePrefix(line, "OID ", &argument)) {
     s.oidList.assign(argument);
-    sink_.Send(texts::kOidFilter);
+    sink.Send(texts::kOidFilter);
   } else if (TakePrefix(line, "SKLIFETIME ", &argument)) {
     s.keyLifetimeDays = ParseKeyLifetime(argument);
-    sink_.Send(platform::FormatText(texts::kKeyLifetimeFormat, s.keyLifetimeDays));
+    sink.Send(platform::FormatText(texts::kKeyLifetimeFormat, s.keyLifetimeDays));
   } else if (TakePrefix(line, "TIME ", &argument)) {
     if (const std::optional<platform::SystemTime> time = ParseTimeArgument(argument)) {
       s.verifyTime = *time;
-      sink_.Send(texts::kTimeSetPrefix + TimeSetText(*time));
+      sink.Send(texts::kTimeSetPrefix + TimeSetText(*time));
     } else {
-      sink_.Send(texts::kTimeInvalid);
+      sink.Send(texts::kTimeInvalid);
     }
   } else if (line == "QUIT" || line == "EXIT") {
-    sink_.Send(texts::kBye);
+    sink.Send(texts::kBye);
     return false;
   } else if (line.starts_with("STRS")) {
-    Replace(data_.documentText, {});
-    blockMode_ = BlockMode::kStrs;
-    sink_.Send(texts::kGettingData);
+    Replace(data.documentText, {});
+    blockMode = BlockMode::kStrs;
+    sink.Send(texts::kGettingData);
   } else if (line.starts_with("SIGN")) {
-    Replace(data_.signatureText, {});
-    blockMode_ = BlockMode::kSign;
-    sink_.Send(texts::kGettingSignature);
+    Replace(data.signatureText, {});
+    blockMode = BlockMode::kSign;
+    sink.Send(texts::kGettingSignature);
   } else if (TakePrefix(line, "CERT ", &argument)) {
-    Replace(data_.certificateText, argument);
-    sink_.Send(texts::kCertificateStored);
+    Replace(data.certificateText, argument);
+    sink.Send(texts::kCertificateStored);
   } else if (line.starts_with("CERT")) {
-    Replace(data_.certificateText, {});
-    blockMode_ = BlockMode::kCert;
-    sink_.Send(texts::kGettingCertificate);
+    Replace(data.certificateText, {});
+    blockMode = BlockMode::kCert;
+    sink.Send(texts::kGettingCertificate);
   } else if (TakePrefix(line, "HASHEDXML ", &argument)) {
-    Replace(data_.hashedXmlText, argument);
-    data_.hashedXmlGiven = true;
-    sink_.Send(texts::kHashedXmlStored);
+    Replace(data.hashedXmlText, argument);
+    data.hashedXmlGiven = true;
+    sink.Send(texts::kHashedXmlStored);
   } else if (line == "HASHEDXML") {
-    Replace(data_.hashedXmlText, {});
-    data_.hashedXmlGiven = true;
-    blockMode_ = BlockMode::kHashedXml;
-    sink_.Send(texts::kGettingHashedXml);
+    Replace(data.hashedXmlText, {});
+    data.hashedXmlGiven = true;
+    blockMode = BlockMode::kHashedXml;
+    sink.Send(texts::kGettingHashedXml);
   } else if (line == "ADD TS") {
     const auto started = std::chrono::steady_clock::now();
-    Answer("ADD TS", handler_.AddTimestamp(settings_, data_), started);
+    Answer("ADD TS", handler.AddTimestamp(settings, data), started);
   } else if (line == "CHECK") {
     const auto started = std::chrono::steady_clock::now();
-    Answer("CHECK", handler_.Check(line, settings_, data_), started);
+    Answer("CHECK", handler.Check(line, settings, data), started);
   } else {
-    sink_.Send(texts::kWhat);
+    sink.Send(texts::kWhat);
   }
   return true;
 }

@@ -53,9 +53,9 @@ enum class BlockMode { kNone, kStrs, kSign, kCert, kHashedXml };
 
 class Session {
  public:
-  // `peer` names the client ("192.0.2.7:51234") in the info line each request writes.
-  Session(RequestHandler& handler, AnswerSink& sink, std::string peer = "")
-      : handler_(handler), sink_(sink), peer_(std::move(peer)) {}
+  // `peerName` names the client ("192.0.2.7:51234") in the info line each request writes.
+  Session(RequestHandler& requestHandler, AnswerSink& answerSink, std::string peerName = "")
+      : handler(requestHandler), sink(answerSink), peer(std::move(peerName)) {}
 
   // HandleLine runs one received line; `line` ends with its line feed. Returns false when the
   // connection must end now (after the answer to QUIT or EXIT).
@@ -67,9 +67,12 @@ class Session {
   // texts, which may be more than their bytes.
   size_t HeldBytes() const;
 
-  const ConnectionSettings& settings() const { return settings_; }
-  const ConnectionData& data() const { return data_; }
-  BlockMode blockMode() const { return blockMode_; }
+  // Settings are the connection's settings as its commands have set them.
+  const ConnectionSettings& Settings() const { return settings; }
+  // Data are the connection's finished data blocks and texts.
+  const ConnectionData& Data() const { return data; }
+  // OpenBlockMode is the kind of block being received, kNone outside a block.
+  BlockMode OpenBlockMode() const { return blockMode; }
 
  private:
   void AddBlockLine(std::string_view line);
@@ -79,15 +82,15 @@ class Session {
               std::chrono::steady_clock::time_point started);
   std::string* BlockText();
 
-  RequestHandler& handler_;
-  AnswerSink& sink_;
-  const std::string peer_;
-  ConnectionSettings settings_;
-  ConnectionData data_;
-  BlockMode blockMode_ = BlockMode::kNone;
-  BlockBuffer openBlock_;  // the open block's text; its field in `data_` is empty meanwhile
-  std::string_view previousLineEnd_;  // ending of the line before the current one
-  std::string_view currentLineEnd_;
+  RequestHandler& handler;
+  AnswerSink& sink;
+  const std::string peer;
+  ConnectionSettings settings;
+  ConnectionData data;
+  BlockMode blockMode = BlockMode::kNone;
+  BlockBuffer openBlock;  // the open block's text; its field in `data` is empty meanwhile
+  std::string_view previousLineEnd;  // ending of the line before the current one
+  std::string_view currentLineEnd;
 };
 
 }  // namespace server

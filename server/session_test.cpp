@@ -117,7 +117,7 @@ TEST_F(SessionTest, UnknownLinesAreNotRecognised) {
 
 TEST_F(SessionTest, FourByteRowsOpenBlocks) {
   EXPECT_EQ(Answer("STRSX"), "OK: Getting data, end with <CRLF>.<CRLF>\r\n");
-  EXPECT_EQ(session.blockMode(), BlockMode::kStrs);
+  EXPECT_EQ(session.OpenBlockMode(), BlockMode::kStrs);
   EXPECT_EQ(Answer("."), "OK: String stored\r\n");
   EXPECT_EQ(Answer("SIGNATURE"), "OK: Getting signature, end with <CRLF>.<CRLF>\r\n");
   EXPECT_EQ(Answer("."), "OK: Signature stored. Length=0\r\n");
@@ -125,21 +125,21 @@ TEST_F(SessionTest, FourByteRowsOpenBlocks) {
   EXPECT_EQ(Answer("."), "OK: Certificate stored. Length=0\r\n");
   EXPECT_EQ(Answer("HASHEDXML"), "OK: Getting HashedXml, end with <CRLF>.<CRLF>\r\n");
   EXPECT_EQ(Answer("."), "OK: HashedXml stored. Length=0\r\n");
-  EXPECT_TRUE(session.data().hashedXmlGiven);
+  EXPECT_TRUE(session.Data().hashedXmlGiven);
 }
 
 TEST_F(SessionTest, BlockUnstuffsDotsAndKeepsItsOwnLineEndings) {
   Feed("STRS\r\n..abc\r\n\r\ndef\r\n.\r\n");
-  EXPECT_EQ(session.data().documentText, ".abc\r\n\r\ndef");
+  EXPECT_EQ(session.Data().documentText, ".abc\r\n\r\ndef");
 
   EXPECT_EQ(Feed("SIGN\nl1\nl2\n.\n"),
             (std::vector<std::string>{"OK: Getting signature, end with <CRLF>.<CRLF>\r\n",
                                       "OK: Signature stored. Length=5\r\n"}));
-  EXPECT_EQ(session.data().signatureText, "l1\nl2");
+  EXPECT_EQ(session.Data().signatureText, "l1\nl2");
 
   // Each line keeps its own ending: the separator after "a" is CR LF, after "b" LF.
   Feed("CERT\r\na\r\nb\nc\r\n.\n");
-  EXPECT_EQ(session.data().certificateText, "a\r\nb\nc");
+  EXPECT_EQ(session.Data().certificateText, "a\r\nb\nc");
 }
 
 TEST_F(SessionTest, BlockLargerThanItsPiecesComesOutWhole) {
@@ -147,12 +147,12 @@ TEST_F(SessionTest, BlockLargerThanItsPiecesComesOutWhole) {
   const std::string a(700 << 10, 'a'), b(700 << 10, 'b'), c(700 << 10, 'c');
   EXPECT_EQ(Feed("SIGN\r\n" + a + "\r\n." + b + "\n" + c + "\r\n.\r\n").back(),
             "OK: Signature stored. Length=2150403\r\n");  // 3 * 716800 + 2 + 1
-  EXPECT_EQ(session.data().signatureText, a + "\r\n" + b + "\n" + c);
+  EXPECT_EQ(session.Data().signatureText, a + "\r\n" + b + "\n" + c);
 }
 
 TEST_F(SessionTest, LeadingEmptyLinesOfABlockLeaveNoTrace) {
   Feed("HASHEDXML\r\n\r\n\n<a/>\r\n\r\n.\r\n");
-  EXPECT_EQ(session.data().hashedXmlText, "<a/>\r\n");
+  EXPECT_EQ(session.Data().hashedXmlText, "<a/>\r\n");
 }
 
 TEST_F(SessionTest, CommandsInsideABlockAreData) {
@@ -160,14 +160,14 @@ TEST_F(SessionTest, CommandsInsideABlockAreData) {
   EXPECT_FALSE(closed);
   EXPECT_TRUE(handler.checks.empty());
   EXPECT_EQ(Feed(".\r\n"), std::vector<std::string>{"OK: Certificate stored. Length=11\r\n"});
-  EXPECT_EQ(session.data().certificateText, "QUIT\r\nCHECK");
+  EXPECT_EQ(session.Data().certificateText, "QUIT\r\nCHECK");
 }
 
 TEST_F(SessionTest, TrailingCarriageReturnsAndLineFeedsAreStripped) {
   EXPECT_EQ(Feed("B64ON\r\r\r\n"), std::vector<std::string>{"OK: String will decoded\r\n"});
-  EXPECT_TRUE(session.settings().decodeBase64);
+  EXPECT_TRUE(session.Settings().decodeBase64);
   Feed("STRS  spaced  \r\n");
-  EXPECT_EQ(session.data().documentText, " spaced  ");
+  EXPECT_EQ(session.Data().documentText, " spaced  ");
 }
 
 TEST_F(SessionTest, SettingsPersistAndRequestsSeeThem) {
@@ -175,9 +175,9 @@ TEST_F(SessionTest, SettingsPersistAndRequestsSeeThem) {
   EXPECT_EQ(handler.checks, (std::vector<std::string>{"CHECK", "CHECK"}));
   EXPECT_EQ(handler.seenDocument, "doc");
   Feed("HASHSERVER \r\n");
-  EXPECT_EQ(session.settings().hashServer, "");
+  EXPECT_EQ(session.Settings().hashServer, "");
   Feed("HASHSERVER\r\n");
-  EXPECT_EQ(session.settings().hashServer, "localhost");
+  EXPECT_EQ(session.Settings().hashServer, "localhost");
 }
 
 TEST_F(SessionTest, GetHashAnswersWithTheHandlersDigest) {
@@ -198,8 +198,8 @@ TEST_F(SessionTest, QuitAndExitEndTheConnectionAfterTheirAnswer) {
 TEST_F(SessionTest, InvalidTimeLeavesTheEarlierTimeInPlace) {
   Feed("TIME 2021-03-02 10:00\r\n");
   Feed("TIME 2021-03-02 24:00:00\r\n");
-  EXPECT_EQ(session.settings().verifyTime.hour, 10);
-  EXPECT_EQ(session.settings().verifyTime.dayOfWeek, 2);
+  EXPECT_EQ(session.Settings().verifyTime.hour, 10);
+  EXPECT_EQ(session.Settings().verifyTime.dayOfWeek, 2);
 }
 
 TEST_F(SessionTest, OpenBlockBytesCountsTheBlock) {

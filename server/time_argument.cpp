@@ -14,43 +14,43 @@ bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // ScanReader walks a text the way sscanf does; a NUL byte ends the text as it ends a C string.
 class ScanReader {
  public:
-  explicit ScanReader(std::string_view text) : text_(text.substr(0, text.find('\0'))) {}
+  explicit ScanReader(std::string_view whole) : text(whole.substr(0, whole.find('\0'))) {}
 
   void SkipSpace() {
-    while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
+    while (pos < text.size() && IsSpace(text[pos])) ++pos;
   }
 
   // Integer reads a %d conversion: white space, an optional sign, one or more digits.
   std::optional<int> Integer() {
     SkipSpace();
-    size_t pos = pos_;
+    size_t at = pos;
     bool negative = false;
-    if (pos < text_.size() && (text_[pos] == '+' || text_[pos] == '-')) {
-      negative = text_[pos] == '-';
-      ++pos;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+      negative = text[at] == '-';
+      ++at;
     }
-    if (pos >= text_.size() || text_[pos] < '0' || text_[pos] > '9') return std::nullopt;
+    if (at >= text.size() || text[at] < '0' || text[at] > '9') return std::nullopt;
     int64_t value = 0;
-    for (; pos < text_.size() && text_[pos] >= '0' && text_[pos] <= '9'; ++pos) {
-      value = std::min<int64_t>(value * 10 + (text_[pos] - '0'), int64_t{INT_MAX} + 1);
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+      value = std::min<int64_t>(value * 10 + (text[at] - '0'), int64_t{INT_MAX} + 1);
     }
-    pos_ = pos;
+    pos = at;
     if (negative) return static_cast<int>(-value);
     return static_cast<int>(std::min<int64_t>(value, INT_MAX));
   }
 
   // Literal matches one exact character, as a non-space format character does.
   bool Literal(char c) {
-    if (pos_ < text_.size() && text_[pos_] == c) {
-      ++pos_;
+    if (pos < text.size() && text[pos] == c) {
+      ++pos;
       return true;
     }
     return false;
   }
 
  private:
-  std::string_view text_;
-  size_t pos_ = 0;
+  std::string_view text;
+  size_t pos = 0;
 };
 
 // The last second the 64-bit C time functions cover: 3000-12-31 23:59:59 UTC.

@@ -35,30 +35,30 @@ std::optional<TestClient> TestClient::Connect(int port) {
   return TestClient(std::move(fd));
 }
 
-bool TestClient::Send(std::string_view bytes) { return platform::SendAll(fd_.get(), bytes); }
+bool TestClient::Send(std::string_view bytes) { return platform::SendAll(fd.get(), bytes); }
 
 bool TestClient::Fill(int timeoutMs) {
-  pollfd waiter{fd_.get(), POLLIN, 0};
+  pollfd waiter{fd.get(), POLLIN, 0};
   if (::poll(&waiter, 1, timeoutMs) <= 0) return false;
   char chunk[65536];
-  const ssize_t received = ::recv(fd_.get(), chunk, sizeof chunk, 0);
+  const ssize_t received = ::recv(fd.get(), chunk, sizeof chunk, 0);
   if (received <= 0) return false;
-  buffer_.append(chunk, static_cast<size_t>(received));
+  buffer.append(chunk, static_cast<size_t>(received));
   return true;
 }
 
 std::string TestClient::ReadLine(int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const size_t end = buffer_.find('\n');
+    const size_t end = buffer.find('\n');
     if (end != std::string::npos) {
-      std::string line = buffer_.substr(0, end + 1);
-      buffer_.erase(0, end + 1);
+      std::string line = buffer.substr(0, end + 1);
+      buffer.erase(0, end + 1);
       return line;
     }
     if (!Fill(MillisecondsLeft(deadline))) {
       std::string rest;
-      rest.swap(buffer_);
+      rest.swap(buffer);
       return rest;
     }
   }
@@ -93,20 +93,20 @@ std::string TestClient::SendBlock(std::string_view command, std::string_view bod
 }
 
 bool TestClient::HasDataWithin(int timeoutMs) {
-  if (!buffer_.empty()) return true;
-  pollfd waiter{fd_.get(), POLLIN, 0};
+  if (!buffer.empty()) return true;
+  pollfd waiter{fd.get(), POLLIN, 0};
   return ::poll(&waiter, 1, timeoutMs) > 0;
 }
 
 bool TestClient::WaitClosed(int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    pollfd waiter{fd_.get(), POLLIN, 0};
+    pollfd waiter{fd.get(), POLLIN, 0};
     if (::poll(&waiter, 1, MillisecondsLeft(deadline)) <= 0) return false;
     char chunk[65536];
-    const ssize_t received = ::recv(fd_.get(), chunk, sizeof chunk, 0);
+    const ssize_t received = ::recv(fd.get(), chunk, sizeof chunk, 0);
     if (received <= 0) return true;
-    buffer_.append(chunk, static_cast<size_t>(received));
+    buffer.append(chunk, static_cast<size_t>(received));
   }
 }
 

@@ -36,17 +36,15 @@ class TestClient {
   // WaitClosed is true when the peer closes within `timeoutMs`, whatever it sends first.
   bool WaitClosed(int timeoutMs);
   // Received is everything read so far but not yet returned.
-  const std::string& Pending() const { return buffer_; }
-
-  int fd() const { return fd_.get(); }
+  const std::string& Pending() const { return buffer; }
 
  private:
-  explicit TestClient(platform::UniqueFd fd) : fd_(std::move(fd)) {}
+  explicit TestClient(platform::UniqueFd connected) : fd(std::move(connected)) {}
   // Fill reads what is available within `timeoutMs`; false on close, error or time-out.
   bool Fill(int timeoutMs);
 
-  platform::UniqueFd fd_;
-  std::string buffer_;
+  platform::UniqueFd fd;
+  std::string buffer;
 };
 
 }  // namespace tests

@@ -25,28 +25,28 @@ namespace {
 class ScriptedServer {
  public:
   ScriptedServer(std::string greeting, std::string reply, bool expectQuit = true, int trickleMs = 0)
-      : listening_(platform::OpenListenSocket(0, 1)) {
-    port_ = platform::LocalPort(listening_.fd.get());
-    thread_ = std::thread([this, greeting, reply, expectQuit, trickleMs] {
-      platform::UniqueFd fd = platform::AcceptConnection(listening_.fd.get());
+      : listening(platform::OpenListenSocket(0, 1)) {
+    port = platform::LocalPort(listening.fd.get());
+    thread = std::thread([this, greeting, reply, expectQuit, trickleMs] {
+      platform::UniqueFd fd = platform::AcceptConnection(listening.fd.get());
       if (!fd || greeting.empty()) return;
       platform::SetSocketTimeouts(fd.get(), 5000);
       Send(fd.get(), greeting, trickleMs);
-      received_ = ReadLine(fd.get());
+      received = ReadLine(fd.get());
       Send(fd.get(), reply, trickleMs);
       if (expectQuit) {
-        quit_ = ReadLine(fd.get());
+        quit = ReadLine(fd.get());
         platform::SendAll(fd.get(), "OK: Bye.\r\n");
       }
     });
   }
   ~ScriptedServer() {
-    platform::ShutdownSocket(listening_.fd.get());
-    thread_.join();
+    platform::ShutdownSocket(listening.fd.get());
+    thread.join();
   }
-  int port() const { return port_; }
-  const std::string& received() const { return received_; }
-  const std::string& quit() const { return quit_; }
+  int Port() const { return port; }
+  const std::string& Received() const { return received; }
+  const std::string& Quit() const { return quit; }
 
  private:
   static bool Send(int fd, const std::string& text, int trickleMs) {
@@ -66,10 +66,10 @@ class ScriptedServer {
     }
     return line;
   }
-  platform::ListenResult listening_;
-  int port_ = 0;
-  std::thread thread_;
-  std::string received_, quit_;
+  platform::ListenResult listening;
+  int port = 0;
+  std::thread thread;
+  std::string received, quit;
 };
 
 // A digest text: 64 hexadecimal digits.
@@ -78,8 +78,8 @@ const EngineLimits kLimits;
 
 TEST(RequestHash, ReadsTheDigestAfterOkHash) {
   ScriptedServer server("Quilmarend 3,1,0,10\r\n", "OK: Hash=" + kDigest + "  \r\n");
-  EXPECT_EQ(RequestHash("http://host/doc.xml?x", "127.0.0.1", server.port(), kLimits), kDigest);
-  EXPECT_EQ(server.received(), "GETHASH http://host/doc.xml?x\r\n");
+  EXPECT_EQ(RequestHash("http://host/doc.xml?x", "127.0.0.1", server.Port(), kLimits), kDigest);
+  EXPECT_EQ(server.Received(), "GETHASH http://host/doc.xml?x\r\n");
 }
 
 // Only a whole digest on the reply's first line is taken: nothing else a peer sends reaches an
@@ -102,7 +102,7 @@ TEST(RequestHash, OnlyAWholeDigestOnTheFirstLineCounts) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.reply);
     ScriptedServer server("hi\r\n", c.reply);
-    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), c.digest);
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.Port(), kLimits), c.digest);
     if (c.digest.empty()) {
       EXPECT_EQ(platform::GetLastError(), platform::HASH_SERVER_BAD_REPLY);
     }
@@ -135,18 +135,18 @@ TEST(RequestHash, FailuresLeaveTheirCodes) {
 
   {
     ScriptedServer server("", "", false);  // closes without a greeting
-    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), "");
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.Port(), kLimits), "");
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_READ_FAULT);
   }
   {
     ScriptedServer server("hello\r\n", "error: couldn't calculate hash\r\n", false);
-    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), "");
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.Port(), kLimits), "");
     EXPECT_EQ(platform::GetLastError(), 5921u);
   }
   {
     // Greeting and reply in one piece are read as one line: the reply test then fails.
     ScriptedServer server("hello\r\nOK: Hash=AB\r\n", "", false);
-    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), "");
+    EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.Port(), kLimits), "");
     EXPECT_EQ(platform::GetLastError(), 5921u);
   }
 }
@@ -178,7 +178,7 @@ TEST(RequestHash, SlowOrEndlessRepliesAreBounded) {
     ScriptedServer server(c.greeting, c.reply, false, c.trickleMs);
     EngineLimits limits;
     limits.hashServerExchange = c.limit;
-    const std::string digest = RequestHash("file:///x", "127.0.0.1", server.port(), limits);
+    const std::string digest = RequestHash("file:///x", "127.0.0.1", server.Port(), limits);
     EXPECT_TRUE(digest == c.digest) << digest.size() << " characters";  // too long to print
     if (c.digest.empty()) {
       EXPECT_EQ(platform::GetLastError(), c.error);
@@ -188,14 +188,14 @@ TEST(RequestHash, SlowOrEndlessRepliesAreBounded) {
 
 TEST(RequestHash, EmptyDigestIsReturnedEmpty) {
   ScriptedServer server("hi\r\n", "OK: Hash=\r\n");
-  EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.port(), kLimits), "");
+  EXPECT_EQ(RequestHash("file:///x", "127.0.0.1", server.Port(), kLimits), "");
   EXPECT_EQ(platform::GetLastError(), platform::HASH_SERVER_BAD_REPLY);
-  EXPECT_EQ(server.quit(), "QUIT\r\n");
+  EXPECT_EQ(server.Quit(), "QUIT\r\n");
 }
 
 TEST(GetHash, PortAfterTheColonOrTheDefault) {
   ScriptedServer server("hi\r\n", "OK: Hash=" + kDigest + "\r\n");
-  EXPECT_EQ(GetHash("file:///x", "127.0.0.1:" + std::to_string(server.port()), {}), kDigest);
+  EXPECT_EQ(GetHash("file:///x", "127.0.0.1:" + std::to_string(server.Port()), {}), kDigest);
   struct Case {
     std::string setting, host;
     int port;

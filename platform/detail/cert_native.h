@@ -14,7 +14,7 @@ struct CertContext::Native {
 namespace detail {
 
 // NativeX509 lends the context's X509.
-inline X509* NativeX509(const CertContext& cert) { return cert.native().x509.get(); }
+inline X509* NativeX509(const CertContext& cert) { return cert.OpenSsl().x509.get(); }
 
 // ImportX509 (declared in cert_context.h) makes a context from an X509 the caller still owns; the
 // context takes a reference of its own.
