@@ -10,6 +10,7 @@
 #include "platform/cp1251.h"
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
+#include "platform/hex.h"
 #include "platform/texts.h"
 
 namespace platform {
@@ -20,17 +21,6 @@ using detail::ObjectText;
 detail::X509NamePtr DecodeName(std::span<const uint8_t> der) {
   const unsigned char* p = der.data();
   return detail::X509NamePtr(d2i_X509_NAME(nullptr, &p, static_cast<long>(der.size())));
-}
-
-std::string HexUpper(const unsigned char* bytes, size_t length) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  hex.reserve(length * 2);
-  for (size_t i = 0; i < length; ++i) {
-    hex += kDigits[bytes[i] >> 4];
-    hex += kDigits[bytes[i] & 15];
-  }
-  return hex;
 }
 
 // IsUtf8 is true when `bytes` is well-formed UTF-8: shortest forms only, no surrogates, nothing
@@ -125,7 +115,7 @@ std::string ValueText(const ASN1_STRING* value) {
       unsigned char* der = nullptr;
       const int derLength = i2d_ASN1_TYPE(any.get(), &der);
       detail::OpenSslBytesPtr owner(der);
-      if (derLength > 0) text += HexUpper(der, static_cast<size_t>(derLength));
+      if (derLength > 0) text += HexText(std::span(der, static_cast<size_t>(derLength)));
       return text;
     }
   }

@@ -18,6 +18,7 @@
 #include "platform/detail/atomic_file.h"
 #include "platform/detail/cert_native.h"
 #include "platform/detail/handles.h"
+#include "platform/hex.h"
 #include "platform/last_error.h"
 #include "platform/state_root.h"
 #include "platform/win_status.h"
@@ -109,16 +110,6 @@ std::string PemOf(const CertCollection& certs) {
 std::string LocationFolder(StoreLocation location) {
   return StateRoot() + "/stores/" +
          (location == StoreLocation::kCurrentUser ? "CurrentUser" : "LocalMachine");
-}
-
-std::string HexLower(const unsigned char* bytes, size_t length) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (size_t i = 0; i < length; ++i) {
-    hex += kDigits[bytes[i] >> 4];
-    hex += kDigits[bytes[i] & 15];
-  }
-  return hex;
 }
 
 // FindFolder returns the folder of store `upper` in `parent`: the one named in upper case, else
@@ -230,7 +221,8 @@ bool CertStore::Add(const CertContext& cert, uint32_t disposition) {
   unsigned int digestLength = 0;
   EVP_Digest(cert.Encoded().data(), cert.Encoded().size(), digest, &digestLength, EVP_sha1(),
              nullptr);
-  const std::string path = folder + "/" + HexLower(digest, digestLength) + ".cer";
+  const std::string path =
+      folder + "/" + HexText(std::span(digest, digestLength), HexCase::kLower) + ".cer";
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   const std::string_view bytes(reinterpret_cast<const char*>(cert.Encoded().data()),

@@ -4,20 +4,14 @@
 
 #include <string>
 
+#include "platform/hex.h"
+
 namespace platform {
 namespace {
 
 using namespace literals;
 
-std::string HexOf(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const char c : bytes) {
-    hex += kDigits[static_cast<unsigned char>(c) >> 4];
-    hex += kDigits[static_cast<unsigned char>(c) & 15];
-  }
-  return hex;
-}
+std::string HexOf(std::string_view bytes) { return HexText(bytes, HexCase::kLower); }
 
 TEST(Cp1251Literal, ConvertsAtCompileTime) {
   EXPECT_EQ(HexOf("Пример"_cp1251), "cff0e8ece5f0");  // worked out from the code page chart

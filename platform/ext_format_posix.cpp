@@ -5,21 +5,11 @@
 #include "platform/cp1251.h"
 #include "platform/detail/handles.h"
 #include "platform/ext_format.h"
+#include "platform/hex.h"
 #include "platform/texts.h"
 
 namespace platform {
 namespace {
-
-std::string SpacedHex(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (i > 0) text += ' ';
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 15];
-  }
-  return text;
-}
 
 std::string StringText(const ASN1_STRING* value) {
   const auto* data = reinterpret_cast<const char*>(ASN1_STRING_get0_data(value));
@@ -112,7 +102,7 @@ std::string OpenSslRendering(std::string_view oid, std::span<const uint8_t> valu
   const bool printed = known && X509V3_EXT_print(bio.get(), extension, 0, 0) == 1;
   X509_EXTENSION_free(extension);
   ERR_clear_error();
-  if (!known) return SpacedHex(value);
+  if (!known) return HexText(value, HexCase::kLower, false, true);
   if (!printed) return {};
   char* text = nullptr;
   const long length = BIO_get_mem_data(bio.get(), &text);

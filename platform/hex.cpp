@@ -18,6 +18,11 @@ std::string HexText(std::span<const uint8_t> bytes, HexCase hexCase, bool revers
   return text;
 }
 
+std::string HexText(std::string_view bytes, HexCase hexCase, bool reverse, bool spaced) {
+  return HexText(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), hexCase,
+                 reverse, spaced);
+}
+
 std::string SerialNumberText(std::span<const uint8_t> serialNumber) {
   return HexText(serialNumber, HexCase::kUpper, true);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -21,6 +22,9 @@ void AppendHex(std::string& out, uint8_t byte, HexCase hexCase = HexCase::kUpper
 // are taken last to first; with `spaced` one blank stands between pairs.
 std::string HexText(std::span<const uint8_t> bytes, HexCase hexCase = HexCase::kUpper,
                     bool reverse = false, bool spaced = false);
+// HexText writes the bytes of `bytes` (text in any encoding) as the one above does.
+std::string HexText(std::string_view bytes, HexCase hexCase = HexCase::kUpper, bool reverse = false,
+                    bool spaced = false);
 
 // SerialNumberText writes a serial number kept least significant byte first (as CryptoAPI keeps
 // it) in its usual form: upper case, most significant byte first, every stored byte included.

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "platform/debug_output.h"
+#include "platform/hex.h"
 #include "platform/thread_id.h"
 
 namespace platform {
@@ -107,7 +108,6 @@ void LogBatch::Flush() {
 }
 
 void AppendVisible(std::string& out, std::string_view text) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   size_t plainFrom = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
@@ -119,8 +119,8 @@ void AppendVisible(std::string& out, std::string_view text) {
     } else if (byte == '\n') {
       out += "\\n";
     } else {
-      const char escape[] = {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 15]};
-      out.append(escape, sizeof escape);
+      out += "\\x";
+      AppendHex(out, byte, HexCase::kLower);
     }
   }
   out.append(text, plainFrom);

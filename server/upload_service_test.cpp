@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/dyn_lib.h"
+#include "platform/hex.h"
 #include "platform/last_error.h"
 #include "platform/system_messages.h"
 
@@ -112,12 +113,8 @@ TEST(UploadService, FailedLoadIsModNotFound) {
   platform::SetLastError(0);
   EXPECT_EQ(platform::DynamicLibrary::LoadFromSearchPath("libnone.so", nullptr), nullptr);
   EXPECT_EQ(platform::GetLastError(), 0x0000007Eu);
-  std::string hex;
-  for (const unsigned char c : platform::SystemMessage(0x7E)) {
-    hex += "0123456789abcdef"[c >> 4];
-    hex += "0123456789abcdef"[c & 15];
-  }
-  EXPECT_EQ(hex, "cde520ede0e9e4e5ed20f3eae0e7e0ededfbe920eceee4f3ebfc2e");  // CP1251, by hand
+  EXPECT_EQ(platform::HexText(platform::SystemMessage(0x7E), platform::HexCase::kLower),
+            "cde520ede0e9e4e5ed20f3eae0e7e0ededfbe920eceee4f3ebfc2e");  // CP1251, by hand
 }
 
 }  // namespace

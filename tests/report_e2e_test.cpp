@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/hex.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/cms.h"
@@ -28,15 +29,8 @@ constexpr std::string_view kDocument = "report me";
 
 std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
-std::string SpacedHex(const unsigned char* bytes, size_t length) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (size_t i = 0; i < length; ++i) {
-    if (i > 0) text += ' ';
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 15];
-  }
-  return text;
+std::string SpacedHex(std::span<const uint8_t> bytes) {
+  return platform::HexText(bytes, platform::HexCase::kUpper, false, true);
 }
 
 // Utf8Of decodes Windows-1251 with the C library's iconv.
@@ -169,7 +163,7 @@ TEST_F(ReportE2E, PageBytesAndStructure) {
   // The public key and the signature as OpenSSL reads them from the certificate.
   const ASN1_BIT_STRING* keyBits = X509_get0_pubkey_bitstr(leaf.get());
   const std::string keyHex =
-      SpacedHex(ASN1_STRING_get0_data(keyBits), static_cast<size_t>(ASN1_STRING_length(keyBits)));
+      SpacedHex({ASN1_STRING_get0_data(keyBits), static_cast<size_t>(ASN1_STRING_length(keyBits))});
   // The signature is shown as CryptoAPI decodes it: the encoded bytes last to first.
   const ASN1_BIT_STRING* signatureBits = nullptr;
   X509_get0_signature(&signatureBits, nullptr, leaf.get());
@@ -177,7 +171,7 @@ TEST_F(ReportE2E, PageBytesAndStructure) {
   const std::vector<unsigned char> reversedSignature(
       std::make_reverse_iterator(signatureBytes + ASN1_STRING_length(signatureBits)),
       std::make_reverse_iterator(signatureBytes));
-  const std::string signatureHex = SpacedHex(reversedSignature.data(), reversedSignature.size());
+  const std::string signatureHex = SpacedHex(reversedSignature);
   const std::string gost2001 = "\xc3\xce\xd1\xd2 \xd0 34.10-2001";  // ГОСТ Р 34.10-2001
   const std::string gost2001Sign =
       "\xc3\xce\xd1\xd2 \xd0 34.11/34.10-2001";  // ГОСТ Р 34.11/34.10-2001

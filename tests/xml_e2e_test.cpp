@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/hex.h"
 #include "platform/socket.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
@@ -215,14 +216,11 @@ class GetHashE2E : public ::testing::Test {
     if (!hashServer.empty()) client->Command("HASHSERVER " + hashServer);
     return client->Command("GETHASH " + argument);
   }
+  // DigestText writes each byte of the digest low nibble first: the byte with its nibbles swapped.
   static std::string DigestText(std::string_view content) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const uint8_t b : Gost94(content)) {
-      text += kDigits[b & 15];
-      text += kDigits[b >> 4];
-    }
-    return text;
+    std::vector<uint8_t> swapped = Gost94(content);
+    for (uint8_t& b : swapped) b = static_cast<uint8_t>(b << 4 | b >> 4);
+    return platform::HexText(swapped);
   }
   std::unique_ptr<server::TCPServer> server;
 };

@@ -51,6 +51,7 @@ bool HashUrl(const std::string& url, const EngineContext& engine, platform::Cryp
 }  // namespace
 
 std::string DigestText(std::span<const uint8_t> digest) {
+  // Low nibble first, unlike platform::HexText: the hash server's own format, kept on purpose.
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
   text.reserve(digest.size() * 2);

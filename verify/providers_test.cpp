@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/hex.h"
 #include "platform/last_error.h"
 #include "platform/win_status.h"
 #include "tests/fakes/fake_internet.h"
@@ -15,16 +16,6 @@
 
 namespace verify {
 namespace {
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const uint8_t b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
-}
 
 std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -52,7 +43,7 @@ TEST(HashBuffer, GostR341194WithCryptoProParameters) {
     SCOPED_TRACE(c.input.substr(0, 20));
     std::vector<uint8_t> digest;
     ASSERT_TRUE(HashBuffer(Bytes(c.input), digest));
-    EXPECT_EQ(Hex(digest), c.digest);
+    EXPECT_EQ(platform::HexText(digest, platform::HexCase::kLower), c.digest);
   }
 }
 
