@@ -17,7 +17,7 @@
 namespace server {
 namespace {
 
-int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
+using platform::ThreadId;
 
 // Refused returns `answer`, a refusal, with its first line as what the info line says of it.
 RequestAnswer Refused(std::string answer) {

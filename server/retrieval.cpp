@@ -29,7 +29,7 @@ constexpr size_t kTransferUnit = 1024;
 // The temporary folder's path must fit the system's path buffer.
 constexpr size_t kMaxTempFolderLength = 256;
 
-int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
+using platform::ThreadId;
 
 void RemoveAll(std::string& text, std::string_view marker) {
   for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at)) {

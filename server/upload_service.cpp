@@ -25,7 +25,7 @@ constexpr const char* kLibraryName = "libvantorix.so";
 constexpr std::string_view kServiceError = "Error:";
 constexpr uint64_t kMaxSignatureBytes = 0x100000;
 
-int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
+using platform::ThreadId;
 
 // The library loader's process-wide state. A failed load leaves `loaded` false, so the next call
 // tries again; once loaded, the library stays for the life of the process (the object is never

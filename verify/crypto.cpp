@@ -29,7 +29,7 @@ constexpr char kOidGivenName[] = "2.5.4.42";
 constexpr size_t kNameStrBuffer = 16384;
 constexpr size_t kNameStringBuffer = 2048;
 
-int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
+using platform::ThreadId;
 
 // Truncated: what a fixed buffer of `size` characters holds of `text`.
 std::string Truncated(std::string text, size_t size) {

@@ -15,7 +15,7 @@
 namespace verify {
 namespace {
 
-int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
+using platform::ThreadId;
 
 // Documents are read and hashed in pieces of this size; the digest does not depend on it.
 constexpr size_t kHashPiece = 64 * 1024;

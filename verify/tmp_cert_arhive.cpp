@@ -6,7 +6,7 @@
 namespace verify {
 namespace {
 
-int ThreadId() { return static_cast<int>(platform::GetCurrentThreadId()); }
+using platform::ThreadId;
 
 }  // namespace
 
