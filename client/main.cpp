@@ -26,6 +26,7 @@
 #include "platform/cp1251.h"
 #include "platform/log.h"
 #include "platform/unique_fd.h"
+#include "platform/utf8.h"
 
 namespace client {
 namespace {
@@ -45,24 +46,6 @@ int Trouble(const std::string& message) {
   platform::AppendVisible(line, message);
   std::fprintf(stderr, "quilmarend-check: %s\n", Utf8ToTerminal(line).c_str());
   return kTrouble;
-}
-
-// IsUtf8 is true when `text` is well-formed UTF-8.
-bool IsUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80         ? 1
-                          : (lead >> 5) == 6  ? 2
-                          : (lead >> 4) == 14 ? 3
-                          : (lead >> 3) == 30 ? 4
-                                              : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    for (size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 // BytesSource hands out `bytes` whole, then the end.
@@ -212,7 +195,7 @@ std::optional<Inputs> ReadInputs(const Options& options, std::string& error) {
     if (!text) return std::nullopt;
     // A Base64 fragment reaches the server's XML parser as decoded, which takes UTF-8: a file
     // that is not UTF-8 is taken for Windows-1251 and converted.
-    if (!IsUtf8(*text)) text = platform::Cp1251ToUtf8(*text);
+    if (!platform::IsUtf8(*text)) text = platform::Cp1251ToUtf8(*text);
     inputs.hashedXml = std::vector<uint8_t>(text->begin(), text->end());
   }
   error = HeldSizeReason(options, inputs);

@@ -12,6 +12,7 @@
 #include "platform/detail/handles.h"
 #include "platform/hex.h"
 #include "platform/texts.h"
+#include "platform/utf8.h"
 
 namespace platform {
 namespace {
@@ -21,44 +22,6 @@ using detail::ObjectText;
 detail::X509NamePtr DecodeName(std::span<const uint8_t> der) {
   const unsigned char* p = der.data();
   return detail::X509NamePtr(d2i_X509_NAME(nullptr, &p, static_cast<long>(der.size())));
-}
-
-// IsUtf8 is true when `bytes` is well-formed UTF-8: shortest forms only, no surrogates, nothing
-// above U+10FFFF.
-bool IsUtf8(std::string_view bytes) {
-  for (size_t i = 0; i < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    size_t length = 0;
-    char32_t codePoint = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      codePoint = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      codePoint = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (bytes.size() - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    const char32_t smallest = length == 3 ? 0x800 : length == 4 ? 0x10000 : 0x80;
-    if (codePoint < smallest || codePoint > 0x10FFFF ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 // Latin1Text converts single-byte text, bytes above 0x7F read as Latin-1.

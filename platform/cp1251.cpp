@@ -27,7 +27,7 @@ std::string Utf8ToCp1251(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   size_t pos = 0;
-  while (pos < utf8.size()) out += ByteOrQuestionMark(detail::DecodeUtf8(utf8, pos));
+  while (pos < utf8.size()) out += ByteOrQuestionMark(DecodeUtf8(utf8, pos));
   return out;
 }
 

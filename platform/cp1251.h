@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/utf8.h"
+
 namespace platform {
 namespace detail {
 
@@ -44,45 +46,6 @@ constexpr int Cp1251Byte(char32_t codePoint) {
   return -1;
 }
 
-// DecodeUtf8 reads one code point at `pos` and advances it; returns U+FFFD for a malformed or
-// truncated sequence (advancing one byte).
-constexpr char32_t DecodeUtf8(std::string_view text, size_t& pos) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(pos);
-  if (lead < 0x80) {
-    ++pos;
-    return lead;
-  }
-  size_t length = 0;
-  char32_t codePoint = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    codePoint = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    codePoint = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    codePoint = lead & 0x07;
-  } else {
-    ++pos;
-    return 0xFFFD;
-  }
-  if (pos + length > text.size()) {
-    ++pos;
-    return 0xFFFD;
-  }
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(pos + i) & 0xC0) != 0x80) {
-      ++pos;
-      return 0xFFFD;
-    }
-    codePoint = (codePoint << 6) | (byte(pos + i) & 0x3F);
-  }
-  pos += length;
-  return codePoint;
-}
-
 template <size_t N>
 struct Cp1251Literal {
   char bytes[N] = {};
@@ -92,7 +55,7 @@ struct Cp1251Literal {
     const std::string_view text(utf8, N - 1);
     size_t pos = 0;
     while (pos < text.size()) {
-      const int converted = Cp1251Byte(DecodeUtf8(text, pos));
+      const int converted = Cp1251Byte(platform::DecodeUtf8(text, pos));
       if (converted < 0) throw "character outside Windows-1251";  // a compile error here
       bytes[size++] = static_cast<char>(converted);
     }
@@ -111,8 +74,8 @@ constexpr const char* operator""_cp1251() {
 
 }  // namespace literals
 
-// Utf8ToCp1251 converts UTF-8 text; characters outside the code page and malformed sequences
-// become "?".
+// Utf8ToCp1251 converts UTF-8 text; a character outside the code page becomes "?", and so does
+// each byte that starts no well-formed sequence (platform/utf8.h).
 std::string Utf8ToCp1251(std::string_view utf8);
 
 // Cp1251ToUtf8 converts Windows-1251 text to UTF-8. The undefined byte 0x98 becomes U+203A, as the
