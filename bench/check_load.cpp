@@ -174,8 +174,7 @@ std::optional<double> MeasureOurs(const Options& options, const Fixture& fixture
 // content's digest, the signed attributes and the signature value, no certificate check.
 bool RawVerify(std::span<const uint8_t> signature, std::string_view document) {
   const unsigned char* p = signature.data();
-  tests::pki::CmsContentInfoPtr cms(
-      d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(signature.size())));
+  tests::pki::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(signature.size())));
   tests::pki::BioPtr content(BIO_new_mem_buf(document.data(), static_cast<int>(document.size())));
   const bool verified = cms && content &&
                         CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr,

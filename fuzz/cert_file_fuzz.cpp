@@ -16,6 +16,7 @@
 
 #include "fuzz/require.h"
 #include "platform/cert_file_store.h"
+#include "platform/detail/handles.h"
 #include "platform/last_error.h"
 #include "platform/win_status.h"
 
@@ -40,14 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& cert : *certs) {
     const std::vector<uint8_t>& der = cert->Encoded();
     const unsigned char* p = der.data();
-    const std::unique_ptr<X509, decltype(&X509_free)> x509(
-        d2i_X509(nullptr, &p, static_cast<long>(der.size())), X509_free);
+    const platform::detail::X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
     fuzz::Require(x509 != nullptr && p == der.data() + der.size(),
                   "every certificate is whole DER");
     unsigned char* subject = nullptr;
     const int length = i2d_X509_NAME(X509_get_subject_name(x509.get()), &subject);
-    const std::unique_ptr<unsigned char, void (*)(unsigned char*)> owned(
-        subject, [](unsigned char* bytes) { OPENSSL_free(bytes); });
+    const platform::detail::OpenSslBytesPtr owned(subject);
     fuzz::Require(
         length > 0 && cert->Info().subject == std::vector<uint8_t>(subject, subject + length),
         "the subject is the certificate's own");

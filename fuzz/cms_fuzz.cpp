@@ -43,18 +43,15 @@
 #include "platform/cert_context.h"
 #include "platform/cert_name.h"
 #include "platform/crypt_msg.h"
+#include "platform/detail/handles.h"
 #include "platform/last_error.h"
 #include "platform/win_status.h"
 
 namespace fuzz {
 namespace {
 
-template <auto Free>
-struct FreeWith {
-  void operator()(auto* p) const { Free(p); }
-};
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, FreeWith<CMS_ContentInfo_free>>;
-using X509NamePtr = std::unique_ptr<X509_NAME, FreeWith<X509_NAME_free>>;
+using platform::detail::CmsPtr;
+using platform::detail::X509NamePtr;
 
 // The document the seed signatures sign, and the same with its last byte changed.
 constexpr std::string_view kDocument = "<doc>signed text</doc>\r\n";

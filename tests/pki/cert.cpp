@@ -119,7 +119,7 @@ bool AddKeyUsage(X509* x509, uint32_t keyUsage) {
 
 bool AddExtendedKeyUsage(X509* x509, const std::vector<std::string>& oids) {
   if (oids.empty()) return true;
-  ExtendedKeyUsagePtr usage(EXTENDED_KEY_USAGE_new());
+  ExtKeyUsagePtr usage(EXTENDED_KEY_USAGE_new());
   if (!usage) return ReportFailure("extKeyUsage");
   for (const std::string& oid : oids) {
     Asn1ObjectPtr object(OBJ_txt2obj(oid.c_str(), 0));

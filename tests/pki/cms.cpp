@@ -14,7 +14,7 @@ std::vector<uint8_t> SignDetached(std::span<const uint8_t> data,
   // CMS_PARTIAL defers signing until every signer is in; S/MIME capabilities are left out, as
   // the signing tools that make such signatures do.
   const unsigned int flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
-  CmsContentInfoPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
+  CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
   if (!cms) {
     ReportFailure("SignDetached: CMS_sign");
     return {};

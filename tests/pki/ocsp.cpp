@@ -17,7 +17,7 @@ std::vector<uint8_t> MakeOcspResponse(const Cert& issuerCert, const Key& issuerK
   }
   const EVP_MD* digest = DigestOf(issuerKey.Kind());
   OcspCertIdPtr id(OCSP_cert_to_id(EVP_sha1(), subjectCert.get(), issuerCert.get()));
-  OcspBasicRespPtr basic(OCSP_BASICRESP_new());
+  OcspBasicResponsePtr basic(OCSP_BASICRESP_new());
   Asn1TimePtr thisTime = Asn1TimeOf(thisUpdate);
   Asn1TimePtr nextTime = nextUpdate ? Asn1TimeOf(*nextUpdate) : nullptr;
   Asn1TimePtr revokedTime = status == OcspCertStatus::kRevoked

@@ -251,7 +251,7 @@ TEST(PkiFixture, NameValuesTakeTheirStringTypes) {
 bool VerifyCms(const std::vector<uint8_t>& signature, const std::vector<uint8_t>& data,
                const Chain& chain, const std::vector<Cert>& extra = {}) {
   const unsigned char* p = signature.data();
-  CmsContentInfoPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(signature.size())));
+  CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(signature.size())));
   X509StorePtr store(X509_STORE_new());
   X509StackPtr certs(sk_X509_new_null());
   BioPtr content(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
@@ -284,7 +284,7 @@ TEST(PkiFixture, DetachedCmsVerifiesForEveryKeyKindAndEncoding) {
       EXPECT_FALSE(VerifyCms(signature, tampered, chain));
 
       const unsigned char* p = signature.data();
-      CmsContentInfoPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(signature.size())));
+      CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(signature.size())));
       ASSERT_TRUE(cms);
       STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms.get());
       ASSERT_EQ(sk_CMS_SignerInfo_num(signerInfos), 1);
@@ -310,7 +310,7 @@ TEST(PkiFixture, CmsOptionsLeaveOutCertificatesAndAttributes) {
       SignDetached(data, {{gost.leaf, gost.leafKey}, {ec.leaf, ec.leafKey}}, {},
                    {.includeSignerCerts = false, .signedAttributes = false});
   const unsigned char* p = signature.data();
-  CmsContentInfoPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(signature.size())));
+  CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(signature.size())));
   ASSERT_TRUE(cms);
   X509StackPtr certs(CMS_get1_certs(cms.get()));
   EXPECT_EQ(certs ? sk_X509_num(certs.get()) : 0, 0);
@@ -355,7 +355,7 @@ TEST(PkiFixture, OcspResponseCarriesTheStatus) {
     OcspResponsePtr response(d2i_OCSP_RESPONSE(nullptr, &p, static_cast<long>(der.size())));
     ASSERT_TRUE(response);
     EXPECT_EQ(OCSP_response_status(response.get()), OCSP_RESPONSE_STATUS_SUCCESSFUL);
-    OcspBasicRespPtr basic(OCSP_response_get1_basic(response.get()));
+    OcspBasicResponsePtr basic(OCSP_response_get1_basic(response.get()));
     ASSERT_TRUE(basic);
     // The responder is the intermediate, whose issuer the store must know.
     X509StorePtr store(X509_STORE_new());
