@@ -36,6 +36,7 @@
 
 #include "platform/log.h"
 #include "platform/memory.h"
+#include "platform/names.h"
 #include "platform/socket.h"
 #include "platform/unique_fd.h"
 #include "server/connection.h"
@@ -227,7 +228,8 @@ class TakingHandler : public server::RequestHandler {
 // greeting, then each line built byte by byte and handed to a Session, until QUIT or the close.
 void OneByteConverse(int fd, const std::string& version, server::RequestHandler& handler) {
   SocketSink sink(fd);
-  sink.Send(platform::FormatText(server::texts::kGreetingFormat, version.c_str()));
+  sink.Send(platform::FormatText(server::texts::kGreetingFormat, platform::kProgramName,
+                                 version.c_str()));
   server::Session session(handler, sink);
   std::string line;
   char byte = 0;
@@ -287,9 +289,9 @@ void RunStrsIngest(benchmark::State& state, const IngestFixture& fixture, Reader
     const auto start = std::chrono::steady_clock::now();
     go.count_down();
     if (reader == Reader::kBuffered) {
-      server::Converse(accepted.get(), server::texts::kVersion, handler, limits, budget);
+      server::Converse(accepted.get(), platform::kVersion, handler, limits, budget);
     } else {
-      OneByteConverse(accepted.get(), server::texts::kVersion, handler);
+      OneByteConverse(accepted.get(), platform::kVersion, handler);
     }
     const auto stop = std::chrono::steady_clock::now();
     accepted.reset();  // the sender sees the close and returns

@@ -4,6 +4,7 @@
 
 #include "client/blob_file.h"
 #include "platform/cp1251.h"
+#include "platform/names.h"
 #include "platform/socket.h"
 #include "platform/socket_wait.h"
 
@@ -13,7 +14,6 @@ namespace {
 constexpr int kConnectTimeoutMs = 10'000;
 constexpr std::chrono::milliseconds kGreetingLimit{10'000};
 constexpr std::chrono::milliseconds kUnfinishedErrorPause{1'000};
-constexpr std::string_view kGreeting = "Quilmarend ";
 // A block goes out in pieces of this many Base64 lines.
 constexpr size_t kLinesPerSend = 1024;
 
@@ -46,7 +46,7 @@ std::optional<Connection> Connection::Open(const ServerAddress& address, std::st
   platform::SetNoDelay(fd.get());
   Connection connection(std::move(fd));
   const std::optional<std::string> greeting = connection.ReadLine(kGreetingLimit, error);
-  if (!greeting || !greeting->starts_with(kGreeting)) {
+  if (!greeting || !greeting->starts_with(std::string(platform::kProgramName) + ' ')) {
     error = "no greeting from the server at " + where;
     return std::nullopt;
   }

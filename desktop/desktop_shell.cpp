@@ -21,6 +21,7 @@
 
 #include "desktop/icon.h"
 #include "platform/cp1251.h"
+#include "platform/names.h"
 #include "platform/shell.h"
 
 namespace desktop {
@@ -344,8 +345,8 @@ class DesktopShell final : public platform::Shell {
     // the icon there, else a folder of our own that the item names.
     GtkIconTheme* theme = gtk_icon_theme_get_default();
     if (!icons && gtk_icon_theme_has_icon(theme, kIconName)) {
-      indicator =
-          app_indicator_new("quilmarend", kIconName, APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
+      indicator = app_indicator_new(platform::kProgramFileName, kIconName,
+                                    APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
     } else {
       if (!icons) {
         icons = std::make_unique<IconFolder>();
@@ -353,8 +354,9 @@ class DesktopShell final : public platform::Shell {
         // reads past the end of the theme's search path unless it finds the folder there.
         gtk_icon_theme_append_search_path(theme, icons->path.c_str());
       }
-      indicator = app_indicator_new_with_path(
-          "quilmarend", kIconName, APP_INDICATOR_CATEGORY_APPLICATION_STATUS, icons->path.c_str());
+      indicator = app_indicator_new_with_path(platform::kProgramFileName, kIconName,
+                                              APP_INDICATOR_CATEGORY_APPLICATION_STATUS,
+                                              icons->path.c_str());
     }
     app_indicator_set_title(indicator, tip.c_str());
     // The tray host shows the menu itself on a right click; a chosen item becomes WM_COMMAND.

@@ -15,6 +15,7 @@
 #include "platform/crypto_library.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
+#include "platform/names.h"
 #include "platform/shell.h"
 #include "verify/libxml_binding.h"
 
@@ -24,7 +25,8 @@ int main(int argc, char** argv) {
       std::fputs(host::texts::kUsage, stdout);
       return 0;
     case host::LongSwitch::kVersion:
-      std::fputs(host::texts::kVersionLine, stdout);
+      std::printf(host::texts::kVersionLineFormat, platform::kProgramFileName,
+                  platform::kDottedVersion, platform::kProgramName, platform::kVersion);
       return 0;
     case host::LongSwitch::kNone:
       break;

@@ -5,6 +5,7 @@
 
 #include "host/cert_import.h"
 #include "platform/cp1251.h"
+#include "platform/names.h"
 
 namespace host {
 namespace {
@@ -41,7 +42,7 @@ bool CMainWindow::Create() {
 }
 
 void CMainWindow::OnInitDialog() {
-  versionText = kVersionText;
+  versionText = std::string(platform::kProgramName) + ' ' + platform::kVersion;
   icon.id = kTrayIconId;
   icon.callbackMessage = trayMessage;
   icon.tip = versionText.substr(0, 127);

@@ -35,9 +35,6 @@ inline constexpr uintptr_t ID_ABOUT = 32780;
 inline constexpr uint32_t kTrayIconId = 128;
 inline constexpr std::string_view kTrayMessageName = "My ICON_NOTIFY234 message";
 
-// kVersionText is the icon's tooltip and the about box's text.
-inline constexpr const char* kVersionText = "Quilmarend 3,1,0,10";
-
 class CMainWindow {
  public:
   // The window's boxes and icon go through `windowShell`; its messages arrive on `threadQueue`,
@@ -84,7 +81,7 @@ class CMainWindow {
   MessageQueue& queue;
   const uint32_t trayMessage;
   platform::NotifyIconData icon;  // written before the refresh thread starts, then only read
-  std::string versionText;
+  std::string versionText;        // the icon's tooltip and the about box's text
   bool hasWindow = false;
   bool aboutOpen = false;
   std::atomic<bool> running{true};

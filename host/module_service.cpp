@@ -11,6 +11,7 @@
 #include "host/registry_script.h"
 #include "platform/dyn_lib.h"
 #include "platform/log.h"
+#include "platform/names.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/system_messages.h"
@@ -135,7 +136,7 @@ uint32_t CQuilmarendModule::RegisterAppId(bool asService) {
     }
   }
   if (!Uninstall()) return platform::E_FAIL;
-  const uint32_t result = RegisterAppIdKeys(kAppIdText, asService);
+  const uint32_t result = RegisterAppIdKeys(platform::kAppId, asService);
   if (result != platform::ERROR_SUCCESS) return result;
   if (asService && !Install()) return platform::E_FAIL;
   return platform::ERROR_SUCCESS;
@@ -143,7 +144,7 @@ uint32_t CQuilmarendModule::RegisterAppId(bool asService) {
 
 uint32_t CQuilmarendModule::UnregisterAppId() {
   if (!Uninstall()) return platform::E_FAIL;
-  return UnregisterAppIdKeys(kAppIdText);
+  return UnregisterAppIdKeys(platform::kAppId);
 }
 
 bool CQuilmarendModule::IsInstalled() { return platform::IsServiceUnitInstalled(); }
@@ -210,7 +211,7 @@ void CQuilmarendModule::ShowRegistrationResult(uint32_t result, const char* succ
 }
 
 void CQuilmarendModule::ShowServiceError(const char* text) {
-  shell.MessageBox(std::string(kServiceName), text, platform::kNoIcon, platform::MB_OK);
+  shell.MessageBox(platform::kProgramName, text, platform::kNoIcon, platform::MB_OK);
 }
 
 }  // namespace host

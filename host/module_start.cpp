@@ -20,6 +20,7 @@
 #include "platform/file_io.h"
 #include "platform/inet.h"
 #include "platform/log.h"
+#include "platform/names.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/win_status.h"
@@ -59,7 +60,8 @@ bool CQuilmarendModule::ParseCommandLine(std::string_view commandLine, int* exit
   const CommandLineScan scan = ScanCommandLine(commandLine);
   for (const CommandLineSwitch found : scan.switches) {
     // A successful launch replaces the process; a failed one leaves the scan's flags to count.
-    if (found == CommandLineSwitch::kStart) platform::ExecSystemctl({"start", "quilmarend"});
+    if (found == CommandLineSwitch::kStart)
+      platform::ExecSystemctl({"start", platform::kProgramFileName});
   }
   if (scan.registration == CommandLineRegistration::kRegister) {
     const uint32_t result = RegisterAppId(true);
@@ -90,7 +92,7 @@ int CQuilmarendModule::Start() {
   uint32_t status =
       platform::RegOpenKeyEx(platform::RegKey::ClassesRoot(), "AppID", platform::KEY_READ, &appIds);
   if (status == platform::ERROR_SUCCESS) {
-    status = platform::RegOpenKeyEx(appIds, kAppIdText, platform::KEY_READ, &appId);
+    status = platform::RegOpenKeyEx(appIds, platform::kAppId, platform::KEY_READ, &appId);
   }
   if (status != platform::ERROR_SUCCESS) {
     serviceExitCode = status;
@@ -135,7 +137,7 @@ void CQuilmarendModule::WorkerThread(WindowThread& self) {
     server = std::make_unique<server::TCPServer>(settings.port, kWorkerCount, setup);
   } catch (const std::exception& e) {
     self.SignalStarted();
-    shell.MessageBox("Quilmarend", e.what(), platform::MB_ICONERROR, platform::MB_OK);
+    shell.MessageBox(platform::kProgramName, e.what(), platform::MB_ICONERROR, platform::MB_OK);
     return;
   }
   {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/names.h"
 #include "platform/registry.h"
 #include "platform/win_status.h"
 
@@ -30,7 +31,7 @@ uint32_t RunScript(std::string_view appIdText, bool install) {
     return ERROR_SUCCESS;
   }
   status = platform::RegCreateKeyEx(appIds, appIdText, &key);
-  if (status == ERROR_SUCCESS) status = platform::RegSetValueEx(key, "", kServiceName);
+  if (status == ERROR_SUCCESS) status = platform::RegSetValueEx(key, "", platform::kProgramName);
   if (status == ERROR_SUCCESS) status = platform::RegCreateKeyEx(appIds, kExeKey, &key);
   if (status == ERROR_SUCCESS) status = platform::RegSetValueEx(key, "AppID", appIdText);
   return status;
@@ -47,7 +48,7 @@ uint32_t RegisterAppIdKeys(std::string_view appIdText, bool asService) {
   if (status == ERROR_SUCCESS) status = platform::RegCreateKeyEx(appIds, appIdText, &key);
   if (status != ERROR_SUCCESS) return HResultFromWin32(status);
   platform::RegDeleteValue(key, kLocalService);  // absent on a first registration
-  if (asService) status = platform::RegSetValueEx(key, kLocalService, kServiceName);
+  if (asService) status = platform::RegSetValueEx(key, kLocalService, platform::kProgramName);
   return HResultFromWin32(status);
 }
 

@@ -15,14 +15,8 @@
 
 namespace host {
 
-// kServiceName is the service name, display name, event source and "LocalService" value.
-inline constexpr std::string_view kServiceName = "Quilmarend";
-
-// kAppIdText is the program's AppID, in its registry form with braces.
-inline constexpr std::string_view kAppIdText = "{5B7E2C94-1D3A-4F86-B0E5-9A4C61D27F38}";
-
 // RegisterAppIdKeys writes the keys above for `appIdText` (the AppID GUID in braces), then removes
-// "LocalService" and, when `asService`, sets it to kServiceName again. Returns 0 or the first
+// "LocalService" and, when `asService`, sets it to the program's name again. Returns 0 or the first
 // registry failure as an HRESULT (0x80070005 for a refused write); a missing "LocalService" to
 // remove is no failure.
 uint32_t RegisterAppIdKeys(std::string_view appIdText, bool asService);

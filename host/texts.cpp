@@ -37,6 +37,6 @@ const char* const kUsage =
     "\n"
     "See quilmarend(8).\n";
 
-const char* const kVersionLine = "quilmarend 3.1.0.10 (Quilmarend 3,1,0,10)\n";
+const char* const kVersionLineFormat = "%s %s (%s %s)\n";
 
 }  // namespace host::texts

@@ -6,7 +6,8 @@ namespace host::texts {
 
 // kUsage is what --help prints: the switches, the settings and where to read more.
 extern const char* const kUsage;
-// kVersionLine is what --version prints.
-extern const char* const kVersionLine;
+// kVersionLineFormat is what --version prints, filled with the program's file name, dotted
+// version, name and version.
+extern const char* const kVersionLineFormat;
 
 }  // namespace host::texts

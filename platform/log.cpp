@@ -11,6 +11,7 @@
 
 #include "platform/debug_output.h"
 #include "platform/hex.h"
+#include "platform/names.h"
 #include "platform/thread_id.h"
 
 namespace platform {
@@ -135,7 +136,8 @@ std::string LogLine(unsigned threadId, std::string_view stamp, const std::string
     line += static_cast<char>('0' + static_cast<int>(*journal));
     line += '>';
   }
-  line += "Quilmarend.exe:(";
+  line += kProgramName;
+  line += ".exe:(";
   line += std::to_string(threadId);
   line += ')';
   line += stamp;

@@ -21,9 +21,6 @@
 
 namespace platform {
 
-// The unit's name, which systemctl takes as the service name.
-inline constexpr std::string_view kServiceUnitName = "quilmarend.service";
-
 // ServiceAccount is the account the unit runs the service as.
 enum class ServiceAccount {
   kSystemUser,   // the system user and group "quilmarend" (User=, Group=)

@@ -22,6 +22,7 @@
 #include "platform/detail/atomic_file.h"
 #include "platform/detail/errno_status.h"
 #include "platform/detail/sysusers_conf.h"
+#include "platform/names.h"
 #include "platform/service.h"
 #include "platform/unique_fd.h"
 #include "platform/win_status.h"
@@ -33,9 +34,9 @@ namespace {
 
 using detail::StatusFromErrno;
 
-std::string UnitPath() { return UnitFolder() + '/' + std::string(kServiceUnitName); }
+std::string UnitPath() { return UnitFolder() + '/' + kServiceUnitName; }
 
-constexpr const char* kAccountName = "quilmarend";
+constexpr const char* kAccountName = kProgramFileName;
 
 // ProgramArguments is the argument vector of `program args...` for the spawn and exec calls,
 // which take non-const strings.
@@ -256,7 +257,7 @@ void LogEvent(std::string_view text) {
   const std::string converted = ChannelText(std::string(text));
   if (RunningUnderServiceManager()) {
     static const bool opened = [] {
-      openlog("Quilmarend", LOG_PID, LOG_DAEMON);
+      openlog(kProgramName, LOG_PID, LOG_DAEMON);
       return true;
     }();
     (void)opened;

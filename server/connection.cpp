@@ -4,6 +4,7 @@
 
 #include "platform/log.h"
 #include "platform/memory.h"
+#include "platform/names.h"
 #include "platform/socket.h"
 #include "platform/socket_wait.h"
 #include "platform/thread_id.h"
@@ -77,7 +78,7 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
   HeldShare share(budget);
   MemoryRelease release;
   platform::SetSocketTimeouts(fd, static_cast<int>(limits.connectionTimeout.count()));
-  sink.Send(platform::FormatText(texts::kGreetingFormat, version.c_str()));
+  sink.Send(platform::FormatText(texts::kGreetingFormat, platform::kProgramName, version.c_str()));
 
   Session session(handler, sink, platform::PeerEndpoint(fd));
   LineReader reader;

@@ -9,6 +9,7 @@
 #include "platform/inet.h"
 #include "platform/last_error.h"
 #include "platform/log.h"
+#include "platform/names.h"
 #include "platform/thread_id.h"
 #include "platform/win_status.h"
 #include "server/texts.h"
@@ -48,7 +49,7 @@ Downloaded Download(const std::string& url, const Limits& limits, platform::Inte
   const uint64_t maxBytes = limits.maxDocumentBytes;
   platform::InternetRequest request;
   request.url = url;
-  request.agent = "Quilmarend";
+  request.agent = platform::kProgramName;
   request.chunkSize = kTransferUnit;
   limits.download.ApplyTo(request);
   uint64_t received = 0;

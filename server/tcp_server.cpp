@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "platform/log.h"
+#include "platform/names.h"
 #include "platform/socket.h"
 #include "platform/state_root.h"
 #include "platform/thread_id.h"
@@ -168,7 +169,7 @@ TCPServer::TCPServer(int listenPort, int poolSize, const ServerSetup& setup)
     throw std::runtime_error(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
   }
   listenSocket = std::move(listening.fd);
-  shared->version = texts::kVersion;
+  shared->version = platform::kVersion;
   workers.reserve(workerCount);
   for (int i = 0; i < workerCount; ++i) {
     workers.push_back(std::make_shared<TCPServerThread>(i, shared, listenSocket.get()));

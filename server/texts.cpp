@@ -6,13 +6,12 @@ namespace server::texts {
 
 using namespace platform::literals;
 
-const char* const kVersion = "3,1,0,10";
 const char* const kLogListening = "Listening on %s port %d; state root %s; log level %s";
 const char* const kLogListenFailed = "Cannot %s %s port %d: %s";
 const char* const kLogRequestFormat = "%s %s: %s (%lld ms)";
 const char* const kLogCheckSummaryFormat =
     "signature %s %08x, certificate %s %08x, chain %s %08x, signer %s";
-const char* const kGreetingFormat = "Quilmarend %s\r\n\r\n";
+const char* const kGreetingFormat = "%s %s\r\n\r\n";
 
 const char* const kStringStored = "OK: String stored\r\n";
 const char* const kSignatureStored = "OK: Signature stored\r\n";

@@ -5,7 +5,6 @@
 
 namespace server::texts {
 
-extern const char* const kVersion;
 // The notice after the start line, and the error line of a listener that could not be opened.
 extern const char* const kLogListening;
 extern const char* const kLogListenFailed;
@@ -13,6 +12,7 @@ extern const char* const kLogListenFailed;
 extern const char* const kLogRequestFormat;
 // What the info line of a CHECK says: the three verdicts with their codes, and the signer.
 extern const char* const kLogCheckSummaryFormat;
+// The greeting, filled with the program's name and version.
 extern const char* const kGreetingFormat;
 
 extern const char* const kStringStored;
