@@ -3,18 +3,16 @@
 #include <memory>
 #include <vector>
 
+#include "host/texts.h"
 #include "platform/cert_file_store.h"
 #include "platform/cert_name.h"
 #include "platform/cert_store.h"
-#include "platform/cp1251.h"
 #include "platform/last_error.h"
 #include "platform/log.h"
 #include "platform/system_messages.h"
 
 namespace host {
 namespace {
-
-using namespace platform::literals;
 
 // Target is one of the two stores a certificate can go to, with the texts of its success box.
 struct Target {
@@ -23,13 +21,9 @@ struct Target {
   const char* addedFormat;  // filled with the subject
 };
 
-const Target kRoot = {
-    "ROOT", "Сертификат добавлен в ROOT"_cp1251,
-    "Сертификат на %s\nдобавлен в \"Доверенные корневые центры сертификации\" на локальный "
-    "компьютер"_cp1251};
-const Target kAddressBook = {
-    "ADDRESSBOOK", "Сертификат добавлен в ADDRESSBOOK"_cp1251,
-    "Сертификат на %s\nдобавлен в \"Другие пользователи\" на локальный компьютер"_cp1251};
+const Target kRoot = {"ROOT", texts::kRootAddedTitle, texts::kRootAddedFormat};
+const Target kAddressBook = {"ADDRESSBOOK", texts::kAddressBookAddedTitle,
+                             texts::kAddressBookAddedFormat};
 
 // ShowLastError shows the system's text for the last error under `title`, or nothing when the
 // system has no text for it.
@@ -45,8 +39,8 @@ void ShowLastError(platform::Shell& shell, const char* title, const char* format
 void ImportCertificates(platform::Shell& shell) {
   // The first filter also lists the PEM and PKCS #7 files that ImportFile reads.
   const std::vector<platform::FileFilter> filters = {
-      {"Сертификат X.509 (*.cer;*.crt;*.pem;*.p7b;*.p7c)"_cp1251, "*.cer;*.crt;*.pem;*.p7b;*.p7c"},
-      {"Personal Information Exchange (*.pfx;*.p12)", "*.pfx;*.p12"},
+      {texts::kCertificateFilter, "*.cer;*.crt;*.pem;*.p7b;*.p7c"},
+      {texts::kPersonalExchangeFilter, "*.pfx;*.p12"},
   };
   for (const std::string& path : shell.GetOpenFileName(filters)) ImportFile(shell, path);
 }
@@ -54,7 +48,7 @@ void ImportCertificates(platform::Shell& shell) {
 void ImportFile(platform::Shell& shell, const std::string& path) {
   const std::unique_ptr<platform::CertCollection> certs = platform::CertOpenFileStore(path);
   if (!certs) {
-    ShowLastError(shell, "Ошибка"_cp1251, "Неудалось открыть контейнер с сертификатом\n\n%s"_cp1251,
+    ShowLastError(shell, texts::kOpenFailedTitle, texts::kOpenFailedFormat,
                   platform::MB_ICONWARNING);
     return;
   }
@@ -64,7 +58,7 @@ void ImportFile(platform::Shell& shell, const std::string& path) {
     const std::unique_ptr<platform::CertStore> store =
         platform::CertStore::Open(platform::StoreLocation::kLocalMachine, target.store);
     if (!store->Add(*cert, platform::CERT_STORE_ADD_NEWER)) {
-      ShowLastError(shell, "Сертификат не добавлен"_cp1251, "%s", platform::MB_ICONINFORMATION);
+      ShowLastError(shell, texts::kNotAddedTitle, "%s", platform::MB_ICONINFORMATION);
       continue;
     }
     const std::string subject = platform::CertNameToStrA(

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   }
   const auto read = host::ReadSettings(std::getenv);
   if (const std::string* error = std::get_if<std::string>(&read)) {
-    std::fprintf(stderr, "quilmarend: %s\n", error->c_str());
+    std::fprintf(stderr, host::texts::kSettingsErrorFormat, error->c_str());
     return 2;
   }
   const host::Settings& settings = std::get<host::Settings>(read);

@@ -4,26 +4,20 @@
 #include <future>
 
 #include "host/cert_import.h"
-#include "platform/cp1251.h"
+#include "host/texts.h"
 #include "platform/names.h"
 
 namespace host {
 namespace {
 
-using namespace platform::literals;
-
-constexpr const char* kExitQuestion =
-    "Вы уверены, что хотите закрыть Quilmarend?\n\n"
-    "При закрытии программы проверка подписи будет не доступна!"_cp1251;
-constexpr const char* kAboutTitle = "О программе"_cp1251;
 constexpr auto kRefreshPeriod = std::chrono::milliseconds(1000);
 
 // The context menu (menu 129).
 std::vector<platform::MenuItem> ContextMenu() {
-  return {{ID_ABOUT, "О программе"_cp1251},
-          {ID_INSTALL_CERTIFICATE, "Установить сертификат"_cp1251},
+  return {{ID_ABOUT, texts::kMenuAbout},
+          {ID_INSTALL_CERTIFICATE, texts::kMenuInstallCertificate},
           {0, ""},
-          {ID_EXIT, "Выход"_cp1251}};
+          {ID_EXIT, texts::kMenuExit}};
 }
 
 }  // namespace
@@ -90,15 +84,15 @@ void CMainWindow::OnTrayNotify(uintptr_t iconId, intptr_t mouseMessage) {
 
 void CMainWindow::OnCommand(uintptr_t id) {
   if (id == ID_EXIT) {
-    if (ModalBox("Quilmarend", kExitQuestion, platform::MB_ICONQUESTION, platform::MB_YESNO) ==
-        platform::IDYES) {
+    if (ModalBox(platform::kProgramName, texts::kExitQuestion, platform::MB_ICONQUESTION,
+                 platform::MB_YESNO) == platform::IDYES) {
       OnClose();
     }
   } else if (id == ID_INSTALL_CERTIFICATE) {
     ImportCertificates(shell);
   } else if (id == ID_ABOUT && !aboutOpen) {
     aboutOpen = true;
-    ModalBox(kAboutTitle, versionText, platform::MB_ICONINFORMATION, platform::MB_OK);
+    ModalBox(texts::kAboutTitle, versionText, platform::MB_ICONINFORMATION, platform::MB_OK);
     aboutOpen = false;
   }
 }

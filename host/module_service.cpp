@@ -9,6 +9,7 @@
 
 #include "host/quilmarend_module.h"
 #include "host/registry_script.h"
+#include "host/texts.h"
 #include "platform/dyn_lib.h"
 #include "platform/log.h"
 #include "platform/names.h"
@@ -22,11 +23,6 @@ namespace {
 
 const std::string kUnit(platform::kServiceUnitName);
 
-constexpr std::string_view kDynamicUserNote =
-    "The system user quilmarend could not be created (systemd-sysusers): the service runs as a "
-    "user systemd makes for each run (DynamicUser=yes), and only root can put documents into "
-    "its temporary folder.";
-
 // ServiceProgram is the executable a service may run: its full path, or why there is none.
 struct ServiceProgram {
   std::string path;     // empty when refused
@@ -37,10 +33,9 @@ struct ServiceProgram {
 // program that another user could swap would run as the service with its rights.
 ServiceProgram FindServiceProgram() {
   const std::string path = platform::ModuleFileName();
-  if (path.empty()) return {"", "The program's own path is unknown."};
+  if (path.empty()) return {"", texts::kProgramPathUnknown};
   if (const std::optional<std::string> part = platform::PathOthersCanChange(path)) {
-    return {"", *part + " may be changed by a user other than root, who could then replace " +
-                    path + "; a service runs only a program that root alone can replace."};
+    return {"", platform::FormatText(texts::kOthersCanReplaceFormat, part->c_str(), path.c_str())};
   }
   return {path, ""};
 }
@@ -72,7 +67,7 @@ void CQuilmarendModule::ServiceMain() {
   serviceExitCode = 0;
   serviceExitCode = static_cast<uint32_t>(Run());
   SetServiceStatus(SERVICE_STOPPED);
-  LogEvent("Service stopped");
+  LogEvent("%s", texts::kEventServiceStopped);
 }
 
 void CQuilmarendModule::Handler(uint32_t control) {
@@ -86,7 +81,7 @@ void CQuilmarendModule::Handler(uint32_t control) {
     case SERVICE_CONTROL_INTERROGATE:
       break;
     default:
-      LogEvent("Bad service request");
+      LogEvent("%s", texts::kEventBadServiceRequest);
   }
 }
 
@@ -102,8 +97,8 @@ void CQuilmarendModule::SetServiceStatus(ServiceState state) {
   serviceState = state;
   switch (state) {
     case SERVICE_RUNNING:
-      platform::NotifyReady("Serving on " + settings.listenAddress + " port " +
-                            std::to_string(settings.port));
+      platform::NotifyReady(platform::FormatText(texts::kServingFormat,
+                                                 settings.listenAddress.c_str(), settings.port));
       break;
     case SERVICE_STOP_PENDING:
       platform::NotifyStopping();
@@ -130,7 +125,7 @@ uint32_t CQuilmarendModule::RegisterAppId(bool asService) {
   if (asService) {
     const ServiceProgram program = FindServiceProgram();
     if (program.path.empty()) {
-      ShowServiceError("Could not start service");
+      ShowServiceError(texts::kCouldNotStartService);
       platform::LogNote(program.refusal);
       return platform::E_FAIL;
     }
@@ -157,27 +152,29 @@ bool CQuilmarendModule::Install() {
   // A new service starts on demand only; ReconfigureService makes it start at boot.
   const uint32_t status = platform::InstallServiceUnit(commandLine, account);
   if (status != platform::ERROR_SUCCESS) {
-    ShowServiceError(status == platform::ERROR_FILE_NOT_FOUND ? "Could not open Service Manager"
-                                                              : "Could not start service");
+    ShowServiceError(status == platform::ERROR_FILE_NOT_FOUND ? texts::kCouldNotOpenServiceManager
+                                                              : texts::kCouldNotStartService);
     return false;
   }
   TellSystemd({{"daemon-reload"}, {"disable", kUnit}});
-  NoteUnitChange("written");
-  if (account == platform::ServiceAccount::kDynamicUser) unitNotes.emplace_back(kDynamicUserNote);
+  NoteUnitChange(texts::kUnitWritten);
+  if (account == platform::ServiceAccount::kDynamicUser) {
+    unitNotes.emplace_back(texts::kDynamicUserNote);
+  }
   return true;
 }
 
 bool CQuilmarendModule::Uninstall() {
   if (!IsInstalled()) return true;
-  if (!TellSystemd({{"stop", kUnit}})) ShowServiceError("Could not stop service");
+  if (!TellSystemd({{"stop", kUnit}})) ShowServiceError(texts::kCouldNotStopService);
   TellSystemd({{"disable", kUnit}});
   const uint32_t status = platform::RemoveServiceUnit();
   if (status != platform::ERROR_SUCCESS && status != platform::ERROR_FILE_NOT_FOUND) {
-    ShowServiceError("Could not delete service");
+    ShowServiceError(texts::kCouldNotDeleteService);
     return false;
   }
   TellSystemd({{"daemon-reload"}});
-  NoteUnitChange("removed");
+  NoteUnitChange(texts::kUnitRemoved);
   return true;
 }
 
@@ -193,21 +190,22 @@ void CQuilmarendModule::ReconfigureService() {
 
 void CQuilmarendModule::NoteUnitChange(const char* done) {
   if (platform::SystemdRunning()) return;
-  unitNotes.push_back("systemd is not running: the unit file " + platform::UnitFolder() + '/' +
-                      kUnit + " was " + done + "; no systemctl command was run.");
+  unitNotes.push_back(platform::FormatText(
+      texts::kUnitChangedFormat, platform::UnitFolder().c_str(), platform::kServiceUnitName, done));
 }
 
 void CQuilmarendModule::ShowRegistrationResult(uint32_t result, const char* success,
                                                const char* failure) {
   if (result == platform::ERROR_SUCCESS) {
-    shell.MessageBox("service manager", success, platform::MB_ICONINFORMATION, platform::MB_OK);
+    shell.MessageBox(texts::kRegistrationTitle, success, platform::MB_ICONINFORMATION,
+                     platform::MB_OK);
     // Without systemd nothing was enabled, started or stopped: a line says what was done.
     for (const std::string& note : unitNotes) platform::LogNote(note);
     return;
   }
   char text[1024];
   std::snprintf(text, sizeof text, failure, result, platform::SystemMessage(result).c_str());
-  shell.MessageBox("service manager", text, platform::MB_ICONERROR, platform::MB_OK);
+  shell.MessageBox(texts::kRegistrationTitle, text, platform::MB_ICONERROR, platform::MB_OK);
 }
 
 void CQuilmarendModule::ShowServiceError(const char* text) {

@@ -15,8 +15,8 @@
 #include "host/main_window.h"
 #include "host/quilmarend_module.h"
 #include "host/registry_script.h"
+#include "host/texts.h"
 #include "platform/clock.h"
-#include "platform/cp1251.h"
 #include "platform/file_io.h"
 #include "platform/inet.h"
 #include "platform/log.h"
@@ -29,15 +29,11 @@
 namespace host {
 namespace {
 
-using namespace platform::literals;
-
 constexpr int kWorkerCount = 100;
 
 // The window thread's stop takes the server's own stop (its allowance for the workers) and this
 // moment for the window and the icon.
 constexpr std::chrono::milliseconds kWindowMoment{1000};
-constexpr const char* kLogWindowThreadLeft =
-    "The window thread did not end within %d ms of the stop; the process ends without it";
 
 }  // namespace
 
@@ -67,16 +63,14 @@ bool CQuilmarendModule::ParseCommandLine(std::string_view commandLine, int* exit
     const uint32_t result = RegisterAppId(true);
     ReconfigureService();
     if (!scan.silent) {
-      ShowRegistrationResult(result, "Сервис успешно зарегистрирован"_cp1251,
-                             "Ошибка регистрации сервиса\n(0x%08x)\n%s"_cp1251);
+      ShowRegistrationResult(result, texts::kRegistered, texts::kRegisterFailedFormat);
     }
     return false;
   }
   if (scan.registration == CommandLineRegistration::kUnregister) {
     const uint32_t result = UnregisterAppId();
     if (!scan.silent) {
-      ShowRegistrationResult(result, "Сервис успешно разрегистрирован"_cp1251,
-                             "Ошибка разрегистрации сервиса\n(0x%08x)\n%s"_cp1251);
+      ShowRegistrationResult(result, texts::kUnregistered, texts::kUnregisterFailedFormat);
     }
     return false;
   }
@@ -109,7 +103,7 @@ int CQuilmarendModule::Start() {
 int CQuilmarendModule::Run() {
   StartWorker();
   if (runningAsService) {
-    LogEvent("Service started");
+    LogEvent("%s", texts::kEventServiceStarted);
     SetServiceStatus(SERVICE_RUNNING);
   }
   WaitForWindowThread();
@@ -176,7 +170,7 @@ void CQuilmarendModule::CloseWindowThread(WindowThread& thread, int exitCode) {
   shell.CloseDialogs();
   const std::chrono::milliseconds allowance = limits.stopAllowance + kWindowMoment;
   if (thread.WaitEndedFor(allowance)) return;
-  platform::LogAt(platform::LogLevel::kError, kLogWindowThreadLeft,
+  platform::LogAt(platform::LogLevel::kError, texts::kLogWindowThreadLeftFormat,
                   static_cast<int>(allowance.count()));
   platform::RemoveRequestFiles();
   std::_Exit(exitCode);

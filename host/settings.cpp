@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "host/texts.h"
+#include "platform/log.h"
 #include "platform/socket.h"
 
 namespace host {
@@ -27,27 +29,27 @@ std::variant<Settings, std::string> ReadSettings(
   uint64_t number = 0;
   if (const std::string_view port = value("QUILMAREND_PORT"); !port.empty()) {
     if (!WholeNumber(port, 65535, &number)) {
-      return "QUILMAREND_PORT: not a port number (0 to 65535): " + std::string(port);
+      return platform::FormatText(texts::kBadPortFormat, std::string(port).c_str());
     }
     settings.port = static_cast<int>(number);
   }
   if (const std::string_view address = value("QUILMAREND_LISTEN"); !address.empty()) {
     if (!platform::IsIpAddress(std::string(address))) {
-      return "QUILMAREND_LISTEN: not an IPv4 or IPv6 address: " + std::string(address);
+      return platform::FormatText(texts::kBadListenAddressFormat, std::string(address).c_str());
     }
     settings.listenAddress = address;
   }
   if (const std::string_view level = value("QUILMAREND_LOG_LEVEL"); !level.empty()) {
     const std::optional<platform::LogLevel> parsed = platform::ParseLogLevel(level);
     if (!parsed) {
-      return "QUILMAREND_LOG_LEVEL: not one of error, notice, info, debug: " + std::string(level);
+      return platform::FormatText(texts::kBadLogLevelFormat, std::string(level).c_str());
     }
     settings.logLevel = *parsed;
   }
   for (const char* name : {"QUILMAREND_MAX_HELD_MIB", "QUILMAREND_MAX_CONN_PER_ADDR"}) {
     const std::string_view text = value(name);
     if (!text.empty() && !WholeNumber(text, uint64_t{1} << 40, &number)) {
-      return std::string(name) + ": not a whole number: " + std::string(text);
+      return platform::FormatText(texts::kNotWholeNumberFormat, name, std::string(text).c_str());
     }
   }
   return settings;
