@@ -182,27 +182,6 @@ class DesktopShell final : public platform::Shell {
     });
   }
 
-  uint32_t TrackPopupMenu(const std::vector<platform::MenuItem>& items) override {
-    return Call([&] {
-      uint32_t chosen = 0;
-      if (closed) return chosen;
-      GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-      GtkWidget* menu = BuildMenu(items, [&chosen](uint32_t command) { chosen = command; });
-      g_signal_connect_swapped(menu, "deactivate", G_CALLBACK(g_main_loop_quit), loop);
-      gtk_menu_popup_at_pointer(GTK_MENU(menu), nullptr);
-      openMenu = menu;
-      if (gtk_widget_get_visible(menu)) g_main_loop_run(loop);
-      openMenu = nullptr;
-      // The item's "activate" comes after the menu's "deactivate"; let it arrive.
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
-      gtk_widget_destroy(menu);
-      g_main_loop_unref(loop);
-      menuActions.clear();
-      return chosen;
-    });
-  }
-
   std::vector<std::string> GetOpenFileName(
       const std::vector<platform::FileFilter>& filters) override {
     return Call([&] {
@@ -249,7 +228,6 @@ class DesktopShell final : public platform::Shell {
       // Each answer ends its dialog's own loop; the call that ran it goes on from there.
       for (GtkWidget* dialog : openDialogs)
         gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
-      if (openMenu != nullptr) gtk_menu_popdown(GTK_MENU(openMenu));
       return 0;
     });
   }
@@ -300,15 +278,16 @@ class DesktopShell final : public platform::Shell {
     return GTK_MESSAGE_OTHER;
   }
 
-  // MenuAction is what a menu item's "activate" handler is given.
+  // MenuAction is what a menu item's "activate" handler is given; the item owns it, and frees it
+  // when the item goes.
   struct MenuAction {
     std::function<void(uint32_t)> choose;
     uint32_t command;
   };
 
   // BuildMenu makes a GtkMenu of `items`; choosing one calls `choose` with its command.
-  GtkWidget* BuildMenu(const std::vector<platform::MenuItem>& items,
-                       const std::function<void(uint32_t)>& choose) {
+  static GtkWidget* BuildMenu(const std::vector<platform::MenuItem>& items,
+                              const std::function<void(uint32_t)>& choose) {
     GtkWidget* menu = gtk_menu_new();
     for (const platform::MenuItem& item : items) {
       if (item.command == 0) {
@@ -316,12 +295,14 @@ class DesktopShell final : public platform::Shell {
         continue;
       }
       GtkWidget* entry = gtk_menu_item_new_with_label(Cp1251ToUtf8(item.text).c_str());
-      menuActions.push_back(std::make_unique<MenuAction>(MenuAction{choose, item.command}));
-      g_signal_connect(entry, "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer data) {
-                         const auto* action = static_cast<MenuAction*>(data);
-                         action->choose(action->command);
-                       }),
-                       menuActions.back().get());
+      g_signal_connect_data(
+          entry, "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer data) {
+            const auto* action = static_cast<MenuAction*>(data);
+            action->choose(action->command);
+          }),
+          new MenuAction{choose, item.command},
+          +[](gpointer data, GClosure*) { delete static_cast<MenuAction*>(data); },
+          GConnectFlags(0));
       gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
     }
     gtk_widget_show_all(menu);
@@ -382,9 +363,7 @@ class DesktopShell final : public platform::Shell {
   GObjectPtr sessionBus{nullptr, &g_object_unref};
   AppIndicator* indicator = nullptr;
   std::function<void(uint32_t, uintptr_t, intptr_t)> post;
-  std::vector<std::unique_ptr<MenuAction>> menuActions;
   std::vector<GtkWidget*> openDialogs;  // boxes and file dialogs being run, innermost last
-  GtkWidget* openMenu = nullptr;        // the context menu being shown
   bool closed = false;                  // CloseDialogs has run: nothing opens any more
 };
 

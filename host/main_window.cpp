@@ -23,9 +23,7 @@ std::vector<platform::MenuItem> ContextMenu() {
 }  // namespace
 
 CMainWindow::CMainWindow(platform::Shell& windowShell, MessageQueue& threadQueue)
-    : shell(windowShell),
-      queue(threadQueue),
-      trayMessage(RegisterWindowMessage(kTrayMessageName)) {}
+    : shell(windowShell), queue(threadQueue) {}
 
 CMainWindow::~CMainWindow() { StopRefresh(); }
 
@@ -37,8 +35,6 @@ bool CMainWindow::Create() {
 
 void CMainWindow::OnInitDialog() {
   versionText = std::string(platform::kProgramName) + ' ' + platform::kVersion;
-  icon.id = kTrayIconId;
-  icon.callbackMessage = trayMessage;
   icon.tip = versionText.substr(0, 127);
   icon.menu = ContextMenu();
   icon.post = [&queue = queue](uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -70,16 +66,8 @@ void CMainWindow::StopRefresh() {
 
 void CMainWindow::Dispatch(const Message& msg) {
   if (!hasWindow) return;
-  if (msg.message == trayMessage) OnTrayNotify(msg.wParam, msg.lParam);
   if (msg.message == WM_COMMAND) OnCommand(msg.wParam);
   if (msg.message == WM_CLOSE) OnClose();
-}
-
-void CMainWindow::OnTrayNotify(uintptr_t iconId, intptr_t mouseMessage) {
-  if (iconId != kTrayIconId || mouseMessage != platform::WM_RBUTTONUP) return;
-  if (const uint32_t command = shell.TrackPopupMenu(icon.menu); command != 0) {
-    queue.Post(WM_COMMAND, command, 0);
-  }
 }
 
 void CMainWindow::OnCommand(uintptr_t id) {

@@ -31,10 +31,6 @@ inline constexpr uintptr_t ID_EXIT = 32774;
 inline constexpr uintptr_t ID_INSTALL_CERTIFICATE = 32778;
 inline constexpr uintptr_t ID_ABOUT = 32780;
 
-// The icon's id; its callback message is RegisterWindowMessage(kTrayMessageName).
-inline constexpr uint32_t kTrayIconId = 128;
-inline constexpr std::string_view kTrayMessageName = "My ICON_NOTIFY234 message";
-
 class CMainWindow {
  public:
   // The window's boxes and icon go through `windowShell`; its messages arrive on `threadQueue`,
@@ -55,14 +51,12 @@ class CMainWindow {
   // Running is true until the window closes; read by the host's loop.
   bool Running() const { return running; }
 
-  // Dispatch handles `msg`: the icon's callback message, WM_COMMAND and WM_CLOSE; others are
+  // Dispatch handles `msg`: WM_COMMAND (a menu item chosen on the icon) and WM_CLOSE; others are
   // ignored.
   void Dispatch(const Message& msg);
 
  private:
   void OnInitDialog();
-  // OnTrayNotify shows the context menu when the right button is released on the icon.
-  void OnTrayNotify(uintptr_t iconId, intptr_t mouseMessage);
   // OnCommand runs a menu command: ID_EXIT asks and closes on Yes, ID_INSTALL_CERTIFICATE
   // imports certificates, ID_ABOUT shows the version, one box at a time. Other ids do nothing.
   void OnCommand(uintptr_t id);
@@ -79,7 +73,6 @@ class CMainWindow {
 
   platform::Shell& shell;
   MessageQueue& queue;
-  const uint32_t trayMessage;
   platform::NotifyIconData icon;  // written before the refresh thread starts, then only read
   std::string versionText;        // the icon's tooltip and the about box's text
   bool hasWindow = false;

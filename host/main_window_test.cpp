@@ -29,10 +29,6 @@ struct RecordingShell : platform::Shell {
     changed.notify_all();
     return message != platform::NIM_MODIFY || !lost;
   }
-  uint32_t TrackPopupMenu(const std::vector<platform::MenuItem>& items) override {
-    Record("menu " + std::to_string(items.size()));
-    return ID_ABOUT;
-  }
   std::vector<std::string> GetOpenFileName(const std::vector<platform::FileFilter>&) override {
     return {};
   }
@@ -47,22 +43,18 @@ struct RecordingShell : platform::Shell {
   bool lost = false;                // guarded by mutex
 };
 
-TEST(CMainWindow, MenuOnRightButtonReleaseOnlyAndIconKeptUntilClose) {
+TEST(CMainWindow, AboutBoxFromTheMenuAndIconKeptUntilClose) {
   RecordingShell shell;
   MessageQueue queue;
   CMainWindow window(shell, queue);
   ASSERT_TRUE(window.Create());
-  const uint32_t tray = RegisterWindowMessage(kTrayMessageName);
-  window.Dispatch({tray, kTrayIconId, platform::WM_LBUTTONUP});
-  window.Dispatch({tray, kTrayIconId, platform::WM_LBUTTONDBLCLK});
-  window.Dispatch({tray, kTrayIconId + 1, platform::WM_RBUTTONUP});
-  window.Dispatch({tray, kTrayIconId, platform::WM_RBUTTONUP});
+  queue.Post(WM_COMMAND, ID_ABOUT, 0);  // "О программе" chosen on the icon's menu
   queue.PostQuit(0);
-  for (Message msg; queue.Get(msg);) window.Dispatch(msg);  // the chosen "О программе"
+  for (Message msg; queue.Get(msg);) window.Dispatch(msg);
   {
     const std::lock_guard lock(shell.mutex);
     EXPECT_EQ(shell.calls,
-              (std::vector<std::string>{"add Quilmarend 3,1,0,10", "menu 4",
+              (std::vector<std::string>{"add Quilmarend 3,1,0,10",
                                         "box \xce \xef\xf0\xee\xe3\xf0\xe0\xec\xec\xe5"}));
     shell.calls.clear();
     shell.lost = true;

@@ -1,20 +1,6 @@
 #include "host/message_queue.h"
 
-#include <map>
-#include <string>
-
 namespace host {
-
-uint32_t RegisterWindowMessage(std::string_view name) {
-  static std::mutex mutex;
-  static std::map<std::string, uint32_t, std::less<>> registered;
-  const std::lock_guard lock(mutex);
-  const auto found = registered.find(name);
-  if (found != registered.end()) return found->second;
-  const uint32_t id = 0xC000 + static_cast<uint32_t>(registered.size());
-  registered.emplace(std::string(name), id);
-  return id;
-}
 
 void MessageQueue::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   {

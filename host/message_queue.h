@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <string_view>
 
 namespace host {
 
@@ -31,10 +30,6 @@ struct Message {
   uintptr_t wParam = 0;
   intptr_t lParam = 0;
 };
-
-// RegisterWindowMessage returns the message id of `name`, the same for the same name for the
-// life of the process: ids from 0xC000 upward, as Windows gives them.
-uint32_t RegisterWindowMessage(std::string_view name);
 
 class MessageQueue {
  public:

@@ -48,8 +48,6 @@ class CertStore {
   // Returns false with the last error ERROR_ACCESS_DENIED when a file cannot be written or removed.
   bool Add(const CertContext& cert, uint32_t disposition);
 
-  const std::string& Folder() const { return folder; }
-
  private:
   explicit CertStore(std::string storeFolder) : folder(std::move(storeFolder)) {}
   std::string folder;

@@ -1,9 +1,9 @@
 #pragma once
 
-// OutputDebugStringA's stand-in: the debug-output channel that the server log writes to. The text
-// goes to standard error; when QUILMAREND_LOG names a file at the first call, it is appended to
-// that file instead. Each write of at most kAtomicChannelWrite bytes reaches a pipe in one piece,
-// so lines of different threads never interleave within a line.
+// The debug-output channel that the server log writes to, the stand-in for OutputDebugStringA. The
+// text goes to standard error; when QUILMAREND_LOG names a file at the first call, it is appended
+// to that file instead. Each write of at most kAtomicChannelWrite bytes reaches a pipe in one
+// piece, so lines of different threads never interleave within a line.
 //
 // The system's ANSI code page becomes the locale's charset: texts arrive in Windows-1251 and go
 // out in UTF-8 when the environment's locale (LC_ALL, LC_CTYPE, LANG) has the UTF-8 codeset, and
@@ -17,10 +17,6 @@ namespace platform {
 
 // The largest write that a pipe takes whole, never mixed with another writer's bytes.
 inline constexpr size_t kAtomicChannelWrite = 4096;
-
-// OutputDebugStringA converts the Windows-1251 `text` to the channel's charset and writes it with
-// one write. Failures are ignored, as the debug channel's are.
-void OutputDebugStringA(std::string_view text);
 
 // ChannelText returns the Windows-1251 `text` in the channel's charset.
 std::string ChannelText(std::string text);

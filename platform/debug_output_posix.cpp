@@ -72,8 +72,4 @@ void WriteStandardError(std::string_view bytes) { WriteAll(STDERR_FILENO, bytes)
 
 void WriteDebugChannel(std::string_view bytes) { WriteAll(Channel(), bytes); }
 
-void OutputDebugStringA(std::string_view text) {
-  WriteDebugChannel(ChannelText(std::string(text)));
-}
-
 }  // namespace platform

@@ -116,7 +116,6 @@ class CryptHash {
   // CryptGetHashParam (HP_HASHVAL) returns the digest, in the order CryptoAPI returns it (for
   // GOST R 34.11-94 the engine's order). The object can take no more data afterwards.
   std::optional<std::vector<uint8_t>> HashValue();
-  uint32_t Algid() const { return algid; }
 
   // OpenSsl is the OpenSSL side, for platform/*.cpp only.
   struct Native;
@@ -124,8 +123,7 @@ class CryptHash {
 
  private:
   friend class CryptProvider;
-  CryptHash(uint32_t hashAlgid, std::unique_ptr<Native> openSsl);
-  uint32_t algid;
+  explicit CryptHash(std::unique_ptr<Native> openSsl);
   std::unique_ptr<Native> native;
 };
 

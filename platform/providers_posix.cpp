@@ -183,7 +183,7 @@ CryptHashPtr CryptProvider::CreateHash(uint32_t algid) const {
     return nullptr;
   }
   native->digest = digest;
-  return CryptHashPtr(new CryptHash(algid, std::move(native)));
+  return CryptHashPtr(new CryptHash(std::move(native)));
 }
 
 CryptKeyPtr CryptProvider::ImportPublicKeyInfo(std::span<const uint8_t> spki) const {
@@ -209,8 +209,7 @@ CryptKeyPtr CryptProvider::ImportPublicKeyInfo(std::span<const uint8_t> spki) co
   return CryptKeyPtr(new CryptKey(std::move(native)));
 }
 
-CryptHash::CryptHash(uint32_t hashAlgid, std::unique_ptr<Native> openSsl)
-    : algid(hashAlgid), native(std::move(openSsl)) {}
+CryptHash::CryptHash(std::unique_ptr<Native> openSsl) : native(std::move(openSsl)) {}
 CryptHash::~CryptHash() = default;
 
 bool CryptHash::HashData(std::span<const uint8_t> data) {

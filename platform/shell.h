@@ -50,11 +50,6 @@ enum NotifyIconMessage : uint32_t {
   NIM_DELETE = 2,
 };
 
-// Mouse messages the icon's callback carries in lParam, with their Windows values.
-inline constexpr intptr_t WM_LBUTTONUP = 0x0202;
-inline constexpr intptr_t WM_LBUTTONDBLCLK = 0x0203;
-inline constexpr intptr_t WM_RBUTTONUP = 0x0205;
-
 // WM_COMMAND, which a backend posts when a menu item of the icon is chosen.
 inline constexpr uint32_t kCommandMessage = 0x0111;
 
@@ -68,11 +63,9 @@ struct MenuItem {
 // NotifyIconData is the part of Windows' NOTIFYICONDATA a backend uses, plus what stands for the
 // owner window: `post` delivers a message to the window (PostMessage), from any thread.
 struct NotifyIconData {
-  uint32_t id = 0;               // uID
-  uint32_t callbackMessage = 0;  // posted as (callbackMessage, id, mouse message)
-  std::string tip;               // the tooltip, Windows-1251, at most 127 bytes
-  // The context menu. A backend whose tray host shows the menu itself (StatusNotifierItem) gives
-  // it the items and posts WM_COMMAND with the chosen item's command.
+  std::string tip;  // the tooltip, Windows-1251, at most 127 bytes
+  // The context menu. The tray host shows it itself (StatusNotifierItem, or the library's own
+  // icon without one); the backend posts WM_COMMAND with the chosen item's command.
   std::vector<MenuItem> menu;
   std::function<void(uint32_t message, uintptr_t wParam, intptr_t lParam)> post;
 };
@@ -96,14 +89,10 @@ class Shell {
   virtual MessageBoxAnswer MessageBox(std::string_view title, std::string_view text,
                                       MessageBoxIcon icon, MessageBoxButtons buttons) = 0;
 
-  // Shell_NotifyIcon adds, modifies or deletes the notification-area icon `data.id`. Returns
+  // Shell_NotifyIcon adds, modifies or deletes the program's notification-area icon. Returns
   // false when the shell refuses: no notification area, an icon added twice, or a modify or delete
   // of an icon the shell does not hold (after the shell restarted, say).
   virtual bool Shell_NotifyIcon(NotifyIconMessage message, const NotifyIconData& data) = 0;
-
-  // TrackPopupMenu shows `items` as a menu at the cursor and returns the command chosen, or 0
-  // when none was.
-  virtual uint32_t TrackPopupMenu(const std::vector<MenuItem>& items) = 0;
 
   // GetOpenFileName shows a multi-select open-file dialog over `filters` (the first one
   // selected) for existing files, and returns their full paths in the order given; empty when the

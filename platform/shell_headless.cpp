@@ -32,8 +32,6 @@ class HeadlessShell final : public Shell {
 
   bool Shell_NotifyIcon(NotifyIconMessage, const NotifyIconData&) override { return false; }
 
-  uint32_t TrackPopupMenu(const std::vector<MenuItem>&) override { return 0; }
-
   std::vector<std::string> GetOpenFileName(const std::vector<FileFilter>&) override { return {}; }
 
   // Nothing here ever waits for a person.

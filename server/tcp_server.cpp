@@ -77,8 +77,8 @@ struct ServerShared {
   }
 };
 
-TCPServerThread::TCPServerThread(int slot, std::shared_ptr<ServerShared> serverShared, int listenFd)
-    : shared(std::move(serverShared)), index(slot), listenSocket(listenFd) {}
+TCPServerThread::TCPServerThread(std::shared_ptr<ServerShared> serverShared, int listenFd)
+    : shared(std::move(serverShared)), listenSocket(listenFd) {}
 
 TCPServerThread::~TCPServerThread() {
   if (thread.joinable()) thread.detach();
@@ -156,7 +156,6 @@ void TCPServerThread::Restart() {
 TCPServer::TCPServer(int listenPort, int poolSize, const ServerSetup& setup)
     : shared(std::make_shared<ServerShared>(setup)),
       workerCount(poolSize),
-      port(listenPort),
       stopAllowance(setup.limits.stopAllowance) {
   platform::ListenResult listening =
       platform::OpenListenSocket(setup.listenAddress, static_cast<uint16_t>(listenPort), poolSize);
@@ -165,14 +164,13 @@ TCPServer::TCPServer(int listenPort, int poolSize, const ServerSetup& setup)
     platform::LogAt(platform::LogLevel::kError, texts::kLogListenFailed,
                     listenFailed ? "listen on" : "bind", setup.listenAddress.c_str(), listenPort,
                     listening.reason.c_str());
-    if (listenFailed) workerCount = 0;
     throw std::runtime_error(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
   }
   listenSocket = std::move(listening.fd);
   shared->version = platform::kVersion;
   workers.reserve(workerCount);
   for (int i = 0; i < workerCount; ++i) {
-    workers.push_back(std::make_shared<TCPServerThread>(i, shared, listenSocket.get()));
+    workers.push_back(std::make_shared<TCPServerThread>(shared, listenSocket.get()));
     workers.back()->Start();
   }
   platform::LogAt(platform::LogLevel::kNotice, texts::kLogServerStart, shared->version.c_str());
@@ -213,11 +211,7 @@ int TCPServer::Stop() {
   return stuckWorkers;
 }
 
-const std::string& TCPServer::Version() const { return shared->version; }
-
 int TCPServer::BoundPort() const { return platform::LocalPort(listenSocket.get()); }
-
-verify::TmpCertArhive& TCPServer::Archive() { return *shared->archive; }
 
 void TCPServer::BeginStop() {
   std::lock_guard<std::mutex> guard(shared->lock);

@@ -31,10 +31,6 @@
 #include "platform/unique_fd.h"
 #include "server/limits.h"
 
-namespace verify {
-class TmpCertArhive;
-}
-
 namespace server {
 
 // ServerSetup is what the host hands the server beside its port and pool size: where to listen,
@@ -54,7 +50,7 @@ struct ServerShared;
 
 class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
  public:
-  TCPServerThread(int index, std::shared_ptr<ServerShared> shared, int listenSocket);
+  TCPServerThread(std::shared_ptr<ServerShared> shared, int listenSocket);
   // The destructor lets go of the slot's thread handle; the stop has joined or released it.
   virtual ~TCPServerThread();
 
@@ -71,9 +67,8 @@ class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
   void Restart();
 
   std::shared_ptr<ServerShared> shared;
-  std::thread thread;          // guarded by the shared lock
-  bool finished = false;       // the slot's last thread has ended its work; guarded likewise
-  [[maybe_unused]] int index;  // the slot's number, kept for diagnostics
+  std::thread thread;     // guarded by the shared lock
+  bool finished = false;  // the slot's last thread has ended its work; guarded likewise
   int listenSocket;
 };
 
@@ -96,10 +91,8 @@ class TCPServer {
   // first call stops; later ones return the same number.
   int Stop();
 
-  const std::string& Version() const;
   // BoundPort is the port the server listens on.
   int BoundPort() const;
-  verify::TmpCertArhive& Archive();
 
  private:
   // BeginStop wakes every worker blocked in accept or in a receive.
@@ -108,7 +101,6 @@ class TCPServer {
   std::shared_ptr<ServerShared> shared;
   std::vector<std::shared_ptr<TCPServerThread>> workers;
   int workerCount;
-  [[maybe_unused]] int port;  // the port asked for (0: any); BoundPort is the one in use
   std::chrono::milliseconds stopAllowance;
   platform::UniqueFd listenSocket;
   bool stopped = false;

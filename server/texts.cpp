@@ -83,8 +83,6 @@ const char* const kHashServerFailedFormat =
 const char* const kCouldNotOpenInetFile = "Error: Could not open inet file.\r\n.\r\n";
 const char* const kFileSizeRefusedFormat =
     "Error: Ошибка при работе с удаленным файлом (%08x)\r\n.\r\n"_cp1251;
-const char* const kReadFailedFormat =
-    "Error: Неопознанная ошибка при работе с удаленным файлом (%08x)\r\n.\r\n"_cp1251;
 
 // The upload service.
 const char* const kLogUploadRequest = "(%d) Загрузка из сервиса %s файла %s"_cp1251;

@@ -74,7 +74,6 @@ extern const char* const kLogResolved;
 extern const char* const kHashServerFailedFormat;
 extern const char* const kCouldNotOpenInetFile;
 extern const char* const kFileSizeRefusedFormat;
-extern const char* const kReadFailedFormat;
 
 // The upload service.
 extern const char* const kLogUploadRequest;

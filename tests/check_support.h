@@ -19,12 +19,9 @@ namespace tests {
 
 // Texts of the answers in Windows-1251, written out byte by byte.
 extern const std::string kHashValueText;  // "Значение хеша неверно."
-extern const std::string kNotFoundText;  // "Объект или свойство не найдены."
-extern const std::string kBadTagText;  // "ASN1: неверный тег."
+extern const std::string kBadTagText;     // "ASN1: неверный тег."
 extern const std::string kEodText;  // "ASN1: непредвиденный конец данных."
-extern const std::string kBadSignatureText;  // "Неправильная подпись."
-extern const std::string kKeyLifetimeText;  // "Истек срок действия закрытого ключа сертификата."
-extern const std::string kKeyUsageText;  // "Сертификат не допускает ни одного из ..."
+extern const std::string kBadSignatureText;    // "Неправильная подпись."
 extern const std::string kNotTimeValidPhrase;  // chain phrases, each ending in ". "
 extern const std::string kRevokedPhrase;
 extern const std::string kUntrustedRootPhrase;

@@ -1,12 +1,11 @@
 #pragma once
 
-// Owning aliases for the C handles of OpenSSL, curl and the dynamic loader. Every handle is
+// Owning aliases for the C handles of OpenSSL and curl. Every handle is
 // wrapped on the line that creates it. Besides platform/*.cpp only the code that calls OpenSSL
 // itself to check us includes this header: the PKI fixture of the tests, the fuzz targets and the
 // benchmarks' baselines.
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 #include <openssl/evp.h>
@@ -24,10 +23,8 @@ struct FreeWith {
 };
 
 inline void FreeX509Stack(STACK_OF(X509) * stack) { sk_X509_pop_free(stack, X509_free); }
-inline void FreeCrlStack(STACK_OF(X509_CRL) * stack) { sk_X509_CRL_pop_free(stack, X509_CRL_free); }
 inline void FreeString(char* text) { OPENSSL_free(text); }
 inline void FreeBytes(unsigned char* bytes) { OPENSSL_free(bytes); }
-inline void CloseLibrary(void* handle) { dlclose(handle); }
 inline void FreeStringStack(STACK_OF(OPENSSL_STRING) * stack) { X509_email_free(stack); }
 
 using AccessDescriptionPtr = std::unique_ptr<ACCESS_DESCRIPTION, FreeWith<ACCESS_DESCRIPTION_free>>;
@@ -53,7 +50,6 @@ using X509StorePtr = std::unique_ptr<X509_STORE, FreeWith<X509_STORE_free>>;
 using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, FreeWith<X509_STORE_CTX_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, FreeWith<X509_NAME_free>>;
 using X509PubkeyPtr = std::unique_ptr<X509_PUBKEY, FreeWith<X509_PUBKEY_free>>;
-using X509AlgorPtr = std::unique_ptr<X509_ALGOR, FreeWith<X509_ALGOR_free>>;
 using Asn1TypePtr = std::unique_ptr<ASN1_TYPE, FreeWith<ASN1_TYPE_free>>;
 using Asn1ObjectPtr = std::unique_ptr<ASN1_OBJECT, FreeWith<ASN1_OBJECT_free>>;
 using ExtKeyUsagePtr = std::unique_ptr<EXTENDED_KEY_USAGE, FreeWith<EXTENDED_KEY_USAGE_free>>;
@@ -72,6 +68,5 @@ using OpenSslStringPtr = std::unique_ptr<char, FreeWith<FreeString>>;
 using OpenSslBytesPtr = std::unique_ptr<unsigned char, FreeWith<FreeBytes>>;
 using CurlPtr = std::unique_ptr<CURL, FreeWith<curl_easy_cleanup>>;
 using CurlHeadersPtr = std::unique_ptr<curl_slist, FreeWith<curl_slist_free_all>>;
-using DlHandle = std::unique_ptr<void, FreeWith<CloseLibrary>>;
 
 }  // namespace platform::detail

@@ -57,12 +57,6 @@ class LruCache {
     }
   }
 
-  // Erase drops the entry under `key`, if any.
-  void Erase(const std::string& key) {
-    std::lock_guard<std::mutex> lock(mutex);
-    EraseLocked(key);
-  }
-
   // Size returns the number of entries held.
   size_t Size() const {
     std::lock_guard<std::mutex> lock(mutex);
