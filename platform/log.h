@@ -42,12 +42,19 @@ void LogNote(std::string_view text);
 // FormatText formats printf-style and returns the text; nothing is written.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// LogBatch gathers the calling thread's log lines while it lives and writes them together, so that
-// a request's dozen lines cost one write instead of a dozen. Lines stay whole and in order: the
-// gathered lines are written before a line that would take them past kAtomicChannelWrite bytes
-// (a longer line is written alone), and whatever is left when the batch is flushed or destroyed.
-// A batch opened while another is open on the same thread adds to the outer one. Not shared
-// between threads.
+// LogBatch gathers the log lines of the calling thread while it lives and writes them together, so
+// that a request's dozen lines cost one write instead of a dozen.
+//  - What is gathered: every line the thread writes through Log, LogAt and LogNote, at a level
+//    the log writes, already formatted and in the channel's charset. Other threads' lines, and
+//    what goes to standard error directly (LogNote's copy, the headless boxes), are not held.
+//  - When it is written: on Flush and when the batch is destroyed; and before a line that would
+//    take the gathered bytes past kAtomicChannelWrite (4096), which then starts the next chunk.
+//  - Why 4096: a write of at most kAtomicChannelWrite bytes reaches a pipe in one piece, so each
+//    chunk is whole lines that no other thread's write can cut into. A line longer than that can
+//    be whole in no write; it is written alone, after the lines gathered before it.
+//  - Nesting: a batch made while another is open on the same thread adds to the outer one; its
+//    Flush and its end write nothing, and the outer batch writes everything in order.
+// A batch belongs to the thread that made it and must end there, innermost first.
 //
 // Example:
 //   platform::LogBatch batch;
@@ -60,7 +67,8 @@ class LogBatch {
   LogBatch(const LogBatch&) = delete;
   LogBatch& operator=(const LogBatch&) = delete;
 
-  // Flush writes the gathered lines now.
+  // Flush writes the gathered lines now, in one write; nothing for an inner batch or when nothing
+  // is gathered.
   void Flush();
 
  private:
