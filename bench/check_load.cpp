@@ -158,13 +158,12 @@ void OursWorker(LoadRun& run, int port, const Fixture& fixture) {
 }
 
 std::optional<double> MeasureOurs(const Options& options, const Fixture& fixture) {
-  std::unique_ptr<server::TCPServer> server;
-  try {
-    server = std::make_unique<server::TCPServer>(0, kConnections);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "check_load: %s\n", e.what());
+  server::ServerStart started = server::TCPServer::Start(0, kConnections);
+  if (const std::string* failure = std::get_if<std::string>(&started)) {
+    std::fprintf(stderr, "check_load: %s\n", failure->c_str());
     return std::nullopt;
   }
+  const std::unique_ptr<server::TCPServer> server = std::move(std::get<0>(started));
   const int port = server->BoundPort();
   return RunThreads(kNames, "ours CHECKs", kConnections, options.warmup, options.seconds,
                     [&](LoadRun& run) { OursWorker(run, port, fixture); });

@@ -371,14 +371,13 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
-  std::unique_ptr<server::TCPServer> ours;
-  try {
-    // More workers than connections: a slot is briefly empty while it hands over to a new thread.
-    ours = std::make_unique<server::TCPServer>(0, bench::kConnections + 14);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "server_bench: %s\n", e.what());
+  // More workers than connections: a slot is briefly empty while it hands over to a new thread.
+  server::ServerStart started = server::TCPServer::Start(0, bench::kConnections + 14);
+  if (const std::string* failure = std::get_if<std::string>(&started)) {
+    std::fprintf(stderr, "server_bench: %s\n", failure->c_str());
     return 1;
   }
+  const std::unique_ptr<server::TCPServer> ours = std::move(std::get<0>(started));
   const int oursPort = ours->BoundPort();
   bench::FixedAnswerServer baseline;
   const int baselinePort = baseline.Port();

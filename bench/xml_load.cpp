@@ -342,13 +342,12 @@ void OursWorker(LoadRun& run, int port, const Fixture& fixture) {
 }
 
 std::optional<double> MeasureOurs(const Options& options, const Fixture& fixture) {
-  std::unique_ptr<server::TCPServer> server;
-  try {
-    server = std::make_unique<server::TCPServer>(0, kConnections);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "xml_load: %s\n", e.what());
+  server::ServerStart started = server::TCPServer::Start(0, kConnections);
+  if (const std::string* failure = std::get_if<std::string>(&started)) {
+    std::fprintf(stderr, "xml_load: %s\n", failure->c_str());
     return std::nullopt;
   }
+  const std::unique_ptr<server::TCPServer> server = std::move(std::get<0>(started));
   const int port = server->BoundPort();
   if (!RefusedByOurs(port, fixture)) {
     std::fprintf(stderr, "xml_load: the server accepts a changed fragment or signature value\n");
@@ -474,13 +473,12 @@ double SecondsSince(Clock::time_point start) { return Seconds(Clock::now() - sta
 // TimeGetHash hashes the file `path` `runs` times each way, alternating, and requires every
 // digest to be the same. Nullopt (the reason on standard error) on a failure or a disagreement.
 std::optional<GetHashTimes> TimeGetHash(const Options& options, const std::string& path) {
-  std::unique_ptr<server::TCPServer> server;
-  try {
-    server = std::make_unique<server::TCPServer>(0, 2);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "xml_load: %s\n", e.what());
+  server::ServerStart started = server::TCPServer::Start(0, 2);
+  if (const std::string* failure = std::get_if<std::string>(&started)) {
+    std::fprintf(stderr, "xml_load: %s\n", failure->c_str());
     return std::nullopt;
   }
+  const std::unique_ptr<server::TCPServer> server = std::move(std::get<0>(started));
   constexpr std::string_view kHashAnswer = "OK: Hash=";
   std::vector<double> ours, openssl;
   std::string oursDigest, opensslDigest;

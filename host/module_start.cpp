@@ -121,19 +121,18 @@ void CQuilmarendModule::StartWorker() {
 }
 
 void CQuilmarendModule::WorkerThread(WindowThread& self) {
-  std::unique_ptr<server::TCPServer> server;
   server::ServerSetup setup;
   setup.listenAddress = settings.listenAddress;
   setup.limits = limits;
   setup.clock = &platform::SystemClock();
   setup.internet = &platform::SystemInternet();
-  try {
-    server = std::make_unique<server::TCPServer>(settings.port, kWorkerCount, setup);
-  } catch (const std::exception& e) {
+  server::ServerStart started = server::TCPServer::Start(settings.port, kWorkerCount, setup);
+  if (const std::string* failure = std::get_if<std::string>(&started)) {
     self.SignalStarted();
-    shell.MessageBox(platform::kProgramName, e.what(), platform::MB_ICONERROR, platform::MB_OK);
+    shell.MessageBox(platform::kProgramName, *failure, platform::MB_ICONERROR, platform::MB_OK);
     return;
   }
+  const std::unique_ptr<server::TCPServer> server = std::move(std::get<0>(started));
   {
     CMainWindow window(shell, self.Queue());
     window.Create();

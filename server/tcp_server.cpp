@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <ctime>
-#include <stdexcept>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
@@ -153,20 +152,28 @@ void TCPServerThread::Restart() {
   shared->threadEnded.notify_all();
 }
 
-TCPServer::TCPServer(int listenPort, int poolSize, const ServerSetup& setup)
-    : shared(std::make_shared<ServerShared>(setup)),
-      workerCount(poolSize),
-      stopAllowance(setup.limits.stopAllowance) {
+ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup) {
+  // The archive comes first, as the server's construction makes it before it binds.
+  auto shared = std::make_shared<ServerShared>(setup);
   platform::ListenResult listening =
-      platform::OpenListenSocket(setup.listenAddress, static_cast<uint16_t>(listenPort), poolSize);
+      platform::OpenListenSocket(setup.listenAddress, static_cast<uint16_t>(port), workerCount);
   if (listening.failedAt != platform::ListenStep::kDone) {
     const bool listenFailed = listening.failedAt == platform::ListenStep::kListen;
     platform::LogAt(platform::LogLevel::kError, texts::kLogListenFailed,
-                    listenFailed ? "listen on" : "bind", setup.listenAddress.c_str(), listenPort,
+                    listenFailed ? "listen on" : "bind", setup.listenAddress.c_str(), port,
                     listening.reason.c_str());
-    throw std::runtime_error(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
+    return std::string(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
   }
-  listenSocket = std::move(listening.fd);
+  return std::unique_ptr<TCPServer>(
+      new TCPServer(std::move(shared), std::move(listening.fd), workerCount, setup));
+}
+
+TCPServer::TCPServer(std::shared_ptr<ServerShared> serverShared, platform::UniqueFd socket,
+                     int poolSize, const ServerSetup& setup)
+    : shared(std::move(serverShared)),
+      workerCount(poolSize),
+      stopAllowance(setup.limits.stopAllowance),
+      listenSocket(std::move(socket)) {
   shared->version = platform::kVersion;
   workers.reserve(workerCount);
   for (int i = 0; i < workerCount; ++i) {

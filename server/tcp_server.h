@@ -12,18 +12,21 @@
 // while it runs.
 //
 // Example:
-//   try {
-//     auto server = std::make_unique<TCPServer>(3847, 100, ServerSetup{});
+//   ServerStart started = TCPServer::Start(3847, 100, ServerSetup{});
+//   if (const std::string* failure = std::get_if<std::string>(&started)) {
+//     ShowError(*failure);  // "Cannot bind socket"
+//   } else {
+//     std::unique_ptr<TCPServer>& server = std::get<0>(started);
 //     ...                                      // serve until asked to stop
 //     const int stuck = server->Stop();        // at most about the stop allowance
-//     server.reset();
-//   } catch (const std::exception& e) { ShowError(e.what()); }  // "Cannot bind socket"
+//   }
 
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "platform/clock.h"
@@ -72,13 +75,19 @@ class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
   int listenSocket;
 };
 
+class TCPServer;
+
+// ServerStart is a running server, or the failure text the host shows.
+using ServerStart = std::variant<std::unique_ptr<TCPServer>, std::string>;
+
 class TCPServer {
  public:
-  // Binds the setup's listen address and `port` (0 picks a free port), listens with backlog
-  // `workerCount` and starts the workers, which serve as `setup` says; logs the start and a notice
-  // of where it listens. Throws std::runtime_error with "Cannot bind socket" or "Cannot listen
-  // socket", after an error line with the system's reason; no worker has been started then.
-  TCPServer(int port, int workerCount, const ServerSetup& setup = {});
+  // Start makes the certificate archive, binds the setup's listen address and `port` (0 picks a
+  // free port), listens with backlog `workerCount` and starts the workers, which serve as `setup`
+  // says; it logs the start and a notice of where it listens. Returns the running server, or
+  // "Cannot bind socket" or "Cannot listen socket" after an error line with the system's reason;
+  // no worker has been started then, and the archive is gone again.
+  static ServerStart Start(int port, int workerCount, const ServerSetup& setup = {});
   // Stops, as Stop does.
   virtual ~TCPServer();
 
@@ -95,6 +104,8 @@ class TCPServer {
   int BoundPort() const;
 
  private:
+  TCPServer(std::shared_ptr<ServerShared> shared, platform::UniqueFd listenSocket, int workerCount,
+            const ServerSetup& setup);
   // BeginStop wakes every worker blocked in accept or in a receive.
   void BeginStop();
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "platform/socket.h"
 #include "tests/test_client.h"
@@ -51,7 +52,11 @@ std::string LogText() {
 const char* ServerBinary() { return QUILMAREND_BINARY; }
 
 std::unique_ptr<server::TCPServer> StartServer(int workers, const server::ServerSetup& setup) {
-  return std::make_unique<server::TCPServer>(0, workers, setup);
+  server::ServerStart started = server::TCPServer::Start(0, workers, setup);
+  if (const std::string* failure = std::get_if<std::string>(&started)) {
+    throw std::runtime_error(*failure);
+  }
+  return std::move(std::get<0>(started));
 }
 
 int CountThreads() {

@@ -144,9 +144,9 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
   const platform::ListenResult hashServer = platform::OpenListenSocket(0, 1);
   server::ServerSetup setup;
   setup.limits.maxDocumentBytes = kDocument.size();
-  server::TCPServer server(0, 2, setup);
+  const auto server = StartServer(2, setup);
 
-  TestClient client = CheckClient(server.BoundPort(), "", signature, {"CRLOFF"});
+  TestClient client = CheckClient(server->BoundPort(), "", signature, {"CRLOFF"});
   const auto check = [&client](const std::string& document) {
     client.Command("STRS " + document);
     return RunCheck(client);

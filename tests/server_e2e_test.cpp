@@ -179,8 +179,8 @@ TEST(ServerLimits, ConnectionsOverTheAddressCapAreClosedAtOnceWithoutHoldingAWor
   // without a greeting, and none of them keeps the second worker from the next.
   server::ServerSetup setup;
   setup.limits.maxConnectionsPerAddress = 1;
-  server::TCPServer server(0, 2, setup);
-  const int port = server.BoundPort();
+  const auto server = StartServer(2, setup);
+  const int port = server->BoundPort();
   std::optional<TestClient> first = TestClient::Connect(port);
   ASSERT_TRUE(first);
   EXPECT_EQ(first->ReadGreeting(), kGreeting);
@@ -203,12 +203,9 @@ TEST(ServerStart, PortInUseFailsToBindWithoutStartingWorkers) {
   ASSERT_TRUE(holder.fd);
   const int port = platform::LocalPort(holder.fd.get());
   const int threadsBefore = CountThreads();
-  try {
-    server::TCPServer server(port, 100);
-    FAIL() << "the server started on a port in use";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "Cannot bind socket");
-  }
+  const server::ServerStart started = server::TCPServer::Start(port, 100);
+  ASSERT_TRUE(std::holds_alternative<std::string>(started)) << "started on a port in use";
+  EXPECT_EQ(std::get<std::string>(started), "Cannot bind socket");
   EXPECT_EQ(CountThreads(), threadsBefore);
 }
 
