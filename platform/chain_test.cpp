@@ -204,6 +204,92 @@ TEST_F(ChainTest, DownloadsAreKeptAndJudgedByTheGivenClock) {
   }
 }
 
+// The end certificate's revocation: OCSP first when it names a responder, whose good or revoked
+// answer decides; the CRL otherwise and after any other outcome; offline only when both fail.
+TEST_F(ChainTest, RevocationSourcesInTheirOrder) {
+  const int64_t t = 1700000000;
+  const Key rootKey = tests::pki::CachedKey(KeyKind::kEcdsaP256, 8);
+  const Key caKey = tests::pki::CachedKey(KeyKind::kEcdsaP256, 9);
+  const Cert root = Issue(LongCa("Revoking Root"), rootKey, nullptr, rootKey);
+  WriteInto(StateRoot() + "/stores/LocalMachine/ROOT", "revoking.cer", root);
+  const Cert ca = Issue(LongCa("Revoking CA"), caKey, &root, rootKey);
+  WriteInto(StateRoot() + "/stores/LocalMachine/CA", "revoking-ca.cer", ca);
+  tests::FakeClock clock(t);
+  tests::FakeInternet internet;
+  // 0x74 and 0x75 are revoked in the CRL.
+  internet.Serve("http://crl.test/ca.crl", tests::pki::MakeCrl(ca, caKey,
+                                                               {{{0x74}, t - 3600, std::nullopt},
+                                                                {{0x75}, t - 3600, std::nullopt}},
+                                                               t - 60, t + 86400));
+  internet.Serve("http://ocsp.test/error",
+                 tests::pki::MakeOcspError(tests::pki::OcspResponseStatus::kInternalError));
+  ChainParameters parameters;
+  parameters.checkRevocation = true;
+  parameters.clock = &clock;
+  parameters.internet = &internet;
+
+  using tests::pki::OcspCertStatus;
+  enum class Responder { kNone, kUnreachable, kError, kAnswers };
+  struct Case {
+    const char* why;
+    uint8_t serial;
+    Responder responder;
+    OcspCertStatus answer;  // when it answers
+    int64_t answerAge;      // seconds since the answer's thisUpdate
+    bool crl;               // the certificate names the CRL (else an unreachable one)
+    uint32_t status;
+  };
+  constexpr uint32_t kRevoked = CERT_TRUST_IS_REVOKED;
+  constexpr uint32_t kOffline =
+      CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+  const Case kCases[] = {
+      {"CRL alone, good", 0x70, Responder::kNone, {}, 0, true, 0},
+      {"CRL alone, revoked", 0x74, Responder::kNone, {}, 0, true, kRevoked},
+      {"CRL unreachable", 0x71, Responder::kNone, {}, 0, false, kOffline},
+      {"revoked by OCSP, whatever the CRL says", 0x72, Responder::kAnswers,
+       OcspCertStatus::kRevoked, 60, true, kRevoked},
+      {"a current good answer decides without the CRL", 0x76, Responder::kAnswers,
+       OcspCertStatus::kGood, 60, false, 0},
+      {"responder unreachable, CRL good", 0x73, Responder::kUnreachable, {}, 0, true, 0},
+      {"responder error status, CRL good", 0x77, Responder::kError, {}, 0, true, 0},
+      {"responder error status, revoked in the CRL",
+       0x74,
+       Responder::kError,
+       {},
+       0,
+       true,
+       kRevoked},
+      {"responder does not know it, CRL good", 0x78, Responder::kAnswers, OcspCertStatus::kUnknown,
+       60, true, 0},
+      {"stale good answer, revoked in the CRL", 0x75, Responder::kAnswers, OcspCertStatus::kGood,
+       7200, true, kRevoked},
+      {"responder and CRL unreachable", 0x79, Responder::kUnreachable, {}, 0, false, kOffline},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.why);
+    CertSpec leafSpec = LongCa("Revocable");
+    leafSpec.isCa = false;
+    leafSpec.serial = {c.serial};
+    leafSpec.crlUrls = {c.crl ? "http://crl.test/ca.crl" : "http://nowhere.test/ca.crl"};
+    const std::string responder = "http://ocsp.test/" + std::to_string(c.serial);
+    if (c.responder == Responder::kUnreachable) leafSpec.ocspUrls = {"http://nowhere.test/ocsp"};
+    if (c.responder == Responder::kError) leafSpec.ocspUrls = {"http://ocsp.test/error"};
+    if (c.responder == Responder::kAnswers) leafSpec.ocspUrls = {responder};
+    const Cert leaf = Issue(leafSpec, caKey, &ca, caKey);
+    if (c.responder == Responder::kAnswers) {
+      internet.Serve(responder,
+                     tests::pki::MakeOcspResponse(ca, caKey, leaf, c.answer, t - c.answerAge,
+                                                  t - c.answerAge + 3600));
+    }
+    EXPECT_EQ(CertGetCertificateChain(*Context(leaf), parameters), c.status);
+  }
+  // Without any source the status is unknown, but not offline.
+  CertSpec silentSpec = LongCa("Sourceless");
+  silentSpec.isCa = false;
+  EXPECT_EQ(CertGetCertificateChain(*Context(Issue(silentSpec, caKey, &ca, caKey)), parameters),
+            CERT_TRUST_REVOCATION_STATUS_UNKNOWN);
+}
+
 // A verification that fails inside the library without naming an error is no verdict, never trust.
 TEST_F(ChainTest, VerificationThatCannotRunIsNotTrusted) {
   const Key key = tests::pki::CachedKey(KeyKind::kEcdsaP256, 5);

@@ -14,7 +14,6 @@
 #include "tests/pki/cms.h"
 #include "tests/pki/crl.h"
 #include "tests/pki/http_server.h"
-#include "tests/pki/ocsp.h"
 
 namespace tests {
 namespace {
@@ -138,121 +137,12 @@ TEST_F(CheckE2E, RevocationByCrlCachedUntilNextUpdate) {
   EXPECT_EQ(http.Hits("/ca.crl"), 1);  // the second certificate used the cached list
 }
 
-TEST_F(CheckE2E, RevocationByOcspTakesPrecedence) {
-  pki::HttpServer http;
-  const int64_t now = std::time(nullptr);
-  pki::CertSpec leaf = LeafSpec();
-  leaf.ocspUrls = {http.Url("/ocsp")};
-  leaf.crlUrls = {http.Url("/never.crl")};
-  const Pki p = Trusted(KeyKind::kGost2001, leaf);
-  http.Serve("/ocsp",
-             pki::MakeOcspResponse(p.ca, p.caKey, p.leaf, pki::OcspCertStatus::kRevoked, now - 60,
-                                   now + 3600, now - 7200),
-             "application/ocsp-response");
-  EXPECT_EQ(AnswerLine(Check(kDocument, Sign(p), {"CRLON"}), "CheckChainStatus"),
-            kRevokedPhrase + " (00000004)");
-  EXPECT_EQ(http.Hits("/never.crl"), 0);
-}
-
-TEST_F(CheckE2E, GoodOcspAnswerAndUnsuccessfulResponder) {
-  pki::HttpServer http;
-  const int64_t now = std::time(nullptr);
-  pki::CertSpec leaf = LeafSpec();
-  leaf.ocspUrls = {http.Url("/ocsp")};
-  const Pki p = Trusted(KeyKind::kEcdsaP256, leaf);
-  http.Serve("/ocsp",
-             pki::MakeOcspResponse(p.ca, p.caKey, p.leaf, pki::OcspCertStatus::kGood, now - 60,
-                                   now + 3600),
-             "application/ocsp-response");
-  EXPECT_EQ(AnswerLine(Check(kDocument, Sign(p), {"CRLON"}), "CheckChain"), "OK");
-
-  pki::CertSpec other = leaf;
-  other.serial = {0x0C};
-  const pki::Cert second = pki::Issue(other, p.leafKey, &p.ca, p.caKey);
-  http.Serve("/ocsp", pki::MakeOcspError(pki::OcspResponseStatus::kTryLater),
-             "application/ocsp-response");
-  EXPECT_EQ(AnswerLine(
-                Check(kDocument, pki::SignDetached(Bytes(kDocument), {{second, p.leafKey}}, {p.ca}),
-                      {"CRLON"}),
-                "CheckChainStatus"),
-            kRevocationUnknownPhrase + kOfflinePhrase + " (01000040)");
-}
-
-TEST_F(CheckE2E, UnreachableCrlAndNoRevocationSource) {
-  pki::CertSpec leaf = LeafSpec();
-  leaf.crlUrls = {"http://127.0.0.1:1/none.crl"};
-  const Pki p = Trusted(KeyKind::kGost2001, leaf);
-  EXPECT_EQ(AnswerLine(Check(kDocument, Sign(p), {"CRLON"}), "CheckChainStatus"),
-            kRevocationUnknownPhrase + kOfflinePhrase + " (01000040)");
-
-  const Pki q = Trusted(KeyKind::kEcdsaP256);  // no CRL distribution point, no OCSP
-  EXPECT_EQ(AnswerLine(Check(kDocument, Sign(q), {"CRLON"}), "CheckChainStatus"),
-            kRevocationUnknownPhrase + " (00000040)");
-}
-
 // Leaf returns a signer certificate of `p`'s CA with serial `serial`, shaped by `shape`.
 pki::Cert Leaf(const Pki& p, uint8_t serial, const std::function<void(pki::CertSpec&)>& shape) {
   pki::CertSpec certSpec = LeafSpec();
   certSpec.serial = {serial};
   shape(certSpec);
   return pki::Issue(certSpec, p.leafKey, &p.ca, p.caKey);
-}
-
-TEST_F(CheckE2E, OcspWithoutAGoodOrRevokedAnswerFallsBackToTheCrl) {
-  pki::HttpServer http;
-  const int64_t now = std::time(nullptr);
-  const Pki p = Trusted(KeyKind::kEcdsaP256);
-  const std::string unreachable = "http://127.0.0.1:1/none";
-  http.Serve("/error.ocsp", pki::MakeOcspError(pki::OcspResponseStatus::kInternalError),
-             "application/ocsp-response");
-  http.Serve("/ca.crl",
-             pki::MakeCrl(p.ca, p.caKey,
-                          {{{0x74}, now - 3600, std::nullopt}, {{0x75}, now - 3600, std::nullopt}},
-                          now - 60, now + 86400),
-             "application/pkix-crl");
-  enum class Responder { kUnreachable, kError, kUnknown, kStaleGood, kGood };
-  struct Case {
-    const char* why;
-    uint8_t serial;  // 0x74 and 0x75 are revoked in the CRL
-    Responder responder;
-    bool crlReachable;
-    std::string chainStatus;
-  };
-  const std::string revoked = kRevokedPhrase + " (00000004)";
-  const std::string offline = kRevocationUnknownPhrase + kOfflinePhrase + " (01000040)";
-  const Case kCases[] = {
-      {"responder unreachable, CRL good", 0x71, Responder::kUnreachable, true, ""},
-      {"responder error status, CRL good", 0x72, Responder::kError, true, ""},
-      {"responder does not know the certificate, CRL good", 0x73, Responder::kUnknown, true, ""},
-      {"responder error status, revoked in the CRL", 0x74, Responder::kError, true, revoked},
-      {"stale good answer, revoked in the CRL", 0x75, Responder::kStaleGood, true, revoked},
-      {"a current good answer decides without the CRL", 0x76, Responder::kGood, false, ""},
-      {"responder and CRL unreachable", 0x77, Responder::kUnreachable, false, offline},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.why);
-    const std::string ocspPath = "/" + std::to_string(c.serial) + ".ocsp";
-    const pki::Cert leaf = Leaf(p, c.serial, [&](pki::CertSpec& certSpec) {
-      certSpec.ocspUrls = {c.responder == Responder::kUnreachable ? unreachable
-                           : c.responder == Responder::kError     ? http.Url("/error.ocsp")
-                                                                  : http.Url(ocspPath)};
-      certSpec.crlUrls = {c.crlReachable ? http.Url("/ca.crl") : unreachable};
-    });
-    if (c.responder == Responder::kUnknown || c.responder == Responder::kGood) {
-      const auto status = c.responder == Responder::kGood ? pki::OcspCertStatus::kGood
-                                                          : pki::OcspCertStatus::kUnknown;
-      http.Serve(ocspPath, pki::MakeOcspResponse(p.ca, p.caKey, leaf, status, now - 60, now + 3600),
-                 "application/ocsp-response");
-    } else if (c.responder == Responder::kStaleGood) {
-      http.Serve(ocspPath,
-                 pki::MakeOcspResponse(p.ca, p.caKey, leaf, pki::OcspCertStatus::kGood, now - 7200,
-                                       now - 3600),
-                 "application/ocsp-response");
-    }
-    const auto signature = pki::SignDetached(Bytes(kDocument), {{leaf, p.leafKey}}, {p.ca});
-    EXPECT_EQ(AnswerLine(Check(kDocument, signature, {"CRLON"}), "CheckChainStatus"),
-              c.chainStatus);
-  }
 }
 
 TEST_F(CheckE2E, TwoChecksOnOneConnection) {
