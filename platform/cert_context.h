@@ -50,6 +50,16 @@ struct CertInfo {
   std::vector<CertExtension> extensions;
 };
 
+// CertTexts are a certificate's names and serial number in the forms a CHECK's answer shows them.
+struct CertTexts {
+  std::string subjectName;  // surname + " " + given name, or the simple display name
+  std::string subject;      // simple form, last relative name first
+  std::string subjectX500;  // with X.500 keys, last relative name first
+  std::string issuer;
+  std::string issuerX500;
+  std::string serialNumber;  // upper-case hexadecimal, most significant byte first
+};
+
 // CertCollection is a set of certificates shared by the contexts that came from it.
 using CertCollection = std::vector<std::shared_ptr<const CertContext>>;
 
@@ -63,10 +73,14 @@ class CertContext {
   CertContext(const CertContext&) = delete;
   CertContext& operator=(const CertContext&) = delete;
 
-  const std::vector<uint8_t>& Encoded() const { return encoded; }
-  const CertInfo& Info() const { return info; }
+  const std::vector<uint8_t>& Encoded() const;
+  const CertInfo& Info() const;
+  // Texts are made at the first call and kept with the decoded certificate: every context of it
+  // (its duplicates, the cache's) reads the same ones.
+  const CertTexts& Texts() const;
 
-  // Duplicate returns an independent context for the same certificate and companions.
+  // Duplicate returns a context for the same certificate and companions. The decoded certificate
+  // (its fields, its key, its texts) is shared, not copied: a duplicate costs one allocation.
   CertContextPtr Duplicate() const;
 
   // Companions are the certificates this one travelled with; empty when imported on its own.
@@ -77,15 +91,15 @@ class CertContext {
 
   // OpenSsl is the OpenSSL side, for platform/*.cpp only (platform/detail/cert_native.h).
   struct Native;
-  const Native& OpenSsl() const { return *native; }
+  const Native& OpenSsl() const;
 
  private:
   friend CertContextPtr detail::ImportX509(x509_st* x509);
-  CertContext();
+  // Decoded is what decoding made of the certificate; immutable, shared by its contexts.
+  struct Decoded;
+  explicit CertContext(std::shared_ptr<const Decoded> decoded);
 
-  std::vector<uint8_t> encoded;
-  CertInfo info;
-  std::unique_ptr<Native> native;
+  std::shared_ptr<const Decoded> decoded;
   std::shared_ptr<const CertCollection> companions;
 };
 

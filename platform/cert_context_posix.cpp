@@ -146,8 +146,18 @@ CertInfo InfoOf(X509* x509) {
 
 }  // namespace
 
-CertContext::CertContext() : native(std::make_unique<Native>()) {}
+CertContext::CertContext(std::shared_ptr<const Decoded> decodedCertificate)
+    : decoded(std::move(decodedCertificate)) {}
 CertContext::~CertContext() = default;
+
+const std::vector<uint8_t>& CertContext::Encoded() const { return decoded->encoded; }
+const CertInfo& CertContext::Info() const { return decoded->info; }
+const CertContext::Native& CertContext::OpenSsl() const { return decoded->native; }
+
+const CertTexts& CertContext::Texts() const {
+  std::call_once(decoded->textsMade, [this] { decoded->texts = detail::MakeCertTexts(*this); });
+  return decoded->texts;
+}
 
 CertContextPtr CertContext::Create(std::span<const uint8_t> der) {
   EnsureCryptoLibrary();
@@ -162,19 +172,15 @@ CertContextPtr CertContext::Create(std::span<const uint8_t> der) {
     SetLastError(detail::DecodeFailureStatus());
     return nullptr;
   }
-  CertContextPtr cert(new CertContext());
-  cert->encoded.assign(der.data(), p);  // trailing bytes after the certificate are not kept
-  cert->info = InfoOf(x509.get());
-  cert->native->x509 = std::move(x509);
-  return cert;
+  auto made = std::make_shared<Decoded>();
+  made->encoded.assign(der.data(), p);  // trailing bytes after the certificate are not kept
+  made->info = InfoOf(x509.get());
+  made->native.x509 = std::move(x509);
+  return CertContextPtr(new CertContext(std::move(made)));
 }
 
 CertContextPtr CertContext::Duplicate() const {
-  CertContextPtr copy(new CertContext());
-  copy->encoded = encoded;
-  copy->info = info;
-  X509_up_ref(native->x509.get());
-  copy->native->x509.reset(native->x509.get());
+  CertContextPtr copy(new CertContext(decoded));
   copy->companions = companions;
   return copy;
 }
@@ -185,13 +191,13 @@ CertContextPtr ImportX509(X509* x509) {
   unsigned char* der = nullptr;
   const int length = i2d_X509(x509, &der);
   if (length <= 0) return nullptr;
-  CertContextPtr cert(new CertContext());
-  cert->encoded.assign(der, der + length);
+  auto made = std::make_shared<CertContext::Decoded>();
+  made->encoded.assign(der, der + length);
   OPENSSL_free(der);
-  cert->info = InfoOf(x509);
+  made->info = InfoOf(x509);
   X509_up_ref(x509);
-  cert->native->x509.reset(x509);
-  return cert;
+  made->native.x509.reset(x509);
+  return CertContextPtr(new CertContext(std::move(made)));
 }
 
 }  // namespace detail

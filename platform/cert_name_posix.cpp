@@ -201,4 +201,37 @@ std::string CertGetNameStringA(const CertContext& cert, uint32_t type, uint32_t 
   return {};
 }
 
+namespace detail {
+
+CertTexts MakeCertTexts(const CertContext& cert) {
+  // What fixed buffers of the sizes CryptoAPI's callers give hold, terminating NUL included.
+  constexpr size_t kNameStrBuffer = 16384;
+  constexpr size_t kNameStringBuffer = 2048;
+  const auto truncated = [](std::string text, size_t size) {
+    if (text.size() >= size) text.resize(size - 1);
+    return text;
+  };
+  const auto name = [&](bool issuer, bool x500) {
+    const uint32_t type =
+        (x500 ? CERT_X500_NAME_STR : CERT_SIMPLE_NAME_STR) | CERT_NAME_STR_REVERSE_FLAG;
+    return truncated(CertNameToStrA(cert, issuer, type), kNameStrBuffer);
+  };
+  const std::string surname =
+      truncated(CertGetNameStringA(cert, CERT_NAME_ATTR_TYPE, 0, "2.5.4.4"), kNameStringBuffer);
+  const std::string givenName =
+      truncated(CertGetNameStringA(cert, CERT_NAME_ATTR_TYPE, 0, "2.5.4.42"), kNameStringBuffer);
+  CertTexts texts;
+  texts.subjectName =
+      surname.empty() || givenName.empty()
+          ? truncated(CertGetNameStringA(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0), kNameStringBuffer)
+          : surname + " " + givenName;
+  texts.subject = name(false, false);
+  texts.subjectX500 = name(false, true);
+  texts.issuer = name(true, false);
+  texts.issuerX500 = name(true, true);
+  texts.serialNumber = SerialNumberText(cert.Info().serialNumber);
+  return texts;
+}
+
+}  // namespace detail
 }  // namespace platform

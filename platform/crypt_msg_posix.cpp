@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include "platform/asn1_blob.h"
+#include "platform/cert_cache.h"
 #include "platform/crypt_msg.h"
 #include "platform/crypto_library.h"
 #include "platform/detail/cert_native.h"
+#include "platform/detail/cms_certificates.h"
 #include "platform/detail/handles.h"
 #include "platform/last_error.h"
 #include "platform/win_status.h"
@@ -43,6 +45,51 @@ std::shared_ptr<CertCollection> MessageCertificates(CMS_ContentInfo* cms) {
     if (cert) collection->push_back(std::move(cert));
   }
   return collection;
+}
+
+// Message is a decoded signed message and the certificates it carries, in message order.
+struct Message {
+  detail::CmsPtr cms;
+  std::shared_ptr<CertCollection> certs;
+};
+
+// DecodeFromCache decodes `blob` without its certificates and takes each of them from the
+// process's certificate cache; nullopt when that cannot be done (the cache is off, the message
+// is not shaped as the splitter reads it, a certificate does not decode), for the caller to
+// decode the message whole.
+std::optional<Message> DecodeFromCache(std::span<const uint8_t> blob) {
+  CertCache& cache = CertCache::Process();
+  if (!cache.Enabled() || Asn1BlobStatus(blob) != 0) return std::nullopt;
+  std::optional<detail::SplitMessage> split = detail::SplitMessageCertificates(blob);
+  if (!split) return std::nullopt;
+  auto certs = std::make_shared<CertCollection>();
+  for (const std::span<const uint8_t> der : split->certificates) {
+    CertContextPtr cert = cache.Get(der);
+    if (!cert) return std::nullopt;
+    certs->push_back(std::move(cert));
+  }
+  ERR_clear_error();
+  const unsigned char* p = split->withoutCertificates.data();
+  detail::CmsPtr cms(
+      d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(split->withoutCertificates.size())));
+  if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) {
+    ERR_clear_error();
+    return std::nullopt;
+  }
+  return Message{std::move(cms), std::move(certs)};
+}
+
+// DecodeMessage decodes `blob` as a signed message with its certificates, taking known
+// certificates from the cache; a message the cache path cannot take is decoded whole, so that
+// its failures set the same status. Nullopt with the last error set when it is no signed
+// message.
+std::optional<Message> DecodeMessage(std::span<const uint8_t> blob) {
+  EnsureCryptoLibrary();
+  if (std::optional<Message> cached = DecodeFromCache(blob)) return cached;
+  detail::CmsPtr cms = DecodeSignedMessage(blob);
+  if (!cms) return std::nullopt;
+  std::shared_ptr<CertCollection> certs = MessageCertificates(cms.get());
+  return Message{std::move(cms), std::move(certs)};
 }
 
 // ContentDigestMatches runs `content` through the message's digests, piece by piece, and checks
@@ -99,11 +146,12 @@ namespace {
 template <typename MakeContent>
 bool VerifyDetached(std::span<const uint8_t> signature, const MakeContent& makeContent,
                     uint32_t signerIndex, CertContextPtr* signer) {
-  detail::CmsPtr cms = DecodeSignedMessage(signature);
-  if (!cms) return false;
-  CMS_SignerInfo* signerInfo = SignerInfoAt(cms.get(), signerIndex);
+  std::optional<Message> message = DecodeMessage(signature);
+  if (!message) return false;
+  CMS_ContentInfo* cms = message->cms.get();
+  CMS_SignerInfo* signerInfo = SignerInfoAt(cms, signerIndex);
   if (signerInfo == nullptr) return false;
-  std::shared_ptr<CertCollection> certs = MessageCertificates(cms.get());
+  const std::shared_ptr<CertCollection>& certs = message->certs;
   const CertContext* signerCert = SignerCertificate(signerInfo, *certs);
   if (signerCert == nullptr) return false;
   CMS_SignerInfo_set1_signer_cert(signerInfo, detail::NativeX509(*signerCert));
@@ -112,7 +160,7 @@ bool VerifyDetached(std::span<const uint8_t> signature, const MakeContent& makeC
   uint32_t status = 0;
   if (!DigestKnown(signerInfo) || X509_get0_pubkey(detail::NativeX509(*signerCert)) == nullptr) {
     status = NTE_BAD_ALGID;
-  } else if (!ContentDigestMatches(cms.get(), signerInfo, makeContent())) {
+  } else if (!ContentDigestMatches(cms, signerInfo, makeContent())) {
     status = hasSignedAttributes ? CRYPT_E_HASH_VALUE : NTE_BAD_SIGNATURE;
   } else if (hasSignedAttributes && CMS_SignerInfo_verify(signerInfo) != 1) {
     status = NTE_BAD_SIGNATURE;
@@ -150,31 +198,29 @@ bool CryptVerifyDetachedMessageSignatureFile(std::span<const uint8_t> signature,
   return VerifyDetached(signature, content, signerIndex, signer);
 }
 
-CertContextPtr FindMessageSignerCertificate(std::span<const uint8_t> message,
-                                            uint32_t signerIndex) {
-  detail::CmsPtr cms = DecodeSignedMessage(message);
-  if (!cms) return nullptr;
-  CMS_SignerInfo* signerInfo = SignerInfoAt(cms.get(), signerIndex);
+CertContextPtr FindMessageSignerCertificate(std::span<const uint8_t> blob, uint32_t signerIndex) {
+  std::optional<Message> message = DecodeMessage(blob);
+  if (!message) return nullptr;
+  CMS_SignerInfo* signerInfo = SignerInfoAt(message->cms.get(), signerIndex);
   if (signerInfo == nullptr) return nullptr;
-  std::shared_ptr<CertCollection> certs = MessageCertificates(cms.get());
-  const CertContext* signerCert = SignerCertificate(signerInfo, *certs);
+  const CertContext* signerCert = SignerCertificate(signerInfo, *message->certs);
   if (signerCert == nullptr) return nullptr;
   CertContextPtr found = signerCert->Duplicate();
-  found->SetCompanions(certs);
+  found->SetCompanions(message->certs);
   return found;
 }
 
-int CryptGetMessageSignerCount(std::span<const uint8_t> message) {
-  detail::CmsPtr cms = DecodeSignedMessage(message);
-  if (!cms) return -1;
-  STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms.get());
+int CryptGetMessageSignerCount(std::span<const uint8_t> blob) {
+  std::optional<Message> message = DecodeMessage(blob);
+  if (!message) return -1;
+  STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(message->cms.get());
   return signerInfos == nullptr ? 0 : sk_CMS_SignerInfo_num(signerInfos);
 }
 
-std::optional<CertCollection> CryptGetMessageCertificates(std::span<const uint8_t> message) {
-  detail::CmsPtr cms = DecodeSignedMessage(message);
-  if (!cms) return std::nullopt;
-  std::shared_ptr<CertCollection> certs = MessageCertificates(cms.get());
+std::optional<CertCollection> CryptGetMessageCertificates(std::span<const uint8_t> blob) {
+  std::optional<Message> message = DecodeMessage(blob);
+  if (!message) return std::nullopt;
+  const std::shared_ptr<CertCollection>& certs = message->certs;
   CertCollection result;
   for (const auto& cert : *certs) {
     CertContextPtr copy = cert->Duplicate();

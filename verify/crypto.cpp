@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/cert_cache.h"
 #include "platform/cert_extensions.h"
 #include "platform/cert_name.h"
 #include "platform/cert_store.h"
@@ -23,19 +24,7 @@
 namespace verify {
 namespace {
 
-constexpr char kOidSurname[] = "2.5.4.4";
-constexpr char kOidGivenName[] = "2.5.4.42";
-// Name buffers of the Windows calls, terminating NUL included.
-constexpr size_t kNameStrBuffer = 16384;
-constexpr size_t kNameStringBuffer = 2048;
-
 using platform::ThreadId;
-
-// Truncated: what a fixed buffer of `size` characters holds of `text`.
-std::string Truncated(std::string text, size_t size) {
-  if (text.size() >= size) text.resize(size - 1);
-  return text;
-}
 
 }  // namespace
 
@@ -82,14 +71,14 @@ VerifyResult CCrypto::Verify() {
   result.chainOk = chain.ok;
   result.chainStatus = chain.status;
   if (signerCert) {
-    result.names = Names();
+    result.names = signerCert->Texts();
     result.signer = std::move(signerCert);
   }
   return result;
 }
 
 Verdict CCrypto::VerifySignature() {
-  signerCert = platform::CertContext::Create(request.certificate);
+  signerCert = platform::CertCache::Process().Get(request.certificate);
   if (!signerCert) {
     const uint32_t status = platform::GetLastError();
     platform::Log(texts::kLogImportCertFailed, status);
@@ -324,32 +313,6 @@ uint32_t CCrypto::KeyUsageStatus() const {
 }
 
 Verdict CCrypto::VerifyCades() { return Verdict::Passed(); }
-
-SignerNames CCrypto::Names() const {
-  const auto name = [this](bool issuer, bool x500) {
-    const uint32_t type = (x500 ? platform::CERT_X500_NAME_STR : platform::CERT_SIMPLE_NAME_STR) |
-                          platform::CERT_NAME_STR_REVERSE_FLAG;
-    return Truncated(platform::CertNameToStrA(*signerCert, issuer, type), kNameStrBuffer);
-  };
-  SignerNames names;
-  const std::string surname = Truncated(
-      platform::CertGetNameStringA(*signerCert, platform::CERT_NAME_ATTR_TYPE, 0, kOidSurname),
-      kNameStringBuffer);
-  const std::string givenName = Truncated(
-      platform::CertGetNameStringA(*signerCert, platform::CERT_NAME_ATTR_TYPE, 0, kOidGivenName),
-      kNameStringBuffer);
-  names.subjectName = surname.empty() || givenName.empty()
-                          ? Truncated(platform::CertGetNameStringA(
-                                          *signerCert, platform::CERT_NAME_SIMPLE_DISPLAY_TYPE, 0),
-                                      kNameStringBuffer)
-                          : surname + " " + givenName;
-  names.subject = name(false, false);
-  names.subjectX500 = name(false, true);
-  names.issuer = name(true, false);
-  names.issuerX500 = name(true, true);
-  names.serialNumber = platform::SerialNumberText(signerCert->Info().serialNumber);
-  return names;
-}
 
 std::string AddTimestampAnswer() { return texts::kCadesNotSupported; }
 

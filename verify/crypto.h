@@ -65,8 +65,6 @@ class CCrypto {
   // KeyUsageStatus returns 0 when the certificate carries a usage of the OID list, else the
   // status.
   uint32_t KeyUsageStatus() const;
-  // Names returns the signer certificate's texts for the answer.
-  SignerNames Names() const;
 
   CheckRequest request;
   TmpCertArhive& archive;

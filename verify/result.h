@@ -15,14 +15,7 @@
 namespace verify {
 
 // SignerNames are the signer certificate's texts the answer shows; all empty without a signer.
-struct SignerNames {
-  std::string subjectName;  // surname + " " + given name, or the simple display name
-  std::string subject;      // simple form, last relative name first
-  std::string subjectX500;  // with X.500 keys
-  std::string issuer;
-  std::string issuerX500;
-  std::string serialNumber;  // upper-case hexadecimal, most significant byte first
-};
+using SignerNames = platform::CertTexts;
 
 struct VerifyResult {
   bool signatureOk = false;

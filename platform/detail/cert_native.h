@@ -2,6 +2,8 @@
 
 // The OpenSSL certificate behind a CertContext; only platform/*.cpp include this.
 
+#include <mutex>
+
 #include "platform/cert_context.h"
 #include "platform/detail/handles.h"
 
@@ -9,6 +11,14 @@ namespace platform {
 
 struct CertContext::Native {
   detail::X509Ptr x509;
+};
+
+struct CertContext::Decoded {
+  std::vector<uint8_t> encoded;
+  CertInfo info;
+  Native native;
+  mutable std::once_flag textsMade;
+  mutable CertTexts texts;  // made once, under `textsMade`
 };
 
 namespace detail {
@@ -26,6 +36,9 @@ std::string ObjectText(const ASN1_OBJECT* object);
 // CryptoAPI's code for it: CRYPT_E_ASN1_EOD when the decoder ran out of bytes (a truncated blob,
 // an indefinite length without its end), else CRYPT_E_ASN1_BADTAG.
 uint32_t DecodeFailureStatus();
+
+// MakeCertTexts writes `cert`'s texts (cert_name_posix.cpp).
+CertTexts MakeCertTexts(const CertContext& cert);
 
 // HttpUrl returns the http or https URL `name` holds, or an empty text for any other name.
 std::string HttpUrl(const GENERAL_NAME* name);
