@@ -27,15 +27,43 @@ RequestAnswer Refused(std::string answer) {
 
 // MakeCheckRequest gathers what the engine needs from the connection's blocks and settings and
 // the resolved document.
-verify::CheckRequest MakeCheckRequest(const ConnectionSettings& settings,
-                                      const ConnectionData& data, ResolvedDocument document) {
+// Decoded blocks up to this size are kept with the connection for the CHECKs that follow; larger
+// ones are decoded each time rather than held twice.
+constexpr size_t kKeptDecodedBytes = 64 * 1024;
+
+// Decoded returns `text` Base64-decoded when `base64`, else as bytes, taking it from `kept` when
+// an earlier CHECK over the same blocks made it, and keeping it there when it is small.
+std::vector<uint8_t> Decoded(std::optional<std::vector<uint8_t>>& kept, const std::string& text,
+                             bool base64) {
+  if (kept) return *kept;
+  std::vector<uint8_t> bytes =
+      base64 ? verify::Base64Decode(text) : std::vector<uint8_t>(text.begin(), text.end());
+  if (text.size() <= kKeptDecodedBytes) kept = bytes;
+  return bytes;
+}
+
+// KeptDecoded returns what the connection keeps of its blocks' decoded forms, emptied first when
+// the blocks or the document's decoding changed since it was made.
+DecodedBlocks& KeptDecoded(ConnectionData& data, bool documentBase64) {
+  DecodedBlocks& kept = data.decoded;
+  if (kept.revision != data.revision || kept.documentBase64 != documentBase64) {
+    kept = DecodedBlocks{};
+    kept.revision = data.revision;
+    kept.documentBase64 = documentBase64;
+  }
+  return kept;
+}
+
+verify::CheckRequest MakeCheckRequest(const ConnectionSettings& settings, ConnectionData& data,
+                                      ResolvedDocument document) {
+  DecodedBlocks& kept = KeptDecoded(data, settings.decodeBase64);
   verify::CheckRequest request;
   request.document = std::move(document.bytes);
   request.documentFile = std::move(document.file);
   request.documentFileSize = document.fileSize;
-  request.signature = verify::Base64Decode(data.signatureText);
+  request.signature = Decoded(kept.signature, data.signatureText, true);
   if (!data.certificateText.empty()) {
-    request.certificate = verify::Base64Decode(data.certificateText);
+    request.certificate = Decoded(kept.certificate, data.certificateText, true);
   }
   if (data.hashedXmlGiven) {
     const std::string fragment = HashedXmlToUtf8(data.hashedXmlText);
@@ -111,14 +139,24 @@ RequestAnswer RequestPipeline::Check(std::string_view commandLine,
             FetchUploadSignature(settings.uploadService, data.signatureText)) {
       return Refused(std::move(refused->answer));
     }
+    ++data.revision;  // the service's texts take the names' places
     auto fetched = FetchUploadDocument(settings.uploadService, data.documentText);
     if (Refusal* refused = std::get_if<Refusal>(&fetched))
       return Refused(std::move(refused->answer));
     uploaded = std::move(std::get<0>(fetched));
   }
-  // 2. The document.
-  StepResult<ResolvedDocument> resolved =
-      ResolveDocument(data.documentText, settings, limits, engine, uploaded.get());
+  // 2. The document: the text itself (decoded once for the CHECKs over the same blocks), or
+  //    what it names.
+  StepResult<ResolvedDocument> resolved;
+  if (uploaded == nullptr && !IsDocumentReference(data.documentText)) {
+    ResolvedDocument text;
+    text.bytes = Decoded(KeptDecoded(data, settings.decodeBase64).document, data.documentText,
+                         settings.decodeBase64);
+    resolved = std::move(text);
+  } else {
+    resolved = ResolveDocument(data.documentText, settings, limits, engine, uploaded.get());
+    ++data.revision;  // the reference may have become the resolved text
+  }
   uploaded.reset();  // read or hashed: the engine reads through a descriptor of its own
   if (Refusal* refused = std::get_if<Refusal>(&resolved))
     return Refused(std::move(refused->answer));

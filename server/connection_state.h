@@ -4,7 +4,9 @@
 // reads. They live for one connection and are never shared with another.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/win_time.h"
 
@@ -23,6 +25,15 @@ struct ConnectionSettings {
   platform::SystemTime verifyTime;  // local calendar time; year 0 = now
 };
 
+// DecodedBlocks are the decoded forms of the connection's blocks as the last CHECK made them, so
+// that CHECKs repeated over the same blocks do not decode them again. Only small blocks are kept
+// (see kKeptDecodedBytes); `revision` is the blocks' revision they were made from.
+struct DecodedBlocks {
+  uint64_t revision = UINT64_MAX;
+  bool documentBase64 = false;
+  std::optional<std::vector<uint8_t>> document, signature, certificate;
+};
+
 // ConnectionData are the data blocks, stored byte for byte as received.
 struct ConnectionData {
   std::string documentText;
@@ -30,6 +41,9 @@ struct ConnectionData {
   std::string certificateText;
   std::string hashedXmlText;
   bool hashedXmlGiven = false;  // set by either form of HASHEDXML, never cleared
+  // Revision goes up whenever a block's text changes; whoever changes one bumps it.
+  uint64_t revision = 0;
+  DecodedBlocks decoded;
 };
 
 }  // namespace server

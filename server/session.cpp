@@ -16,9 +16,17 @@ size_t Allocated(const std::string& text) {
   return text.capacity() > std::string().capacity() ? text.capacity() : 0;
 }
 
+size_t Allocated(const std::optional<std::vector<uint8_t>>& bytes) {
+  return bytes ? bytes->capacity() : 0;
+}
+
 // Replace makes `text` a new string holding `with`, so that the memory of a large old text goes
-// back instead of staying with the connection (an assignment would keep its room).
-void Replace(std::string& text, std::string_view with) { std::string(with).swap(text); }
+// back instead of staying with the connection (an assignment would keep its room), and marks the
+// blocks changed.
+void Replace(ConnectionData& data, std::string& text, std::string_view with) {
+  std::string(with).swap(text);
+  ++data.revision;
+}
 
 // TakePrefix is the prefix rows' match; the argument is the rest of the line as received.
 bool TakePrefix(std::string_view line, std::string_view prefix, std::string_view* argument) {
@@ -36,7 +44,8 @@ size_t Session::OpenBlockBytes() const {
 size_t Session::HeldBytes() const {
   return Allocated(data.documentText) + Allocated(data.signatureText) +
          Allocated(data.certificateText) + Allocated(data.hashedXmlText) +
-         openBlock.AllocatedBytes();
+         Allocated(data.decoded.document) + Allocated(data.decoded.signature) +
+         Allocated(data.decoded.certificate) + openBlock.AllocatedBytes();
 }
 
 std::string* Session::BlockText() {
@@ -72,6 +81,7 @@ void Session::AddBlockLine(std::string_view line) {
   if (line == ".") {
     std::string& text = *BlockText();
     text = openBlock.Take();
+    ++data.revision;
     const BlockMode finished = blockMode;
     blockMode = BlockMode::kNone;
     const int length = static_cast<int>(text.size());
@@ -112,10 +122,10 @@ bool Session::RunCommand(std::string_view line) {
   std::string_view argument;
   ConnectionSettings& s = settings;
   if (TakePrefix(line, "STRS ", &argument)) {
-    Replace(data.documentText, argument);
+    Replace(data, data.documentText, argument);
     sink.Send(texts::kStringStored);
   } else if (TakePrefix(line, "SIGN ", &argument)) {
-    Replace(data.signatureText, argument);
+    Replace(data, data.signatureText, argument);
     sink.Send(texts::kSignatureStored);
   } else if (line == "B64ON") {
     s.decodeBase64 = true;
@@ -182,26 +192,26 @@ bool Session::RunCommand(std::string_view line) {
     sink.Send(texts::kBye);
     return false;
   } else if (line.starts_with("STRS")) {
-    Replace(data.documentText, {});
+    Replace(data, data.documentText, {});
     blockMode = BlockMode::kStrs;
     sink.Send(texts::kGettingData);
   } else if (line.starts_with("SIGN")) {
-    Replace(data.signatureText, {});
+    Replace(data, data.signatureText, {});
     blockMode = BlockMode::kSign;
     sink.Send(texts::kGettingSignature);
   } else if (TakePrefix(line, "CERT ", &argument)) {
-    Replace(data.certificateText, argument);
+    Replace(data, data.certificateText, argument);
     sink.Send(texts::kCertificateStored);
   } else if (line.starts_with("CERT")) {
-    Replace(data.certificateText, {});
+    Replace(data, data.certificateText, {});
     blockMode = BlockMode::kCert;
     sink.Send(texts::kGettingCertificate);
   } else if (TakePrefix(line, "HASHEDXML ", &argument)) {
-    Replace(data.hashedXmlText, argument);
+    Replace(data, data.hashedXmlText, argument);
     data.hashedXmlGiven = true;
     sink.Send(texts::kHashedXmlStored);
   } else if (line == "HASHEDXML") {
-    Replace(data.hashedXmlText, {});
+    Replace(data, data.hashedXmlText, {});
     data.hashedXmlGiven = true;
     blockMode = BlockMode::kHashedXml;
     sink.Send(texts::kGettingHashedXml);

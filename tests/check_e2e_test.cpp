@@ -151,6 +151,13 @@ TEST_F(CheckE2E, TwoChecksOnOneConnection) {
   const std::string first = RunCheck(client);
   EXPECT_EQ(AnswerLine(first, "CheckChain"), "OK");
   EXPECT_EQ(RunCheck(client), first);
+  // What a CHECK decoded is not taken for the next one once the blocks or their decoding change.
+  client.Command("B64OFF");
+  EXPECT_EQ(AnswerLine(RunCheck(client), "CheckSignature"), "FAIL");
+  client.Command("B64ON");
+  EXPECT_EQ(RunCheck(client), first);
+  client.SendBlock("STRS", Base64Lines(std::vector<uint8_t>{'x'}));
+  EXPECT_EQ(AnswerLine(RunCheck(client), "CheckSignature"), "FAIL");
   EXPECT_EQ(client.Command("ADD TS"), "error: CAdES not supported\r\n");
   EXPECT_EQ(client.Command("QUIT"), "OK: Bye.\r\n");
   const std::string log = LogText();
