@@ -13,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 
 #include "platform/cert_store.h"
 #include "platform/detail/atomic_file.h"
@@ -63,9 +64,25 @@ void ReadCertificates(const std::string& path, CertCollection& out) {
   }
 }
 
+// IssuerSerialKey is a certificate's issuer and serial number as one key: the DER Name carries
+// its own length, so the two cannot run into each other.
+std::string IssuerSerialKey(const CertInfo& info) {
+  std::string key(info.issuer.begin(), info.issuer.end());
+  key.append(info.serialNumber.begin(), info.serialNumber.end());
+  return key;
+}
+
+// LoadedFolder is a store folder's certificates, in file-name order, with the place of the first
+// one of each issuer and serial number, so that a look-up by them costs the same in a store of
+// ten thousand certificates as in one of ten.
+struct LoadedFolder {
+  CertCollection certificates;
+  std::unordered_map<std::string, size_t> byIssuerSerial;
+};
+
 struct CachedFolder {
   timespec modified{};
-  std::shared_ptr<const CertCollection> certificates;
+  std::shared_ptr<const LoadedFolder> loaded;
 };
 
 std::mutex cacheLock;
@@ -88,10 +105,32 @@ std::vector<std::string> CertificateFiles(const std::string& folder) {
   return names;
 }
 
-std::shared_ptr<const CertCollection> LoadFolder(const std::string& folder) {
-  auto certificates = std::make_shared<CertCollection>();
-  for (const std::string& path : CertificateFiles(folder)) ReadCertificates(path, *certificates);
-  return certificates;
+std::shared_ptr<const LoadedFolder> LoadFolder(const std::string& folder) {
+  auto loaded = std::make_shared<LoadedFolder>();
+  for (const std::string& path : CertificateFiles(folder))
+    ReadCertificates(path, loaded->certificates);
+  for (size_t i = 0; i < loaded->certificates.size(); ++i) {
+    loaded->byIssuerSerial.emplace(IssuerSerialKey(loaded->certificates[i]->Info()), i);
+  }
+  return loaded;
+}
+
+// Loaded returns the certificates of `folder`, read again only when the folder changed since.
+std::shared_ptr<const LoadedFolder> Loaded(const std::string& folder) {
+  struct stat info {};
+  if (stat(folder.c_str(), &info) != 0) return std::make_shared<LoadedFolder>();
+  {
+    std::lock_guard<std::mutex> lock(cacheLock);
+    const auto cached = Cache().find(folder);
+    if (cached != Cache().end() && cached->second.modified.tv_sec == info.st_mtim.tv_sec &&
+        cached->second.modified.tv_nsec == info.st_mtim.tv_nsec) {
+      return cached->second.loaded;
+    }
+  }
+  std::shared_ptr<const LoadedFolder> loaded = LoadFolder(folder);
+  std::lock_guard<std::mutex> lock(cacheLock);
+  Cache()[folder] = CachedFolder{info.st_mtim, loaded};
+  return loaded;
 }
 
 bool Matches(const CertInfo& a, const CertInfo& b) {
@@ -169,32 +208,19 @@ std::unique_ptr<CertStore> CertStore::Open(StoreLocation location, std::string_v
 }
 
 std::shared_ptr<const CertCollection> CertStore::Certificates() const {
-  struct stat info {};
-  if (stat(folder.c_str(), &info) != 0) return std::make_shared<CertCollection>();
-  {
-    std::lock_guard<std::mutex> lock(cacheLock);
-    const auto cached = Cache().find(folder);
-    if (cached != Cache().end() && cached->second.modified.tv_sec == info.st_mtim.tv_sec &&
-        cached->second.modified.tv_nsec == info.st_mtim.tv_nsec) {
-      return cached->second.certificates;
-    }
-  }
-  std::shared_ptr<const CertCollection> certificates = LoadFolder(folder);
-  std::lock_guard<std::mutex> lock(cacheLock);
-  Cache()[folder] = CachedFolder{info.st_mtim, certificates};
-  return certificates;
+  std::shared_ptr<const LoadedFolder> loaded = Loaded(folder);
+  return std::shared_ptr<const CertCollection>(loaded, &loaded->certificates);
 }
 
 CertContextPtr CertStore::FindSubjectCert(const CertInfo& info) const {
-  const std::shared_ptr<const CertCollection> certificates = Certificates();
-  for (const auto& cert : *certificates) {
-    if (cert->Info().issuer == info.issuer && cert->Info().serialNumber == info.serialNumber) {
-      SetLastError(0);
-      return cert->Duplicate();
-    }
+  const std::shared_ptr<const LoadedFolder> loaded = Loaded(folder);
+  const auto found = loaded->byIssuerSerial.find(IssuerSerialKey(info));
+  if (found == loaded->byIssuerSerial.end()) {
+    SetLastError(CRYPT_E_NOT_FOUND);
+    return nullptr;
   }
-  SetLastError(CRYPT_E_NOT_FOUND);
-  return nullptr;
+  SetLastError(0);
+  return loaded->certificates[found->second]->Duplicate();
 }
 
 bool CertStore::Add(const CertContext& cert, uint32_t disposition) {
