@@ -17,16 +17,28 @@
 namespace platform {
 namespace {
 
-std::string FormatV(const char* format, va_list args) {
+// AppendV formats printf-style onto the end of `text`, straight into its buffer.
+void AppendV(std::string& text, const char* format, va_list args) {
+  const size_t start = text.size();
+  constexpr size_t kFirstTry = 512;
+  text.resize(start + kFirstTry);
   va_list copy;
   va_copy(copy, args);
-  char small[512];
-  const int length = std::vsnprintf(small, sizeof small, format, copy);
+  const int length = std::vsnprintf(text.data() + start, kFirstTry, format, copy);
   va_end(copy);
-  if (length < 0) return {};
-  if (static_cast<size_t>(length) < sizeof small) return std::string(small, length);
-  std::string text(static_cast<size_t>(length), '\0');
-  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  if (length < 0) {
+    text.resize(start);
+    return;
+  }
+  text.resize(start + static_cast<size_t>(length));
+  if (static_cast<size_t>(length) >= kFirstTry) {
+    std::vsnprintf(text.data() + start, static_cast<size_t>(length) + 1, format, args);
+  }
+}
+
+std::string FormatV(const char* format, va_list args) {
+  std::string text;
+  AppendV(text, format, args);
   return text;
 }
 
@@ -204,6 +216,13 @@ std::string FormatText(const char* format, ...) {
   std::string text = FormatV(format, args);
   va_end(args);
   return text;
+}
+
+void AppendFormat(std::string& text, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  AppendV(text, format, args);
+  va_end(args);
 }
 
 }  // namespace platform

@@ -41,6 +41,8 @@ void LogNote(std::string_view text);
 
 // FormatText formats printf-style and returns the text; nothing is written.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// AppendFormat formats printf-style onto the end of `text`.
+void AppendFormat(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // LogBatch gathers the log lines of the calling thread while it lives and writes them together, so
 // that a request's dozen lines cost one write instead of a dozen.

@@ -86,18 +86,20 @@ verify::CheckRequest MakeCheckRequest(const ConnectionSettings& settings, Connec
 // CheckAnswer is the whole answer of a verification: six status lines, five name lines, the
 // serial number when there is a signer, the report line `page` and ".".
 std::string CheckAnswer(const verify::VerifyResult& result, const std::string& page) {
+  constexpr size_t kLinesRoom = 1024;  // the lines hold names of a few hundred bytes at most
   const verify::SignerNames& names = result.names;
-  std::string answer = platform::FormatText(
-      texts::kCheckStatusFormat, result.signatureOk ? "OK" : "FAIL",
+  std::string answer;
+  answer.reserve(kLinesRoom + page.size());
+  platform::AppendFormat(
+      answer, texts::kCheckStatusFormat, result.signatureOk ? "OK" : "FAIL",
       report::SignatureStatusText(result).c_str(), result.certificateFound ? "OK" : "FAIL",
       report::CertificateStatusText(result).c_str(), result.chainStatus == 0 ? "OK" : "FAIL",
       report::ChainStatusText(result).c_str());
-  answer += platform::FormatText(
-      texts::kCheckNamesFormat, AnswerValue(names.subjectName).c_str(),
-      AnswerValue(names.subject).c_str(), AnswerValue(names.subjectX500).c_str(),
-      AnswerValue(names.issuer).c_str(), AnswerValue(names.issuerX500).c_str());
+  platform::AppendFormat(answer, texts::kCheckNamesFormat, AnswerValue(names.subjectName).c_str(),
+                         AnswerValue(names.subject).c_str(), AnswerValue(names.subjectX500).c_str(),
+                         AnswerValue(names.issuer).c_str(), AnswerValue(names.issuerX500).c_str());
   if (!names.serialNumber.empty()) {
-    answer += platform::FormatText(texts::kCheckSerialFormat, names.serialNumber.c_str());
+    platform::AppendFormat(answer, texts::kCheckSerialFormat, names.serialNumber.c_str());
   }
   answer += page;
   answer += texts::kAnswerEnd;
