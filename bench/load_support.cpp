@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <system_error>
 #include <thread>
 
@@ -26,19 +29,15 @@ extern char** environ;
 namespace bench {
 namespace {
 
-// SpawnActions sends a child's standard input and error to /dev/null, and its standard output to
-// `output` when that is a descriptor, else to /dev/null too.
+// SpawnActions gives a child's standard input, output and error the descriptors given, each
+// /dev/null where none (-1) is given.
 class SpawnActions {
  public:
-  explicit SpawnActions(int output = -1) {
+  explicit SpawnActions(int output = -1, int error = -1, int input = -1) {
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (output >= 0) {
-      posix_spawn_file_actions_adddup2(&actions, output, 1);
-    } else {
-      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    Give(0, input, O_RDONLY);
+    Give(1, output, O_WRONLY);
+    Give(2, error, O_WRONLY);
   }
   ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
   SpawnActions(const SpawnActions&) = delete;
@@ -47,6 +46,14 @@ class SpawnActions {
   const posix_spawn_file_actions_t* get() const { return &actions; }
 
  private:
+  void Give(int target, int fd, int mode) {
+    if (fd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, fd, target);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, target, "/dev/null", mode, 0);
+    }
+  }
+
   posix_spawn_file_actions_t actions;
 };
 
@@ -133,14 +140,17 @@ void LoadRun::Fail(std::string what) {
   if (firstFailure.empty()) firstFailure = std::move(what);
 }
 
-double LoadRun::Measure(Seconds warmup, Seconds seconds) {
+double LoadRun::Measure(Seconds warmup, Seconds seconds, const std::function<void()>& atStart,
+                        const std::function<void()>& atEnd) {
   ready.wait();
   std::this_thread::sleep_for(warmup);
+  if (atStart) atStart();
   const uint64_t before = done.load();
   const Clock::time_point start = Clock::now();
   std::this_thread::sleep_for(seconds);
   const uint64_t after = done.load();
   const Seconds elapsed = Clock::now() - start;
+  if (atEnd) atEnd();
   stop = true;
   counted = after - before;
   return static_cast<double>(counted) / elapsed.count();
@@ -157,13 +167,15 @@ std::string LoadRun::FirstFailure() {
 }
 
 std::optional<double> RunThreads(const Names& names, const char* part, int threads, Seconds warmup,
-                                 Seconds seconds, const std::function<void(LoadRun&)>& worker) {
+                                 Seconds seconds, const std::function<void(LoadRun&)>& worker,
+                                 const std::function<void()>& atStart,
+                                 const std::function<void()>& atEnd) {
   LoadRun run(threads);
   double rate = 0;
   {
     std::vector<std::jthread> workers;
     for (int i = 0; i < threads; ++i) workers.emplace_back([&] { worker(run); });
-    rate = run.Measure(warmup, seconds);
+    rate = run.Measure(warmup, seconds, atStart, atEnd);
   }
   if (run.Failed()) {
     std::fprintf(stderr, "%s: %s: %s\n", names.program, part, run.FirstFailure().c_str());
@@ -235,26 +247,47 @@ double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-ServerProcess::ServerProcess(const std::string& binary, int port, const std::string& logPath) {
+ServerProcess::ServerProcess(const ServerSpec& spec, int port) {
   std::vector<std::string> variables;
+  auto replaced = [&](std::string_view text) {
+    const std::string_view name = text.substr(0, text.find('=') + 1);
+    if (name == "QUILMAREND_PORT=" || name == "QUILMAREND_LOG=") return true;
+    return std::any_of(spec.settings.begin(), spec.settings.end(),
+                       [&](const std::string& setting) { return setting.starts_with(name); });
+  };
   for (char** variable = environ; *variable != nullptr; ++variable) {
-    const std::string_view text = *variable;
-    if (!text.starts_with("QUILMAREND_PORT=") && !text.starts_with("QUILMAREND_LOG=")) {
-      variables.emplace_back(text);
-    }
+    if (!replaced(*variable)) variables.emplace_back(*variable);
   }
+  variables.insert(variables.end(), spec.settings.begin(), spec.settings.end());
   variables.push_back("QUILMAREND_PORT=" + std::to_string(port));
-  variables.push_back("QUILMAREND_LOG=" + logPath);
+  if (!spec.logPath.empty()) variables.push_back("QUILMAREND_LOG=" + spec.logPath);
   std::vector<char*> environment;
   for (std::string& variable : variables) environment.push_back(variable.data());
   environment.push_back(nullptr);
-  pid = Spawn({binary}, environment.data());
+  if (!spec.logPath.empty()) {
+    pid = Spawn({spec.binary}, environment.data());
+    return;
+  }
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return;
+  platform::UniqueFd readEnd(ends[0]);
+  platform::UniqueFd writeEnd(ends[1]);
+  {
+    const SpawnActions actions(-1, -1, readEnd.get());
+    readerPid = SpawnWith({"cat"}, environ, actions);
+  }
+  if (readerPid <= 0) return;
+  const SpawnActions actions(-1, writeEnd.get());
+  pid = SpawnWith({spec.binary}, environment.data(), actions);
+  // The server holds the only writer now, so the reader ends when the server does.
 }
 
 ServerProcess::~ServerProcess() {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  WaitExit(pid);
+  if (pid > 0) {
+    kill(pid, SIGTERM);
+    WaitExit(pid);
+  }
+  if (readerPid > 0) WaitExit(readerPid);
 }
 
 bool ServerProcess::Exited() {
@@ -295,6 +328,76 @@ long ResidentKib(pid_t pid, std::string_view name) {
     return kib;
   }
   return -1;
+}
+
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // The fields after the command's closing parenthesis: state is the 3rd field of the line, utime
+  // and stime the 14th and 15th.
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14) utime = std::stoull(field);
+    if (index == 15) stime = std::stoull(field);
+  }
+  if (!fields) return -1;
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double OwnCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+std::optional<ServedRate> RunAgainst(const Names& names, const char* part, const ServerSpec& spec,
+                                     int threads, Seconds warmup, Seconds seconds,
+                                     const std::function<void(LoadRun&, int)>& worker,
+                                     const std::function<bool(int)>& check) {
+  const int port = FreePort();
+  ServerProcess server(spec, port);
+  if (!server.WaitListening(port, names)) return std::nullopt;
+  if (check && !check(port)) return std::nullopt;
+  struct Sample {
+    double server, reader, client;
+  };
+  auto sample = [&] {
+    return Sample{CpuSeconds(server.Pid()),
+                  server.ReaderPid() > 0 ? CpuSeconds(server.ReaderPid()) : 0, OwnCpuSeconds()};
+  };
+  Sample start{}, end{};
+  ServedRate served;
+  const std::optional<double> rate = RunThreads(
+      names, part, threads, warmup, seconds, [&](LoadRun& run) { worker(run, port); },
+      [&] { start = sample(); },
+      [&] {
+        end = sample();
+        served.serverRssKib = ResidentKib(server.Pid(), "VmRSS");
+      });
+  if (!rate) return std::nullopt;
+  served.rate = *rate;
+  const double steps = std::max(*rate * seconds.count(), 1.0);
+  served.perStep.server = (end.server - start.server) / steps * 1e6;
+  served.perStep.reader = (end.reader - start.reader) / steps * 1e6;
+  served.perStep.client = (end.client - start.client) / steps * 1e6;
+  return served;
+}
+
+void PrintCpuSplit(const Names& names, const std::string& part, const CpuSplit& split) {
+  std::printf("%s %s: CPU per CHECK: server %.0f us, log reader %.1f us, clients %.0f us\n",
+              names.label, part.c_str(), split.server, split.reader, split.client);
+}
+
+double Percentile(std::vector<double> values, double share) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t index = std::min(values.size() - 1, static_cast<size_t>(share * values.size()));
+  return values[index];
 }
 
 double Mib(long kib) { return static_cast<double>(kib) / 1024; }

@@ -94,7 +94,9 @@ class LoadRun {
 
   // Measure waits until every thread is ready, lets them run for `warmup`, counts the steps
   // completed in the next `seconds` and then tells the threads to stop. Returns steps per second.
-  double Measure(Seconds warmup, Seconds seconds);
+  // `atStart` and `atEnd`, when given, run as the counted window opens and closes.
+  double Measure(Seconds warmup, Seconds seconds, const std::function<void()>& atStart = {},
+                 const std::function<void()>& atEnd = {});
 
   uint64_t Counted() const { return counted; }
   // Failed is true after any failure; FirstFailure says what went wrong first.
@@ -115,7 +117,9 @@ class LoadRun {
 // "<label> <part>: <count> in <seconds> s". Returns the rate, or nullopt (the first failure on
 // standard error) when any step failed.
 std::optional<double> RunThreads(const Names& names, const char* part, int threads, Seconds warmup,
-                                 Seconds seconds, const std::function<void(LoadRun&)>& worker);
+                                 Seconds seconds, const std::function<void(LoadRun&)>& worker,
+                                 const std::function<void()>& atStart = {},
+                                 const std::function<void()>& atEnd = {});
 
 // Spawn starts `arguments` (the program looked up on PATH) with `environment`, its standard
 // streams on /dev/null; -1 when it cannot be started.
@@ -140,17 +144,31 @@ bool GoodAnswer(const std::string& answer);
 // stops; a bad answer fails the run. An empty `client` only marks the thread ready.
 void CheckUntilStopped(LoadRun& run, std::optional<tests::TestClient>& client);
 
-// ServerProcess is the server binary `binary` run as a child on `port` with its log appended to
-// `logPath` (QUILMAREND_PORT and QUILMAREND_LOG replace any inherited values; the rest of this
-// process's environment is passed on); the destructor stops it (SIGTERM) and waits for it.
+// ServerSpec is how a driver runs the server binary as a child.
+struct ServerSpec {
+  std::string binary;
+  std::vector<std::string> settings;  // "NAME=value", added to (or replacing) the environment
+  // The file the log is appended to; empty: the server's standard error goes into a pipe that a
+  // reader process drains, as a service manager's journal reads a daemon's.
+  std::string logPath;
+};
+
+// ServerProcess is the server binary run as a child on `port` (QUILMAREND_PORT, and
+// QUILMAREND_LOG for a log file, replace any inherited values; the rest of this process's
+// environment is passed on); the destructor stops it (SIGTERM) and waits for it and its log
+// reader.
 class ServerProcess {
  public:
-  ServerProcess(const std::string& binary, int port, const std::string& logPath);
+  ServerProcess(const ServerSpec& spec, int port);
+  ServerProcess(const std::string& binary, int port, const std::string& logPath)
+      : ServerProcess(ServerSpec{binary, {}, logPath}, port) {}
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   pid_t Pid() const { return pid; }
+  // ReaderPid is the process draining the log pipe; -1 when the log goes to a file.
+  pid_t ReaderPid() const { return readerPid; }
   // Exited is true once the child has ended (it is reaped then).
   bool Exited();
   // WaitListening waits up to 10 s for the child to accept connections on `port`; false (the
@@ -159,7 +177,44 @@ class ServerProcess {
 
  private:
   pid_t pid = -1;
+  pid_t readerPid = -1;
 };
+
+// CpuSeconds is the user and system time process `pid` has used (all its threads); -1 when
+// /proc/`pid`/stat cannot be read. OwnCpuSeconds is this process's.
+double CpuSeconds(pid_t pid);
+double OwnCpuSeconds();
+
+// CpuSplit is the CPU microseconds one step cost in the server, in its log reader and in the
+// driver's clients, over a measured window.
+struct CpuSplit {
+  double server = 0;
+  double reader = 0;
+  double client = 0;
+};
+
+// ServedRate is a measured run against a server process: steps per second and their CPU split.
+struct ServedRate {
+  double rate = 0;
+  CpuSplit perStep;
+  long serverRssKib = -1;  // the server's VmRSS as the window closed
+};
+
+// RunAgainst starts the server as `spec` says, runs `threads` threads of `worker(run, port)`
+// against it as RunThreads does, and returns the rate with the CPU each step cost in the three
+// processes during the measured window; nullopt (the reason on standard error) when the server
+// did not start or a step failed. `check`, when given, runs first against the fresh server and
+// must return true (a server that accepts what it must refuse is not measured).
+std::optional<ServedRate> RunAgainst(const Names& names, const char* part, const ServerSpec& spec,
+                                     int threads, Seconds warmup, Seconds seconds,
+                                     const std::function<void(LoadRun&, int)>& worker,
+                                     const std::function<bool(int)>& check = {});
+
+// PrintCpuSplit prints "<label> <part>: CPU per CHECK: server N us, log reader N us, clients N us".
+void PrintCpuSplit(const Names& names, const std::string& part, const CpuSplit& split);
+
+// Percentile returns the value below which `share` (0..1) of `values` lie; 0 for none.
+double Percentile(std::vector<double> values, double share);
 
 // ReadCount is true when `argument` is `prefix` followed by a positive whole number no greater
 // than `limit`, which it writes to `out`; false (and `out` untouched) otherwise.
