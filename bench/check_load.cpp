@@ -269,14 +269,17 @@ void SignersWorker(LoadRun& run, int port, const Fixture& fixture,
     blocks.push_back(tests::Base64Lines(signatures[i]));
   }
   if (blocks.empty()) blocks.push_back(tests::Base64Lines(signatures[index % signatures.size()]));
+  std::string answer;
   auto checkNext = [&, next = size_t{0}]() mutable {
     client->SendBlock("SIGN", blocks[next++ % blocks.size()]);
-    return GoodAnswer(tests::RunCheck(*client));
+    answer = tests::RunCheck(*client);
+    return GoodAnswer(answer);
   };
   try {
     client.emplace(tests::CheckClient(port, fixture.document, fixture.signature, {"CRLOFF"}));
     for (size_t i = 0; i < blocks.size(); ++i) {
-      if (!checkNext()) throw std::runtime_error("a signer failed before the clock started");
+      if (!checkNext())
+        throw std::runtime_error("a signer failed before the clock started:\n" + answer);
     }
   } catch (const std::exception& e) {
     run.Fail(e.what());
@@ -284,7 +287,7 @@ void SignersWorker(LoadRun& run, int port, const Fixture& fixture,
   }
   run.Ready();
   while (client && run.Running()) {
-    if (!checkNext()) return run.Fail("unexpected answer for a rotated signer");
+    if (!checkNext()) return run.Fail("unexpected answer for a rotated signer:\n" + answer);
     run.Done();
   }
 }

@@ -115,18 +115,28 @@ std::shared_ptr<const LoadedFolder> LoadFolder(const std::string& folder) {
   return loaded;
 }
 
+// CachedLoad returns the cached certificates of `folder` when they were read at `modified`.
+std::shared_ptr<const LoadedFolder> CachedLoad(const std::string& folder,
+                                               const timespec& modified) {
+  std::lock_guard<std::mutex> lock(cacheLock);
+  const auto cached = Cache().find(folder);
+  if (cached != Cache().end() && cached->second.modified.tv_sec == modified.tv_sec &&
+      cached->second.modified.tv_nsec == modified.tv_nsec) {
+    return cached->second.loaded;
+  }
+  return nullptr;
+}
+
 // Loaded returns the certificates of `folder`, read again only when the folder changed since.
+// One thread reads a changed folder while the others wait for what it read: a hundred workers
+// reading a large store at once would each hold a copy.
 std::shared_ptr<const LoadedFolder> Loaded(const std::string& folder) {
+  static std::mutex loadLock;
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) return std::make_shared<LoadedFolder>();
-  {
-    std::lock_guard<std::mutex> lock(cacheLock);
-    const auto cached = Cache().find(folder);
-    if (cached != Cache().end() && cached->second.modified.tv_sec == info.st_mtim.tv_sec &&
-        cached->second.modified.tv_nsec == info.st_mtim.tv_nsec) {
-      return cached->second.loaded;
-    }
-  }
+  if (auto loaded = CachedLoad(folder, info.st_mtim)) return loaded;
+  std::lock_guard<std::mutex> loading(loadLock);
+  if (auto loaded = CachedLoad(folder, info.st_mtim)) return loaded;
   std::shared_ptr<const LoadedFolder> loaded = LoadFolder(folder);
   std::lock_guard<std::mutex> lock(cacheLock);
   Cache()[folder] = CachedFolder{info.st_mtim, loaded};
