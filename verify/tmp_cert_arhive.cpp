@@ -1,5 +1,7 @@
 #include "verify/tmp_cert_arhive.h"
 
+#include <iterator>
+
 #include "platform/log.h"
 #include "platform/thread_id.h"
 
@@ -16,26 +18,33 @@ TmpCertArhive::TmpCertArhive(const platform::Clock& timeSource, int64_t lifetime
 }
 
 TmpCertArhive::~TmpCertArhive() {
+  index.clear();
   items.clear();
   platform::Log("(%d) TmpCertArhive del", ThreadId());
+}
+
+std::string TmpCertArhive::Key(const ByteBlob& serialNumber, const ByteBlob& issuer) {
+  // The issuer's DER name carries its own length, so the serial number cannot run into it.
+  std::string key(issuer.begin(), issuer.end());
+  key.append(serialNumber.begin(), serialNumber.end());
+  return key;
 }
 
 std::list<TmpCertArhive::ArchiveItem>::iterator TmpCertArhive::FindItem(
     const ByteBlob& serialNumber, const ByteBlob& issuer) {
   platform::Log("(%d) TmpCertArhive FindItem", ThreadId());
+  // Entries are appended with the time of their store, so the expired ones are the front of the
+  // list (while the clock does not go back); the key's entry is then found through the index.
   const size_t countBefore = items.size();
-  auto item = items.begin();
-  while (item != items.end()) {
-    const int64_t age = clock.Now() - item->storedAt;
-    if (age > lifetime) {
-      item = items.erase(item);
-      continue;
-    }
-    if (item->serialNumber == serialNumber && item->issuer == issuer) {
-      platform::Log("(%d) TmpCertArhive FindItem found", ThreadId());
-      break;
-    }
-    ++item;
+  const int64_t now = clock.Now();
+  while (!items.empty() && now - items.front().storedAt > lifetime) {
+    index.erase(Key(items.front().serialNumber, items.front().issuer));
+    items.pop_front();
+  }
+  auto item = items.end();
+  if (const auto found = index.find(Key(serialNumber, issuer)); found != index.end()) {
+    item = found->second;
+    platform::Log("(%d) TmpCertArhive FindItem found", ThreadId());
   }
   if (items.size() != countBefore) {
     platform::Log("(%d) TmpCertArhive FindItem del=%d", ThreadId(),
@@ -56,7 +65,9 @@ bool TmpCertArhive::StoreItem(std::span<const uint8_t> serialNumber,
     platform::Log("(%d) TmpCertArhive StoreItem exists", ThreadId());
     return true;
   }
+  std::string key = Key(serial, issuerBlob);
   items.push_back(ArchiveItem{clock.Now(), std::move(serial), std::move(issuerBlob), verdict});
+  index.emplace(std::move(key), std::prev(items.end()));
   platform::Log("(%d) TmpCertArhive StoreItem count=%d", ThreadId(),
                 static_cast<int>(items.size()));
   return false;

@@ -5,7 +5,8 @@
 // number (bytes least significant first) and its issuer's encoded name; the request's options are
 // not part of the key. An entry lives its lifetime from its first store, by the archive's clock
 // (an entry exactly that old is still found); expired entries are removed while the archive is
-// searched. One lock serializes StoreItem and CheckItem.
+// searched, and an index finds an entry without a walk. One lock serializes StoreItem and
+// CheckItem.
 //
 // Example:
 //   std::optional<Verdict> chain = archive.CheckItem(serial, issuer);
@@ -19,6 +20,8 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/clock.h"
@@ -56,13 +59,17 @@ class TmpCertArhive {
     Verdict verdict;
   };
 
-  // FindItem walks from the oldest entry, removing those older than `lifetime`, and stops at the
-  // entry with the key. Call only with `lock` held.
+  // FindItem removes the entries older than `lifetime` from the front and returns the entry with
+  // the key, or the end. Call only with `lock` held.
   std::list<ArchiveItem>::iterator FindItem(const ByteBlob& serialNumber, const ByteBlob& issuer);
+  // Key is the index's key of a certificate.
+  static std::string Key(const ByteBlob& serialNumber, const ByteBlob& issuer);
 
   const platform::Clock& clock;
   std::list<ArchiveItem> items;  // oldest first
-  const int64_t lifetime;        // seconds
+  // Every entry of `items` under its key, so that a look-up does not walk the list.
+  std::unordered_map<std::string, std::list<ArchiveItem>::iterator> index;
+  const int64_t lifetime;  // seconds
   std::mutex lock;
 };
 

@@ -42,18 +42,18 @@ class LruCache {
   // Insert keeps `value`, which stands for `bytes` bytes, under `key` as the most recently used
   // entry, replacing what `key` held, then drops least recently used entries until both bounds
   // hold again. A value larger than the whole byte budget is not kept (and `key` is dropped).
+  // The dropped values are destroyed after the lock is released: freeing one (a certificate
+  // with its key, say) may take locks of its own and should not hold up the other threads.
   void Insert(const std::string& key, Value value, size_t bytes) {
+    std::list<Entry> dropped;
     std::lock_guard<std::mutex> lock(mutex);
-    EraseLocked(key);
+    if (const auto found = index.find(key); found != index.end()) Drop(found->second, dropped);
     if (bytes > maxBytes || maxEntries == 0) return;
     entries.push_front(Entry{key, std::move(value), bytes});
     index.emplace(key, entries.begin());
     heldBytes += bytes;
     while (entries.size() > maxEntries || heldBytes > maxBytes) {
-      const auto oldest = std::prev(entries.end());
-      heldBytes -= oldest->bytes;
-      index.erase(oldest->key);
-      entries.erase(oldest);
+      Drop(std::prev(entries.end()), dropped);
     }
   }
 
@@ -76,12 +76,11 @@ class LruCache {
     size_t bytes = 0;
   };
 
-  void EraseLocked(const std::string& key) {
-    const auto found = index.find(key);
-    if (found == index.end()) return;
-    heldBytes -= found->second->bytes;
-    entries.erase(found->second);
-    index.erase(found);
+  // Drop moves `entry` out of the cache into `dropped`. Call only with `mutex` held.
+  void Drop(typename std::list<Entry>::iterator entry, std::list<Entry>& dropped) {
+    heldBytes -= entry->bytes;
+    index.erase(entry->key);
+    dropped.splice(dropped.end(), entries, entry);
   }
 
   const size_t maxEntries;
