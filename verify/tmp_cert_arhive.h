@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <list>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -47,6 +48,10 @@ class TmpCertArhive {
   std::optional<Verdict> CheckItem(std::span<const uint8_t> serialNumber,
                                    std::span<const uint8_t> issuer);
 
+  // Hits and Misses count the CheckItem calls that found a live entry and those that did not.
+  uint64_t Hits() const { return hits.load(std::memory_order_relaxed); }
+  uint64_t Misses() const { return misses.load(std::memory_order_relaxed); }
+
  private:
   using ByteBlob = std::vector<uint8_t>;
   struct ArchiveItem {
@@ -64,6 +69,7 @@ class TmpCertArhive {
   std::list<ArchiveItem> items;  // oldest first
   const int64_t lifetime;        // seconds
   std::mutex lock;
+  std::atomic<uint64_t> hits{0}, misses{0};
 };
 
 }  // namespace verify
