@@ -1,9 +1,8 @@
-#include "platform/http_listener.h"
-
 #include <microhttpd.h>
 
 #include <utility>
 
+#include "platform/http_listener.h"
 #include "platform/socket.h"
 
 namespace platform {

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>

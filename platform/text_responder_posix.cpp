@@ -1,10 +1,9 @@
-#include "platform/text_responder.h"
-
 #include <chrono>
 #include <system_error>
 #include <utility>
 
 #include "platform/socket.h"
+#include "platform/text_responder.h"
 
 namespace platform {
 namespace {

@@ -9,8 +9,8 @@ namespace server {
 namespace {
 
 constexpr const char* kCloseNames[kConnectionCloses] = {
-    "quit", "peer", "idle_timeout", "held_limit", "held_limit_together", "slow_line",
-    "address_limit", "error"};
+    "quit",      "peer",          "idle_timeout", "held_limit", "held_limit_together",
+    "slow_line", "address_limit", "error"};
 constexpr const char* kCheckNames[3] = {"signature", "certificate", "chain"};
 constexpr const char* kFetchOutcomeNames[platform::kFetchOutcomes] = {"ok", "failed", "invalid"};
 
@@ -36,8 +36,9 @@ void ServerMetrics::CountCheck(const std::optional<CheckVerdicts>& verdicts,
   const auto bucket =
       std::lower_bound(kCheckSecondsBounds.begin(), kCheckSecondsBounds.end(), seconds);
   Add(checkBuckets[static_cast<size_t>(bucket - kCheckSecondsBounds.begin())]);
-  Add(checkMicroseconds, static_cast<uint64_t>(
-                             std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
+  Add(checkMicroseconds,
+      static_cast<uint64_t>(
+          std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
   if (!verdicts) {
     Add(checksRefused);
     return;
@@ -48,8 +49,7 @@ void ServerMetrics::CountCheck(const std::optional<CheckVerdicts>& verdicts,
 }
 
 void ServerMetrics::CountVerdict(int check, bool ok, uint32_t status) {
-  const uint64_t key =
-      ((uint64_t(check) << 33) | (uint64_t(ok) << 32) | uint64_t(status)) + 1;
+  const uint64_t key = ((uint64_t(check) << 33) | (uint64_t(ok) << 32) | uint64_t(status)) + 1;
   // Open addressing without a lock: a free slot is claimed with a compare-and-swap, and a claimed
   // slot keeps its key, so a reader sees each key at most once.
   size_t slot = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 57) % kVerdictSlots;
@@ -117,9 +117,10 @@ std::string RenderMetrics(const ServerMetrics& m, const MetricsGauges& g) {
   uint64_t cumulative = 0;
   for (size_t i = 0; i <= ServerMetrics::kCheckSecondsBounds.size(); ++i) {
     cumulative += Read(m.checkBuckets[i]);
-    const std::string bound = i < ServerMetrics::kCheckSecondsBounds.size()
-                                  ? platform::PrometheusNumber(ServerMetrics::kCheckSecondsBounds[i])
-                                  : "+Inf";
+    const std::string bound =
+        i < ServerMetrics::kCheckSecondsBounds.size()
+            ? platform::PrometheusNumber(ServerMetrics::kCheckSecondsBounds[i])
+            : "+Inf";
     t.Sample("quilmarend_check_duration_seconds_bucket", {{"le", bound}}, cumulative);
   }
   t.Sample("quilmarend_check_duration_seconds_sum", {},

@@ -62,10 +62,10 @@ struct MetricsGauges {
 // The commands counted by name, each the first word of its line ("ADD TS" is two); any other line
 // outside a block counts as "other".
 inline constexpr std::array<std::string_view, 25> kCommandNames = {
-    "ADD TS",  "B64OFF",  "B64ON",        "CERT",  "CHECK",      "CRLOFF", "CRLON",
-    "EXIT",    "FINDOFF", "FINDON",       "GETHASH", "HASHEDXML", "HASHSERVER", "HTMLOFF",
-    "HTMLON",  "MD5OFF",  "MD5ON",        "NOHASHSERVER", "OID", "QUIT", "SIGN",
-    "SKLIFETIME", "STRS", "TIME", "UPLOADSERVICE"};
+    "ADD TS",     "B64OFF",  "B64ON",  "CERT",         "CHECK",     "CRLOFF",     "CRLON",
+    "EXIT",       "FINDOFF", "FINDON", "GETHASH",      "HASHEDXML", "HASHSERVER", "HTMLOFF",
+    "HTMLON",     "MD5OFF",  "MD5ON",  "NOHASHSERVER", "OID",       "QUIT",       "SIGN",
+    "SKLIFETIME", "STRS",    "TIME",   "UPLOADSERVICE"};
 
 class ServerMetrics {
  public:

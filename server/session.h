@@ -34,9 +34,7 @@ struct RequestAnswer {
   RequestAnswer() = default;
   RequestAnswer(std::string answerText, std::string summaryText,
                 std::optional<CheckVerdicts> checkVerdicts = std::nullopt)
-      : answer(std::move(answerText)),
-        summary(std::move(summaryText)),
-        verdicts(checkVerdicts) {}
+      : answer(std::move(answerText)), summary(std::move(summaryText)), verdicts(checkVerdicts) {}
 
   std::string answer;
   std::string summary;

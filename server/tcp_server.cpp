@@ -137,8 +137,7 @@ bool StartEndpoint(const std::optional<platform::ListenEndpoint>& endpoint, cons
   auto started = start(endpoint->address, endpoint->port);
   if (const std::string* failure = std::get_if<std::string>(&started)) {
     platform::LogAt(platform::LogLevel::kError, texts::kLogEndpointFailed, what,
-                    endpoint->address.c_str(), static_cast<int>(endpoint->port),
-                    failure->c_str());
+                    endpoint->address.c_str(), static_cast<int>(endpoint->port), failure->c_str());
     return false;
   }
   *listener = std::move(std::get<0>(started));
@@ -178,9 +177,9 @@ void TCPServerThread::Run() {
     const time_t started = std::time(nullptr);
     bool served = true;
     try {
-      shared->metrics.CountClosed(ConnectionCloseOf(
-          Converse(connection.get(), shared->version, shared->requests, shared->limits,
-                   shared->heldBudget, &shared->metrics)));
+      shared->metrics.CountClosed(
+          ConnectionCloseOf(Converse(connection.get(), shared->version, shared->requests,
+                                     shared->limits, shared->heldBudget, &shared->metrics)));
     } catch (const std::exception&) {
       // An unexpected failure ends this connection only, without the processing-time line.
       shared->metrics.CountClosed(ConnectionClose::kError);
@@ -250,7 +249,8 @@ ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup
   const auto startHttp = [state](const std::string& address, uint16_t endpointPort) {
     return platform::HttpListener::Start(
         address, endpointPort, [state](std::string_view method, std::string_view path) {
-          return OperatorPage(method, path, state->Pool(), [state] { return state->MetricsPage(); });
+          return OperatorPage(method, path, state->Pool(),
+                              [state] { return state->MetricsPage(); });
         });
   };
   const auto startAgent = [state](const std::string& address, uint16_t endpointPort) {
