@@ -23,6 +23,7 @@
 // Example:
 //   build/bench/check_load                          # 10 s per rate, 2 s of warm-up
 //   build/bench/check_load --seconds=3 --only=ours  # one part: ours, raw, openssl or memory
+//   build/bench/check_load --only=metrics  # ours with the metrics listener off and on
 //   QUILMAREND_LOG=/dev/null build/bench/check_load --only=ours --log=file
 
 #include <openssl/bio.h>
@@ -44,6 +45,7 @@
 #include <vector>
 
 #include "bench/load_support.h"
+#include "bench/metrics_cost.h"
 #include "platform/cert_store.h"
 #include "server/tcp_server.h"
 #include "tests/check_support.h"
@@ -71,7 +73,10 @@ struct Options {
   std::string only;  // empty: every part
   bool logToFile = false;
 
-  bool Runs(std::string_view part) const { return only.empty() || only == part; }
+  // The metrics part runs only when asked for: it is the ours part four times over.
+  bool Runs(std::string_view part) const {
+    return only == part || (only.empty() && part != "metrics");
+  }
 };
 
 // ParseOptions reads --seconds=N, --warmup=N, --only=PART and --log=pipe|file; nullopt on
@@ -90,7 +95,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     }
     constexpr std::string_view kOnly = "--only=";
     const std::string_view part = argument.starts_with(kOnly) ? argument.substr(kOnly.size()) : "";
-    if (part == "ours" || part == "raw" || part == "openssl" || part == "memory") {
+    if (part == "ours" || part == "raw" || part == "openssl" || part == "memory" ||
+        part == "metrics") {
       options.only = part;
       continue;
     }
@@ -157,8 +163,9 @@ void OursWorker(LoadRun& run, int port, const Fixture& fixture) {
   CheckUntilStopped(run, client);
 }
 
-std::optional<double> MeasureOurs(const Options& options, const Fixture& fixture) {
-  server::ServerStart started = server::TCPServer::Start(0, kConnections);
+std::optional<double> MeasureOurs(const Options& options, const Fixture& fixture,
+                                  const server::ServerSetup& setup = {}) {
+  server::ServerStart started = server::TCPServer::Start(0, kConnections, setup);
   if (const std::string* failure = std::get_if<std::string>(&started)) {
     std::fprintf(stderr, "check_load: %s\n", failure->c_str());
     return std::nullopt;
@@ -264,7 +271,8 @@ int main(int argc, char** argv) {
   const std::optional<bench::Options> options = bench::ParseOptions(argc, argv);
   if (!options) {
     std::fprintf(stderr,
-                 "usage: check_load [--seconds=N] [--warmup=N] [--only=ours|raw|openssl|memory] "
+                 "usage: check_load [--seconds=N] [--warmup=N] "
+                 "[--only=ours|raw|openssl|memory|metrics] "
                  "[--log=pipe|file]\n");
     return 2;
   }
@@ -298,6 +306,11 @@ int main(int argc, char** argv) {
   if (options->Runs("memory")) {
     memory = bench::MeasureMemory(folder.Path(), *fixture);
     failed = failed || !memory;
+  }
+  if (options->Runs("metrics")) {
+    failed = !bench::CompareMetricsCost([&](const server::ServerSetup& setup) {
+      return bench::MeasureOurs(*options, *fixture, setup);
+    }) || failed;
   }
 
   if (ours) {
