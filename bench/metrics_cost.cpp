@@ -36,8 +36,10 @@ class Scraper {
   void Run() {
     std::unique_lock lock(mutex);
     while (!wake.wait_for(lock, kScrapeInterval, [this] { return stopping; })) {
+      // A refused connection is a server not yet or no longer running, before or after the load.
       std::optional<tests::TestClient> client = tests::TestClient::Connect(port);
-      const bool sent = client && client->Send("GET /metrics HTTP/1.0\r\n\r\n");
+      if (!client) continue;
+      const bool sent = client->Send("GET /metrics HTTP/1.0\r\n\r\n");
       if (sent) client->WaitClosed(5000);
       const bool whole =
           sent &&

@@ -41,6 +41,8 @@ struct ServerShared {
   RequestPipeline requests;
   HeldBudget heldBudget;  // shared by the connections
   ServerMetrics metrics;
+  // Commands and CHECKs are counted only for a metrics listener; without one they cost nothing.
+  bool countRequests = false;
   int workerCount = 0;
   std::atomic<int> busyWorkers{0};  // between Admit and Leave
 
@@ -177,9 +179,9 @@ void TCPServerThread::Run() {
     const time_t started = std::time(nullptr);
     bool served = true;
     try {
-      shared->metrics.CountClosed(
-          ConnectionCloseOf(Converse(connection.get(), shared->version, shared->requests,
-                                     shared->limits, shared->heldBudget, &shared->metrics)));
+      shared->metrics.CountClosed(ConnectionCloseOf(
+          Converse(connection.get(), shared->version, shared->requests, shared->limits,
+                   shared->heldBudget, shared->countRequests ? &shared->metrics : nullptr)));
     } catch (const std::exception&) {
       // An unexpected failure ends this connection only, without the processing-time line.
       shared->metrics.CountClosed(ConnectionClose::kError);
@@ -241,6 +243,7 @@ ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup
     return std::string(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
   }
   shared->workerCount = workerCount;
+  shared->countRequests = setup.metricsListen.has_value();
   shared->version = platform::kVersion;
   // The endpoints' threads use the shared state only while they run; the stop ends them first.
   std::unique_ptr<platform::HttpListener> metricsListener;
