@@ -19,6 +19,8 @@
 //    signature (SIGN, then CHECK); each connection checks its share of them once before the clock
 //    starts. With --compare-cache the same run again with the server's certificate cache switched
 //    off (QUILMAREND_CERT_CACHE=0): the ratio shows what a cache that misses costs.
+//  - metrics (--only=metrics): ours at info four times, the metrics listener off, on, on and off,
+//    scraped every second while on.
 //  - latency (--latency): p50 and p99 of a CHECK's round trip, and of a client's wait from its
 //    connect to its first answer, at 10, 100 and 1000 clients; each client checks 10 times per
 //    connection, then connects again, so that beyond 100 the clients queue for a worker.
@@ -38,6 +40,7 @@
 //                                                   # signers or latency
 //   build/bench/check_load --only=signers --signers=10000 --compare-cache
 //   build/bench/check_load --only=ours --server=/tmp/old/quilmarend
+//   build/bench/check_load --only=metrics  # ours at info with the metrics listener off and on
 
 #include <openssl/bio.h>
 #include <openssl/cms.h>
@@ -63,6 +66,7 @@
 #include <vector>
 
 #include "bench/load_support.h"
+#include "bench/metrics_cost.h"
 #include "platform/cert_store.h"
 #include "tests/check_support.h"
 #include "tests/pki/cms.h"
@@ -101,6 +105,7 @@ struct Options {
   bool Runs(std::string_view part) const {
     if (part == "signers") return only == part || (only.empty() && signers > 0);
     if (part == "latency") return only == part || (only.empty() && latency);
+    if (part == "metrics") return only == part;
     return only.empty() || only == part;
   }
 };
@@ -128,8 +133,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       constexpr std::string_view kOnly = "--only=";
       const std::string_view part =
           argument.starts_with(kOnly) ? argument.substr(kOnly.size()) : "";
-      constexpr std::string_view kParts[] = {"ours",   "raw",     "openssl",
-                                             "memory", "signers", "latency"};
+      constexpr std::string_view kParts[] = {"ours",    "raw",     "openssl", "memory",
+                                             "signers", "latency", "metrics"};
       if (std::find(std::begin(kParts), std::end(kParts), part) == std::end(kParts)) {
         return std::nullopt;
       }
@@ -248,10 +253,11 @@ void OursWorker(LoadRun& run, int port, const Fixture& fixture) {
 }
 
 std::optional<ServedRate> MeasureOurs(const Options& options, const std::string& folder,
-                                      const Fixture& fixture, const std::string& level) {
+                                      const Fixture& fixture, const std::string& level,
+                                      const std::vector<std::string>& more = {}) {
   const std::string part = "ours at " + level;
   std::optional<ServedRate> served = RunAgainst(
-      kNames, part.c_str(), Served(options, folder, level), kConnections, options.warmup,
+      kNames, part.c_str(), Served(options, folder, level, more), kConnections, options.warmup,
       options.seconds, [&](LoadRun& run, int port) { OursWorker(run, port, fixture); },
       [&](int port) { return FailsChangedDocument(port, fixture); });
   if (served) PrintCpuSplit(kNames, part, served->perStep);
@@ -483,7 +489,7 @@ int main(int argc, char** argv) {
   if (!options) {
     std::fprintf(stderr,
                  "usage: check_load [--seconds=N] [--warmup=N] "
-                 "[--only=ours|raw|openssl|memory|signers|latency] [--log=pipe|file] "
+                 "[--only=ours|raw|openssl|memory|signers|latency|metrics] [--log=pipe|file] "
                  "[--server=PATH] [--signers=N [--compare-cache]] [--latency]\n");
     return 2;
   }
@@ -533,6 +539,13 @@ int main(int argc, char** argv) {
     for (const int clients : kLatencyClients) {
       failed = !MeasureLatency(*options, folder.Path(), *fixture, clients) || failed;
     }
+  }
+  if (options->Runs("metrics")) {
+    failed = !CompareMetricsCost([&](const std::vector<std::string>& settings) {
+      const std::optional<ServedRate> served =
+          MeasureOurs(*options, folder.Path(), *fixture, "info", settings);
+      return served ? std::optional(served->rate) : std::nullopt;
+    }) || failed;
   }
   std::optional<long> memory;
   if (options->Runs("memory")) {

@@ -123,6 +123,8 @@ void CQuilmarendModule::StartWorker() {
 void CQuilmarendModule::WorkerThread(WindowThread& self) {
   server::ServerSetup setup;
   setup.listenAddress = settings.listenAddress;
+  setup.metricsListen = settings.metricsListen;
+  setup.agentListen = settings.agentListen;
   setup.limits = limits;
   setup.clock = &platform::SystemClock();
   setup.internet = &platform::SystemInternet();

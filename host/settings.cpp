@@ -46,6 +46,17 @@ std::variant<Settings, std::string> ReadSettings(
     }
     settings.logLevel = *parsed;
   }
+  const std::pair<const char*, std::optional<platform::ListenEndpoint>*> endpoints[] = {
+      {"QUILMAREND_METRICS_LISTEN", &settings.metricsListen},
+      {"QUILMAREND_AGENT_LISTEN", &settings.agentListen}};
+  for (const auto& [name, endpoint] : endpoints) {
+    const std::string_view text = value(name);
+    if (text.empty()) continue;
+    *endpoint = platform::ParseListenEndpoint(text);
+    if (!*endpoint) {
+      return platform::FormatText(texts::kBadEndpointFormat, name, std::string(text).c_str());
+    }
+  }
   for (const char* name : {"QUILMAREND_MAX_HELD_MIB", "QUILMAREND_MAX_CONN_PER_ADDR"}) {
     const std::string_view text = value(name);
     if (!text.empty() && !WholeNumber(text, uint64_t{1} << 40, &number)) {

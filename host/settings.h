@@ -8,10 +8,12 @@
 //   if (const std::string* error = std::get_if<std::string>(&read)) { Print(*error); return 2; }
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 
 #include "platform/log.h"
+#include "platform/socket.h"
 
 namespace host {
 
@@ -19,9 +21,14 @@ struct Settings {
   int port = 3847;                        // QUILMAREND_PORT
   std::string listenAddress = "0.0.0.0";  // QUILMAREND_LISTEN: a literal IPv4 or IPv6 address
   platform::LogLevel logLevel = platform::LogLevel::kDebug;  // QUILMAREND_LOG_LEVEL
+  // QUILMAREND_METRICS_LISTEN and QUILMAREND_AGENT_LISTEN, "ADDRESS:PORT": the operators'
+  // endpoints, off when unset.
+  std::optional<platform::ListenEndpoint> metricsListen;
+  std::optional<platform::ListenEndpoint> agentListen;
 };
 
-// ReadSettings reads QUILMAREND_PORT, QUILMAREND_LISTEN and QUILMAREND_LOG_LEVEL through
+// ReadSettings reads QUILMAREND_PORT, QUILMAREND_LISTEN, QUILMAREND_LOG_LEVEL,
+// QUILMAREND_METRICS_LISTEN and QUILMAREND_AGENT_LISTEN through
 // `environment` (getenv's shape: null for an unset variable; an empty value counts as unset), and
 // checks that QUILMAREND_MAX_HELD_MIB and QUILMAREND_MAX_CONN_PER_ADDR, which the server reads
 // itself, are whole numbers. Returns the settings, or the line that names the first bad value.

@@ -14,6 +14,7 @@ TEST(ReadSettings, TakesGoodValuesAndNamesTheFirstBadOne) {
     int port = 3847;
     std::string address = "0.0.0.0";
     platform::LogLevel level = platform::LogLevel::kDebug;
+    std::string metrics = "";  // "address port" of QUILMAREND_METRICS_LISTEN, "" when off
   };
   const Case kCases[] = {
       {{}, ""},
@@ -24,6 +25,30 @@ TEST(ReadSettings, TakesGoodValuesAndNamesTheFirstBadOne) {
        3847,
        "::1",
        platform::LogLevel::kInfo},
+      {{{"QUILMAREND_METRICS_LISTEN", "127.0.0.1:9384"}},
+       "",
+       3847,
+       "0.0.0.0",
+       platform::LogLevel::kDebug,
+       "127.0.0.1 9384"},
+      {{{"QUILMAREND_METRICS_LISTEN", "[::1]:0"}, {"QUILMAREND_AGENT_LISTEN", "0.0.0.0:9385"}},
+       "",
+       3847,
+       "0.0.0.0",
+       platform::LogLevel::kDebug,
+       "::1 0"},
+      {{{"QUILMAREND_METRICS_LISTEN", "9384"}},
+       "QUILMAREND_METRICS_LISTEN: not an IPv4 address and port (127.0.0.1:9384) or IPv6 "
+       "([::1]:9384): 9384"},
+      {{{"QUILMAREND_METRICS_LISTEN", "::1:9384"}},  // IPv6 without brackets is ambiguous
+       "QUILMAREND_METRICS_LISTEN: not an IPv4 address and port (127.0.0.1:9384) or IPv6 "
+       "([::1]:9384): ::1:9384"},
+      {{{"QUILMAREND_AGENT_LISTEN", "localhost:9385"}},
+       "QUILMAREND_AGENT_LISTEN: not an IPv4 address and port (127.0.0.1:9384) or IPv6 "
+       "([::1]:9384): localhost:9385"},
+      {{{"QUILMAREND_AGENT_LISTEN", "127.0.0.1:65536"}},
+       "QUILMAREND_AGENT_LISTEN: not an IPv4 address and port (127.0.0.1:9384) or IPv6 "
+       "([::1]:9384): 127.0.0.1:65536"},
       {{{"QUILMAREND_PORT", "65536"}}, "QUILMAREND_PORT: not a port number (0 to 65535): 65536"},
       {{{"QUILMAREND_PORT", " 80"}}, "QUILMAREND_PORT: not a port number (0 to 65535):  80"},
       {{{"QUILMAREND_LISTEN", "localhost"}},
@@ -51,6 +76,10 @@ TEST(ReadSettings, TakesGoodValuesAndNamesTheFirstBadOne) {
     EXPECT_EQ(settings.port, c.port);
     EXPECT_EQ(settings.listenAddress, c.address);
     EXPECT_EQ(settings.logLevel, c.level);
+    EXPECT_EQ(settings.metricsListen ? settings.metricsListen->address + " " +
+                                           std::to_string(settings.metricsListen->port)
+                                     : "",
+              c.metrics);
   }
 }
 

@@ -48,6 +48,8 @@ const char* const kBadListenAddressFormat = "QUILMAREND_LISTEN: not an IPv4 or I
 const char* const kBadLogLevelFormat =
     "QUILMAREND_LOG_LEVEL: not one of error, notice, info, debug: %s";
 const char* const kNotWholeNumberFormat = "%s: not a whole number: %s";
+const char* const kBadEndpointFormat =
+    "%s: not an IPv4 address and port (127.0.0.1:9384) or IPv6 ([::1]:9384): %s";
 
 const char* const kMenuAbout = "О программе"_cp1251;
 const char* const kMenuInstallCertificate = "Установить сертификат"_cp1251;

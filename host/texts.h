@@ -19,6 +19,7 @@ extern const char* const kBadPortFormat;
 extern const char* const kBadListenAddressFormat;
 extern const char* const kBadLogLevelFormat;
 extern const char* const kNotWholeNumberFormat;
+extern const char* const kBadEndpointFormat;
 
 // The main window's context menu.
 extern const char* const kMenuAbout;

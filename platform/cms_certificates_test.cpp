@@ -38,11 +38,13 @@ TEST(SplitMessageCertificates, TakesTheCertificatesOutOfEitherEncoding) {
     const std::optional<SplitMessage> split = SplitMessageCertificates(c.message);
     ASSERT_TRUE(split);
     // A DER SET OF keeps its elements sorted, not in the order they were added.
-    std::vector<std::vector<uint8_t>> found;
+    std::vector<std::string> found, expected;
     for (std::span<const uint8_t> certificate : split->certificates) {
       found.emplace_back(certificate.begin(), certificate.end());
     }
-    std::vector<std::vector<uint8_t>> expected = c.certificates;
+    for (const std::vector<uint8_t>& certificate : c.certificates) {
+      expected.emplace_back(certificate.begin(), certificate.end());
+    }
     std::ranges::sort(found);
     std::ranges::sort(expected);
     EXPECT_EQ(found, expected);

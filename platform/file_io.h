@@ -68,6 +68,9 @@ class RequestFile {
   std::string path;
 };
 
+// RequestFilesAlive is how many RequestFiles exist now: the temporary files requests hold.
+size_t RequestFilesAlive();
+
 // RemoveRequestFiles deletes the files of every RequestFile alive, for a process that is about to
 // end without waiting for its requests; a RequestFile made afterwards deletes its file at once.
 void RemoveRequestFiles();

@@ -224,6 +224,12 @@ void RequestFile::Renamed(std::string newPath) {
   }
 }
 
+size_t RequestFilesAlive() {
+  RequestFileList& list = TheRequestFiles();
+  const std::lock_guard lock(list.mutex);
+  return list.paths.size();
+}
+
 void RemoveRequestFiles() {
   RequestFileList& list = TheRequestFiles();
   const std::lock_guard lock(list.mutex);

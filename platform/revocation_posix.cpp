@@ -2,9 +2,11 @@
 #include <openssl/ocsp.h>
 #include <openssl/pem.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/chain.h"
@@ -12,6 +14,38 @@
 #include "platform/detail/lru_cache.h"
 #include "platform/detail/revocation.h"
 #include "platform/inet.h"
+#include "platform/revocation_counts.h"
+
+namespace platform {
+namespace {
+
+// Download outcomes, indexed by FetchOutcome.
+std::atomic<uint64_t> crlFetches[kFetchOutcomes];
+std::atomic<uint64_t> ocspFetches[kFetchOutcomes];
+
+void Count(std::atomic<uint64_t> (&counts)[kFetchOutcomes], FetchOutcome outcome) {
+  counts[static_cast<int>(outcome)].fetch_add(1, std::memory_order_relaxed);
+}
+
+// Counted counts `outcome` and returns `result`, so that a return states both.
+template <class T>
+T Counted(std::atomic<uint64_t> (&counts)[kFetchOutcomes], FetchOutcome outcome, T result) {
+  Count(counts, outcome);
+  return result;
+}
+
+}  // namespace
+
+RevocationFetchCounts RevocationFetches() {
+  RevocationFetchCounts counts;
+  for (int i = 0; i < kFetchOutcomes; ++i) {
+    counts.crl[i] = crlFetches[i].load(std::memory_order_relaxed);
+    counts.ocsp[i] = ocspFetches[i].load(std::memory_order_relaxed);
+  }
+  return counts;
+}
+
+}  // namespace platform
 
 namespace platform::detail {
 namespace {
@@ -74,18 +108,20 @@ std::shared_ptr<X509_CRL> UsableCrl(const std::string& url, X509* issuer,
   request.timeoutMs = parameters.urlRetrievalTimeoutMs;
   request.maxBytes = kMaxCrlBytes;
   const std::optional<std::vector<uint8_t>> bytes = parameters.internet->Fetch(request);
-  if (!bytes) return nullptr;
+  if (!bytes) return Counted(crlFetches, FetchOutcome::kFailed, nullptr);
   std::shared_ptr<X509_CRL> crl = ParseCrl(*bytes);
-  if (!crl) return nullptr;
+  if (!crl) return Counted(crlFetches, FetchOutcome::kInvalid, nullptr);
   EVP_PKEY* issuerKey = X509_get0_pubkey(issuer);
   const bool signedByIssuer =
       X509_NAME_cmp(X509_CRL_get_issuer(crl.get()), X509_get_subject_name(issuer)) == 0 &&
       issuerKey != nullptr && X509_CRL_verify(crl.get(), issuerKey) == 1;
   ERR_clear_error();
   const time_t nextUpdate = TimeOf(X509_CRL_get0_nextUpdate(crl.get()));
-  if (!signedByIssuer || nextUpdate <= now) return nullptr;
+  if (!signedByIssuer || nextUpdate <= now) {
+    return Counted(crlFetches, FetchOutcome::kInvalid, nullptr);
+  }
   CrlCache().Insert(url, CachedCrl{crl, nextUpdate}, bytes->size());
-  return crl;
+  return Counted(crlFetches, FetchOutcome::kOk, std::move(crl));
 }
 
 // CrlUrls returns the http and https URLs of `cert`'s CRL distribution points.
@@ -159,19 +195,21 @@ uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at,
   http.maxBytes = kMaxCrlBytes;
   OPENSSL_free(der);
   const std::optional<std::vector<uint8_t>> answer = parameters.internet->Fetch(http);
-  if (!answer) return kOffline;
+  if (!answer) return Counted(ocspFetches, FetchOutcome::kFailed, kOffline);
 
   const unsigned char* p = answer->data();
   OcspResponsePtr response(d2i_OCSP_RESPONSE(nullptr, &p, static_cast<long>(answer->size())));
   if (!response || OCSP_response_status(response.get()) != OCSP_RESPONSE_STATUS_SUCCESSFUL) {
     ERR_clear_error();
-    return kOffline;
+    return Counted(ocspFetches, FetchOutcome::kInvalid, kOffline);
   }
   OcspBasicResponsePtr basic(OCSP_response_get1_basic(response.get()));
   // The answer must be signed by the issuer itself or by a responder the issuer delegated to.
   X509StackPtr trusted(sk_X509_new_null());
   X509StorePtr store(X509_STORE_new());
-  if (!basic || !trusted || !store || sk_X509_push(trusted.get(), issuer) <= 0) return kOffline;
+  if (!basic || !trusted || !store || sk_X509_push(trusted.get(), issuer) <= 0) {
+    return Counted(ocspFetches, FetchOutcome::kInvalid, kOffline);
+  }
   X509_up_ref(issuer);
   X509_STORE_add_cert(store.get(), issuer);
   X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN);
@@ -187,7 +225,8 @@ uint32_t OcspStatus(X509* cert, X509* issuer, const std::string& url, time_t at,
   const bool current =
       found && OcspCurrent(thisUpdate, nextUpdate, static_cast<time_t>(parameters.clock->Now()));
   ERR_clear_error();
-  if (!current) return kOffline;
+  if (!current) return Counted(ocspFetches, FetchOutcome::kInvalid, kOffline);
+  Count(ocspFetches, FetchOutcome::kOk);
   switch (status) {
     case V_OCSP_CERTSTATUS_GOOD:
       return CERT_TRUST_NO_ERROR;

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,6 +26,16 @@ struct ListenResult {
 
 // IsIpAddress is true for a literal IPv4 ("127.0.0.1") or IPv6 ("::1") address.
 bool IsIpAddress(const std::string& text);
+
+// ListenEndpoint is an address and port to listen on.
+struct ListenEndpoint {
+  std::string address;
+  uint16_t port = 0;
+};
+
+// ParseListenEndpoint reads "ADDRESS:PORT" with a literal IPv4 address, or "[ADDRESS]:PORT" with
+// an IPv6 one, the port a decimal number up to 65535. Returns nullopt for anything else.
+std::optional<ListenEndpoint> ParseListenEndpoint(std::string_view text);
 
 // OpenListenSocket creates a TCP socket, binds it to `address` (a literal IPv4 or IPv6 address;
 // "::" takes IPv4 connections too) and `port`, and listens with `backlog`. SO_REUSEADDR is set so
@@ -60,8 +71,8 @@ bool SetNoDelay(int fd);
 bool SendAll(int fd, std::string_view data);
 
 // Receive reads at most `buffer.size()` bytes. Returns the count, 0 when the peer closed, -1 on an
-// error or time-out.
-ssize_t Receive(int fd, std::span<char> buffer);
+// error or time-out; `timedOut`, when given, tells the time-out from the other failures.
+ssize_t Receive(int fd, std::span<char> buffer, bool* timedOut = nullptr);
 
 // BytesWaiting returns how many received bytes can be read without blocking (FIONREAD), or 0.
 size_t BytesWaiting(int fd);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -57,6 +58,26 @@ ListenResult ListenFailed(ListenStep step) {
 }  // namespace
 
 bool IsIpAddress(const std::string& text) { return ToSocketAddress(text, 0).has_value(); }
+
+std::optional<ListenEndpoint> ParseListenEndpoint(std::string_view text) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  std::string_view host = text.substr(0, colon);
+  const std::string_view port = text.substr(colon + 1);
+  const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
+  if (bracketed) host = host.substr(1, host.size() - 2);
+  ListenEndpoint endpoint{std::string(host), 0};
+  unsigned number = 0;
+  const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+  if (port.empty() || error != std::errc() || end != port.data() + port.size() || number > 65535) {
+    return std::nullopt;
+  }
+  // An IPv6 address goes in brackets, so that its own colons cannot be read as the port's.
+  const bool ipv6 = endpoint.address.find(':') != std::string::npos;
+  if (ipv6 != bracketed || !IsIpAddress(endpoint.address)) return std::nullopt;
+  endpoint.port = static_cast<uint16_t>(number);
+  return endpoint;
+}
 
 ListenResult OpenListenSocket(const std::string& text, uint16_t port, int backlog) {
   const std::optional<SocketAddress> address = ToSocketAddress(text, port);
@@ -161,10 +182,11 @@ bool SendAll(int fd, std::string_view data) {
   return true;
 }
 
-ssize_t Receive(int fd, std::span<char> buffer) {
+ssize_t Receive(int fd, std::span<char> buffer, bool* timedOut) {
   for (;;) {
     const ssize_t received = ::recv(fd, buffer.data(), buffer.size(), 0);
     if (received < 0 && errno == EINTR) continue;
+    if (timedOut != nullptr) *timedOut = received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     return received < 0 ? -1 : received;
   }
 }

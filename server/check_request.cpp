@@ -170,7 +170,9 @@ RequestAnswer RequestPipeline::Check(std::string_view commandLine,
   platform::Log(texts::kLogCheckEnd, ThreadId());
   // 5. The page and the answer.
   return {CheckAnswer(result, settings.htmlReport ? report::RenderReport(result) : ""),
-          CheckSummary(result)};
+          CheckSummary(result),
+          CheckVerdicts{result.signatureOk, result.certificateFound, result.chainStatus == 0,
+                        result.signatureStatus, result.certificateStatus, result.chainStatus}};
 }
 
 RequestAnswer RequestPipeline::AddTimestamp(const ConnectionSettings& settings,

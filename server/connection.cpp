@@ -72,7 +72,7 @@ class SocketSink : public AnswerSink {
 }  // namespace
 
 ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handler,
-                       const Limits& limits, HeldBudget& budget) {
+                       const Limits& limits, HeldBudget& budget, ServerMetrics* metrics) {
   platform::LogBatch logBatch;
   SocketSink sink(fd, logBatch);
   HeldShare share(budget);
@@ -80,7 +80,7 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
   platform::SetSocketTimeouts(fd, static_cast<int>(limits.connectionTimeout.count()));
   sink.Send(platform::FormatText(texts::kGreetingFormat, platform::kProgramName, version.c_str()));
 
-  Session session(handler, sink, platform::PeerEndpoint(fd));
+  Session session(handler, sink, platform::PeerEndpoint(fd), metrics);
   LineReader reader;
   bool lineOpen = false;              // an unfinished line is arriving
   SteadyClock::time_point lineStart;  // when it began to
@@ -110,7 +110,7 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
     if (!share.Set(held)) {
       platform::LogAt(platform::LogLevel::kError, texts::kLogProcessOverLimit,
                       platform::GetCurrentThreadId(), static_cast<size_t>(budget.Limit()));
-      return ConnectionEnd::kOverLimit;
+      return ConnectionEnd::kOverLimitTogether;
     }
     if (lineOpen) {
       // The wait for the rest of the line ends at its deadline or at the receive time-out,
@@ -127,12 +127,15 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
                         static_cast<long long>(elapsed.count()), limits.minLineRate);
         return ConnectionEnd::kTooSlow;
       }
+      if (wait == platform::WaitResult::kTimedOut) return ConnectionEnd::kTimedOut;
       if (wait != platform::WaitResult::kReady) return ConnectionEnd::kClosed;
     }
     // The reader's buffer grows no further than the blocks leave room for.
     const size_t room = limits.maxHeldBytes - session.HeldBytes();
-    const ssize_t received = platform::Receive(fd, reader.Space(kReceiveChunk, room));
-    if (received <= 0) return ConnectionEnd::kClosed;  // an unfinished last line is dropped
+    bool timedOut = false;
+    const ssize_t received = platform::Receive(fd, reader.Space(kReceiveChunk, room), &timedOut);
+    // An unfinished last line is dropped.
+    if (received <= 0) return timedOut ? ConnectionEnd::kTimedOut : ConnectionEnd::kClosed;
     reader.Commit(static_cast<size_t>(received));
   }
 }

@@ -12,7 +12,7 @@
 
 namespace server {
 
-enum class ConnectionEnd { kQuit, kClosed, kOverLimit, kTooSlow };
+enum class ConnectionEnd { kQuit, kClosed, kTimedOut, kOverLimit, kOverLimitTogether, kTooSlow };
 
 // Converse greets the client on `fd` with `version` and runs the protocol until it ends. Every
 // send, and every wait for the client's next byte, may take `limits.connectionTimeout`; a
@@ -21,8 +21,9 @@ enum class ConnectionEnd { kQuit, kClosed, kOverLimit, kTooSlow };
 // whose unfinished line has been arriving for `limits.slowLineAllowance` or more at under
 // `limits.minLineRate` bytes per second since its first byte (each line is judged alone; a line
 // that keeps that pace may take as long as it needs). The log lines of the conversation are
-// written together, each request's before its answer. The caller owns and closes `fd`.
+// written together, each request's before its answer. `metrics`, when given, counts the commands
+// and CHECKs. The caller owns and closes `fd`.
 ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handler,
-                       const Limits& limits, HeldBudget& budget);
+                       const Limits& limits, HeldBudget& budget, ServerMetrics* metrics = nullptr);
 
 }  // namespace server

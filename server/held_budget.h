@@ -23,6 +23,8 @@ class HeldBudget {
   HeldBudget& operator=(const HeldBudget&) = delete;
 
   uint64_t Limit() const { return limit; }
+  // Held is what the connections hold together now.
+  uint64_t Held() const { return held.load(std::memory_order_relaxed); }
 
  private:
   friend class HeldShare;

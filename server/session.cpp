@@ -119,6 +119,7 @@ void Session::Answer(const char* command, const RequestAnswer& answer,
 }
 
 bool Session::RunCommand(std::string_view line) {
+  if (metrics != nullptr) metrics->CountCommand(line);
   std::string_view argument;
   ConnectionSettings& s = settings;
   if (TakePrefix(line, "STRS ", &argument)) {
@@ -220,7 +221,11 @@ bool Session::RunCommand(std::string_view line) {
     Answer("ADD TS", handler.AddTimestamp(settings, data), started);
   } else if (line == "CHECK") {
     const auto started = std::chrono::steady_clock::now();
-    Answer("CHECK", handler.Check(line, settings, data), started);
+    const RequestAnswer answer = handler.Check(line, settings, data);
+    if (metrics != nullptr) {
+      metrics->CountCheck(answer.verdicts, std::chrono::steady_clock::now() - started);
+    }
+    Answer("CHECK", answer, started);
   } else {
     sink.Send(texts::kWhat);
   }

@@ -17,6 +17,7 @@
 
 #include "server/block_buffer.h"
 #include "server/connection_state.h"
+#include "server/server_metrics.h"
 
 namespace server {
 
@@ -30,8 +31,14 @@ class AnswerSink {
 // RequestAnswer is what a request gives back: the whole answer, sent in one piece, and what the
 // request's info line says of it (for CHECK the three verdicts with their codes and the signer).
 struct RequestAnswer {
+  RequestAnswer() = default;
+  RequestAnswer(std::string answerText, std::string summaryText,
+                std::optional<CheckVerdicts> checkVerdicts = std::nullopt)
+      : answer(std::move(answerText)), summary(std::move(summaryText)), verdicts(checkVerdicts) {}
+
   std::string answer;
   std::string summary;
+  std::optional<CheckVerdicts> verdicts;  // a CHECK that was verified, not refused
 };
 
 // RequestHandler runs the commands that reach beyond the connection.
@@ -53,9 +60,11 @@ enum class BlockMode { kNone, kStrs, kSign, kCert, kHashedXml };
 
 class Session {
  public:
-  // `peerName` names the client ("192.0.2.7:51234") in the info line each request writes.
-  Session(RequestHandler& requestHandler, AnswerSink& answerSink, std::string peerName = "")
-      : handler(requestHandler), sink(answerSink), peer(std::move(peerName)) {}
+  // `peerName` names the client ("192.0.2.7:51234") in the info line each request writes;
+  // `counts`, when given, counts the commands and CHECKs (not owned).
+  Session(RequestHandler& requestHandler, AnswerSink& answerSink, std::string peerName = "",
+          ServerMetrics* counts = nullptr)
+      : handler(requestHandler), sink(answerSink), peer(std::move(peerName)), metrics(counts) {}
 
   // HandleLine runs one received line; `line` ends with its line feed. Returns false when the
   // connection must end now (after the answer to QUIT or EXIT).
@@ -85,6 +94,7 @@ class Session {
   RequestHandler& handler;
   AnswerSink& sink;
   const std::string peer;
+  ServerMetrics* const metrics;
   ConnectionSettings settings;
   ConnectionData data;
   BlockMode blockMode = BlockMode::kNone;

@@ -1,12 +1,15 @@
 #include "server/tcp_server.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <ctime>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/cert_cache.h"
+#include "platform/file_io.h"
 #include "platform/log.h"
 #include "platform/names.h"
 #include "platform/socket.h"
@@ -15,6 +18,8 @@
 #include "server/check_request.h"
 #include "server/connection.h"
 #include "server/held_budget.h"
+#include "server/operator_pages.h"
+#include "server/server_metrics.h"
 #include "server/texts.h"
 #include "verify/tmp_cert_arhive.h"
 
@@ -35,6 +40,11 @@ struct ServerShared {
   std::unique_ptr<verify::TmpCertArhive> archive;
   RequestPipeline requests;
   HeldBudget heldBudget;  // shared by the connections
+  ServerMetrics metrics;
+  // Commands and CHECKs are counted only for a metrics listener; without one they cost nothing.
+  bool countRequests = false;
+  int workerCount = 0;
+  std::atomic<int> busyWorkers{0};  // between Admit and Leave
 
   std::mutex lock;
   std::condition_variable threadEnded;
@@ -62,6 +72,7 @@ struct ServerShared {
     }
     ++connectionsPerAddress[address];
     openConnections.insert(fd);
+    busyWorkers.fetch_add(1, std::memory_order_relaxed);
     return Admission::kServe;
   }
 
@@ -69,12 +80,75 @@ struct ServerShared {
   void Leave(int fd, const std::string& address) {
     std::lock_guard<std::mutex> guard(lock);
     openConnections.erase(fd);
+    busyWorkers.fetch_sub(1, std::memory_order_relaxed);
     const auto found = connectionsPerAddress.find(address);
     if (found != connectionsPerAddress.end() && --found->second == 0) {
       connectionsPerAddress.erase(found);
     }
   }
+
+  PoolState Pool() {
+    return {busyWorkers.load(std::memory_order_relaxed), workerCount, !Stopping()};
+  }
+
+  // MetricsPage renders the counters with the gauges read now.
+  std::string MetricsPage() {
+    MetricsGauges gauges;
+    gauges.version = version;
+    gauges.workersBusy = busyWorkers.load(std::memory_order_relaxed);
+    gauges.workersTotal = workerCount;
+    gauges.archiveHits = archive->Hits();
+    gauges.archiveMisses = archive->Misses();
+    const platform::CertCache& certificates = platform::CertCache::Process();
+    gauges.certCacheHits = certificates.Hits();
+    gauges.certCacheMisses = certificates.Misses();
+    gauges.fetches = platform::RevocationFetches();
+    gauges.heldBytes = heldBudget.Held();
+    gauges.requestFiles = platform::RequestFilesAlive();
+    return RenderMetrics(metrics, gauges);
+  }
 };
+
+namespace {
+
+// ConnectionCloseOf is the metrics' name for how a conversation ended.
+ConnectionClose ConnectionCloseOf(ConnectionEnd end) {
+  switch (end) {
+    case ConnectionEnd::kQuit:
+      return ConnectionClose::kQuit;
+    case ConnectionEnd::kClosed:
+      return ConnectionClose::kPeer;
+    case ConnectionEnd::kTimedOut:
+      return ConnectionClose::kIdleTimeout;
+    case ConnectionEnd::kOverLimit:
+      return ConnectionClose::kHeldLimit;
+    case ConnectionEnd::kOverLimitTogether:
+      return ConnectionClose::kHeldLimitTogether;
+    case ConnectionEnd::kTooSlow:
+      return ConnectionClose::kSlowLine;
+  }
+  return ConnectionClose::kError;
+}
+
+// StartEndpoint starts an operators' endpoint with `start` when `endpoint` is set. Returns false,
+// after the error line, when it could not listen.
+template <class Listener, class Start>
+bool StartEndpoint(const std::optional<platform::ListenEndpoint>& endpoint, const char* what,
+                   Start start, std::unique_ptr<Listener>* listener) {
+  if (!endpoint) return true;
+  auto started = start(endpoint->address, endpoint->port);
+  if (const std::string* failure = std::get_if<std::string>(&started)) {
+    platform::LogAt(platform::LogLevel::kError, texts::kLogEndpointFailed, what,
+                    endpoint->address.c_str(), static_cast<int>(endpoint->port), failure->c_str());
+    return false;
+  }
+  *listener = std::move(std::get<0>(started));
+  platform::LogAt(platform::LogLevel::kNotice, texts::kLogEndpointListening, what,
+                  endpoint->address.c_str(), static_cast<int>((*listener)->BoundPort()));
+  return true;
+}
+
+}  // namespace
 
 TCPServerThread::TCPServerThread(std::shared_ptr<ServerShared> serverShared, int listenFd)
     : shared(std::move(serverShared)), listenSocket(listenFd) {}
@@ -98,16 +172,19 @@ void TCPServerThread::Run() {
   const std::string address = connection ? platform::PeerAddress(connection.get()) : "";
   const ServerShared::Admission admission =
       connection ? shared->Admit(connection.get(), address) : ServerShared::Admission::kStopping;
+  if (connection) shared->metrics.CountAccepted();
   if (admission == ServerShared::Admission::kServe) {
     // Answers go out in one send each; waiting to fill a segment would only delay them.
     platform::SetNoDelay(connection.get());
     const time_t started = std::time(nullptr);
     bool served = true;
     try {
-      Converse(connection.get(), shared->version, shared->requests, shared->limits,
-               shared->heldBudget);
+      shared->metrics.CountClosed(ConnectionCloseOf(
+          Converse(connection.get(), shared->version, shared->requests, shared->limits,
+                   shared->heldBudget, shared->countRequests ? &shared->metrics : nullptr)));
     } catch (const std::exception&) {
       // An unexpected failure ends this connection only, without the processing-time line.
+      shared->metrics.CountClosed(ConnectionClose::kError);
       served = false;
     }
     shared->Leave(connection.get(), address);
@@ -118,6 +195,7 @@ void TCPServerThread::Run() {
     connection.reset();
   } else if (admission == ServerShared::Admission::kOverCap) {
     // Closed before the greeting; the slot restarts at once for the next client.
+    shared->metrics.CountClosed(ConnectionClose::kAddressLimit);
     platform::LogAt(platform::LogLevel::kError, texts::kLogAddressOverLimit,
                     platform::GetCurrentThreadId(), address.c_str(),
                     shared->limits.maxConnectionsPerAddress);
@@ -164,17 +242,43 @@ ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup
                     listening.reason.c_str());
     return std::string(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
   }
-  return std::unique_ptr<TCPServer>(
-      new TCPServer(std::move(shared), std::move(listening.fd), workerCount, setup));
+  shared->workerCount = workerCount;
+  shared->countRequests = setup.metricsListen.has_value();
+  shared->version = platform::kVersion;
+  // The endpoints' threads use the shared state only while they run; the stop ends them first.
+  std::unique_ptr<platform::HttpListener> metricsListener;
+  std::unique_ptr<platform::TextResponder> agentResponder;
+  ServerShared* state = shared.get();
+  const auto startHttp = [state](const std::string& address, uint16_t endpointPort) {
+    return platform::HttpListener::Start(
+        address, endpointPort, [state](std::string_view method, std::string_view path) {
+          return OperatorPage(method, path, state->Pool(),
+                              [state] { return state->MetricsPage(); });
+        });
+  };
+  const auto startAgent = [state](const std::string& address, uint16_t endpointPort) {
+    return platform::TextResponder::Start(address, endpointPort,
+                                          [state] { return AgentAnswer(state->Pool()); });
+  };
+  if (!StartEndpoint(setup.metricsListen, "metrics", startHttp, &metricsListener) ||
+      !StartEndpoint(setup.agentListen, "agent check", startAgent, &agentResponder)) {
+    return std::string("Cannot bind socket");
+  }
+  return std::unique_ptr<TCPServer>(new TCPServer(std::move(shared), std::move(listening.fd),
+                                                  workerCount, setup, std::move(metricsListener),
+                                                  std::move(agentResponder)));
 }
 
 TCPServer::TCPServer(std::shared_ptr<ServerShared> serverShared, platform::UniqueFd socket,
-                     int poolSize, const ServerSetup& setup)
+                     int poolSize, const ServerSetup& setup,
+                     std::unique_ptr<platform::HttpListener> metrics,
+                     std::unique_ptr<platform::TextResponder> agent)
     : shared(std::move(serverShared)),
       workerCount(poolSize),
       stopAllowance(setup.limits.stopAllowance),
-      listenSocket(std::move(socket)) {
-  shared->version = platform::kVersion;
+      listenSocket(std::move(socket)),
+      metricsListener(std::move(metrics)),
+      agentResponder(std::move(agent)) {
   workers.reserve(workerCount);
   for (int i = 0; i < workerCount; ++i) {
     workers.push_back(std::make_shared<TCPServerThread>(shared, listenSocket.get()));
@@ -192,6 +296,9 @@ int TCPServer::Stop() {
   if (stopped) return stuckWorkers;
   stopped = true;
   BeginStop();
+  // The endpoints join their threads here; a scrape in progress is answered first.
+  metricsListener.reset();
+  agentResponder.reset();
   // One deadline for the whole pool: the waits never add up.
   std::vector<std::thread> ended;
   {
@@ -219,6 +326,10 @@ int TCPServer::Stop() {
 }
 
 int TCPServer::BoundPort() const { return platform::LocalPort(listenSocket.get()); }
+
+int TCPServer::MetricsPort() const { return metricsListener ? metricsListener->BoundPort() : 0; }
+
+int TCPServer::AgentPort() const { return agentResponder ? agentResponder->BoundPort() : 0; }
 
 void TCPServer::BeginStop() {
   std::lock_guard<std::mutex> guard(shared->lock);

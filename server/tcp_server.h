@@ -24,13 +24,17 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <variant>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/http_listener.h"
 #include "platform/inet.h"
+#include "platform/socket.h"
+#include "platform/text_responder.h"
 #include "platform/unique_fd.h"
 #include "server/limits.h"
 
@@ -41,9 +45,13 @@ namespace server {
 // downloads must outlive the server and every worker it leaves behind; the defaults are the real
 // ones. A connection over `limits.maxConnectionsPerAddress` is closed right after accept, without
 // a greeting, and its worker takes the next one; behind a balancer every connection comes from
-// the balancer's address.
+// the balancer's address. The operators' endpoints are opt-in: with `metricsListen` an HTTP
+// listener serves /metrics and /healthz there, with `agentListen` a port answers a load
+// balancer's agent check with the share of free workers; each on a thread of its own.
 struct ServerSetup {
   std::string listenAddress = "0.0.0.0";  // a literal IPv4 or IPv6 address
+  std::optional<platform::ListenEndpoint> metricsListen;
+  std::optional<platform::ListenEndpoint> agentListen;
   Limits limits;
   const platform::Clock* clock = &platform::SystemClock();
   platform::Internet* internet = &platform::SystemInternet();
@@ -83,10 +91,11 @@ using ServerStart = std::variant<std::unique_ptr<TCPServer>, std::string>;
 class TCPServer {
  public:
   // Start makes the certificate archive, binds the setup's listen address and `port` (0 picks a
-  // free port), listens with backlog `workerCount` and starts the workers, which serve as `setup`
-  // says; it logs the start and a notice of where it listens. Returns the running server, or
-  // "Cannot bind socket" or "Cannot listen socket" after an error line with the system's reason;
-  // no worker has been started then, and the archive is gone again.
+  // free port), listens with backlog `workerCount`, starts the operators' endpoints `setup` asks
+  // for and the workers, which serve as `setup` says; it logs the start and a notice of where it
+  // listens. Returns the running server, or "Cannot bind socket" or "Cannot listen socket" after
+  // an error line with the system's reason (for an endpoint too); no worker has been started
+  // then, and the archive is gone again.
   static ServerStart Start(int port, int workerCount, const ServerSetup& setup = {});
   // Stops, as Stop does.
   virtual ~TCPServer();
@@ -102,10 +111,14 @@ class TCPServer {
 
   // BoundPort is the port the server listens on.
   int BoundPort() const;
+  // MetricsPort and AgentPort are the ports of the operators' endpoints; 0 for one not asked for.
+  int MetricsPort() const;
+  int AgentPort() const;
 
  private:
   TCPServer(std::shared_ptr<ServerShared> shared, platform::UniqueFd listenSocket, int workerCount,
-            const ServerSetup& setup);
+            const ServerSetup& setup, std::unique_ptr<platform::HttpListener> metricsListener,
+            std::unique_ptr<platform::TextResponder> agentResponder);
   // BeginStop wakes every worker blocked in accept or in a receive.
   void BeginStop();
 
@@ -114,6 +127,9 @@ class TCPServer {
   int workerCount;
   std::chrono::milliseconds stopAllowance;
   platform::UniqueFd listenSocket;
+  // Their threads read `shared`; they stop first.
+  std::unique_ptr<platform::HttpListener> metricsListener;
+  std::unique_ptr<platform::TextResponder> agentResponder;
   bool stopped = false;
   int stuckWorkers = 0;
 };

@@ -8,6 +8,8 @@ using namespace platform::literals;
 
 const char* const kLogListening = "Listening on %s port %d; state root %s; log level %s";
 const char* const kLogListenFailed = "Cannot %s %s port %d: %s";
+const char* const kLogEndpointListening = "The %s endpoint listens on %s port %d";
+const char* const kLogEndpointFailed = "The %s endpoint cannot listen on %s port %d: %s";
 const char* const kLogRequestFormat = "%s %s: %s (%lld ms)";
 const char* const kLogCheckSummaryFormat =
     "signature %s %08x, certificate %s %08x, chain %s %08x, signer %s";

@@ -8,6 +8,9 @@ namespace server::texts {
 // The notice after the start line, and the error line of a listener that could not be opened.
 extern const char* const kLogListening;
 extern const char* const kLogListenFailed;
+// The operators' endpoints (metrics, agent check): where one listens, or why it cannot.
+extern const char* const kLogEndpointListening;
+extern const char* const kLogEndpointFailed;
 // The info line of a request: the client, the command, what came of it, the time it took.
 extern const char* const kLogRequestFormat;
 // What the info line of a CHECK says: the three verdicts with their codes, and the signer.

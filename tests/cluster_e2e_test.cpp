@@ -28,6 +28,75 @@ void Stop(pid_t pid, int signal) {
   waitpid(pid, nullptr, 0);
 }
 
+// Cluster is two servers sharing the state folder, each with its agent check, and HAProxy in front
+// of them on a socket this test holds and hands down as descriptor 3. Its destructor ends all
+// three.
+struct Cluster {
+  Cluster() {
+    const std::string logNames[] = {StateRoot() + "/server1.txt", StateRoot() + "/server2.txt"};
+    // The servers pick their ports and say them in their logs.
+    setenv("QUILMAREND_AGENT_LISTEN", "127.0.0.1:0", 1);
+    for (int n : {0, 1}) {
+      logs[n] = logNames[n];
+      std::remove(logs[n].c_str());
+      servers[n] = RunServerBinary(ServerBinary(), 0, logs[n], StateRoot());
+    }
+    unsetenv("QUILMAREND_AGENT_LISTEN");
+    for (int n : {0, 1}) {
+      ports[n] = WaitForListening(logs[n]);
+      const std::string log = ReadFile(logs[n]);
+      const size_t agent = log.find(kAgentListening);
+      agentPorts[n] =
+          agent == std::string::npos ? 0 : atoi(log.c_str() + agent + kAgentListening.size());
+    }
+    const platform::ListenResult front = platform::OpenListenSocket(0, 100);
+    if (ports[0] == 0 || ports[1] == 0 || agentPorts[0] == 0 || agentPorts[1] == 0 || !front.fd) {
+      return;
+    }
+    balancer = fork();
+    if (balancer == 0) {
+      // dup2 onto itself would keep the descriptor's close-on-exec flag.
+      if (front.fd.get() == 3 ? fcntl(3, F_SETFD, 0) != 0 : dup2(front.fd.get(), 3) != 3)
+        _exit(126);
+      setenv("QUILMAREND_FRONT", "fd@3", 1);
+      for (int n : {0, 1}) {
+        const std::string suffix = std::to_string(n + 1);
+        setenv(("QUILMAREND_SERVER" + suffix).c_str(),
+               ("127.0.0.1:" + std::to_string(ports[n])).c_str(), 1);
+        setenv(("QUILMAREND_AGENT" + suffix).c_str(), std::to_string(agentPorts[n]).c_str(), 1);
+      }
+      execlp("haproxy", "haproxy", "-db", "-q", "-f", QUILMAREND_SOURCE_DIR "/deploy/haproxy.cfg",
+             nullptr);
+      _exit(127);
+    }
+    frontPort = platform::LocalPort(front.fd.get());
+    // Both servers are in service once each has answered a health check: a connection's end
+    // line, "(%d) Время обработки запроса: %d" in CP1251.
+    const std::string kConnectionEnd = "\xc2\xf0\xe5\xec\xff \xee\xe1\xf0\xe0\xe1\xee\xf2\xea\xe8";
+    for (int n : {0, 1}) {
+      for (int i = 0; i < 500 && ReadFile(logs[n]).find(kConnectionEnd) == std::string::npos; ++i) {
+        usleep(20000);
+      }
+    }
+  }
+  ~Cluster() {
+    if (balancer > 0) Stop(balancer, SIGTERM);
+    for (int n : {0, 1}) {
+      if (servers[n] > 0) Stop(servers[n], SIGTERM);
+    }
+  }
+  bool Running() const { return frontPort != 0; }
+
+  static constexpr std::string_view kAgentListening =
+      "agent check endpoint listens on 127.0.0.1 port ";
+  std::string logs[2];
+  pid_t servers[2] = {0, 0};
+  int ports[2] = {0, 0};
+  int agentPorts[2] = {0, 0};
+  pid_t balancer = 0;
+  int frontPort = 0;
+};
+
 TEST(Cluster, ChecksSurviveTheLossOfOneServer) {
   if (system("command -v haproxy >/dev/null") != 0) GTEST_SKIP() << "haproxy is not installed";
   const Pki p = MakePki(pki::KeyKind::kEcdsaP256);
@@ -35,37 +104,10 @@ TEST(Cluster, ChecksSurviveTheLossOfOneServer) {
   AddToStore(platform::StoreLocation::kCurrentUser, "MY", p.leaf);
   const std::vector<uint8_t> signature = pki::SignDetached(
       std::vector<uint8_t>(kDocument.begin(), kDocument.end()), {{p.leaf, p.leafKey}}, {p.ca});
-  // Both servers share the state folder, and with it the stores. Each listens on a port the
-  // system picks; the balancer listens on a socket this test holds and hands down as descriptor 3.
-  const std::string logs[] = {StateRoot() + "/server1.txt", StateRoot() + "/server2.txt"};
-  const pid_t servers[] = {RunServerBinary(ServerBinary(), 0, logs[0], StateRoot()),
-                           RunServerBinary(ServerBinary(), 0, logs[1], StateRoot())};
-  const int ports[] = {WaitForListening(logs[0]), WaitForListening(logs[1])};
-  ASSERT_TRUE(ports[0] != 0 && ports[1] != 0);
-  const platform::ListenResult front = platform::OpenListenSocket(0, 100);
-  ASSERT_TRUE(front.fd);
-  const pid_t balancer = fork();
-  if (balancer == 0) {
-    // dup2 onto itself would keep the descriptor's close-on-exec flag.
-    if (front.fd.get() == 3 ? fcntl(3, F_SETFD, 0) != 0 : dup2(front.fd.get(), 3) != 3) _exit(126);
-    setenv("QUILMAREND_FRONT", "fd@3", 1);
-    for (int n : {0, 1}) {
-      const char* names[] = {"QUILMAREND_SERVER1", "QUILMAREND_SERVER2"};
-      setenv(names[n], ("127.0.0.1:" + std::to_string(ports[n])).c_str(), 1);
-    }
-    execlp("haproxy", "haproxy", "-db", "-q", "-f", QUILMAREND_SOURCE_DIR "/deploy/haproxy.cfg",
-           nullptr);
-    _exit(127);
-  }
-  const int frontPort = platform::LocalPort(front.fd.get());
-  // Both servers are in service once each has answered a health check: a connection's end line,
-  // "(%d) Время обработки запроса: %d" in CP1251.
-  const std::string kConnectionEnd = "\xc2\xf0\xe5\xec\xff \xee\xe1\xf0\xe0\xe1\xee\xf2\xea\xe8";
-  for (int n : {0, 1}) {
-    for (int i = 0; i < 500 && ReadFile(logs[n]).find(kConnectionEnd) == std::string::npos; ++i) {
-      usleep(20000);
-    }
-  }
+  Cluster cluster;
+  ASSERT_TRUE(cluster.Running());
+  const std::string* logs = cluster.logs;
+  const int frontPort = cluster.frontPort;
   auto check = [&] {
     TestClient client = CheckClient(frontPort, kDocument, signature, {"CRLOFF"});
     return AnswerLine(RunCheck(client), "CheckSignature") +
@@ -81,15 +123,38 @@ TEST(Cluster, ChecksSurviveTheLossOfOneServer) {
   for (int i = 0; i < 2; ++i) {
     idle.push_back(CheckClient(frontPort, kDocument, signature, {"CRLOFF"}));
   }
-  Stop(servers[0], SIGKILL);
+  Stop(cluster.servers[0], SIGKILL);
+  cluster.servers[0] = 0;
   for (int i = 0; i < 20; ++i) EXPECT_EQ(check(), "OKOK") << "after, CHECK " << i;
   // Only the connection that was on the killed server is gone; the other still checks.
   const int closed = idle[0].WaitClosed(2000) + idle[1].WaitClosed(0);
   EXPECT_EQ(closed, 1);
   TestClient& survivor = idle[0].WaitClosed(0) ? idle[1] : idle[0];
   EXPECT_EQ(AnswerLine(RunCheck(survivor), "CheckSignature"), "OK");
-  Stop(balancer, SIGTERM);
-  Stop(servers[1], SIGTERM);
+}
+
+TEST(Cluster, ServerWithEveryWorkerBusyGetsNoNewConnections) {
+  if (system("command -v haproxy >/dev/null") != 0) GTEST_SKIP() << "haproxy is not installed";
+  Cluster cluster;
+  ASSERT_TRUE(cluster.Running());
+  // All 100 workers of the first server serve a connection of this test, past the balancer.
+  std::vector<TestClient> held;
+  for (int i = 0; i < 100; ++i) {
+    held.push_back(*TestClient::Connect(cluster.ports[0]));
+    ASSERT_FALSE(held.back().ReadGreeting().empty()) << "connection " << i;
+  }
+  // Its agent check says so; the balancer asks every second.
+  std::optional<TestClient> agent = TestClient::Connect(cluster.agentPorts[0]);
+  ASSERT_TRUE(agent);
+  EXPECT_EQ(agent->ReadLine(), "drain 0%\n");
+  sleep(3);
+  // Every new connection through the balancer is greeted at once: none waits in the first
+  // server's backlog.
+  for (int i = 0; i < 10; ++i) {
+    std::optional<TestClient> client = TestClient::Connect(cluster.frontPort);
+    ASSERT_TRUE(client);
+    EXPECT_FALSE(client->ReadGreeting(2000).empty()) << "connection " << i;
+  }
 }
 
 }  // namespace

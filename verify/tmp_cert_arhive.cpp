@@ -79,7 +79,11 @@ std::optional<Verdict> TmpCertArhive::CheckItem(std::span<const uint8_t> serialN
   platform::Log("(%d) TmpCertArhive CheckItem", ThreadId());
   const auto item = FindItem(ByteBlob(serialNumber.begin(), serialNumber.end()),
                              ByteBlob(issuer.begin(), issuer.end()));
-  if (item == items.end()) return std::nullopt;
+  if (item == items.end()) {
+    misses.fetch_add(1, std::memory_order_relaxed);
+    return std::nullopt;
+  }
+  hits.fetch_add(1, std::memory_order_relaxed);
   return item->verdict;
 }
 

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <list>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -50,6 +51,10 @@ class TmpCertArhive {
   std::optional<Verdict> CheckItem(std::span<const uint8_t> serialNumber,
                                    std::span<const uint8_t> issuer);
 
+  // Hits and Misses count the CheckItem calls that found a live entry and those that did not.
+  uint64_t Hits() const { return hits.load(std::memory_order_relaxed); }
+  uint64_t Misses() const { return misses.load(std::memory_order_relaxed); }
+
  private:
   using ByteBlob = std::vector<uint8_t>;
   struct ArchiveItem {
@@ -71,6 +76,7 @@ class TmpCertArhive {
   std::unordered_map<std::string, std::list<ArchiveItem>::iterator> index;
   const int64_t lifetime;  // seconds
   std::mutex lock;
+  std::atomic<uint64_t> hits{0}, misses{0};
 };
 
 }  // namespace verify
