@@ -37,7 +37,8 @@
 // Example:
 //   build/bench/check_load                          # 10 s per rate, 2 s of warm-up
 //   build/bench/check_load --seconds=3 --only=ours  # one part: ours, raw, openssl, memory,
-//                                                   # signers or latency
+//                                                   # signers, latency or metrics (--only may
+//                                                   # be given again for another part)
 //   build/bench/check_load --only=signers --signers=10000 --compare-cache
 //   build/bench/check_load --only=ours --server=/tmp/old/quilmarend
 //   build/bench/check_load --only=metrics  # ours at info with the metrics listener off and on
@@ -95,7 +96,9 @@ constexpr int kLatencyClients[] = {10, 100, 1000};
 struct Options {
   Seconds seconds{10};
   Seconds warmup{2};
-  std::string only;  // empty: ours, raw, openssl and memory, and what the flags below ask for
+  // The parts --only named (it may be given more than once); none: ours, raw, openssl and memory,
+  // and what the flags below ask for.
+  std::vector<std::string> only;
   bool logToFile = false;
   std::string server = QUILMAREND_BINARY;
   int signers = 0;  // 0: no signers part
@@ -103,10 +106,11 @@ struct Options {
   bool latency = false;
 
   bool Runs(std::string_view part) const {
-    if (part == "signers") return only == part || (only.empty() && signers > 0);
-    if (part == "latency") return only == part || (only.empty() && latency);
-    if (part == "metrics") return only == part;
-    return only.empty() || only == part;
+    const bool named = std::find(only.begin(), only.end(), part) != only.end();
+    if (part == "signers") return named || (only.empty() && signers > 0);
+    if (part == "latency") return named || (only.empty() && latency);
+    if (part == "metrics") return named;
+    return only.empty() || named;
   }
 };
 
@@ -138,10 +142,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       if (std::find(std::begin(kParts), std::end(kParts), part) == std::end(kParts)) {
         return std::nullopt;
       }
-      options.only = part;
+      options.only.emplace_back(part);
     }
   }
-  if (options.only == "signers" && options.signers == 0) options.signers = 100;
+  if (options.Runs("signers") && options.signers == 0) options.signers = 100;
   return options;
 }
 

@@ -42,6 +42,7 @@
 #include <openssl/x509.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -87,13 +88,15 @@ constexpr size_t kMib = 1024 * 1024;
 struct Options {
   Seconds seconds{10};
   Seconds warmup{2};
-  std::string only;  // empty: every part
+  std::vector<std::string> only;  // the parts --only named (it may be given again); none: all
   int runs = 3;
   size_t fileMib = 256;
   bool logToFile = false;
   std::string server = QUILMAREND_BINARY;
 
-  bool Runs(std::string_view part) const { return only.empty() || only == part; }
+  bool Runs(std::string_view part) const {
+    return only.empty() || std::find(only.begin(), only.end(), part) != only.end();
+  }
 };
 
 // ParseOptions reads --seconds=N, --warmup=N, --only=PART, --runs=N, --file-mib=N and
@@ -119,7 +122,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     constexpr std::string_view kOnly = "--only=";
     const std::string_view part = argument.starts_with(kOnly) ? argument.substr(kOnly.size()) : "";
     if (part == "ours" || part == "baseline" || part == "gethash") {
-      options.only = part;
+      options.only.emplace_back(part);
       continue;
     }
     return std::nullopt;
