@@ -208,12 +208,12 @@ std::vector<std::vector<uint8_t>> MakeSigners(const Fixture& fixture, int count)
   const std::vector<uint8_t> document(fixture.document.begin(), fixture.document.end());
   std::vector<std::vector<uint8_t>> signatures;
   for (int i = 0; i < count; ++i) {
-    tests::pki::CertSpec spec = tests::LeafSpec();
-    spec.subject.back().value = "Signer " + std::to_string(i);
-    spec.serial = {0x10, static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(i >> 16),
-                   static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+    tests::pki::CertSpec certSpec = tests::LeafSpec();
+    certSpec.subject.back().value = "Signer " + std::to_string(i);
+    certSpec.serial = {0x10, static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(i >> 16),
+                       static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
     const tests::pki::Cert cert =
-        tests::pki::Issue(spec, fixture.pki.leafKey, &fixture.pki.ca, fixture.pki.caKey);
+        tests::pki::Issue(certSpec, fixture.pki.leafKey, &fixture.pki.ca, fixture.pki.caKey);
     if (!cert || PEM_write_bio_X509(file.get(), cert.get()) != 1) return {};
     signatures.push_back(
         tests::pki::SignDetached(document, {{cert, fixture.pki.leafKey}}, {fixture.pki.ca}));
@@ -239,10 +239,10 @@ bool FailsChangedDocument(int port, const Fixture& fixture) {
 // pipe (or a file in the state folder), and `more` settings.
 ServerSpec Served(const Options& options, const std::string& folder, const std::string& level,
                   std::vector<std::string> more = {}) {
-  ServerSpec spec{options.server, std::move(more), ""};
-  spec.settings.push_back("QUILMAREND_LOG_LEVEL=" + level);
-  if (options.logToFile) spec.logPath = folder + "/server-" + level + ".log";
-  return spec;
+  ServerSpec serverSpec{options.server, std::move(more), ""};
+  serverSpec.settings.push_back("QUILMAREND_LOG_LEVEL=" + level);
+  if (options.logToFile) serverSpec.logPath = folder + "/server-" + level + ".log";
+  return serverSpec;
 }
 
 // OursWorker is one client connection: the settings and both blocks once, then CHECK after CHECK.

@@ -247,25 +247,25 @@ double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-ServerProcess::ServerProcess(const ServerSpec& spec, int port) {
+ServerProcess::ServerProcess(const ServerSpec& serverSpec, int port) {
   std::vector<std::string> variables;
   auto replaced = [&](std::string_view text) {
     const std::string_view name = text.substr(0, text.find('=') + 1);
     if (name == "QUILMAREND_PORT=" || name == "QUILMAREND_LOG=") return true;
-    return std::any_of(spec.settings.begin(), spec.settings.end(),
+    return std::any_of(serverSpec.settings.begin(), serverSpec.settings.end(),
                        [&](const std::string& setting) { return setting.starts_with(name); });
   };
   for (char** variable = environ; *variable != nullptr; ++variable) {
     if (!replaced(*variable)) variables.emplace_back(*variable);
   }
-  variables.insert(variables.end(), spec.settings.begin(), spec.settings.end());
+  variables.insert(variables.end(), serverSpec.settings.begin(), serverSpec.settings.end());
   variables.push_back("QUILMAREND_PORT=" + std::to_string(port));
-  if (!spec.logPath.empty()) variables.push_back("QUILMAREND_LOG=" + spec.logPath);
+  if (!serverSpec.logPath.empty()) variables.push_back("QUILMAREND_LOG=" + serverSpec.logPath);
   std::vector<char*> environment;
   for (std::string& variable : variables) environment.push_back(variable.data());
   environment.push_back(nullptr);
-  if (!spec.logPath.empty()) {
-    pid = Spawn({spec.binary}, environment.data());
+  if (!serverSpec.logPath.empty()) {
+    pid = Spawn({serverSpec.binary}, environment.data());
     return;
   }
   int ends[2];
@@ -278,7 +278,7 @@ ServerProcess::ServerProcess(const ServerSpec& spec, int port) {
   }
   if (readerPid <= 0) return;
   const SpawnActions actions(-1, writeEnd.get());
-  pid = SpawnWith({spec.binary}, environment.data(), actions);
+  pid = SpawnWith({serverSpec.binary}, environment.data(), actions);
   // The server holds the only writer now, so the reader ends when the server does.
 }
 
@@ -355,12 +355,13 @@ double OwnCpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-std::optional<ServedRate> RunAgainst(const Names& names, const char* part, const ServerSpec& spec,
-                                     int threads, Seconds warmup, Seconds seconds,
+std::optional<ServedRate> RunAgainst(const Names& names, const char* part,
+                                     const ServerSpec& serverSpec, int threads, Seconds warmup,
+                                     Seconds seconds,
                                      const std::function<void(LoadRun&, int)>& worker,
                                      const std::function<bool(int)>& check) {
   const int port = FreePort();
-  ServerProcess server(spec, port);
+  ServerProcess server(serverSpec, port);
   if (!server.WaitListening(port, names)) return std::nullopt;
   if (check && !check(port)) return std::nullopt;
   struct Sample {

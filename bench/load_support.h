@@ -159,7 +159,7 @@ struct ServerSpec {
 // reader.
 class ServerProcess {
  public:
-  ServerProcess(const ServerSpec& spec, int port);
+  ServerProcess(const ServerSpec& serverSpec, int port);
   ServerProcess(const std::string& binary, int port, const std::string& logPath)
       : ServerProcess(ServerSpec{binary, {}, logPath}, port) {}
   ~ServerProcess();
@@ -200,13 +200,14 @@ struct ServedRate {
   long serverRssKib = -1;  // the server's VmRSS as the window closed
 };
 
-// RunAgainst starts the server as `spec` says, runs `threads` threads of `worker(run, port)`
+// RunAgainst starts the server as `serverSpec` says, runs `threads` threads of `worker(run, port)`
 // against it as RunThreads does, and returns the rate with the CPU each step cost in the three
 // processes during the measured window; nullopt (the reason on standard error) when the server
 // did not start or a step failed. `check`, when given, runs first against the fresh server and
 // must return true (a server that accepts what it must refuse is not measured).
-std::optional<ServedRate> RunAgainst(const Names& names, const char* part, const ServerSpec& spec,
-                                     int threads, Seconds warmup, Seconds seconds,
+std::optional<ServedRate> RunAgainst(const Names& names, const char* part,
+                                     const ServerSpec& serverSpec, int threads, Seconds warmup,
+                                     Seconds seconds,
                                      const std::function<void(LoadRun&, int)>& worker,
                                      const std::function<bool(int)>& check = {});
 

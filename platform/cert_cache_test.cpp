@@ -16,10 +16,10 @@ using tests::pki::KeyKind;
 
 Cert Issued(const char* name, int keySlot, std::vector<uint8_t> serial = {0x01}) {
   const tests::pki::Key key = tests::pki::CachedKey(KeyKind::kEcdsaP256, keySlot);
-  CertSpec spec;
-  spec.subject = {{"CN", name}};
-  spec.serial = std::move(serial);
-  return tests::pki::Issue(spec, key, nullptr, key);
+  CertSpec certSpec;
+  certSpec.subject = {{"CN", name}};
+  certSpec.serial = std::move(serial);
+  return tests::pki::Issue(certSpec, key, nullptr, key);
 }
 
 TEST(CertCache, KeepsWhatItDecodedWithinItsBounds) {

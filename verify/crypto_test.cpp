@@ -202,15 +202,17 @@ TEST_F(EngineTest, ChainsAndTheirFilters) {
   tests::AddToStore(StoreLocation::kLocalMachine, "ROOT", unknown.root);
   using Shape = std::function<void(tests::pki::CertSpec&)>;
   const Shape plain = [](tests::pki::CertSpec&) {};
-  const Shape threeDaysOld = [&](tests::pki::CertSpec& spec) { spec.notBefore = now - 3 * 86400; };
-  const Shape expired = [&](tests::pki::CertSpec& spec) {
-    spec.notBefore = now - 400 * 86400;
-    spec.notAfter = now - 86400;
+  const Shape threeDaysOld = [&](tests::pki::CertSpec& certSpec) {
+    certSpec.notBefore = now - 3 * 86400;
   };
-  const Shape twoUsages = [](tests::pki::CertSpec& spec) {
-    spec.extendedKeyUsage = {"1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"};
+  const Shape expired = [&](tests::pki::CertSpec& certSpec) {
+    certSpec.notBefore = now - 400 * 86400;
+    certSpec.notAfter = now - 86400;
   };
-  const Shape noUsage = [](tests::pki::CertSpec& spec) { spec.extendedKeyUsage.clear(); };
+  const Shape twoUsages = [](tests::pki::CertSpec& certSpec) {
+    certSpec.extendedKeyUsage = {"1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"};
+  };
+  const Shape noUsage = [](tests::pki::CertSpec& certSpec) { certSpec.extendedKeyUsage.clear(); };
   struct Case {
     const char* why;
     const Pki* pki;
@@ -266,10 +268,10 @@ TEST_F(EngineTest, ChainsAndTheirFilters) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.why);
     const Pki& pki = *c.pki;
-    tests::pki::CertSpec spec = tests::LeafSpec();
-    spec.serial = {++serial};
-    c.shape(spec);
-    const tests::pki::Cert leaf = tests::pki::Issue(spec, pki.leafKey, &pki.ca, pki.caKey);
+    tests::pki::CertSpec certSpec = tests::LeafSpec();
+    certSpec.serial = {++serial};
+    c.shape(certSpec);
+    const tests::pki::Cert leaf = tests::pki::Issue(certSpec, pki.leafKey, &pki.ca, pki.caKey);
     if (&pki != &unknown) tests::AddToStore(StoreLocation::kCurrentUser, "MY", leaf);
     std::vector<tests::pki::Cert> travelling;
     if (c.withChain) travelling.push_back(pki.ca);
@@ -307,10 +309,10 @@ TEST_F(EngineTest, ArchiveAnswersForItsLifetimeWhateverTheOptions) {
 TEST_F(EngineTest, KeyPeriodEndsAtTheClocksNowToTheSecond) {
   const int64_t notBefore = clock.now;
   constexpr int64_t kDay = 86400;
-  tests::pki::CertSpec spec = tests::LeafSpec();
-  spec.notBefore = notBefore;
-  spec.notAfter = notBefore + 30 * kDay;  // within the CA's year
-  const Pki p = Trusted(KeyKind::kEcdsaP256, spec);
+  tests::pki::CertSpec certSpec = tests::LeafSpec();
+  certSpec.notBefore = notBefore;
+  certSpec.notAfter = notBefore + 30 * kDay;  // within the CA's year
+  const Pki p = Trusted(KeyKind::kEcdsaP256, certSpec);
   const std::vector<uint8_t> signature =
       tests::pki::SignDetached(Bytes(kDocument), {{p.leaf, p.leafKey}}, {p.ca});
   const Verdict exceeded = Verdict::Failed(0x80090317);
