@@ -68,7 +68,7 @@
 
 #include "bench/load_support.h"
 #include "bench/metrics_cost.h"
-#include "platform/cert_store.h"
+#include "platform/crypto/cert_store.h"
 #include "tests/check_support.h"
 #include "tests/pki/cms.h"
 #include "tests/pki/handles.h"

@@ -20,8 +20,8 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/socket.h"
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
+#include "platform/os/socket.h"
 #include "tests/check_support.h"
 
 extern char** environ;

@@ -34,15 +34,15 @@
 #include <thread>
 #include <vector>
 
-#include "platform/log.h"
-#include "platform/memory.h"
-#include "platform/names.h"
-#include "platform/socket.h"
-#include "platform/unique_fd.h"
+#include "platform/base/log.h"
+#include "platform/base/names.h"
+#include "platform/base/unique_fd.h"
+#include "platform/os/memory.h"
+#include "platform/os/socket.h"
 #include "server/connection.h"
+#include "server/server_texts.h"
 #include "server/session.h"
 #include "server/tcp_server.h"
-#include "server/texts.h"
 #include "verify/base64.h"
 
 namespace bench {

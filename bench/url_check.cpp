@@ -45,7 +45,7 @@
 #include <vector>
 
 #include "bench/load_support.h"
-#include "platform/cert_store.h"
+#include "platform/crypto/cert_store.h"
 #include "tests/check_support.h"
 #include "tests/pki/cms.h"
 #include "tests/pki/http_server.h"

@@ -63,7 +63,7 @@
 #include <vector>
 
 #include "bench/load_support.h"
-#include "platform/cert_store.h"
+#include "platform/crypto/cert_store.h"
 #include "server/tcp_server.h"
 #include "tests/check_support.h"
 #include "tests/pki/gost_engine.h"

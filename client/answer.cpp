@@ -4,7 +4,7 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
-#include "platform/cp1251.h"
+#include "platform/base/cp1251.h"
 
 namespace client {
 namespace {

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <memory>
 
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
 
 namespace client {
 namespace {

@@ -3,10 +3,10 @@
 #include <openssl/evp.h>
 
 #include "client/blob_file.h"
-#include "platform/cp1251.h"
-#include "platform/names.h"
-#include "platform/socket.h"
-#include "platform/socket_wait.h"
+#include "platform/base/cp1251.h"
+#include "platform/base/names.h"
+#include "platform/os/socket.h"
+#include "platform/os/socket_wait.h"
 
 namespace client {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "client/options.h"
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
 
 namespace client {
 

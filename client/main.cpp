@@ -23,10 +23,10 @@
 #include "client/options.h"
 #include "client/progress_bar.h"
 #include "client/terminal_text.h"
-#include "platform/cp1251.h"
-#include "platform/log.h"
-#include "platform/unique_fd.h"
-#include "platform/utf8.h"
+#include "platform/base/cp1251.h"
+#include "platform/base/log.h"
+#include "platform/base/unique_fd.h"
+#include "platform/base/utf8.h"
 
 namespace client {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "platform/cp1251.h"
+#include "platform/base/cp1251.h"
 
 namespace client {
 namespace {

@@ -18,11 +18,11 @@
 #   /usr/share/applications/quilmarend.desktop     the launcher
 #   /etc/xdg/autostart/quilmarend.desktop          the launcher at login, off until switched on
 #   /usr/share/icons/hicolor/*/apps/quilmarend.*   the icon
-# The version is the program's own, read from platform/names.h.
-file(STRINGS ${PROJECT_SOURCE_DIR}/platform/names.h QUILMAREND_VERSION
+# The version is the program's own, read from platform/base/names.h.
+file(STRINGS ${PROJECT_SOURCE_DIR}/platform/base/names.h QUILMAREND_VERSION
      REGEX "kDottedVersion\\[\\] = \"[0-9.]+\"")
 string(REGEX REPLACE ".*\"([0-9.]+)\".*" "\\1" QUILMAREND_VERSION "${QUILMAREND_VERSION}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/names.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/base/names.h)
 set(QUILMAREND_LIBDIR lib/quilmarend)
 # cpack installs what the packaged targets built; it need not build every test first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)

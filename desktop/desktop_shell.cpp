@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "desktop/icon.h"
-#include "platform/cp1251.h"
-#include "platform/names.h"
-#include "platform/shell.h"
+#include "platform/base/cp1251.h"
+#include "platform/base/names.h"
+#include "platform/os/shell.h"
 
 namespace desktop {
 namespace {

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "fuzz/require.h"
-#include "platform/cert_file_store.h"
-#include "platform/detail/handles.h"
-#include "platform/last_error.h"
-#include "platform/win_status.h"
+#include "platform/base/last_error.h"
+#include "platform/base/win_status.h"
+#include "platform/crypto/cert_file_store.h"
+#include "platform/crypto/detail/handles.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The bytes as a file with a path, without touching the disk.

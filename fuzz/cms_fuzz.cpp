@@ -40,12 +40,12 @@
 #include <vector>
 
 #include "fuzz/require.h"
-#include "platform/cert_context.h"
-#include "platform/cert_name.h"
-#include "platform/crypt_msg.h"
-#include "platform/detail/handles.h"
-#include "platform/last_error.h"
-#include "platform/win_status.h"
+#include "platform/base/last_error.h"
+#include "platform/base/win_status.h"
+#include "platform/crypto/cert_context.h"
+#include "platform/crypto/cert_name.h"
+#include "platform/crypto/crypt_msg.h"
+#include "platform/crypto/detail/handles.h"
 
 namespace fuzz {
 namespace {

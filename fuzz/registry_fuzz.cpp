@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "fuzz/require.h"
-#include "platform/registry.h"
-#include "platform/win_status.h"
+#include "platform/base/win_status.h"
+#include "platform/os/registry.h"
 
 namespace {
 

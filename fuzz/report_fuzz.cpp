@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "fuzz/require.h"
-#include "platform/cert_context.h"
+#include "platform/crypto/cert_context.h"
 #include "report/detail_blocks.h"
 
 namespace fuzz {

@@ -3,13 +3,13 @@
 #include <memory>
 #include <vector>
 
-#include "host/texts.h"
-#include "platform/cert_file_store.h"
-#include "platform/cert_name.h"
-#include "platform/cert_store.h"
-#include "platform/last_error.h"
-#include "platform/log.h"
-#include "platform/system_messages.h"
+#include "host/host_texts.h"
+#include "platform/base/last_error.h"
+#include "platform/base/log.h"
+#include "platform/base/system_messages.h"
+#include "platform/crypto/cert_file_store.h"
+#include "platform/crypto/cert_name.h"
+#include "platform/crypto/cert_store.h"
 
 namespace host {
 namespace {

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "platform/shell.h"
+#include "platform/os/shell.h"
 
 namespace host {
 

@@ -8,15 +8,15 @@
 #include <variant>
 
 #include "host/command_line.h"
+#include "host/host_texts.h"
 #include "host/quilmarend_module.h"
 #include "host/settings.h"
 #include "host/stop_signals.h"
-#include "host/texts.h"
-#include "platform/crypto_library.h"
-#include "platform/file_io.h"
-#include "platform/memory.h"
-#include "platform/names.h"
-#include "platform/shell.h"
+#include "platform/base/names.h"
+#include "platform/crypto/crypto_library.h"
+#include "platform/os/file_io.h"
+#include "platform/os/memory.h"
+#include "platform/os/shell.h"
 #include "verify/libxml_binding.h"
 
 int main(int argc, char** argv) {

@@ -4,8 +4,8 @@
 #include <future>
 
 #include "host/cert_import.h"
-#include "host/texts.h"
-#include "platform/names.h"
+#include "host/host_texts.h"
+#include "platform/base/names.h"
 
 namespace host {
 namespace {

@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "host/message_queue.h"
-#include "platform/shell.h"
+#include "platform/os/shell.h"
 
 namespace host {
 

@@ -1,5 +1,5 @@
 // The host's service side: registration and removal, the service's main routine, its control
-// handler and stop, and its events. The service manager is systemd (see platform/service.h).
+// handler and stop, and its events. The service manager is systemd (see platform/os/service.h).
 
 #include <cstdarg>
 #include <cstdio>
@@ -7,16 +7,16 @@
 #include <string>
 #include <string_view>
 
+#include "host/host_texts.h"
 #include "host/quilmarend_module.h"
 #include "host/registry_script.h"
-#include "host/texts.h"
-#include "platform/dyn_lib.h"
-#include "platform/log.h"
-#include "platform/names.h"
-#include "platform/registry.h"
-#include "platform/service.h"
-#include "platform/system_messages.h"
-#include "platform/win_status.h"
+#include "platform/base/log.h"
+#include "platform/base/names.h"
+#include "platform/base/system_messages.h"
+#include "platform/base/win_status.h"
+#include "platform/os/dyn_lib.h"
+#include "platform/os/registry.h"
+#include "platform/os/service.h"
 
 namespace host {
 namespace {

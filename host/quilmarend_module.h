@@ -21,8 +21,8 @@
 
 #include "host/settings.h"
 #include "host/window_thread.h"
-#include "platform/shell.h"
-#include "server/limits.h"
+#include "platform/os/shell.h"
+#include "server/server_limits.h"
 
 namespace host {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "platform/names.h"
-#include "platform/registry.h"
-#include "platform/win_status.h"
+#include "platform/base/names.h"
+#include "platform/base/win_status.h"
+#include "platform/os/registry.h"
 
 namespace host {
 namespace {

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "platform/state_root.h"
+#include "platform/os/state_root.h"
 
 namespace host {
 namespace {

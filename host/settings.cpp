@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "host/texts.h"
-#include "platform/log.h"
-#include "platform/socket.h"
+#include "host/host_texts.h"
+#include "platform/base/log.h"
+#include "platform/os/socket.h"
 
 namespace host {
 namespace {

@@ -12,8 +12,8 @@
 #include <string>
 #include <variant>
 
-#include "platform/log.h"
-#include "platform/socket.h"
+#include "platform/base/log.h"
+#include "platform/os/socket.h"
 
 namespace host {
 

@@ -2,14 +2,14 @@
 
 #include <ctime>
 
-#include "platform/cert_name.h"
-#include "platform/ext_format.h"
-#include "platform/hex.h"
-#include "platform/log.h"
-#include "platform/oid_info.h"
-#include "platform/signed_content.h"
-#include "platform/win_time.h"
-#include "report/texts.h"
+#include "platform/base/hex.h"
+#include "platform/base/log.h"
+#include "platform/base/win_time.h"
+#include "platform/crypto/cert_name.h"
+#include "platform/crypto/ext_format.h"
+#include "platform/crypto/oid_info.h"
+#include "platform/crypto/signed_content.h"
+#include "report/report_texts.h"
 
 namespace report {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/cert_context.h"
+#include "platform/crypto/cert_context.h"
 
 namespace report {
 

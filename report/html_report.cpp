@@ -1,9 +1,9 @@
 #include "report/html_report.h"
 
-#include "platform/log.h"
+#include "platform/base/log.h"
 #include "report/detail_blocks.h"
+#include "report/report_texts.h"
 #include "report/status_texts.h"
-#include "report/texts.h"
 
 namespace report {
 namespace {

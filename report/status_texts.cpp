@@ -1,8 +1,8 @@
 #include "report/status_texts.h"
 
-#include "platform/cp1251.h"
-#include "platform/log.h"
-#include "platform/system_messages.h"
+#include "platform/base/cp1251.h"
+#include "platform/base/log.h"
+#include "platform/base/system_messages.h"
 
 namespace report {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/win_status.h"
+#include "platform/base/win_status.h"
 
 namespace report {
 namespace {

@@ -5,11 +5,11 @@
 // ADD TS and GETHASH. One instance serves every connection of a server; each request has its own
 // engine.
 
-#include "platform/clock.h"
-#include "platform/inet.h"
-#include "server/limits.h"
+#include "platform/os/clock.h"
+#include "platform/os/inet.h"
+#include "server/server_limits.h"
 #include "server/session.h"
-#include "verify/limits.h"
+#include "verify/engine_limits.h"
 
 namespace verify {
 class TmpCertArhive;

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "platform/log.h"
-#include "platform/memory.h"
-#include "platform/names.h"
-#include "platform/socket.h"
-#include "platform/socket_wait.h"
-#include "platform/thread_id.h"
+#include "platform/base/log.h"
+#include "platform/base/names.h"
+#include "platform/base/thread_id.h"
+#include "platform/os/memory.h"
+#include "platform/os/socket.h"
+#include "platform/os/socket_wait.h"
 #include "server/line_reader.h"
-#include "server/texts.h"
+#include "server/server_texts.h"
 
 namespace server {
 namespace {

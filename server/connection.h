@@ -7,7 +7,7 @@
 #include <string>
 
 #include "server/held_budget.h"
-#include "server/limits.h"
+#include "server/server_limits.h"
 #include "server/session.h"
 
 namespace server {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win_time.h"
+#include "platform/base/win_time.h"
 
 namespace server {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/socket.h"
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
+#include "platform/os/socket.h"
 
 namespace server {
 namespace {

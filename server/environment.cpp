@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "server/limits.h"
+#include "server/server_limits.h"
 
 namespace server {
 

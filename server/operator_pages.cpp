@@ -1,6 +1,6 @@
 #include "server/operator_pages.h"
 
-#include "platform/prometheus_text.h"
+#include "platform/base/prometheus_text.h"
 
 namespace server {
 

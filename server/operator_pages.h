@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/http_listener.h"
+#include "platform/os/http_listener.h"
 
 namespace server {
 

@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_io.h"
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
+#include "platform/os/file_io.h"
 #include "server/connection_state.h"
-#include "server/limits.h"
 #include "server/refusal.h"
-#include "verify/limits.h"
+#include "server/server_limits.h"
+#include "verify/engine_limits.h"
 
 namespace server {
 

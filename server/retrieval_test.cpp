@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/win_status.h"
+#include "platform/base/win_status.h"
 #include "tests/fakes/fake_internet.h"
 
 namespace server {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/prometheus_text.h"
+#include "platform/base/prometheus_text.h"
 
 namespace server {
 namespace {

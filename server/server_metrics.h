@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/revocation_counts.h"
+#include "platform/crypto/revocation_counts.h"
 
 namespace server {
 

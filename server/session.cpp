@@ -1,7 +1,7 @@
 #include "server/session.h"
 
-#include "platform/log.h"
-#include "server/texts.h"
+#include "platform/base/log.h"
+#include "server/server_texts.h"
 #include "server/time_argument.h"
 
 namespace server {

@@ -8,19 +8,19 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "platform/cert_cache.h"
-#include "platform/file_io.h"
-#include "platform/log.h"
-#include "platform/names.h"
-#include "platform/socket.h"
-#include "platform/state_root.h"
-#include "platform/thread_id.h"
+#include "platform/base/log.h"
+#include "platform/base/names.h"
+#include "platform/base/thread_id.h"
+#include "platform/crypto/cert_cache.h"
+#include "platform/os/file_io.h"
+#include "platform/os/socket.h"
+#include "platform/os/state_root.h"
 #include "server/check_request.h"
 #include "server/connection.h"
 #include "server/held_budget.h"
 #include "server/operator_pages.h"
 #include "server/server_metrics.h"
-#include "server/texts.h"
+#include "server/server_texts.h"
 #include "verify/tmp_cert_arhive.h"
 
 namespace server {

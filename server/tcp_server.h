@@ -30,13 +30,13 @@
 #include <variant>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/http_listener.h"
-#include "platform/inet.h"
-#include "platform/socket.h"
-#include "platform/text_responder.h"
-#include "platform/unique_fd.h"
-#include "server/limits.h"
+#include "platform/base/unique_fd.h"
+#include "platform/os/clock.h"
+#include "platform/os/http_listener.h"
+#include "platform/os/inet.h"
+#include "platform/os/socket.h"
+#include "platform/os/text_responder.h"
+#include "server/server_limits.h"
 
 namespace server {
 

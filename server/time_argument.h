@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win_time.h"
+#include "platform/base/win_time.h"
 
 namespace server {
 

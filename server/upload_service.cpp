@@ -6,15 +6,15 @@
 #include <optional>
 #include <vector>
 
-#include "platform/dyn_lib.h"
-#include "platform/file_io.h"
-#include "platform/file_reference.h"
-#include "platform/last_error.h"
-#include "platform/log.h"
-#include "platform/thread_id.h"
-#include "platform/unique_fd.h"
-#include "platform/win_status.h"
-#include "server/texts.h"
+#include "platform/base/file_reference.h"
+#include "platform/base/last_error.h"
+#include "platform/base/log.h"
+#include "platform/base/thread_id.h"
+#include "platform/base/unique_fd.h"
+#include "platform/base/win_status.h"
+#include "platform/os/dyn_lib.h"
+#include "platform/os/file_io.h"
+#include "server/server_texts.h"
 
 namespace server {
 namespace {

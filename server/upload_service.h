@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/file_io.h"
+#include "platform/os/file_io.h"
 #include "server/refusal.h"
 
 namespace server {

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/dyn_lib.h"
-#include "platform/hex.h"
-#include "platform/last_error.h"
-#include "platform/system_messages.h"
+#include "platform/base/hex.h"
+#include "platform/base/last_error.h"
+#include "platform/base/system_messages.h"
+#include "platform/os/dyn_lib.h"
 
 namespace server {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/cert_store.h"
+#include "platform/crypto/cert_store.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/key.h"
 #include "tests/pki/trust.h"

@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/cp1251.h"
-#include "platform/socket.h"
+#include "platform/base/cp1251.h"
+#include "platform/os/socket.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/cms.h"

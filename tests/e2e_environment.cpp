@@ -14,7 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/socket.h"
+#include "platform/os/socket.h"
 #include "tests/test_client.h"
 
 namespace tests {

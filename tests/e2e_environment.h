@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
 #include "server/tcp_server.h"
 
 namespace tests {

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/socket.h"
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
+#include "platform/os/socket.h"
 #include "tests/e2e_environment.h"
 #include "tests/test_client.h"
 

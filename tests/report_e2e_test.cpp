@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/hex.h"
+#include "platform/base/hex.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/cms.h"

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/socket.h"
+#include "platform/os/socket.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/cms.h"

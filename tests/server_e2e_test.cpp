@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/file_io.h"
-#include "platform/socket.h"
+#include "platform/os/file_io.h"
+#include "platform/os/socket.h"
 #include "tests/e2e_environment.h"
 #include "tests/fakes/fake_internet.h"
 #include "tests/pki/http_server.h"

@@ -8,7 +8,7 @@
 
 #include <chrono>
 
-#include "platform/socket.h"
+#include "platform/os/socket.h"
 
 namespace tests {
 namespace {

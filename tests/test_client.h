@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
 
 namespace tests {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/hex.h"
-#include "platform/socket.h"
+#include "platform/base/hex.h"
+#include "platform/os/socket.h"
 #include "tests/check_support.h"
 #include "tests/e2e_environment.h"
 #include "tests/pki/http_server.h"

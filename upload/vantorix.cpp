@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/client_file.h"
-#include "platform/state_root.h"
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
+#include "platform/os/client_file.h"
+#include "platform/os/state_root.h"
 
 namespace {
 

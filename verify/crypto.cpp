@@ -2,24 +2,24 @@
 
 #include <algorithm>
 
-#include "platform/cert_cache.h"
-#include "platform/cert_extensions.h"
-#include "platform/cert_name.h"
-#include "platform/cert_store.h"
-#include "platform/chain.h"
-#include "platform/crypt_msg.h"
-#include "platform/file_io.h"
-#include "platform/hex.h"
-#include "platform/last_error.h"
-#include "platform/log.h"
-#include "platform/thread_id.h"
-#include "platform/win_status.h"
-#include "platform/win_time.h"
+#include "platform/base/hex.h"
+#include "platform/base/last_error.h"
+#include "platform/base/log.h"
+#include "platform/base/thread_id.h"
+#include "platform/base/win_status.h"
+#include "platform/base/win_time.h"
+#include "platform/crypto/cert_cache.h"
+#include "platform/crypto/cert_extensions.h"
+#include "platform/crypto/cert_name.h"
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/chain.h"
+#include "platform/crypto/crypt_msg.h"
+#include "platform/os/file_io.h"
 #include "verify/base64.h"
 #include "verify/libxml_binding.h"
 #include "verify/providers.h"
-#include "verify/texts.h"
 #include "verify/tmp_cert_arhive.h"
+#include "verify/verify_texts.h"
 
 namespace verify {
 namespace {

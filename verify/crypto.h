@@ -18,8 +18,8 @@
 #include <span>
 #include <string>
 
-#include "platform/cert_context.h"
-#include "verify/limits.h"
+#include "platform/crypto/cert_context.h"
+#include "verify/engine_limits.h"
 #include "verify/request.h"
 #include "verify/result.h"
 #include "verify/verdict.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "platform/state_root.h"
+#include "platform/os/state_root.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/pki/cms.h"
 #include "tests/pki/raw_signature.h"

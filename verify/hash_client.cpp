@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/file_reference.h"
-#include "platform/last_error.h"
-#include "platform/socket.h"
-#include "platform/socket_wait.h"
-#include "platform/win_status.h"
+#include "platform/base/file_reference.h"
+#include "platform/base/last_error.h"
+#include "platform/base/win_status.h"
+#include "platform/os/socket.h"
+#include "platform/os/socket_wait.h"
 #include "verify/providers.h"
 
 namespace verify {

@@ -26,7 +26,7 @@
 #include <cstdint>
 #include <string>
 
-#include "verify/limits.h"
+#include "verify/engine_limits.h"
 
 namespace verify {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/last_error.h"
-#include "platform/socket.h"
-#include "platform/win_status.h"
+#include "platform/base/last_error.h"
+#include "platform/base/win_status.h"
+#include "platform/os/socket.h"
 
 namespace verify {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "platform/dyn_lib.h"
-#include "verify/texts.h"
+#include "platform/os/dyn_lib.h"
+#include "verify/verify_texts.h"
 
 namespace verify {
 namespace {

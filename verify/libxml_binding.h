@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/dyn_lib.h"
+#include "platform/os/dyn_lib.h"
 
 namespace verify {
 

@@ -3,14 +3,14 @@
 #include <functional>
 #include <memory>
 
-#include "platform/file_io.h"
-#include "platform/file_reference.h"
-#include "platform/inet.h"
-#include "platform/last_error.h"
-#include "platform/log.h"
-#include "platform/thread_id.h"
-#include "platform/win_status.h"
-#include "verify/texts.h"
+#include "platform/base/file_reference.h"
+#include "platform/base/last_error.h"
+#include "platform/base/log.h"
+#include "platform/base/thread_id.h"
+#include "platform/base/win_status.h"
+#include "platform/os/file_io.h"
+#include "platform/os/inet.h"
+#include "verify/verify_texts.h"
 
 namespace verify {
 namespace {

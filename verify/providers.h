@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/cert_context.h"
-#include "platform/providers.h"
-#include "verify/limits.h"
+#include "platform/crypto/cert_context.h"
+#include "platform/crypto/crypt_providers.h"
+#include "verify/engine_limits.h"
 
 namespace verify {
 

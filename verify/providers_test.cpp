@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/hex.h"
-#include "platform/last_error.h"
-#include "platform/win_status.h"
+#include "platform/base/hex.h"
+#include "platform/base/last_error.h"
+#include "platform/base/win_status.h"
 #include "tests/fakes/fake_internet.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/key.h"

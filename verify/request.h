@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
 
 namespace verify {
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/cert_context.h"
+#include "platform/crypto/cert_context.h"
 
 namespace verify {
 

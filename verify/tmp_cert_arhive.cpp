@@ -2,8 +2,8 @@
 
 #include <iterator>
 
-#include "platform/log.h"
-#include "platform/thread_id.h"
+#include "platform/base/log.h"
+#include "platform/base/thread_id.h"
 
 namespace verify {
 namespace {

@@ -15,9 +15,9 @@
 //     archive.StoreItem(serial, issuer, *chain);
 //   }
 
+#include <atomic>
 #include <cstdint>
 #include <list>
-#include <atomic>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -25,8 +25,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/clock.h"
-#include "verify/limits.h"
+#include "platform/os/clock.h"
+#include "verify/engine_limits.h"
 #include "verify/verdict.h"
 
 namespace verify {

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/clock.h"
+#include "platform/os/clock.h"
 
 namespace tests {
 

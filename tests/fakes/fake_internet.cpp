@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/last_error.h"
-#include "platform/win_status.h"
+#include "platform/base/last_error.h"
+#include "platform/base/win_status.h"
 
 namespace tests {
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/inet.h"
+#include "platform/os/inet.h"
 
 namespace tests {
 

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "platform/base/unique_fd.h"
 
 namespace tests::pki {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/cert_store.h"
+#include "platform/crypto/cert_store.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/key.h"
 

@@ -1,0 +1,55 @@
+#pragma once
+
+// File: Limits, the one record of the server's limits: what a connection may hold and how long
+// it may keep a worker waiting, how long a stop waits for the workers, how many connections one
+// address may have, and what a request may fetch and wait for, the engine's limits included. The
+// host makes it once and hands it to the server, which hands each part to the code that waits;
+// nothing waits on a literal. The defaults are the production values; tests shorten the times.
+//
+// Example:
+//   server::Limits limits = server::Limits::FromEnvironment();
+//   limits.stopAllowance = std::chrono::milliseconds(100);  // a test's
+//   server::TCPServer server(0, 2, {.limits = limits});
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+#include "verify/engine_limits.h"
+
+namespace server {
+
+struct Limits {
+  // Each send and each wait for the next received byte of a connection.
+  std::chrono::milliseconds connectionTimeout{10000};
+  // At most this much memory per connection for its data blocks (finished or open) and the buffer
+  // that holds its unfinished line, counted as allocated, not as the bytes in them.
+  size_t maxHeldBytes = size_t{128} << 20;
+  // The same for all connections of the server together.
+  uint64_t maxHeldBytesTogether = uint64_t{2048} << 20;
+  // An unfinished line that has been arriving this long at under `minLineRate` bytes per second on
+  // average ends its connection: the receive time-out alone restarts at every byte, so a peer that
+  // trickles could otherwise hold a worker for ever. A `minLineRate` of 0 asks no pace.
+  std::chrono::milliseconds slowLineAllowance{30000};
+  size_t minLineRate = 64 * 1024;
+
+  // How long a stop waits, in all, for the workers to end.
+  std::chrono::milliseconds stopAllowance{10000};
+  // At most this many connections are served at once from one client address; 0: no cap.
+  int maxConnectionsPerAddress = 0;
+
+  // A document (downloaded, or read from a file) larger than this is refused.
+  uint64_t maxDocumentBytes = 0x80000000;
+  // Downloads of documents given by URL.
+  verify::DownloadLimits download;
+  // The engine's and the hash-server client's.
+  verify::EngineLimits engine;
+
+  // FromEnvironment returns the defaults, with the cap per address from
+  // QUILMAREND_MAX_CONN_PER_ADDR when that is a whole number (unset, empty, 0 or anything else: no
+  // cap) and the held limit of all connections from QUILMAREND_MAX_HELD_MIB, in MiB, when that is
+  // a positive whole number up to 2^44.
+  static Limits FromEnvironment();
+};
+
+}  // namespace server

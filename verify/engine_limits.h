@@ -1,0 +1,62 @@
+#pragma once
+
+// File: the engine's limits and what it takes from its host. The server holds these inside its
+// own limits record and hands them to every engine and hash request; the defaults are the
+// production values, and tests shorten the times. Header-only, so that the server can hold them
+// without more than this header.
+//
+// Example:
+//   verify::EngineContext engine;
+//   engine.limits.chainFetch = std::chrono::milliseconds(200);
+//   engine.clock = &clock;
+//   const VerifyResult result = CCrypto(std::move(request), archive, engine).Verify();
+
+#include <chrono>
+#include <cstdint>
+
+#include "platform/os/clock.h"
+#include "platform/os/inet.h"
+
+namespace verify {
+
+// DownloadLimits bound one document download: connecting may take `connect`, and a peer that
+// sends fewer than `lowSpeedBytesPerSecond` bytes per second for `lowSpeedTime` in a row is given
+// up (counted in whole seconds, as the downloader counts them). There is no limit on the whole
+// transfer, so a large document that keeps arriving takes what it takes.
+struct DownloadLimits {
+  std::chrono::milliseconds connect{10000};
+  long lowSpeedBytesPerSecond = 1;
+  std::chrono::seconds lowSpeedTime{30};
+
+  // ApplyTo writes the limits into `request`.
+  void ApplyTo(platform::InternetRequest& request) const {
+    request.connectTimeoutMs = static_cast<int>(connect.count());
+    request.lowSpeedBytesPerSecond = lowSpeedBytesPerSecond;
+    request.lowSpeedTimeSeconds = static_cast<long>(lowSpeedTime.count());
+  }
+};
+
+// EngineLimits bound what the engine and the hash-server client wait for.
+struct EngineLimits {
+  // The hash-server client: connecting, then the whole exchange after it.
+  std::chrono::milliseconds hashServerConnect{10000};
+  std::chrono::milliseconds hashServerExchange{30000};
+  // Downloads of documents to hash.
+  DownloadLimits hashedDocument;
+  // Each download of the chain engine (a CRL, an OCSP answer, an issuer certificate).
+  std::chrono::milliseconds chainFetch{5000};
+  // How long the certificate archive keeps a chain result after its first store.
+  std::chrono::seconds archiveLifetime{60};
+};
+
+// EngineContext is what the host lends every engine and hash request: the limits, the calendar
+// clock that the engine's decisions read (the private-key usage period, the chain's "now", the
+// freshness of revocation answers), and the downloads. The clock and the downloads must outlive
+// every engine that uses them.
+struct EngineContext {
+  EngineLimits limits;
+  const platform::Clock* clock = &platform::SystemClock();
+  platform::Internet* internet = &platform::SystemInternet();
+};
+
+}  // namespace verify
