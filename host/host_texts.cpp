@@ -26,30 +26,12 @@ const char* const kUsage =
     "  --version        print the version and exit\n"
     "\n"
     "Settings come from the environment; the service reads them from /etc/default/quilmarend.\n"
-    "  QUILMAREND_PORT               the port to listen on (3847)\n"
-    "  QUILMAREND_LISTEN             the address to bind (0.0.0.0; 127.0.0.1 for this machine\n"
-    "                                only; an IPv6 address such as :: or ::1)\n"
-    "  QUILMAREND_LOG_LEVEL          debug (every line, the default), info (errors, notices\n"
-    "                                and one line per request), notice or error\n"
-    "  QUILMAREND_LOG                append the log to this file instead of standard error\n"
-    "  QUILMAREND_MAX_HELD_MIB       block data all connections may hold together (2048)\n"
-    "  QUILMAREND_MAX_CONN_PER_ADDR  connections at once from one client address (0: no cap;\n"
-    "                                keep it off behind a balancer)\n"
-    "  QUILMAREND_HOME               the state root (/var/lib/quilmarend for root, else\n"
-    "                                $XDG_STATE_HOME/quilmarend)\n"
-    "  QUILMAREND_UNC_ROOT           where file://host/share/... shares are mounted (/net)\n"
-    "\n"
-    "See quilmarend(8).\n";
+    "A value that is not valid stops the start with exit code 2. NAME=value shows the default.\n";
+const char* const kUsageEnd = "\nSee quilmarend(8).\n";
 
 const char* const kVersionLineFormat = "%s %s (%s %s)\n";
 const char* const kSettingsErrorFormat = "quilmarend: %s\n";
-const char* const kBadPortFormat = "QUILMAREND_PORT: not a port number (0 to 65535): %s";
-const char* const kBadListenAddressFormat = "QUILMAREND_LISTEN: not an IPv4 or IPv6 address: %s";
-const char* const kBadLogLevelFormat =
-    "QUILMAREND_LOG_LEVEL: not one of error, notice, info, debug: %s";
-const char* const kNotWholeNumberFormat = "%s: not a whole number: %s";
-const char* const kBadEndpointFormat =
-    "%s: not an IPv4 address and port (127.0.0.1:9384) or IPv6 ([::1]:9384): %s";
+const char* const kLogFileRefusedFormat = "quilmarend: QUILMAREND_LOG: %s: %s\n";
 
 const char* const kMenuAbout = "О программе"_cp1251;
 const char* const kMenuInstallCertificate = "Установить сертификат"_cp1251;
@@ -99,5 +81,7 @@ const char* const kEventServiceStopped = "Service stopped";
 const char* const kEventBadServiceRequest = "Bad service request";
 const char* const kLogWindowThreadLeftFormat =
     "The window thread did not end within %d ms of the stop; the process ends without it";
+const char* const kLogReopenFailedFormat =
+    "The log file could not be opened again (%s); the log goes on in the old one";
 
 }  // namespace host::texts

@@ -7,19 +7,17 @@
 
 namespace host::texts {
 
-// kUsage is what --help prints: the switches, the settings and where to read more.
+// kUsage is what --help prints first: the switches and how settings are given; the settings'
+// lines follow, then kUsageEnd, where to read more.
 extern const char* const kUsage;
+extern const char* const kUsageEnd;
 // kVersionLineFormat is what --version prints: the program's file name, dotted version, name and
 // version.
 extern const char* const kVersionLineFormat;
 // kSettingsErrorFormat prints a refused setting (its reason) on standard error.
 extern const char* const kSettingsErrorFormat;
-// The reasons a setting is refused: the value itself, or the variable's name and its value.
-extern const char* const kBadPortFormat;
-extern const char* const kBadListenAddressFormat;
-extern const char* const kBadLogLevelFormat;
-extern const char* const kNotWholeNumberFormat;
-extern const char* const kBadEndpointFormat;
+// kLogFileRefusedFormat says why the log file (the reason, then its path) cannot be the log.
+extern const char* const kLogFileRefusedFormat;
 
 // The main window's context menu.
 extern const char* const kMenuAbout;
@@ -72,5 +70,7 @@ extern const char* const kEventServiceStopped;
 extern const char* const kEventBadServiceRequest;
 // The error line of a window thread that did not end in time: the allowance in milliseconds.
 extern const char* const kLogWindowThreadLeftFormat;
+// The error line of a log file that could not be opened again after SIGHUP: why.
+extern const char* const kLogReopenFailedFormat;
 
 }  // namespace host::texts

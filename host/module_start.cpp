@@ -35,10 +35,18 @@ constexpr int kWorkerCount = 100;
 // moment for the window and the icon.
 constexpr std::chrono::milliseconds kWindowMoment{1000};
 
+// LimitsFrom is the default limits with those the settings give.
+server::Limits LimitsFrom(const Settings& settings) {
+  server::Limits limits;
+  limits.maxConnectionsPerAddress = settings.maxConnectionsPerAddress;
+  limits.maxHeldBytesTogether = settings.maxHeldMib << 20;
+  return limits;
+}
+
 }  // namespace
 
 CQuilmarendModule::CQuilmarendModule(platform::Shell& processShell, const Settings& processSettings)
-    : shell(processShell), settings(processSettings), limits(server::Limits::FromEnvironment()) {}
+    : shell(processShell), settings(processSettings), limits(LimitsFrom(processSettings)) {}
 
 int CQuilmarendModule::WinMain(int argc, const char* const* argv) {
   // "-import FILE..." takes file paths, whose '/' and '-' the switch scan would read as switches.

@@ -44,8 +44,7 @@ inline constexpr uint32_t SERVICE_CONTROL_SHUTDOWN = 5;
 class CQuilmarendModule {
  public:
   // The module shows its boxes through `processShell` and runs its server as `processSettings`
-  // say, within the limits the environment gives (Limits::FromEnvironment); both are the
-  // process's for its whole life.
+  // say, within the limits they give; both are the process's for its whole life.
   CQuilmarendModule(platform::Shell& processShell, const Settings& processSettings);
   CQuilmarendModule(const CQuilmarendModule&) = delete;
   CQuilmarendModule& operator=(const CQuilmarendModule&) = delete;

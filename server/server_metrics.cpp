@@ -18,17 +18,7 @@ uint64_t Read(const std::atomic<uint64_t>& counter) {
   return counter.load(std::memory_order_relaxed);
 }
 
-// CommandIndex is the index of the command of `line` in kCommandNames, or its size for "other".
-size_t CommandIndex(std::string_view line) {
-  std::string_view name = line.substr(0, line.find(' '));
-  if (name == "ADD" && line == "ADD TS") name = line;
-  const auto found = std::find(kCommandNames.begin(), kCommandNames.end(), name);
-  return static_cast<size_t>(found - kCommandNames.begin());
-}
-
 }  // namespace
-
-void ServerMetrics::CountCommand(std::string_view line) { Add(commands[CommandIndex(line)]); }
 
 void ServerMetrics::CountCheck(const std::optional<CheckVerdicts>& verdicts,
                                std::chrono::steady_clock::duration elapsed) {
@@ -84,10 +74,8 @@ std::string RenderMetrics(const ServerMetrics& m, const MetricsGauges& g) {
   }
 
   t.Family("quilmarend_requests_total", "counter", "Command lines by command.");
-  for (size_t i = 0; i <= kCommandNames.size(); ++i) {
-    t.Sample("quilmarend_requests_total",
-             {{"command", i < kCommandNames.size() ? kCommandNames[i] : "other"}},
-             Read(m.commands[i]));
+  for (size_t i = 0; i < kCommandCount; ++i) {
+    t.Sample("quilmarend_requests_total", {{"command", kCommandNames[i]}}, Read(m.commands[i]));
   }
 
   t.Family("quilmarend_checks_refused_total", "counter",
