@@ -81,6 +81,17 @@ const char* const kEventServiceStopped = "Service stopped";
 const char* const kEventBadServiceRequest = "Bad service request";
 const char* const kLogWindowThreadLeftFormat =
     "The window thread did not end within %d ms of the stop; the process ends without it";
+const char* const kLogEveryAddressFormat =
+    "Listening on every address (%s): any client that reaches this machine may ask for checks, "
+    "have URLs fetched and files of this machine hashed, without authentication; "
+    "QUILMAREND_LISTEN=127.0.0.1 serves this machine only";
+const char* const kLogTrustAnchorsFormat = "%d trust anchors in the ROOT stores of %s";
+const char* const kLogNoTrustAnchorsFormat =
+    "%d trust anchors in the ROOT stores of %s: no chain can be trusted until a root certificate "
+    "is imported (quilmarend -import FILE)";
+const char* const kLogNoStateRootFormat =
+    "The state root %s does not exist: no certificate stores and 0 trust anchors; "
+    "quilmarend -import FILE creates it";
 const char* const kLogReopenFailedFormat =
     "The log file could not be opened again (%s); the log goes on in the old one";
 

@@ -70,6 +70,12 @@ extern const char* const kEventServiceStopped;
 extern const char* const kEventBadServiceRequest;
 // The error line of a window thread that did not end in time: the allowance in milliseconds.
 extern const char* const kLogWindowThreadLeftFormat;
+// The notices of a start: a server listening on every address (the address); the trust anchors
+// (their number and the state root), none of them, or no state root at all (the state root).
+extern const char* const kLogEveryAddressFormat;
+extern const char* const kLogTrustAnchorsFormat;
+extern const char* const kLogNoTrustAnchorsFormat;
+extern const char* const kLogNoStateRootFormat;
 // The error line of a log file that could not be opened again after SIGHUP: why.
 extern const char* const kLogReopenFailedFormat;
 

@@ -88,7 +88,6 @@ int RunServerBinary(const std::string& binary, int port, const std::string& erro
     setenv("LC_ALL", locale, 1);
     setenv("QUILMAREND_PORT", std::to_string(port).c_str(), 1);
     setenv("QUILMAREND_HOME", home.c_str(), 1);
-    unsetenv("QUILMAREND_LOG");
     if (freopen(errorFile.c_str(), "w", stderr) == nullptr) _exit(126);
     std::vector<char*> argv{const_cast<char*>(binary.c_str())};
     for (const std::string& argument : arguments)
