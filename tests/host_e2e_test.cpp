@@ -258,6 +258,33 @@ TEST(HostBinary, ServiceRunReportsToItsServiceManager) {
       << reports;
 }
 
+// SIGHUP opens the log file again by its name: after a rotation the server writes on in the new
+// file, not in the one moved away.
+TEST(HostBinary, HangUpOpensTheLogFileAgain) {
+  const std::string home = Folder("rotation");
+  const std::string log = home + "/server.log";
+  setenv("QUILMAREND_LOG", log.c_str(), 1);
+  const pid_t pid = RunServerBinary(ServerBinary(), 0, home + "/errors.txt", home, "C", {"-test"});
+  unsetenv("QUILMAREND_LOG");
+  const int port = WaitForListening(log);
+  ASSERT_NE(port, 0);
+  fs::rename(log, log + ".1");
+  kill(pid, SIGHUP);
+  for (int waited = 0; waited < 500 && !fs::exists(log); ++waited) usleep(20000);
+  ASSERT_TRUE(fs::exists(log));
+  const std::string before = ReadFile(log + ".1");
+  std::optional<TestClient> client = TestClient::Connect(port);
+  ASSERT_TRUE(client);
+  client->ReadGreeting();
+  client->Send("QUIT\r\n");
+  EXPECT_TRUE(client->WaitClosed(5000));
+  EXPECT_EQ(StopWith(pid, SIGINT), 2);
+  EXPECT_EQ(ReadFile(log + ".1"), before);
+  // "Закрытие сервера" in Windows-1251, the C locale's log.
+  EXPECT_NE(ReadFile(log).find("\xc7\xe0\xea\xf0\xfb\xf2\xe8\xe5 \xf1\xe5\xf0\xe2\xe5\xf0\xe0"),
+            std::string::npos);
+}
+
 // A setting the server cannot use stops the start at once with one line and exit code 2; a log
 // file that is not a regular file among them (a FIFO would block the open for ever).
 TEST(HostBinary, BadSettingsStopTheStartWithOneLine) {

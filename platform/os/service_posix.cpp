@@ -122,6 +122,7 @@ std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account
   std::string text =
       "[Unit]\n"
       "Description=Quilmarend signature verification server\n"
+      "Documentation=man:quilmarend(8)\n"
       "After=network.target\n"
       "\n"
       "[Service]\n"
