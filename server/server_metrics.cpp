@@ -145,6 +145,27 @@ std::string RenderMetrics(const ServerMetrics& m, const MetricsGauges& g) {
   t.Sample("quilmarend_held_bytes", {}, g.heldBytes);
   t.Family("quilmarend_request_files", "gauge", "Temporary files that requests hold.");
   t.Sample("quilmarend_request_files", {}, g.requestFiles);
+
+  // The families every Prometheus client library exports for its process, by the same names.
+  if (const std::optional<platform::ProcessStats>& p = g.process) {
+    const std::pair<const char*, const char*> kGauges[] = {
+        {"process_resident_memory_bytes", "Resident memory size in bytes."},
+        {"process_virtual_memory_bytes", "Virtual memory size in bytes."},
+        {"process_open_fds", "Number of open file descriptors."},
+        {"process_max_fds", "Maximum number of open file descriptors."},
+    };
+    const uint64_t values[] = {p->residentBytes, p->virtualBytes, p->openFds, p->maxFds};
+    for (size_t i = 0; i < std::size(kGauges); ++i) {
+      t.Family(kGauges[i].first, "gauge", kGauges[i].second);
+      t.Sample(kGauges[i].first, {}, values[i]);
+    }
+    t.Family("process_start_time_seconds", "gauge",
+             "Start time of the process since unix epoch in seconds.");
+    t.Sample("process_start_time_seconds", {}, p->startTimeSeconds);
+    t.Family("process_cpu_seconds_total", "counter",
+             "Total user and system CPU time spent in seconds.");
+    t.Sample("process_cpu_seconds_total", {}, p->cpuSeconds);
+  }
   return t.Text();
 }
 

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "platform/crypto/revocation_counts.h"
+#include "platform/os/process_stats.h"
 #include "server/commands.h"
 
 namespace server {
@@ -58,6 +59,7 @@ struct MetricsGauges {
   platform::RevocationFetchCounts fetches;
   uint64_t heldBytes = 0;
   uint64_t requestFiles = 0;
+  std::optional<platform::ProcessStats> process;  // the standard process families
 };
 
 class ServerMetrics {

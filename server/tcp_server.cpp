@@ -105,6 +105,7 @@ struct ServerShared {
     gauges.fetches = platform::RevocationFetches();
     gauges.heldBytes = heldBudget.Held();
     gauges.requestFiles = platform::RequestFilesAlive();
+    gauges.process = platform::ReadProcessStats();
     return RenderMetrics(metrics, gauges);
   }
 };
