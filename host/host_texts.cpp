@@ -67,6 +67,9 @@ const char* const kProgramPathUnknown = "The program's own path is unknown.";
 const char* const kOthersCanReplaceFormat =
     "%s may be changed by a user other than root, who could then replace %s; a service runs only "
     "a program that root alone can replace.";
+const char* const kPathUnitCannotNameFormat =
+    "%s holds a double quote, a backslash or a control character, which a unit's command line "
+    "cannot carry; a service runs only a program whose path it can name as it is.";
 const char* const kDynamicUserNote =
     "The system user quilmarend could not be created (systemd-sysusers): the service runs as a "
     "user systemd makes for each run (DynamicUser=yes), and only root can put documents into "

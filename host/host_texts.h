@@ -56,6 +56,8 @@ extern const char* const kCouldNotDeleteService;
 // program) that a user other than root may change.
 extern const char* const kProgramPathUnknown;
 extern const char* const kOthersCanReplaceFormat;
+// A program path that a unit's command line cannot name: the path.
+extern const char* const kPathUnitCannotNameFormat;
 // The notes after a registration's box: the service's account made for each run, and a unit file
 // written or removed (the folder, the unit, kUnitWritten or kUnitRemoved) without systemd.
 extern const char* const kDynamicUserNote;

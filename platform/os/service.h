@@ -37,6 +37,13 @@ enum class ServiceAccount {
 // hidden, and it may use IPv4, IPv6 and local sockets only.
 std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account);
 
+// ExecStartPath returns `path` as a unit's ExecStart= names a program: in double quotes, with '%'
+// written "%%" so that systemd reads no specifier in it and runs exactly `path`. A '$' stays as it
+// is: systemd expands no variable in the program's path, and would take "$$" for two. Returns
+// nullopt for a path that a command line cannot carry as it is: one holding '"', '\\' or a control
+// character.
+std::optional<std::string> ExecStartPath(std::string_view path);
+
 // CreateServiceAccount makes sure the system user and group "quilmarend" exist: when either is
 // missing it runs `systemd-sysusers -` with the text the package installs as
 // /usr/lib/sysusers.d/quilmarend.conf on its standard input (its output discarded). Returns

@@ -118,6 +118,17 @@ bool OthersCanChange(const struct stat& info) {
 
 }  // namespace
 
+std::optional<std::string> ExecStartPath(std::string_view path) {
+  std::string quoted = "\"";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\' || byte < 0x20 || byte == 0x7f) return std::nullopt;
+    if (c == '%') quoted += c;  // "%%" stands for '%'; '$' is no variable in the program's path
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
 std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account) {
   std::string text =
       "[Unit]\n"

@@ -91,6 +91,47 @@ TEST(ServiceUnit, PassesSystemdVerificationAndScoresAtMostTwoAndAHalf) {
   std::filesystem::remove_all(folder);
 }
 
+// A '%' or '$' in a folder's name reaches systemd as itself, not as a specifier; a path a command
+// line cannot carry is refused.
+TEST(ServiceUnit, ExecStartNamesTheProgramAsItIs) {
+  struct Case {
+    std::string path;
+    std::optional<std::string> named;
+  };
+  const Case kCases[] = {
+      {"/usr/lib/quilmarend/quilmarend", "\"/usr/lib/quilmarend/quilmarend\""},
+      {"/opt/..%T/q", "\"/opt/..%%T/q\""},
+      {"/opt/$HOME/q s", "\"/opt/$HOME/q s\""},
+      {"/opt/a\"b/q", std::nullopt},
+      {"/opt/a\\b/q", std::nullopt},
+      {"/opt/a\nb/q", std::nullopt},
+      {"/opt/a\x7f/q", std::nullopt},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(ExecStartPath(c.path), c.named);
+  }
+  // systemd itself finds the program in such a folder: verify checks that it exists.
+  if (system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "no systemd-analyze";
+  const std::string folder = TestFolder("units-");
+  setenv("QUILMAREND_SYSTEMD_DIR", folder.c_str(), 1);
+  for (const char* odd : {"..%T", "$HOME%n"}) {
+    SCOPED_TRACE(odd);
+    const std::string program = folder + "/" + odd + "/quilmarend";
+    std::filesystem::create_directories(folder + "/" + odd);
+    std::filesystem::copy_file("/bin/true", program);
+    ASSERT_EQ(
+        InstallServiceUnit(*ExecStartPath(program) + " -service", ServiceAccount::kSystemUser), 0u);
+    const std::string command =
+        "systemd-analyze verify --man=no '" + folder + "/quilmarend.service' 2>&1";
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    for (int c; pipe != nullptr && (c = fgetc(pipe)) != EOF;) output += static_cast<char>(c);
+    EXPECT_EQ(pipe != nullptr ? pclose(pipe) : -1, 0) << output;
+  }
+  std::filesystem::remove_all(folder);
+}
+
 TEST(ServiceProgram, OnlyRootMayChangeTheFileAndTheFoldersAboveIt) {
   // A base folder of root's that no one else may write: /tmp itself would fail every case.
   std::string base = "/run/quilmarend-path-test-XXXXXX";
