@@ -153,7 +153,7 @@ bool CQuilmarendModule::Install() {
   if (commandLine.empty()) return false;
   const platform::ServiceAccount account = platform::CreateServiceAccount();
   // A new service starts on demand only; ReconfigureService makes it start at boot.
-  const uint32_t status = platform::InstallServiceUnit(commandLine, account);
+  const uint32_t status = platform::InstallServiceUnit(commandLine, account, settings.maxHeldMib);
   if (status != platform::ERROR_SUCCESS) {
     ShowServiceError(status == platform::ERROR_FILE_NOT_FOUND ? texts::kCouldNotOpenServiceManager
                                                               : texts::kCouldNotStartService);
@@ -185,8 +185,8 @@ void CQuilmarendModule::ReconfigureService() {
   if (!IsInstalled()) return;
   const std::string executable = QuotedExecutable();
   if (executable.empty()) return;
-  if (platform::InstallServiceUnit(executable + " -service", platform::CreateServiceAccount()) ==
-      platform::ERROR_SUCCESS) {
+  if (platform::InstallServiceUnit(executable + " -service", platform::CreateServiceAccount(),
+                                   settings.maxHeldMib) == platform::ERROR_SUCCESS) {
     TellSystemd({{"daemon-reload"}, {"enable", kUnit}});
   }
 }

@@ -129,7 +129,8 @@ std::optional<std::string> ExecStartPath(std::string_view path) {
   return quoted + '"';
 }
 
-std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account) {
+std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account,
+                            uint64_t heldBudgetMib) {
   std::string text =
       "[Unit]\n"
       "Description=Quilmarend signature verification server\n"
@@ -179,7 +180,10 @@ std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account
       "LockPersonality=yes\n"
       // Neither the GOST engine nor OpenSSL, libcurl or libxml2 needs memory both writable and
       // executable.
-      "MemoryDenyWriteExecute=yes\n"
+      "MemoryDenyWriteExecute=yes\n";
+  text += "MemoryHigh=" + std::to_string(heldBudgetMib + 768) + "M\n";
+  text += "MemoryMax=" + std::to_string(heldBudgetMib + 1536) + "M\n";
+  text +=
       "\n"
       "[Install]\n"
       "WantedBy=multi-user.target\n";
@@ -213,9 +217,10 @@ std::string UnitFolder() {
   return folder != nullptr && *folder != '\0' ? folder : "/etc/systemd/system";
 }
 
-uint32_t InstallServiceUnit(std::string_view commandLine, ServiceAccount account) {
-  return StatusFromErrno(
-      detail::WriteFileAtomically(UnitPath(), ServiceUnitText(commandLine, account)));
+uint32_t InstallServiceUnit(std::string_view commandLine, ServiceAccount account,
+                            uint64_t heldBudgetMib) {
+  return StatusFromErrno(detail::WriteFileAtomically(
+      UnitPath(), ServiceUnitText(commandLine, account, heldBudgetMib)));
 }
 
 bool IsServiceUnitInstalled() {

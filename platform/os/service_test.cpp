@@ -45,7 +45,9 @@ TEST(ServiceUnit, InstallsReplacesAndRemovesTheUnitFile) {
   for (const char* line :
        {"\nUser=quilmarend\n", "\nPrivateTmp=yes\n", "\nEnvironmentFile=-/etc/default/quilmarend\n",
         "\nEnvironment=QUILMAREND_HOME=/var/lib/quilmarend "
-        "TMPDIR=/run/quilmarend/tmp\n"}) {
+        "TMPDIR=/run/quilmarend/tmp\n",
+        // 2 GiB of blocks, and room for the rest of the server.
+        "\nMemoryHigh=2816M\n", "\nMemoryMax=3584M\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no leftovers
