@@ -33,6 +33,7 @@ const char* const kUsage =
     "                                and one line per request), notice or error\n"
     "  QUILMAREND_LOG                append the log to this file instead of standard error\n"
     "  QUILMAREND_MAX_HELD_MIB       block data all connections may hold together (2048)\n"
+    "  QUILMAREND_MAX_XML_MIB        a referenced document canonicalized as XML, at most (64)\n"
     "  QUILMAREND_MAX_CONN_PER_ADDR  connections at once from one client address (0: no cap;\n"
     "                                keep it off behind a balancer)\n"
     "  QUILMAREND_HOME               the state root (/var/lib/quilmarend for root, else\n"

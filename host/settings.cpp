@@ -57,7 +57,8 @@ std::variant<Settings, std::string> ReadSettings(
       return platform::FormatText(texts::kBadEndpointFormat, name, std::string(text).c_str());
     }
   }
-  for (const char* name : {"QUILMAREND_MAX_HELD_MIB", "QUILMAREND_MAX_CONN_PER_ADDR"}) {
+  for (const char* name :
+       {"QUILMAREND_MAX_HELD_MIB", "QUILMAREND_MAX_XML_MIB", "QUILMAREND_MAX_CONN_PER_ADDR"}) {
     const std::string_view text = value(name);
     if (!text.empty() && !WholeNumber(text, uint64_t{1} << 40, &number)) {
       return platform::FormatText(texts::kNotWholeNumberFormat, name, std::string(text).c_str());

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #include "server/server_limits.h"
 
@@ -25,8 +26,13 @@ Limits Limits::FromEnvironment() {
   const uint64_t cap = WholeNumberFromEnvironment("QUILMAREND_MAX_CONN_PER_ADDR");
   limits.maxConnectionsPerAddress = static_cast<int>(std::min<uint64_t>(cap, INT_MAX));
   // Past 2^44 MiB the byte count would overflow; such a limit is no limit anyway.
-  const uint64_t mib = WholeNumberFromEnvironment("QUILMAREND_MAX_HELD_MIB");
-  if (mib != 0 && mib <= (uint64_t{1} << 44)) limits.maxHeldBytesTogether = mib << 20;
+  const std::pair<const char*, uint64_t*> sizes[] = {
+      {"QUILMAREND_MAX_HELD_MIB", &limits.maxHeldBytesTogether},
+      {"QUILMAREND_MAX_XML_MIB", &limits.maxXmlDocumentBytes}};
+  for (const auto& [name, bytes] : sizes) {
+    const uint64_t mib = WholeNumberFromEnvironment(name);
+    if (mib != 0 && mib <= (uint64_t{1} << 44)) *bytes = mib << 20;
+  }
   return limits;
 }
 

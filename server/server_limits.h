@@ -38,8 +38,11 @@ struct Limits {
   // At most this many connections are served at once from one client address; 0: no cap.
   int maxConnectionsPerAddress = 0;
 
-  // A document (downloaded, or read from a file) larger than this is refused.
+  // A document (downloaded, or read from a file) larger than this is refused; one that is
+  // canonicalized as XML (a signed text with a hashed fragment), which is parsed in memory, when
+  // larger than the second.
   uint64_t maxDocumentBytes = 0x80000000;
+  uint64_t maxXmlDocumentBytes = uint64_t{64} << 20;
   // Downloads of documents given by URL.
   verify::DownloadLimits download;
   // The engine's and the hash-server client's.
@@ -47,8 +50,9 @@ struct Limits {
 
   // FromEnvironment returns the defaults, with the cap per address from
   // QUILMAREND_MAX_CONN_PER_ADDR when that is a whole number (unset, empty, 0 or anything else: no
-  // cap) and the held limit of all connections from QUILMAREND_MAX_HELD_MIB, in MiB, when that is
-  // a positive whole number up to 2^44.
+  // cap), the held limit of all connections from QUILMAREND_MAX_HELD_MIB and the limit of an XML
+  // document from QUILMAREND_MAX_XML_MIB, each in MiB when it is a positive whole number up to
+  // 2^44.
   static Limits FromEnvironment();
 };
 
