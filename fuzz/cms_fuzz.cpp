@@ -11,7 +11,8 @@
 //  - a verified signer is the certificate FindMessageSignerCertificate names and travels with
 //    message certificates, itself among them (those that chain through it), and the signature
 //    never verifies over a changed document;
-//  - the message's certificates import again from their encodings;
+//  - the message's certificates import again from their encodings, and FirstMessageCertificate
+//    is the first of them;
 //  - a decodable message without its last byte is refused as truncated (CRYPT_E_ASN1_EOD).
 // As a certificate:
 //  - CertContext::Create fails only with CRYPT_E_ASN1_EOD or CRYPT_E_ASN1_BADTAG;
@@ -367,6 +368,12 @@ void CheckSignature(std::span<const uint8_t> signature) {
   Require(platform::CryptGetMessageSignerCount(signature.first(length - 1)) == -1 &&
               platform::GetLastError() == platform::CRYPT_E_ASN1_EOD,
           "a message without its last byte is refused as truncated");
+  const platform::CertContextPtr first = platform::FirstMessageCertificate(signature);
+  Require(certs->empty()
+              ? first == nullptr && platform::GetLastError() == platform::CRYPT_E_NOT_FOUND
+              : first != nullptr && first->Encoded() == certs->front()->Encoded() &&
+                    TravelsWithItsChain(*first, *certs),
+          "the first certificate is the first of the message's, with its chain");
   for (const auto& cert : *certs) {
     CheckReimport(*cert);
     Require(cert->Companions() && cert->Companions()->size() == certs->size(),

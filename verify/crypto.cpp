@@ -218,11 +218,7 @@ Verdict CCrypto::VerifyDetached() {
   // signer: the certificate it names, else the message's first one.
   if (platform::CryptGetMessageSignerCount(signature, allowance) == 1) {
     signerCert = platform::FindMessageSignerCertificate(signature, 0, allowance);
-    if (!signerCert) {
-      std::optional<platform::CertCollection> certs =
-          platform::CryptGetMessageCertificates(signature, allowance);
-      if (certs && !certs->empty()) signerCert = certs->front()->Duplicate();
-    }
+    if (!signerCert) signerCert = platform::FirstMessageCertificate(signature, allowance);
   }
   return Verdict::Failed(status);
 }

@@ -64,4 +64,11 @@ CertContextPtr FindMessageSignerCertificate(std::span<const uint8_t> message, ui
 std::optional<CertCollection> CryptGetMessageCertificates(std::span<const uint8_t> message,
                                                           MemoryAllowance* allowance = nullptr);
 
+// FirstMessageCertificate returns the first certificate `message` carries (the first that
+// CertEnumCertificatesInStore yields from CryptGetMessageCertificates' store), with those of the
+// message that chain through it as companions, without keeping the others; null with the last error
+// set when the message cannot be decoded, or CRYPT_E_NOT_FOUND when it carries none.
+CertContextPtr FirstMessageCertificate(std::span<const uint8_t> message,
+                                       MemoryAllowance* allowance = nullptr);
+
 }  // namespace platform

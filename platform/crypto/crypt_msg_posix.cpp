@@ -160,4 +160,17 @@ std::optional<CertCollection> CryptGetMessageCertificates(std::span<const uint8_
   return result;
 }
 
+CertContextPtr FirstMessageCertificate(std::span<const uint8_t> blob, MemoryAllowance* allowance) {
+  std::optional<SignedMessage> message =
+      detail::DecodeSignedMessage(blob, KeptCertificates::kFirst, 0, allowance);
+  if (!message) return nullptr;
+  if (message->certs->empty()) {
+    SetLastError(CRYPT_E_NOT_FOUND);
+    return nullptr;
+  }
+  CertContextPtr first = message->certs->front()->Duplicate();
+  first->SetCompanions(message->certs);
+  return first;
+}
+
 }  // namespace platform

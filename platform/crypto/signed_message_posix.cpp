@@ -161,12 +161,15 @@ std::optional<SignedMessage> DecodeSignedMessage(std::span<const uint8_t> blob,
     candidate.cert = cache.Find(candidate.der);
     if (!candidate.cert && !Decode(candidate, allowance)) return std::nullopt;
     X509* x509 = NativeX509(*candidate.cert);
-    candidate.signer = signerInfo != nullptr && CMS_SignerInfo_cert_cmp(signerInfo, x509) == 0;
+    candidate.signer =
+        kept == KeptCertificates::kFirst
+            ? i == 0
+            : signerInfo != nullptr && CMS_SignerInfo_cert_cmp(signerInfo, x509) == 0;
     candidate.subject = NameHash(X509_get_subject_name(x509));
     candidate.issuer = NameHash(X509_get_issuer_name(x509));
     const bool cheap = keptWhileChecking + candidate.size <= kKeptWhileCheckingBytes;
     if (kept == KeptCertificates::kNone ||
-        (kept == KeptCertificates::kSignerChain && candidate.take && !candidate.signer && !cheap)) {
+        (kept != KeptCertificates::kAll && candidate.take && !candidate.signer && !cheap)) {
       candidate.cert.reset();
       candidate.take.reset();
     } else if (candidate.take) {
@@ -176,7 +179,9 @@ std::optional<SignedMessage> DecodeSignedMessage(std::span<const uint8_t> blob,
   ERR_clear_error();
 
   std::vector<bool> wanted(candidates.size(), kept == KeptCertificates::kAll);
-  if (kept == KeptCertificates::kSignerChain) wanted = SignerChain(candidates);
+  if (kept == KeptCertificates::kSignerChain || kept == KeptCertificates::kFirst) {
+    wanted = SignerChain(candidates);
+  }
   auto certs = std::make_shared<CertCollection>();
   for (size_t i = 0; i < candidates.size(); ++i) {
     Candidate& candidate = candidates[i];
@@ -184,7 +189,7 @@ std::optional<SignedMessage> DecodeSignedMessage(std::span<const uint8_t> blob,
     if (!candidate.cert && !Decode(candidate, allowance)) return std::nullopt;
     if (candidate.take) {
       candidate.take->Keep();
-      if (kept == KeptCertificates::kSignerChain) cache.Keep(*candidate.cert);
+      if (kept != KeptCertificates::kAll) cache.Keep(*candidate.cert);
     }
     certs->push_back(std::move(candidate.cert));
   }
