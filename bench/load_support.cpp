@@ -316,6 +316,21 @@ int FreePort() {
   return listening.fd ? platform::LocalPort(listening.fd.get()) : 0;
 }
 
+PeakSampler::PeakSampler(pid_t pid)
+    : thread([this, pid](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+          peak = std::max(peak, ResidentKib(pid, "VmRSS"));
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        peak = std::max(peak, ResidentKib(pid, "VmRSS"));
+      }) {}
+
+long PeakSampler::Stop() {
+  thread.request_stop();
+  thread.join();
+  return peak;
+}
+
 long ResidentKib(pid_t pid, std::string_view name) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;

@@ -29,6 +29,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "tests/test_client.h"
@@ -238,6 +239,18 @@ int FreePort();
 // ResidentKib returns the field `name` ("VmRSS", "VmHWM") of /proc/`pid`/status in KiB; -1 when
 // it cannot be read.
 long ResidentKib(pid_t pid, std::string_view name);
+
+// PeakSampler reads the VmRSS of `pid` every 20 ms on a thread of its own until Stop, which
+// returns the largest value seen in KiB (-1 when none could be read).
+class PeakSampler {
+ public:
+  explicit PeakSampler(pid_t pid);
+  long Stop();
+
+ private:
+  long peak = -1;  // written by the thread only, read after the join
+  std::jthread thread;
+};
 
 // Mib converts KiB to MiB.
 double Mib(long kib);

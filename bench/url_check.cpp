@@ -37,7 +37,6 @@
 #include <filesystem>
 #include <optional>
 #include <random>
-#include <stop_token>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -59,7 +58,6 @@ namespace {
 
 const Names kNames{"url_check", "UrlCheck"};
 constexpr std::string_view kDocumentPath = "/doc.bin";
-constexpr std::chrono::milliseconds kSampleInterval{20};
 // A CHECK of a large document on a slow disk may take a while; a silent server still ends the run.
 constexpr int kAnswerTimeoutMs = 10 * 60 * 1000;
 constexpr double kRatioTarget = 1.30;
@@ -131,30 +129,6 @@ std::optional<Fixture> MakeFixture(const std::string& folder, int mib,
   fixture.url = http.Url(kDocumentPath);
   return fixture;
 }
-
-// PeakSampler reads the VmRSS of `pid` every kSampleInterval on a thread of its own until Stop,
-// which returns the largest value seen in KiB (-1 when none could be read).
-class PeakSampler {
- public:
-  explicit PeakSampler(pid_t pid)
-      : thread([this, pid](std::stop_token stop) {
-          while (!stop.stop_requested()) {
-            peak = std::max(peak, ResidentKib(pid, "VmRSS"));
-            std::this_thread::sleep_for(kSampleInterval);
-          }
-          peak = std::max(peak, ResidentKib(pid, "VmRSS"));
-        }) {}
-
-  long Stop() {
-    thread.request_stop();
-    thread.join();
-    return peak;
-  }
-
- private:
-  long peak = -1;  // written by the thread only, read after the join
-  std::jthread thread;
-};
 
 struct OursResult {
   std::vector<double> seconds;

@@ -9,8 +9,10 @@
 //  - every failure leaves a status of the list in crypt_msg.h in GetLastError; a signer index at
 //    or past the signer count gives CRYPT_E_NO_SIGNER;
 //  - a verified signer is the certificate FindMessageSignerCertificate names and travels with
-//    the message's certificates, and the signature never verifies over a changed document;
-//  - the message's certificates import again from their encodings;
+//    message certificates, itself among them (those that chain through it), and the signature
+//    never verifies over a changed document;
+//  - the message's certificates import again from their encodings, and FirstMessageCertificate
+//    is the first of them;
 //  - a decodable message without its last byte is refused as truncated (CRYPT_E_ASN1_EOD).
 // As a certificate:
 //  - CertContext::Create fails only with CRYPT_E_ASN1_EOD or CRYPT_E_ASN1_BADTAG;
@@ -329,6 +331,15 @@ bool InCollection(const platform::CertContext& cert, const platform::CertCollect
                      [&](const auto& other) { return other->Encoded() == cert.Encoded(); });
 }
 
+// TravelsWithItsChain: `cert` has companions, all of them certificates of `certs`, itself among
+// them.
+bool TravelsWithItsChain(const platform::CertContext& cert, const platform::CertCollection& certs) {
+  const auto& companions = cert.Companions();
+  return companions && InCollection(cert, *companions) &&
+         std::all_of(companions->begin(), companions->end(),
+                     [&](const auto& companion) { return InCollection(*companion, certs); });
+}
+
 void CheckSignature(std::span<const uint8_t> signature) {
   const std::span<const uint8_t> document = BytesOf(kDocument);
   const int signers = platform::CryptGetMessageSignerCount(signature);
@@ -357,6 +368,12 @@ void CheckSignature(std::span<const uint8_t> signature) {
   Require(platform::CryptGetMessageSignerCount(signature.first(length - 1)) == -1 &&
               platform::GetLastError() == platform::CRYPT_E_ASN1_EOD,
           "a message without its last byte is refused as truncated");
+  const platform::CertContextPtr first = platform::FirstMessageCertificate(signature);
+  Require(certs->empty()
+              ? first == nullptr && platform::GetLastError() == platform::CRYPT_E_NOT_FOUND
+              : first != nullptr && first->Encoded() == certs->front()->Encoded() &&
+                    TravelsWithItsChain(*first, *certs),
+          "the first certificate is the first of the message's, with its chain");
   for (const auto& cert : *certs) {
     CheckReimport(*cert);
     Require(cert->Companions() && cert->Companions()->size() == certs->size(),
@@ -390,14 +407,14 @@ void CheckSignature(std::span<const uint8_t> signature) {
           "verification misses the signer certificate exactly when the search does");
   if (named != nullptr) {
     Require(InCollection(*named, *certs), "the named signer is one of the message's certificates");
-    Require(named->Companions() && named->Companions()->size() == certs->size(),
-            "the named signer travels with the message's certificates");
+    Require(TravelsWithItsChain(*named, *certs),
+            "the named signer travels with the message's certificates of its chain");
   }
   if (!verified) return;
   Require(named != nullptr && signer->Encoded() == named->Encoded(),
           "the verified signer is the certificate signer 0 names");
-  Require(signer->Companions() && signer->Companions()->size() == certs->size(),
-          "the verified signer travels with the message's certificates");
+  Require(TravelsWithItsChain(*signer, *certs),
+          "the verified signer travels with the message's certificates of its chain");
   const bool changedVerifies = platform::CryptVerifyDetachedMessageSignature(
       signature, BytesOf(kChangedDocument), 0, nullptr);
   const uint32_t changedStatus = platform::GetLastError();

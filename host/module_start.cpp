@@ -53,6 +53,7 @@ server::Limits LimitsFrom(const Settings& settings) {
   server::Limits limits;
   limits.maxConnectionsPerAddress = settings.maxConnectionsPerAddress;
   limits.maxHeldBytesTogether = settings.maxHeldMib << 20;
+  limits.maxXmlDocumentBytes = settings.maxXmlMib << 20;
   return limits;
 }
 

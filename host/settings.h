@@ -28,6 +28,7 @@ struct Settings {
   platform::LogLevel logLevel = platform::LogLevel::kDebug;  // QUILMAREND_LOG_LEVEL
   std::string logFile;                                       // QUILMAREND_LOG; empty: stderr
   uint64_t maxHeldMib = 0;                                   // QUILMAREND_MAX_HELD_MIB
+  uint64_t maxXmlMib = 0;                                    // QUILMAREND_MAX_XML_MIB
   int maxConnectionsPerAddress = 0;                          // QUILMAREND_MAX_CONN_PER_ADDR
   size_t certCacheEntries = 0;                               // QUILMAREND_CERT_CACHE
   // QUILMAREND_METRICS_LISTEN and QUILMAREND_AGENT_LISTEN, "ADDRESS:PORT": the operators'

@@ -1,5 +1,7 @@
 #include "server/check_request.h"
 
+#include <algorithm>
+
 #include "platform/base/cp1251.h"
 #include "platform/base/log.h"
 #include "platform/base/thread_id.h"
@@ -156,15 +158,27 @@ RequestAnswer RequestPipeline::Check(std::string_view commandLine,
                          settings.decodeBase64);
     resolved = std::move(text);
   } else {
-    resolved = ResolveDocument(data.documentText, settings, limits, engine, uploaded.get());
+    // A signed text canonicalized as XML is parsed in memory, so it has a smaller limit of its
+    // own; any other document is read in pieces.
+    Limits documentLimits = limits;
+    if (!data.certificateText.empty() && data.hashedXmlGiven) {
+      documentLimits.maxDocumentBytes =
+          std::min(limits.maxDocumentBytes, limits.maxXmlDocumentBytes);
+    }
+    resolved = ResolveDocument(data.documentText, settings, documentLimits, engine, uploaded.get());
     ++data.revision;  // the reference may have become the resolved text
   }
   uploaded.reset();  // read or hashed: the engine reads through a descriptor of its own
   if (Refusal* refused = std::get_if<Refusal>(&resolved))
     return Refused(std::move(refused->answer));
   // 3. The request record, 4. the verification.
+  // What the engine decodes counts with what the connection holds, within its limit and the
+  // server's.
+  const size_t held = HeldBytes(data);
+  HeldAllowance allowance(budget, limits.maxHeldBytes > held ? limits.maxHeldBytes - held : 0);
   verify::CheckRequest request =
       MakeCheckRequest(settings, data, std::move(std::get<ResolvedDocument>(resolved)));
+  request.allowance = &allowance;
   platform::Log(texts::kLogCheckStart, ThreadId());
   const verify::VerifyResult result = verify::CCrypto(std::move(request), archive, engine).Verify();
   platform::Log(texts::kLogCheckEnd, ThreadId());

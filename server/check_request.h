@@ -7,6 +7,7 @@
 
 #include "platform/os/clock.h"
 #include "platform/os/inet.h"
+#include "server/held_budget.h"
 #include "server/server_limits.h"
 #include "server/session.h"
 #include "verify/engine_limits.h"
@@ -20,10 +21,13 @@ namespace server {
 class RequestPipeline : public RequestHandler {
  public:
   // Requests run within `requestLimits`, read calendar time from `clock` and download through
-  // `internet`. `certArchive`, `clock` and `internet` (none owned) must outlive the pipeline.
-  RequestPipeline(verify::TmpCertArhive& certArchive, const Limits& requestLimits,
-                  const platform::Clock& clock, platform::Internet& internet)
+  // `internet`; what a CHECK decodes counts in `heldBudget` with what the connections hold.
+  // `certArchive`, `heldBudget`, `clock` and `internet` (none owned) must outlive the pipeline.
+  RequestPipeline(verify::TmpCertArhive& certArchive, HeldBudget& heldBudget,
+                  const Limits& requestLimits, const platform::Clock& clock,
+                  platform::Internet& internet)
       : archive(certArchive),
+        budget(heldBudget),
         limits(requestLimits),
         engine{requestLimits.engine, &clock, &internet} {}
 
@@ -34,6 +38,7 @@ class RequestPipeline : public RequestHandler {
 
  private:
   verify::TmpCertArhive& archive;
+  HeldBudget& budget;
   const Limits limits;
   const verify::EngineContext engine;
 };

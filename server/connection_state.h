@@ -3,6 +3,7 @@
 // The per-connection options and data blocks that the protocol commands fill and each request
 // reads. They live for one connection and are never shared with another.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,5 +46,9 @@ struct ConnectionData {
   uint64_t revision = 0;
   DecodedBlocks decoded;
 };
+
+// HeldBytes is the memory `data` takes beyond its own record: what is allocated for its texts
+// and the decoded forms it keeps.
+size_t HeldBytes(const ConnectionData& data);
 
 }  // namespace server

@@ -13,4 +13,18 @@ bool HeldShare::Set(size_t count) {
   return budget.Change(delta);
 }
 
+bool HeldAllowance::Take(size_t bytes) {
+  if (bytes > maxBytes - taken || !share.Set(taken + bytes)) {
+    (void)share.Set(taken);  // a refused growth is counted by Set; undo it
+    return false;
+  }
+  taken += bytes;
+  return true;
+}
+
+void HeldAllowance::Give(size_t bytes) {
+  taken -= bytes;
+  (void)share.Set(taken);
+}
+
 }  // namespace server

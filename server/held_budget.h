@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/base/memory_allowance.h"
+
 namespace server {
 
 class HeldBudget {
@@ -49,6 +51,20 @@ class HeldShare {
  private:
   HeldBudget& budget;
   size_t bytes = 0;
+};
+
+// HeldAllowance is what one request may take for what it decodes: at most `room` bytes, counted
+// in `budget` with what the connections hold until the allowance goes.
+class HeldAllowance final : public platform::MemoryAllowance {
+ public:
+  HeldAllowance(HeldBudget& budget, size_t room) : share(budget), maxBytes(room) {}
+  bool Take(size_t bytes) override;
+  void Give(size_t bytes) override;
+
+ private:
+  HeldShare share;
+  const size_t maxBytes;
+  size_t taken = 0;
 };
 
 }  // namespace server

@@ -38,8 +38,11 @@ struct Limits {
   // At most this many connections are served at once from one client address; 0: no cap.
   int maxConnectionsPerAddress = 0;
 
-  // A document (downloaded, or read from a file) larger than this is refused.
+  // A document (downloaded, or read from a file) larger than this is refused; one that is
+  // canonicalized as XML (a signed text with a hashed fragment), which is parsed in memory, when
+  // larger than the second.
   uint64_t maxDocumentBytes = 0x80000000;
+  uint64_t maxXmlDocumentBytes = uint64_t{64} << 20;
   // Downloads of documents given by URL.
   verify::DownloadLimits download;
   // The engine's and the hash-server client's.

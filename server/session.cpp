@@ -25,12 +25,14 @@ size_t Session::OpenBlockBytes() const {
   return blockMode == BlockMode::kNone ? 0 : openBlock.Size();
 }
 
-size_t Session::HeldBytes() const {
+size_t HeldBytes(const ConnectionData& data) {
   return Allocated(data.documentText) + Allocated(data.signatureText) +
          Allocated(data.certificateText) + Allocated(data.hashedXmlText) +
          Allocated(data.decoded.document) + Allocated(data.decoded.signature) +
-         Allocated(data.decoded.certificate) + openBlock.AllocatedBytes();
+         Allocated(data.decoded.certificate);
 }
+
+size_t Session::HeldBytes() const { return server::HeldBytes(data) + openBlock.AllocatedBytes(); }
 
 std::string* Session::BlockText() {
   switch (blockMode) {

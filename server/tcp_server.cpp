@@ -30,16 +30,16 @@ namespace server {
 struct ServerShared {
   explicit ServerShared(const ServerSetup& setup)
       : limits(setup.limits),
-        archive(std::make_unique<verify::TmpCertArhive>(*setup.clock,
-                                                        limits.engine.archiveLifetime.count())),
-        requests(*archive, limits, *setup.clock, *setup.internet),
-        heldBudget(limits.maxHeldBytesTogether) {}
+        archive(std::make_unique<verify::TmpCertArhive>(
+            *setup.clock, limits.engine.archiveLifetime.count(), limits.engine.archiveEntries)),
+        heldBudget(limits.maxHeldBytesTogether),
+        requests(*archive, heldBudget, limits, *setup.clock, *setup.internet) {}
 
   const Limits limits;
   std::string version;
   std::unique_ptr<verify::TmpCertArhive> archive;
+  HeldBudget heldBudget;  // shared by the connections and what their requests decode
   RequestPipeline requests;
-  HeldBudget heldBudget;  // shared by the connections
   ServerMetrics metrics;
   // Commands and CHECKs are counted only for a metrics listener; without one they cost nothing.
   bool countRequests = false;

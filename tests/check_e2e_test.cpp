@@ -171,6 +171,46 @@ TEST_F(CheckE2E, TwoChecksOnOneConnection) {
   EXPECT_NE(cades, std::string::npos);
 }
 
+// Verdicts is the answer's three verdicts, "OK" or "FAIL" each, joined by blanks.
+std::string Verdicts(const std::string& answer) {
+  return AnswerLine(answer, "CheckSignature") + " " + AnswerLine(answer, "FindCertificate") + " " +
+         AnswerLine(answer, "CheckChain");
+}
+
+// A certificate with the signer's names, issuer and serial number but another key, signed by
+// nobody, gets none of the signer's verdicts, and does not spoil them: the chain results of the
+// one are not the other's, before or after.
+TEST_F(CheckE2E, ForgedSignerGetsNoneOfTheSignersVerdicts) {
+  const Pki p = Trusted(KeyKind::kEcdsaP256);
+  const pki::Key forgedKey = pki::CachedKey(KeyKind::kEcdsaP256, 7);
+  const pki::Cert forged = pki::Issue(LeafSpec(), forgedKey, &p.ca, forgedKey);
+  const auto fake = pki::SignDetached(Bytes("another"), {{forged, forgedKey}}, {p.ca});
+  EXPECT_EQ(Verdicts(Check("another", fake)), "OK FAIL FAIL");
+  EXPECT_EQ(Verdicts(Check(kDocument, Sign(p))), "OK OK OK");
+  const std::string answer = Check("another", fake);
+  EXPECT_EQ(Verdicts(answer), "OK FAIL FAIL");
+  EXPECT_EQ(AnswerLine(answer, "SubjectSN"), "00A1B2");
+}
+
+// A chain judged at a TIME within an expired signer's validity is not the verdict of today.
+TEST_F(CheckE2E, ChainJudgedAtAnotherTimeIsJudgedAgainToday) {
+  const int64_t now = std::time(nullptr);
+  const Pki p = Trusted(KeyKind::kEcdsaP256);
+  const pki::Cert expired = Leaf(p, 0x71, [now](pki::CertSpec& certSpec) {
+    certSpec.notBefore = now - 9 * 86400;
+    certSpec.notAfter = now - 86400;
+  });
+  const auto signature = pki::SignDetached(Bytes(kDocument), {{expired, p.leafKey}}, {p.ca});
+  const std::time_t then = now - 5 * 86400;
+  char date[16];
+  std::strftime(date, sizeof date, "%Y-%m-%d", std::gmtime(&then));
+  EXPECT_EQ(AnswerLine(Check(kDocument, signature, {"CRLOFF", std::string("TIME ") + date}),
+                       "CheckChain"),
+            "OK");
+  EXPECT_EQ(AnswerLine(Check(kDocument, signature), "CheckChainStatus"),
+            kNotTimeValidPhrase + " (00000001)");
+}
+
 TEST_F(CheckE2E, LineBreaksInCertificateNamesBecomeBlanks) {
   const Pki p = Trusted(KeyKind::kGost2001);
   const pki::Cert forged = Leaf(p, 0x51, [](pki::CertSpec& certSpec) {

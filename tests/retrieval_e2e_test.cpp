@@ -144,6 +144,7 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
   const platform::ListenResult hashServer = platform::OpenListenSocket(0, 1);
   server::ServerSetup setup;
   setup.limits.maxDocumentBytes = kDocument.size();
+  setup.limits.maxXmlDocumentBytes = kDocument.size() - 1;
   const auto server = StartServer(2, setup);
 
   TestClient client = CheckClient(server->BoundPort(), "", signature, {"CRLOFF"});
@@ -164,6 +165,13 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
   EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "the hash server was asked for a file it cannot read";
   client.Command("NOHASHSERVER");  // answered once the CHECK before it has ended
   EXPECT_TRUE(fs::is_empty(temp));
+
+  // A signed text canonicalized as XML, read whole, has a smaller limit of its own.
+  client.Command("UPLOADSERVICE ");
+  WriteDocument(root / "signed.xml");
+  client.SendBlock("CERT", Base64Lines(p.leaf.Der()));
+  client.SendBlock("HASHEDXML", "PGEvPg==\r\n");
+  EXPECT_EQ(check("file://" + (root / "signed.xml").string()), kSizeRefused + "00000000)\r\n.\r\n");
 }
 
 // A FIFO, a device, a folder or a socket named by a client is refused at once on every path that

@@ -39,8 +39,9 @@ VerifyResult CCrypto::Verify() {
   platform::Log(texts::kLogVerifySignatureStart, ThreadId());
   Verdict signature;
   if (!request.certificate.empty()) {
-    // The signature value and the fragment are checked over the bytes in memory.
-    if (request.documentFile) {
+    // Canonicalization and the digest search take the signed text in memory; a bare signature
+    // value over any other document is checked over its file in pieces.
+    if (request.documentFile && (request.xmlMode || request.hashedXml)) {
       std::optional<std::vector<uint8_t>> bytes = platform::ReadWhole(request.documentFile.get());
       request.document = bytes ? std::move(*bytes) : std::vector<uint8_t>();
       request.documentFile.reset();
@@ -78,7 +79,7 @@ VerifyResult CCrypto::Verify() {
 }
 
 Verdict CCrypto::VerifySignature() {
-  signerCert = platform::CertCache::Process().Get(request.certificate);
+  signerCert = platform::CertCache::Process().Get(request.certificate, request.allowance);
   if (!signerCert) {
     const uint32_t status = platform::GetLastError();
     platform::Log(texts::kLogImportCertFailed, status);
@@ -166,12 +167,16 @@ Verdict CCrypto::CompareHash() {
 }
 
 Verdict CCrypto::VerifyRawSignature() {
-  std::vector<uint8_t> signedText = request.document;
+  std::string canonical;
+  std::span<const uint8_t> signedText = request.document;
   if (request.xmlMode) {
-    const std::string canonical = CanonicalizeXml(signedText);
-    signedText.assign(canonical.begin(), canonical.end());
+    canonical = CanonicalizeXml(signedText);
+    signedText = std::span(reinterpret_cast<const uint8_t*>(canonical.data()), canonical.size());
   }
-  if (signedText.empty()) return Verdict::Failed(platform::GetLastError());
+  const bool fromFile = static_cast<bool>(request.documentFile);
+  if (fromFile ? request.documentFileSize == 0 : signedText.empty()) {
+    return Verdict::Failed(platform::GetLastError());
+  }
   platform::CryptProviderPtr provider = GetProvByCert(*signerCert, errorText);
   if (!provider) {
     errorText = texts::kErrorNoProvider;
@@ -181,7 +186,11 @@ Verdict CCrypto::VerifyRawSignature() {
       provider->ImportPublicKeyInfo(signerCert->Info().subjectPublicKeyInfo.encoded);
   if (!key) return Verdict::Failed(platform::GetLastError());
   platform::CryptHashPtr hash = provider->CreateHash(platform::CALG_GR3411);
-  if (!hash || !hash->HashData(signedText)) return Verdict::Failed(platform::GetLastError());
+  const auto hashPiece = [&hash](std::span<const uint8_t> piece) { return hash->HashData(piece); };
+  if (!hash || !(fromFile ? platform::ReadPieces(request.documentFile.get(), hashPiece)
+                          : hashPiece(signedText))) {
+    return Verdict::Failed(platform::GetLastError());
+  }
   // The value arrives in the big-endian order of an XML signature; CryptVerifySignatureA takes
   // CryptoAPI's little-endian order.
   const std::vector<uint8_t> littleEndian(request.signature.rbegin(), request.signature.rend());
@@ -197,21 +206,19 @@ Verdict CCrypto::VerifyDetached() {
   platform::Log(texts::kLogSizes, ThreadId(),
                 static_cast<int>(fromFile ? request.documentFileSize : request.document.size()),
                 static_cast<int>(signature.size()));
-  const bool verified = fromFile ? platform::CryptVerifyDetachedMessageSignatureFile(
-                                       signature, request.documentFile.get(), 0, &signerCert)
-                                 : platform::CryptVerifyDetachedMessageSignature(
-                                       signature, request.document, 0, &signerCert);
+  platform::MemoryAllowance* allowance = request.allowance;
+  const bool verified = fromFile
+                            ? platform::CryptVerifyDetachedMessageSignatureFile(
+                                  signature, request.documentFile.get(), 0, &signerCert, allowance)
+                            : platform::CryptVerifyDetachedMessageSignature(
+                                  signature, request.document, 0, &signerCert, allowance);
   if (verified) return Verdict::Passed();
   const uint32_t status = platform::GetLastError();
   // Keep a certificate for the report and the later steps when the message has exactly one
   // signer: the certificate it names, else the message's first one.
-  if (platform::CryptGetMessageSignerCount(signature) == 1) {
-    signerCert = platform::FindMessageSignerCertificate(signature, 0);
-    if (!signerCert) {
-      std::optional<platform::CertCollection> certs =
-          platform::CryptGetMessageCertificates(signature);
-      if (certs && !certs->empty()) signerCert = certs->front()->Duplicate();
-    }
+  if (platform::CryptGetMessageSignerCount(signature, allowance) == 1) {
+    signerCert = platform::FindMessageSignerCertificate(signature, 0, allowance);
+    if (!signerCert) signerCert = platform::FirstMessageCertificate(signature, allowance);
   }
   return Verdict::Failed(status);
 }
@@ -226,7 +233,9 @@ Verdict CCrypto::VerifyCertificate() {
       {StoreLocation::kLocalMachine, "AddressBook"},
   };
   for (const auto& [location, name] : kStores) {
-    if (platform::CertStore::Open(location, name)->FindSubjectCert(signerCert->Info())) {
+    // Only the signer's own certificate counts: another one with its issuer and serial number
+    // (and another key) is not it.
+    if (platform::CertStore::Open(location, name)->FindExisting(*signerCert)) {
       return Verdict::Passed();
     }
   }
@@ -235,12 +244,12 @@ Verdict CCrypto::VerifyCertificate() {
 
 Verdict CCrypto::VerifyChain() {
   if (!signerCert) return Verdict::Failed(platform::NO_SIGNER_CERTIFICATE);
-  const platform::CertInfo& info = signerCert->Info();
-  if (const std::optional<Verdict> known = archive.CheckItem(info.serialNumber, info.issuer)) {
-    return *known;
-  }
+  const ArchiveKey key = ChainQuestion{*signerCert, request.verifyTime, request.checkRevocation,
+                                       request.keyLifetimeDays, request.oidList}
+                             .Key();
+  if (const std::optional<Verdict> known = archive.CheckItem(key)) return *known;
   const Verdict chain = EvaluateChain();
-  (void)archive.StoreItem(info.serialNumber, info.issuer, chain);
+  (void)archive.StoreItem(key, chain);
   platform::Log(texts::kLogChainStored, ThreadId(), chain.status);
   return chain;
 }

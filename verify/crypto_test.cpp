@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "platform/os/state_root.h"
 #include "tests/fakes/fake_clock.h"
@@ -283,9 +284,9 @@ TEST_F(EngineTest, ChainsAndTheirFilters) {
   }
 }
 
-// A chain's result is kept for the archive's lifetime, whatever the options of the check that
-// asks, and judged anew after it.
-TEST_F(EngineTest, ArchiveAnswersForItsLifetimeWhateverTheOptions) {
+// A chain's result is kept for the archive's lifetime for the same question: the same certificate
+// asked with the same options. Each option that changes the verdict asks anew.
+TEST_F(EngineTest, ArchiveAnswersForItsLifetimeTheSameQuestionOnly) {
   const Pki p = tests::MakePki(KeyKind::kGost2012_256);
   const std::vector<uint8_t> signature =
       tests::pki::SignDetached(Bytes(kDocument), {{p.leaf, p.leafKey}}, {p.ca, p.root});
@@ -293,15 +294,59 @@ TEST_F(EngineTest, ArchiveAnswersForItsLifetimeWhateverTheOptions) {
   const VerifyResult first = Run(Detached(kDocument, signature));
   EXPECT_EQ(Verdict({first.chainOk, first.chainStatus}), untrusted);
   tests::AddToStore(StoreLocation::kLocalMachine, "ROOT", p.root);  // trusted from now on
-  CheckRequest strict = Detached(kDocument, signature);
-  strict.keyLifetimeDays = 1;
-  strict.oidList = "9.9";
   clock.now += 60;
-  const VerifyResult remembered = Run(std::move(strict));
-  EXPECT_EQ(Verdict({remembered.chainOk, remembered.chainStatus}), untrusted);
+  struct Case {
+    const char* why;
+    std::function<void(CheckRequest&)> option;
+    Verdict chain;
+  };
+  const Case kCases[] = {
+      {"the same options", [](CheckRequest&) {}, untrusted},
+      // 2001-05-05, before the chain's certificates were valid.
+      {"judged at another time",
+       [](CheckRequest& request) { request.verifyTime = 126334944000000000; },
+       Verdict::Passed(0x00000001)},
+      {"revocation checked", [](CheckRequest& request) { request.checkRevocation = true; },
+       Verdict::Passed(0x00000040)},  // no CRL or OCSP to ask
+      {"a key period of a day", [](CheckRequest& request) { request.keyLifetimeDays = 1; },
+       Verdict::Failed(0x80090317)},
+      {"a usage filter", [](CheckRequest& request) { request.oidList = "9.9"; },
+       Verdict::Failed(0x80340017)},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.why);
+    CheckRequest request = Detached(kDocument, signature);
+    c.option(request);
+    const VerifyResult result = Run(std::move(request));
+    EXPECT_EQ(Verdict({result.chainOk, result.chainStatus}), c.chain);
+  }
   clock.now += 1;
   const VerifyResult judged = Run(Detached(kDocument, signature));
   EXPECT_EQ(Verdict({judged.chainOk, judged.chainStatus}), kPassed);
+}
+
+// A certificate with the signer's issuer, serial number and names but another key, signed by
+// nobody, is never taken for the signer: not found in the stores, its chain judged on its own,
+// whichever of the two is checked first.
+TEST_F(EngineTest, ForgedSignerIsNeverTakenForTheSigner) {
+  const Pki p = Trusted(KeyKind::kEcdsaP256);
+  const tests::pki::Key forgedKey = tests::pki::CachedKey(KeyKind::kEcdsaP256, 7);
+  const tests::pki::Cert forged = tests::pki::Issue(tests::LeafSpec(), forgedKey, &p.ca, forgedKey);
+  const std::vector<uint8_t> real =
+      tests::pki::SignDetached(Bytes(kDocument), {{p.leaf, p.leafKey}}, {p.ca});
+  const std::vector<uint8_t> fake =
+      tests::pki::SignDetached(Bytes("another"), {{forged, forgedKey}}, {p.ca});
+  const Verdicts good{kPassed, kPassed, kPassed};
+  const Verdicts impostor{kPassed, Verdict::Failed(0x80092004), Verdict::Passed(0x00000008)};
+  constexpr std::string_view kAnother = "another";
+  for (const auto& [document, signature, expected] : {std::tuple{kAnother, fake, impostor},
+                                                      {kDocument, real, good},
+                                                      {kAnother, fake, impostor},
+                                                      {kDocument, real, good}}) {
+    const VerifyResult result = Run(Detached(document, signature));
+    EXPECT_EQ(result.names.serialNumber, "00A1B2");
+    ExpectVerdicts(result, expected);
+  }
 }
 
 // The key period ends at the clock's now, to the second: from NotBefore, for its days or up to

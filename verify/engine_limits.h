@@ -12,6 +12,7 @@
 //   const VerifyResult result = CCrypto(std::move(request), archive, engine).Verify();
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/os/clock.h"
@@ -45,8 +46,10 @@ struct EngineLimits {
   DownloadLimits hashedDocument;
   // Each download of the chain engine (a CRL, an OCSP answer, an issuer certificate).
   std::chrono::milliseconds chainFetch{5000};
-  // How long the certificate archive keeps a chain result after its first store.
+  // How long the certificate archive keeps a chain result after its first store, and how many
+  // results it keeps at most (about 200 bytes each), the oldest going first.
   std::chrono::seconds archiveLifetime{60};
+  size_t archiveEntries = 10000;
 };
 
 // EngineContext is what the host lends every engine and hash request: the limits, the calendar

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/memory_allowance.h"
 #include "platform/base/unique_fd.h"
 
 namespace verify {
@@ -31,6 +32,9 @@ struct CheckRequest {
   uint64_t verifyTime = 0;       // FILETIME (UTC) to judge the chain at; 0 means now
   int32_t keyLifetimeDays = -1;  // private-key usage period; negative: no check
   std::string oidList;           // extended-key-usage OIDs, comma separated; empty: no filter
+  // What the certificates decoded for the request may take, counted with the memory of the
+  // connection that asks (not owned; it must outlive the engine); null: no bound.
+  platform::MemoryAllowance* allowance = nullptr;
 };
 
 }  // namespace verify

@@ -7,57 +7,101 @@
 #include <vector>
 
 #include "tests/fakes/fake_clock.h"
+#include "tests/pki/cert.h"
 
 namespace verify {
 namespace {
 
 using tests::FakeClock;
 
-const std::vector<uint8_t> kSerialA = {0x5A, 0x01, 0x00};
-const std::vector<uint8_t> kSerialB = {0x07};
-const std::vector<uint8_t> kIssuerX = {0x30, 0x03, 0x31, 0x01, 0x00};
-const std::vector<uint8_t> kIssuerY = {0x30, 0x03, 0x31, 0x01, 0x01};
+ArchiveKey KeyOf(uint8_t byte) {
+  ArchiveKey key{};
+  key.fill(byte);
+  return key;
+}
+
+const ArchiveKey kKeyA = KeyOf(0xA), kKeyB = KeyOf(0xB);
 
 TEST(TmpCertArhive, EntryLivesItsLifetimeFromItsFirstStore) {
   FakeClock clock;
   TmpCertArhive archive(clock);
-  EXPECT_EQ(archive.CheckItem(kSerialA, kIssuerX), std::nullopt);
-  EXPECT_FALSE(archive.StoreItem(kSerialA, kIssuerX, Verdict::Passed(0x20)));
+  EXPECT_EQ(archive.CheckItem(kKeyA), std::nullopt);
+  EXPECT_FALSE(archive.StoreItem(kKeyA, Verdict::Passed(0x20)));
   clock.now += 30;
   // Overwrites, keeping the time of the first store.
-  EXPECT_TRUE(archive.StoreItem(kSerialA, kIssuerX, Verdict::Failed(0x80090317)));
+  EXPECT_TRUE(archive.StoreItem(kKeyA, Verdict::Failed(0x80090317)));
   clock.now += 30;  // exactly 60 s after the first store: still there
-  EXPECT_EQ(archive.CheckItem(kSerialA, kIssuerX), Verdict::Failed(0x80090317));
+  EXPECT_EQ(archive.CheckItem(kKeyA), Verdict::Failed(0x80090317));
   clock.now += 1;
-  EXPECT_EQ(archive.CheckItem(kSerialA, kIssuerX), std::nullopt);
+  EXPECT_EQ(archive.CheckItem(kKeyA), std::nullopt);
 
   TmpCertArhive shortLived(clock, 5);
-  shortLived.StoreItem(kSerialA, kIssuerX, Verdict::Passed());
+  shortLived.StoreItem(kKeyA, Verdict::Passed());
   clock.now += 6;
-  EXPECT_EQ(shortLived.CheckItem(kSerialA, kIssuerX), std::nullopt);
+  EXPECT_EQ(shortLived.CheckItem(kKeyA), std::nullopt);
 }
 
-TEST(TmpCertArhive, KeyIsSerialAndIssuerTogether) {
+TEST(TmpCertArhive, KeepsAtMostItsEntriesTheOldestGoingFirst) {
   FakeClock clock;
-  TmpCertArhive archive(clock);
-  archive.StoreItem(kSerialA, kIssuerX, Verdict::Passed(1));
-  EXPECT_FALSE(archive.StoreItem(kSerialA, kIssuerY, Verdict::Passed(2)));  // other issuer
-  EXPECT_EQ(archive.CheckItem(kSerialA, kIssuerY), Verdict::Passed(2));
-  EXPECT_EQ(archive.CheckItem(kSerialB, kIssuerX), std::nullopt);
-  // A serial that is a prefix of another is a different key.
-  EXPECT_EQ(archive.CheckItem(std::vector<uint8_t>{0x5A, 0x01}, kIssuerX), std::nullopt);
+  TmpCertArhive archive(clock, 60, 3);
+  for (uint8_t key = 1; key <= 5; ++key) archive.StoreItem(KeyOf(key), Verdict::Passed(key));
+  EXPECT_EQ(archive.CheckItem(KeyOf(1)), std::nullopt);
+  EXPECT_EQ(archive.CheckItem(KeyOf(2)), std::nullopt);
+  for (uint8_t key = 3; key <= 5; ++key)
+    EXPECT_EQ(archive.CheckItem(KeyOf(key)), Verdict::Passed(key));
+}
+
+// The key is the whole question: another certificate with the same issuer and serial number,
+// other travelling certificates or another option is another entry.
+TEST(TmpCertArhive, KeyChangesWithEveryPartOfTheQuestion) {
+  const tests::pki::Key key = tests::pki::CachedKey(tests::pki::KeyKind::kEcdsaP256, 0);
+  const tests::pki::Key otherKey = tests::pki::CachedKey(tests::pki::KeyKind::kEcdsaP256, 1);
+  tests::pki::CertSpec certSpec;
+  certSpec.subject = {{"CN", "Signer"}};
+  const auto context = [](const tests::pki::Cert& cert) {
+    return platform::CertContext::Create(cert.Der());
+  };
+  const platform::CertContextPtr signer = context(tests::pki::Issue(certSpec, key, nullptr, key));
+  const platform::CertContextPtr forged =
+      context(tests::pki::Issue(certSpec, otherKey, nullptr, otherKey));
+  certSpec.subject = {{"CN", "CA"}};
+  const platform::CertContextPtr ca = context(tests::pki::Issue(certSpec, key, nullptr, key));
+  const platform::CertContextPtr travelling = signer->Duplicate();
+  travelling->SetCompanions(std::make_shared<platform::CertCollection>(
+      platform::CertCollection{ca->Duplicate(), signer->Duplicate()}));
+  const platform::CertContextPtr reordered = signer->Duplicate();
+  reordered->SetCompanions(std::make_shared<platform::CertCollection>(
+      platform::CertCollection{signer->Duplicate(), ca->Duplicate()}));
+
+  const ArchiveKey plain = ChainQuestion{*signer}.Key();
+  EXPECT_EQ(ChainQuestion{*signer->Duplicate()}.Key(), plain);
+  EXPECT_EQ((ChainQuestion{*signer, 0, false, -7}.Key()), plain);  // every negative: no period
+  EXPECT_EQ((ChainQuestion{*travelling}.Key()), (ChainQuestion{*reordered}.Key()));
+  const ArchiveKey kOthers[] = {
+      ChainQuestion{*forged}.Key(),
+      ChainQuestion{*travelling}.Key(),
+      ChainQuestion{*signer, 126334944000000000}.Key(),
+      ChainQuestion{*signer, 0, true}.Key(),
+      ChainQuestion{*signer, 0, false, 0}.Key(),
+      ChainQuestion{*signer, 0, false, -1, "1.2.3"}.Key(),
+  };
+  for (size_t i = 0; i < std::size(kOthers); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_NE(kOthers[i], plain);
+    for (size_t j = 0; j < i; ++j) EXPECT_NE(kOthers[i], kOthers[j]);
+  }
 }
 
 TEST(TmpCertArhive, SearchRemovesExpiredEntriesBeforeTheMatch) {
   FakeClock clock;
   TmpCertArhive archive(clock);
-  archive.StoreItem(kSerialA, kIssuerX, Verdict::Passed(1));
+  archive.StoreItem(kKeyA, Verdict::Passed(1));
   clock.now += 30;
-  archive.StoreItem(kSerialB, kIssuerX, Verdict::Passed(2));
+  archive.StoreItem(kKeyB, Verdict::Passed(2));
   clock.now += 40;  // A is 70 s old, B 40 s
-  EXPECT_EQ(archive.CheckItem(kSerialB, kIssuerX), Verdict::Passed(2));
+  EXPECT_EQ(archive.CheckItem(kKeyB), Verdict::Passed(2));
   clock.now -= 40;  // even with the clock set back, A was removed by the walk
-  EXPECT_EQ(archive.CheckItem(kSerialA, kIssuerX), std::nullopt);
+  EXPECT_EQ(archive.CheckItem(kKeyA), std::nullopt);
 }
 
 TEST(TmpCertArhive, ConcurrentStoresAndChecksKeepOneEntryPerKey) {
@@ -68,16 +112,14 @@ TEST(TmpCertArhive, ConcurrentStoresAndChecksKeepOneEntryPerKey) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < 200; ++i) {
-        const std::vector<uint8_t> serial = {static_cast<uint8_t>(i % 16)};
-        if (!archive.CheckItem(serial, kIssuerX)) {
-          existed += archive.StoreItem(serial, kIssuerX, Verdict::Passed(i % 16));
-        }
+        const ArchiveKey key = KeyOf(static_cast<uint8_t>(i % 16));
+        if (!archive.CheckItem(key)) existed += archive.StoreItem(key, Verdict::Passed(i % 16));
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
   for (uint8_t key = 0; key < 16; ++key) {
-    EXPECT_EQ(archive.CheckItem(std::vector<uint8_t>{key}, kIssuerX), Verdict::Passed(key));
+    EXPECT_EQ(archive.CheckItem(KeyOf(key)), Verdict::Passed(key));
   }
 }
 
@@ -85,7 +127,7 @@ TEST(TmpCertArhive, LogsSafelyWhenDestroyedAtExit) {
   // Destroyed by the exit handlers, after this thread's own storage: its "del" line must still be
   // written from live memory (a sanitizer build aborts the process otherwise).
   static TmpCertArhive archive;
-  EXPECT_EQ(archive.CheckItem(kSerialA, kIssuerX), std::nullopt);
+  EXPECT_EQ(archive.CheckItem(kKeyA), std::nullopt);
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 // signer of message after message, the certificate a client sends with every XML check) is not
 // decoded again: decoding parses every field and the public key, which for a GOST key goes
 // through the engine and its global lock. A context handed out shares the kept certificate's
-// decoded fields, key and texts. Bounded by entries and by bytes, least recently used out; safe
-// to use from every thread.
+// decoded fields, key and texts. Bounded by entries and by bytes, least recently used out, each
+// entry counted at what its decoded form takes (a certificate of thousands of extensions takes
+// tens of times its size); safe to use from every thread.
 //
 // Example:
 //   CertContextPtr signer = CertCache::Process().Get(der);
@@ -16,6 +17,7 @@
 #include <memory>
 #include <span>
 
+#include "platform/base/memory_allowance.h"
 #include "platform/crypto/cert_context.h"
 
 namespace platform {
@@ -39,8 +41,15 @@ class CertCache {
   static constexpr size_t kDefaultBytes = size_t{16} << 20;
 
   // Get returns a context of the certificate `der` encodes, decoding it and keeping it on a miss;
-  // null with the last error set when `der` is no certificate (as CertContext::Create).
-  CertContextPtr Get(std::span<const uint8_t> der);
+  // null with the last error set when `der` is no certificate (as CertContext::Create), or with
+  // CRYPT_E_ASN1_BADTAG when its decoding would not fit `allowance` (none: no bound), from which
+  // a decoding takes its size for as long as the allowance lives.
+  CertContextPtr Get(std::span<const uint8_t> der, MemoryAllowance* allowance = nullptr);
+
+  // Find returns a context of the kept certificate `der` encodes, or null (a miss).
+  CertContextPtr Find(std::span<const uint8_t> der);
+  // Keep keeps `cert`, decoded by the caller, for the next Get or Find of its encoding.
+  void Keep(const CertContext& cert);
 
   // Enabled is false for a cache that keeps nothing.
   bool Enabled() const { return enabled; }

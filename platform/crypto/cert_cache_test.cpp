@@ -14,11 +14,13 @@ using tests::pki::Cert;
 using tests::pki::CertSpec;
 using tests::pki::KeyKind;
 
-Cert Issued(const char* name, int keySlot, std::vector<uint8_t> serial = {0x01}) {
+Cert Issued(const char* name, int keySlot, int emptyExtensions = 0) {
   const tests::pki::Key key = tests::pki::CachedKey(KeyKind::kEcdsaP256, keySlot);
   CertSpec certSpec;
   certSpec.subject = {{"CN", name}};
-  certSpec.serial = std::move(serial);
+  for (int i = 0; i < emptyExtensions; ++i) {
+    certSpec.extra.push_back({"1.2.3." + std::to_string(i), false, {}});
+  }
   return tests::pki::Issue(certSpec, key, nullptr, key);
 }
 
@@ -27,6 +29,8 @@ TEST(CertCache, KeepsWhatItDecodedWithinItsBounds) {
                              third = Issued("C", 0).Der();
   // The same subject and serial with another key: another certificate, never the kept one.
   const std::vector<uint8_t> renewed = Issued("A", 1).Der();
+  // About 20 KB that take about 600 KB decoded (malloc's count).
+  const std::vector<uint8_t> large = Issued("Large", 0, 2000).Der();
   struct Case {
     const char* why;
     size_t entries, bytes;
@@ -38,7 +42,8 @@ TEST(CertCache, KeepsWhatItDecodedWithinItsBounds) {
       {"a certificate seen again is not decoded again", 4, 1 << 20, {&a, &a, &a}, 2, 1},
       {"a renewed certificate is another entry", 4, 1 << 20, {&a, &renewed, &a, &renewed}, 2, 2},
       {"the least recently used goes first", 2, 1 << 20, {&a, &b, &a, &third, &a, &b}, 2, 2},
-      {"the byte bound holds as well", 8, 3000, {&a, &b, &third, &a}, 0, 1},
+      {"the byte bound holds as well", 8, 25 << 10, {&a, &b, &third, &a}, 0, 2},
+      {"an entry counts what its decoded form takes", 8, 256 << 10, {&large, &large}, 0, 0},
       {"off: every certificate is decoded", 0, 1 << 20, {&a, &a}, 0, 0},
   };
   for (const Case& c : kCases) {

@@ -9,6 +9,7 @@
 // A context may remember the certificates it travelled with (those of the CMS message it came
 // from); the chain engine uses them as intermediates, as CryptoAPI uses a context's own store.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -78,6 +79,9 @@ class CertContext {
   // Texts are made at the first call and kept with the decoded certificate: every context of it
   // (its duplicates, the cache's) reads the same ones.
   const CertTexts& Texts() const;
+  // Sha256Hash is the SHA-256 of the encoding (CERT_SHA256_HASH_PROP_ID), made at the first call
+  // and kept with the decoded certificate.
+  const std::array<uint8_t, 32>& Sha256Hash() const;
 
   // Duplicate returns a context for the same certificate and companions. The decoded certificate
   // (its fields, its key, its texts) is shared, not copied: a duplicate costs one allocation.

@@ -11,6 +11,7 @@
 #include "platform/crypto/cert_context.h"
 #include "platform/crypto/crypto_library.h"
 #include "platform/crypto/detail/cert_native.h"
+#include "platform/crypto/sha256.h"
 
 namespace platform {
 namespace detail {
@@ -157,6 +158,11 @@ const CertContext::Native& CertContext::OpenSsl() const { return decoded->native
 const CertTexts& CertContext::Texts() const {
   std::call_once(decoded->textsMade, [this] { decoded->texts = detail::MakeCertTexts(*this); });
   return decoded->texts;
+}
+
+const std::array<uint8_t, 32>& CertContext::Sha256Hash() const {
+  std::call_once(decoded->hashMade, [this] { decoded->sha256 = Sha256(decoded->encoded); });
+  return decoded->sha256;
 }
 
 CertContextPtr CertContext::Create(std::span<const uint8_t> der) {

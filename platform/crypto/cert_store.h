@@ -38,6 +38,11 @@ class CertStore {
   // CRYPT_E_NOT_FOUND when there is none.
   CertContextPtr FindSubjectCert(const CertInfo& info) const;
 
+  // FindExisting (CertFindCertificateInStore with CERT_FIND_EXISTING) returns the store's
+  // certificate of the same encoding as `cert`: another certificate with its issuer and serial
+  // number (and another key, say) is not it. Null with CRYPT_E_NOT_FOUND when there is none.
+  CertContextPtr FindExisting(const CertContext& cert) const;
+
   // Add (CertAddEncodedCertificateToStore) writes `cert` into the store's folder as
   // <thumbprint>.cer, atomically. A certificate of the store with the same issuer name and serial
   // number is a matching one; `disposition` says what happens when there is one:

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/base/hex.h"
@@ -72,12 +73,12 @@ std::string IssuerSerialKey(const CertInfo& info) {
   return key;
 }
 
-// LoadedFolder is a store folder's certificates, in file-name order, with the place of the first
-// one of each issuer and serial number, so that a look-up by them costs the same in a store of
-// ten thousand certificates as in one of ten.
+// LoadedFolder is a store folder's certificates, in file-name order, with the places of those of
+// each issuer and serial number, so that a look-up by them costs the same in a store of ten
+// thousand certificates as in one of ten.
 struct LoadedFolder {
   CertCollection certificates;
-  std::unordered_map<std::string, size_t> byIssuerSerial;
+  std::unordered_multimap<std::string, size_t> byIssuerSerial;
 };
 
 struct CachedFolder {
@@ -222,15 +223,32 @@ std::shared_ptr<const CertCollection> CertStore::Certificates() const {
   return std::shared_ptr<const CertCollection>(loaded, &loaded->certificates);
 }
 
-CertContextPtr CertStore::FindSubjectCert(const CertInfo& info) const {
-  const std::shared_ptr<const LoadedFolder> loaded = Loaded(folder);
-  const auto found = loaded->byIssuerSerial.find(IssuerSerialKey(info));
-  if (found == loaded->byIssuerSerial.end()) {
+// FindIn returns the first certificate of `loaded`, in file-name order, with the issuer and
+// serial number of `info` for which `accept` holds; null with CRYPT_E_NOT_FOUND.
+template <typename Accept>
+CertContextPtr FindIn(const LoadedFolder& loaded, const CertInfo& info, const Accept& accept) {
+  std::optional<size_t> first;
+  const auto [from, to] = loaded.byIssuerSerial.equal_range(IssuerSerialKey(info));
+  for (auto found = from; found != to; ++found) {
+    if (accept(*loaded.certificates[found->second]) && (!first || found->second < *first)) {
+      first = found->second;
+    }
+  }
+  if (!first) {
     SetLastError(CRYPT_E_NOT_FOUND);
     return nullptr;
   }
   SetLastError(0);
-  return loaded->certificates[found->second]->Duplicate();
+  return loaded.certificates[*first]->Duplicate();
+}
+
+CertContextPtr CertStore::FindSubjectCert(const CertInfo& info) const {
+  return FindIn(*Loaded(folder), info, [](const CertContext&) { return true; });
+}
+
+CertContextPtr CertStore::FindExisting(const CertContext& cert) const {
+  return FindIn(*Loaded(folder), cert.Info(),
+                [&cert](const CertContext& held) { return held.Encoded() == cert.Encoded(); });
 }
 
 bool CertStore::Add(const CertContext& cert, uint32_t disposition) {

@@ -1,80 +1,47 @@
 #include "platform/crypto/detail/cms_certificates.h"
 
+#include <algorithm>
+
+#include "platform/crypto/detail/ber.h"
+
 namespace platform::detail {
 namespace {
 
-constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kSet = 0x31;
-constexpr uint8_t kObjectId = 0x06;
-constexpr uint8_t kContextZero = 0xA0;  // [0], constructed
-// Indefinite lengths may nest; a message deeper than this is not one a signer writes.
-constexpr int kMaxDepth = 32;
+constexpr uint32_t kTagInteger = 2;
+constexpr uint32_t kTagObjectId = 6;
+constexpr uint32_t kTagSequence = 16;
+constexpr uint32_t kTagSet = 17;
+// The contents of the object identifier signedData, 1.2.840.113549.1.7.2.
+constexpr uint8_t kSignedDataOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
 
-// Tlv is one element: where it starts, where its contents start and end, and where it ends (an
-// indefinite length's end includes its end-of-contents octets).
-struct Tlv {
-  uint8_t tag = 0;
-  bool indefinite = false;
-  size_t start = 0, contentStart = 0, contentEnd = 0, end = 0;
+// SignedData's fields as the decoder matches them, in order: by class and tag number alone (the
+// sets are read whatever their form), the two optional ones skipped when their tag is not there.
+struct Field {
+  uint8_t tagClass;
+  uint32_t tag;
+  bool optional;
 };
+constexpr Field kSignedDataFields[] = {
+    {kUniversal, kTagInteger, false},   // version
+    {kUniversal, kTagSet, false},       // digestAlgorithms
+    {kUniversal, kTagSequence, false},  // encapContentInfo
+    {kContextSpecific, 0, true},        // certificates
+    {kContextSpecific, 1, true},        // crls
+    {kUniversal, kTagSet, false},       // signerInfos
+};
+constexpr size_t kCertificatesField = 3;
 
-std::optional<Tlv> ReadTlv(std::span<const uint8_t> data, size_t at, int depth = 0);
+SplitMessage Refused(SplitOutcome outcome) { return SplitMessage{outcome, {}, {}}; }
 
-// FindEndOfContents returns the offset of the end-of-contents octets that close contents starting
-// at `at`, or nullopt.
-std::optional<size_t> FindEndOfContents(std::span<const uint8_t> data, size_t at, int depth) {
-  while (at + 2 <= data.size()) {
-    if (data[at] == 0 && data[at + 1] == 0) return at;
-    const std::optional<Tlv> inner = ReadTlv(data, at, depth + 1);
-    if (!inner) return std::nullopt;
-    at = inner->end;
-  }
-  return std::nullopt;
+// TooMany is the outcome of elements left after the last field: the decoder finds a length that
+// does not add up, or, inside an indefinite length, no end-of-contents octets where they belong.
+SplitOutcome TooMany(const BerElement& parent) {
+  return parent.indefinite ? SplitOutcome::kTruncated : SplitOutcome::kMalformed;
 }
 
-std::optional<Tlv> ReadTlv(std::span<const uint8_t> data, size_t at, int depth) {
-  if (depth > kMaxDepth || at + 2 > data.size()) return std::nullopt;
-  Tlv tlv;
-  tlv.start = at;
-  tlv.tag = data[at];
-  if ((tlv.tag & 0x1F) == 0x1F) return std::nullopt;  // tags of more than one byte
-  const uint8_t first = data[at + 1];
-  size_t position = at + 2;
-  if (first == 0x80) {
-    if ((tlv.tag & 0x20) == 0) return std::nullopt;  // only constructed elements may be indefinite
-    tlv.indefinite = true;
-    tlv.contentStart = position;
-    const std::optional<size_t> close = FindEndOfContents(data, position, depth);
-    if (!close) return std::nullopt;
-    tlv.contentEnd = *close;
-    tlv.end = *close + 2;
-    return tlv;
-  }
-  uint64_t length = first;
-  if (first & 0x80) {
-    const size_t count = first & 0x7F;
-    if (count > 8 || position + count > data.size()) return std::nullopt;
-    length = 0;
-    for (size_t i = 0; i < count; ++i) length = (length << 8) | data[position + i];
-    position += count;
-  }
-  if (length > data.size() - position) return std::nullopt;
-  tlv.contentStart = position;
-  tlv.contentEnd = position + length;
-  tlv.end = tlv.contentEnd;
-  return tlv;
-}
-
-// Children returns the elements of `parent`'s contents; nullopt when they do not fill it exactly.
-std::optional<std::vector<Tlv>> Children(std::span<const uint8_t> data, const Tlv& parent) {
-  std::vector<Tlv> children;
-  for (size_t at = parent.contentStart; at < parent.contentEnd;) {
-    std::optional<Tlv> child = ReadTlv(data, at);
-    if (!child || child->end > parent.contentEnd) return std::nullopt;
-    at = child->end;
-    children.push_back(*child);
-  }
-  return children;
+// InnerBound is the bound of the elements inside `element`, which was read within `bound`.
+size_t InnerBound(const BerElement& element, size_t bound) {
+  return element.indefinite ? bound : element.contentEnd;
 }
 
 // AppendHeader writes the identifier and length octets of an element of `tag` whose contents
@@ -101,66 +68,117 @@ size_t HeaderSize(bool indefinite, size_t length) {
   return header.size();
 }
 
+// ElementSize is the size of an element re-encoded with the shortest header around `content`.
+size_t ElementSize(const BerElement& element, size_t content) {
+  return HeaderSize(element.indefinite, content) + content + (element.indefinite ? 2 : 0);
+}
+
 void AppendRange(std::vector<uint8_t>& out, std::span<const uint8_t> data, size_t from, size_t to) {
   out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
              data.begin() + static_cast<std::ptrdiff_t>(to));
 }
 
+// Without re-encodes the message without `removed`, a field of `signedData`; the headers of the
+// three enclosing elements take their shortest forms (the decoder reads any form alike).
+std::vector<uint8_t> Without(std::span<const uint8_t> message, const BerElement& contentInfo,
+                             const BerElement& contentType, const BerElement& explicitZero,
+                             const BerElement& signedData, const BerElement& removed) {
+  const size_t signedDataContent =
+      signedData.contentEnd - signedData.contentStart - (removed.end - removed.start);
+  const size_t signedDataSize = ElementSize(signedData, signedDataContent);
+  const size_t explicitZeroSize = ElementSize(explicitZero, signedDataSize);
+  std::vector<uint8_t> out;
+  out.reserve(message.size() - (removed.end - removed.start));
+  AppendHeader(out, 0x30, contentInfo.indefinite,
+               contentType.end - contentType.start + explicitZeroSize);
+  AppendRange(out, message, contentType.start, contentType.end);
+  AppendHeader(out, 0xA0, explicitZero.indefinite, signedDataSize);
+  AppendHeader(out, 0x30, signedData.indefinite, signedDataContent);
+  AppendRange(out, message, signedData.contentStart, removed.start);
+  AppendRange(out, message, removed.end, signedData.contentEnd);
+  for (const BerElement* element : {&signedData, &explicitZero, &contentInfo}) {
+    if (element->indefinite) out.insert(out.end(), {0, 0});
+  }
+  AppendRange(out, message, contentInfo.end, message.size());
+  return out;
+}
+
 }  // namespace
 
-std::optional<SplitMessage> SplitMessageCertificates(std::span<const uint8_t> message) {
-  const std::optional<Tlv> contentInfo = ReadTlv(message, 0);
-  if (!contentInfo || contentInfo->tag != kSequence) return std::nullopt;
-  const std::optional<std::vector<Tlv>> outer = Children(message, *contentInfo);
-  if (!outer || outer->size() != 2 || (*outer)[0].tag != kObjectId ||
-      (*outer)[1].tag != kContextZero) {
-    return std::nullopt;
+SplitMessage SplitMessageCertificates(std::span<const uint8_t> message) {
+  using enum SplitOutcome;
+  const size_t bound = message.size();
+  const std::optional<BerElement> contentInfo = ReadBerElement(message, 0, bound);
+  if (!contentInfo) return Refused(kTruncated);
+  if (!contentInfo->Is(kUniversal, kTagSequence) || !contentInfo->constructed) {
+    return Refused(kMalformed);
   }
-  const Tlv& explicitZero = (*outer)[1];
-  const std::optional<std::vector<Tlv>> wrapped = Children(message, explicitZero);
-  if (!wrapped || wrapped->size() != 1 || (*wrapped)[0].tag != kSequence) return std::nullopt;
-  const Tlv& signedData = (*wrapped)[0];
-  const std::optional<std::vector<Tlv>> fields = Children(message, signedData);
-  // version, digestAlgorithms, encapContentInfo, [certificates], [crls], signerInfos
-  if (!fields || fields->size() < 4 || fields->back().tag != kSet) return std::nullopt;
-  const Tlv& certificatesField = (*fields)[3];
+  const std::optional<std::vector<BerElement>> outer = BerChildren(message, *contentInfo, bound);
+  if (!outer) return Refused(kTruncated);
+  if (outer->empty()) return Refused(kMalformed);
+  // Another content type, or an object identifier that is not one, is the decoder's to judge.
+  const BerElement& contentType = (*outer)[0];
+  const std::span<const uint8_t> oid =
+      message.subspan(contentType.contentStart, contentType.contentEnd - contentType.contentStart);
+  if (!contentType.Is(kUniversal, kTagObjectId) || contentType.constructed ||
+      !std::ranges::equal(oid, kSignedDataOid)) {
+    return Refused(kWhole);
+  }
+  if (outer->size() < 2) return Refused(kMalformed);
+  const BerElement& explicitZero = (*outer)[1];
+  if (!explicitZero.Is(kContextSpecific, 0) || !explicitZero.constructed) {
+    return Refused(kMalformed);
+  }
+  if (outer->size() > 2) return Refused(TooMany(*contentInfo));
+
+  const size_t contentInfoInner = InnerBound(*contentInfo, bound);
+  const std::optional<std::vector<BerElement>> wrapped =
+      BerChildren(message, explicitZero, contentInfoInner);
+  if (!wrapped) return Refused(kTruncated);
+  if (wrapped->empty()) return Refused(kMalformed);
+  if (wrapped->size() > 1) return Refused(TooMany(explicitZero));
+  const BerElement& signedData = (*wrapped)[0];
+  if (!signedData.Is(kUniversal, kTagSequence) || !signedData.constructed) {
+    return Refused(kMalformed);
+  }
+  const size_t explicitZeroInner = InnerBound(explicitZero, contentInfoInner);
+  const std::optional<std::vector<BerElement>> fields =
+      BerChildren(message, signedData, explicitZeroInner);
+  if (!fields) return Refused(kTruncated);
+  size_t next = 0;
+  const BerElement* certificatesField = nullptr;
+  for (size_t index = 0; index < std::size(kSignedDataFields); ++index) {
+    const Field& field = kSignedDataFields[index];
+    if (next < fields->size() && (*fields)[next].Is(field.tagClass, field.tag)) {
+      if (index == kCertificatesField) certificatesField = &(*fields)[next];
+      ++next;
+    } else if (!field.optional) {
+      return Refused(kMalformed);  // a field missing, or one in its place with another tag
+    }
+  }
+  if (next < fields->size()) return Refused(TooMany(signedData));
 
   SplitMessage split;
-  if (certificatesField.tag != kContextZero) {
+  split.outcome = kSplit;
+  if (certificatesField == nullptr) {
     split.withoutCertificates.assign(message.begin(), message.end());
     return split;
   }
-  const std::optional<std::vector<Tlv>> certificates = Children(message, certificatesField);
-  if (!certificates) return std::nullopt;
-  for (const Tlv& certificate : *certificates) {
-    if (certificate.tag != kSequence) return std::nullopt;  // an attribute certificate, say
+  // The set is read as a set whatever its form; each element is a certificate, or one of the
+  // other choices the decoder knows.
+  const std::optional<std::vector<BerElement>> certificates =
+      BerChildren(message, *certificatesField, InnerBound(signedData, explicitZeroInner));
+  if (!certificates) return Refused(kTruncated);
+  for (const BerElement& certificate : *certificates) {
+    if (certificate.tagClass == kContextSpecific && certificate.tag <= 3) return Refused(kWhole);
+    if (!certificate.Is(kUniversal, kTagSequence) || !certificate.constructed) {
+      return Refused(kMalformed);
+    }
     split.certificates.push_back(
         message.subspan(certificate.start, certificate.end - certificate.start));
   }
-
-  // The enclosing elements from the inside out, each a little shorter.
-  const size_t removed = certificatesField.end - certificatesField.start;
-  const size_t signedDataContent = signedData.contentEnd - signedData.contentStart - removed;
-  const size_t signedDataSize = HeaderSize(signedData.indefinite, signedDataContent) +
-                                signedDataContent + (signedData.indefinite ? 2 : 0);
-  const size_t explicitZeroSize = HeaderSize(explicitZero.indefinite, signedDataSize) +
-                                  signedDataSize + (explicitZero.indefinite ? 2 : 0);
-  const Tlv& contentType = (*outer)[0];
-  const size_t contentInfoContent = contentType.end - contentType.start + explicitZeroSize;
-
-  std::vector<uint8_t>& out = split.withoutCertificates;
-  out.reserve(message.size() - removed);
-  AppendHeader(out, kSequence, contentInfo->indefinite, contentInfoContent);
-  AppendRange(out, message, contentType.start, contentType.end);
-  AppendHeader(out, kContextZero, explicitZero.indefinite, signedDataSize);
-  AppendHeader(out, kSequence, signedData.indefinite, signedDataContent);
-  AppendRange(out, message, signedData.contentStart, certificatesField.start);
-  AppendRange(out, message, certificatesField.end, signedData.contentEnd);
-  for (const Tlv* element : {&signedData, &explicitZero, &*contentInfo}) {
-    if (element->indefinite) out.insert(out.end(), {0, 0});
-  }
-  // Whatever follows the message is left as it was, for the decoder to judge.
-  AppendRange(out, message, contentInfo->end, message.size());
+  split.withoutCertificates =
+      Without(message, *contentInfo, contentType, explicitZero, signedData, *certificatesField);
   return split;
 }
 

@@ -4,93 +4,16 @@
 
 #include "platform/base/last_error.h"
 #include "platform/base/win_status.h"
-#include "platform/crypto/asn1_blob.h"
-#include "platform/crypto/cert_cache.h"
 #include "platform/crypto/crypt_msg.h"
-#include "platform/crypto/crypto_library.h"
 #include "platform/crypto/detail/cert_native.h"
-#include "platform/crypto/detail/cms_certificates.h"
 #include "platform/crypto/detail/handles.h"
+#include "platform/crypto/detail/signed_message.h"
 
 namespace platform {
 namespace {
 
-// DecodeSignedMessage parses `blob` as CMS SignedData; null with the last error set otherwise.
-detail::CmsPtr DecodeSignedMessage(std::span<const uint8_t> blob) {
-  EnsureCryptoLibrary();
-  ERR_clear_error();
-  if (const uint32_t status = Asn1BlobStatus(blob); status != 0) {
-    SetLastError(status);
-    return nullptr;
-  }
-  const unsigned char* p = blob.data();
-  detail::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(blob.size())));
-  if (!cms) {
-    SetLastError(detail::DecodeFailureStatus());
-    return nullptr;
-  }
-  if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) {
-    SetLastError(CRYPT_E_UNEXPECTED_MSG_TYPE);
-    return nullptr;
-  }
-  return cms;
-}
-
-// MessageCertificates imports the message's certificates; each gets the whole set as companions.
-std::shared_ptr<CertCollection> MessageCertificates(CMS_ContentInfo* cms) {
-  auto collection = std::make_shared<CertCollection>();
-  detail::X509StackPtr certs(CMS_get1_certs(cms));
-  for (int i = 0; certs && i < sk_X509_num(certs.get()); ++i) {
-    CertContextPtr cert = detail::ImportX509(sk_X509_value(certs.get(), i));
-    if (cert) collection->push_back(std::move(cert));
-  }
-  return collection;
-}
-
-// Message is a decoded signed message and the certificates it carries, in message order.
-struct Message {
-  detail::CmsPtr cms;
-  std::shared_ptr<CertCollection> certs;
-};
-
-// DecodeFromCache decodes `blob` without its certificates and takes each of them from the
-// process's certificate cache; nullopt when that cannot be done (the cache is off, the message
-// is not shaped as the splitter reads it, a certificate does not decode), for the caller to
-// decode the message whole.
-std::optional<Message> DecodeFromCache(std::span<const uint8_t> blob) {
-  CertCache& cache = CertCache::Process();
-  if (!cache.Enabled() || Asn1BlobStatus(blob) != 0) return std::nullopt;
-  std::optional<detail::SplitMessage> split = detail::SplitMessageCertificates(blob);
-  if (!split) return std::nullopt;
-  auto certs = std::make_shared<CertCollection>();
-  for (const std::span<const uint8_t> der : split->certificates) {
-    CertContextPtr cert = cache.Get(der);
-    if (!cert) return std::nullopt;
-    certs->push_back(std::move(cert));
-  }
-  ERR_clear_error();
-  const unsigned char* p = split->withoutCertificates.data();
-  detail::CmsPtr cms(
-      d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(split->withoutCertificates.size())));
-  if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) {
-    ERR_clear_error();
-    return std::nullopt;
-  }
-  return Message{std::move(cms), std::move(certs)};
-}
-
-// DecodeMessage decodes `blob` as a signed message with its certificates, taking known
-// certificates from the cache; a message the cache path cannot take is decoded whole, so that
-// its failures set the same status. Nullopt with the last error set when it is no signed
-// message.
-std::optional<Message> DecodeMessage(std::span<const uint8_t> blob) {
-  EnsureCryptoLibrary();
-  if (std::optional<Message> cached = DecodeFromCache(blob)) return cached;
-  detail::CmsPtr cms = DecodeSignedMessage(blob);
-  if (!cms) return std::nullopt;
-  std::shared_ptr<CertCollection> certs = MessageCertificates(cms.get());
-  return Message{std::move(cms), std::move(certs)};
-}
+using detail::KeptCertificates;
+using detail::SignedMessage;
 
 // ContentDigestMatches runs `content` through the message's digests, piece by piece, and checks
 // the signer's. A content that cannot be read to its end does not match.
@@ -145,8 +68,9 @@ namespace {
 // VerifyDetached is CryptVerifyDetachedMessageSignature over the content `makeContent` opens.
 template <typename MakeContent>
 bool VerifyDetached(std::span<const uint8_t> signature, const MakeContent& makeContent,
-                    uint32_t signerIndex, CertContextPtr* signer) {
-  std::optional<Message> message = DecodeMessage(signature);
+                    uint32_t signerIndex, CertContextPtr* signer, MemoryAllowance* allowance) {
+  std::optional<SignedMessage> message = detail::DecodeSignedMessage(
+      signature, KeptCertificates::kSignerChain, signerIndex, allowance);
   if (!message) return false;
   CMS_ContentInfo* cms = message->cms.get();
   CMS_SignerInfo* signerInfo = SignerInfoAt(cms, signerIndex);
@@ -182,24 +106,27 @@ bool VerifyDetached(std::span<const uint8_t> signature, const MakeContent& makeC
 
 bool CryptVerifyDetachedMessageSignature(std::span<const uint8_t> signature,
                                          std::span<const uint8_t> data, uint32_t signerIndex,
-                                         CertContextPtr* signer) {
+                                         CertContextPtr* signer, MemoryAllowance* allowance) {
   const auto content = [data] {
     return detail::BioPtr(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
   };
-  return VerifyDetached(signature, content, signerIndex, signer);
+  return VerifyDetached(signature, content, signerIndex, signer, allowance);
 }
 
 bool CryptVerifyDetachedMessageSignatureFile(std::span<const uint8_t> signature, int fd,
-                                             uint32_t signerIndex, CertContextPtr* signer) {
+                                             uint32_t signerIndex, CertContextPtr* signer,
+                                             MemoryAllowance* allowance) {
   const auto content = [fd] {
     if (lseek(fd, 0, SEEK_SET) != 0) return detail::BioPtr();
     return detail::BioPtr(BIO_new_fd(fd, BIO_NOCLOSE));
   };
-  return VerifyDetached(signature, content, signerIndex, signer);
+  return VerifyDetached(signature, content, signerIndex, signer, allowance);
 }
 
-CertContextPtr FindMessageSignerCertificate(std::span<const uint8_t> blob, uint32_t signerIndex) {
-  std::optional<Message> message = DecodeMessage(blob);
+CertContextPtr FindMessageSignerCertificate(std::span<const uint8_t> blob, uint32_t signerIndex,
+                                            MemoryAllowance* allowance) {
+  std::optional<SignedMessage> message =
+      detail::DecodeSignedMessage(blob, KeptCertificates::kSignerChain, signerIndex, allowance);
   if (!message) return nullptr;
   CMS_SignerInfo* signerInfo = SignerInfoAt(message->cms.get(), signerIndex);
   if (signerInfo == nullptr) return nullptr;
@@ -210,15 +137,18 @@ CertContextPtr FindMessageSignerCertificate(std::span<const uint8_t> blob, uint3
   return found;
 }
 
-int CryptGetMessageSignerCount(std::span<const uint8_t> blob) {
-  std::optional<Message> message = DecodeMessage(blob);
+int CryptGetMessageSignerCount(std::span<const uint8_t> blob, MemoryAllowance* allowance) {
+  std::optional<SignedMessage> message =
+      detail::DecodeSignedMessage(blob, KeptCertificates::kNone, 0, allowance);
   if (!message) return -1;
   STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(message->cms.get());
   return signerInfos == nullptr ? 0 : sk_CMS_SignerInfo_num(signerInfos);
 }
 
-std::optional<CertCollection> CryptGetMessageCertificates(std::span<const uint8_t> blob) {
-  std::optional<Message> message = DecodeMessage(blob);
+std::optional<CertCollection> CryptGetMessageCertificates(std::span<const uint8_t> blob,
+                                                          MemoryAllowance* allowance) {
+  std::optional<SignedMessage> message =
+      detail::DecodeSignedMessage(blob, KeptCertificates::kAll, 0, allowance);
   if (!message) return std::nullopt;
   const std::shared_ptr<CertCollection>& certs = message->certs;
   CertCollection result;
@@ -228,6 +158,19 @@ std::optional<CertCollection> CryptGetMessageCertificates(std::span<const uint8_
     result.push_back(std::move(copy));
   }
   return result;
+}
+
+CertContextPtr FirstMessageCertificate(std::span<const uint8_t> blob, MemoryAllowance* allowance) {
+  std::optional<SignedMessage> message =
+      detail::DecodeSignedMessage(blob, KeptCertificates::kFirst, 0, allowance);
+  if (!message) return nullptr;
+  if (message->certs->empty()) {
+    SetLastError(CRYPT_E_NOT_FOUND);
+    return nullptr;
+  }
+  CertContextPtr first = message->certs->front()->Duplicate();
+  first->SetCompanions(message->certs);
+  return first;
 }
 
 }  // namespace platform

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/base/last_error.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/cms.h"
 #include "tests/pki/key.h"
+#include "tests/pki/trust.h"
 
 namespace platform {
 namespace {
@@ -48,6 +50,32 @@ TEST(CryptVerifyDetachedMessageSignature, StatusOfMessagesWithoutThatSigner) {
               c.status == 0);
     EXPECT_EQ(GetLastError(), c.status);
   }
+}
+
+// Of a message's certificates only the signer's and those that may issue it are kept, and every
+// one decoded takes its size from the allowance: a message whose certificates do not fit is
+// unreadable.
+TEST(CryptVerifyDetachedMessageSignature, KeepsTheSignersChainWithinTheAllowance) {
+  const std::vector<uint8_t> data = {'d', 'a', 't', 'a'};
+  const tests::Pki p = tests::MakePki(tests::pki::KeyKind::kEcdsaP256);
+  const tests::Pki other = tests::MakePki(tests::pki::KeyKind::kGost2012_256);
+  const std::vector<uint8_t> message =
+      tests::pki::SignDetached(data, {{p.leaf, p.leafKey}}, {other.ca, p.ca, p.root});
+  FixedAllowance tiny(4096);
+  EXPECT_FALSE(CryptVerifyDetachedMessageSignature(message, data, 0, nullptr, &tiny));
+  EXPECT_EQ(GetLastError(), 0x8009310Bu);
+  EXPECT_EQ(tiny.Taken(), 0u);
+
+  FixedAllowance ample(size_t{64} << 20);
+  CertContextPtr signer;
+  ASSERT_TRUE(CryptVerifyDetachedMessageSignature(message, data, 0, &signer, &ample));
+  std::vector<std::vector<uint8_t>> kept;
+  for (const auto& cert : *signer->Companions()) kept.push_back(cert->Encoded());
+  std::ranges::sort(kept);
+  std::vector<std::vector<uint8_t>> chain = {p.leaf.Der(), p.ca.Der(), p.root.Der()};
+  std::ranges::sort(chain);
+  EXPECT_EQ(kept, chain);
+  EXPECT_GT(ample.Taken(), 0u);  // the kept ones stay counted
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED or ERROR_READ_FAULT (anything else).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -45,6 +46,11 @@ std::optional<size_t> ReadSome(int fd, std::span<uint8_t> buffer);
 // ReadWhole returns the bytes of the open file `fd` from its start; nullopt with the last error
 // set when it cannot be read to its end.
 std::optional<std::vector<uint8_t>> ReadWhole(int fd);
+
+// ReadPieces passes the bytes of the open file `fd`, from its start, to `piece` a buffer at a
+// time; false with the last error set when the file cannot be read to its end, or when `piece`
+// returns false.
+bool ReadPieces(int fd, const std::function<bool(std::span<const uint8_t>)>& piece);
 
 // DeleteFile removes `path`; false with the last error set.
 bool DeleteFile(const std::string& path);

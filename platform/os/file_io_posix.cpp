@@ -118,6 +118,20 @@ std::optional<size_t> ReadSome(int fd, std::span<uint8_t> buffer) {
   }
 }
 
+bool ReadPieces(int fd, const std::function<bool(std::span<const uint8_t>)>& piece) {
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    Fail();
+    return false;
+  }
+  std::vector<uint8_t> buffer(size_t{1} << 16);
+  for (;;) {
+    const std::optional<size_t> got = ReadSome(fd, buffer);
+    if (!got) return false;
+    if (*got == 0) return true;
+    if (!piece(std::span<const uint8_t>(buffer.data(), *got))) return false;
+  }
+}
+
 std::optional<std::vector<uint8_t>> ReadWhole(int fd) {
   const std::optional<uint64_t> size = FileSize(fd);
   if (!size || lseek(fd, 0, SEEK_SET) != 0) {

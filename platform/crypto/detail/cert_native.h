@@ -19,6 +19,8 @@ struct CertContext::Decoded {
   Native native;
   mutable std::once_flag textsMade;
   mutable CertTexts texts;  // made once, under `textsMade`
+  mutable std::once_flag hashMade;
+  mutable std::array<uint8_t, 32> sha256{};  // made once, under `hashMade`
 };
 
 namespace detail {
