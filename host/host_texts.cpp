@@ -33,8 +33,12 @@ const char* const kUsage =
     "                                and one line per request), notice or error\n"
     "  QUILMAREND_LOG                append the log to this file instead of standard error\n"
     "  QUILMAREND_MAX_HELD_MIB       block data all connections may hold together (2048)\n"
-    "  QUILMAREND_MAX_CONN_PER_ADDR  connections at once from one client address (0: no cap;\n"
-    "                                keep it off behind a balancer)\n"
+    "  QUILMAREND_MAX_CONN_PER_ADDR  connections at once from one client address (16; 0: no\n"
+    "                                cap); 127.0.0.0/8 counts as one address, IPv6 by its /64\n"
+    "  QUILMAREND_PROXY_PROTOCOL     on: every connection begins with a PROXY protocol header\n"
+    "                                (v1 or v2) from a balancer naming the client (off)\n"
+    "  QUILMAREND_PROXY_FROM         the balancers' addresses or networks, comma-separated\n"
+    "                                (127.0.0.1,10.0.0.0/8); needed when the protocol is on\n"
     "  QUILMAREND_HOME               the state root (/var/lib/quilmarend for root, else\n"
     "                                $XDG_STATE_HOME/quilmarend)\n"
     "  QUILMAREND_UNC_ROOT           where file://host/share/... shares are mounted (/net)\n"
@@ -50,6 +54,12 @@ const char* const kBadLogLevelFormat =
 const char* const kNotWholeNumberFormat = "%s: not a whole number: %s";
 const char* const kBadEndpointFormat =
     "%s: not an IPv4 address and port (127.0.0.1:9384) or IPv6 ([::1]:9384): %s";
+const char* const kBadOnOffFormat = "%s: not on or off: %s";
+const char* const kBadNetworkListFormat =
+    "QUILMAREND_PROXY_FROM: not addresses or networks separated by commas "
+    "(127.0.0.1,10.0.0.0/8,2001:db8::/32): %s";
+const char* const kProxyFromMissing =
+    "QUILMAREND_PROXY_FROM: name the balancers' addresses, as QUILMAREND_PROXY_PROTOCOL is on";
 
 const char* const kMenuAbout = "О программе"_cp1251;
 const char* const kMenuInstallCertificate = "Установить сертификат"_cp1251;

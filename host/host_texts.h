@@ -20,6 +20,10 @@ extern const char* const kBadListenAddressFormat;
 extern const char* const kBadLogLevelFormat;
 extern const char* const kNotWholeNumberFormat;
 extern const char* const kBadEndpointFormat;
+extern const char* const kBadOnOffFormat;
+extern const char* const kBadNetworkListFormat;
+// kProxyFromMissing is the reason when the PROXY protocol is on without balancers to take it from.
+extern const char* const kProxyFromMissing;
 
 // The main window's context menu.
 extern const char* const kMenuAbout;

@@ -6,6 +6,7 @@
 
 #include "host/host_texts.h"
 #include "platform/base/log.h"
+#include "platform/os/ip_address.h"
 #include "platform/os/socket.h"
 
 namespace host {
@@ -57,6 +58,22 @@ std::variant<Settings, std::string> ReadSettings(
       return platform::FormatText(texts::kBadEndpointFormat, name, std::string(text).c_str());
     }
   }
+  if (const std::string_view proxy = value("QUILMAREND_PROXY_PROTOCOL"); !proxy.empty()) {
+    if (proxy != "on" && proxy != "off") {
+      return platform::FormatText(texts::kBadOnOffFormat, "QUILMAREND_PROXY_PROTOCOL",
+                                  std::string(proxy).c_str());
+    }
+    settings.proxy.on = proxy == "on";
+  }
+  if (const std::string_view from = value("QUILMAREND_PROXY_FROM"); !from.empty()) {
+    const auto networks = platform::ParseIpNetworkList(from);
+    if (!networks)
+      return platform::FormatText(texts::kBadNetworkListFormat, std::string(from).c_str());
+    settings.proxy.from = *networks;
+  }
+  // With the protocol on and no balancer listed, no connection could ever be served.
+  if (settings.proxy.on && settings.proxy.from.empty())
+    return std::string(texts::kProxyFromMissing);
   for (const char* name : {"QUILMAREND_MAX_HELD_MIB", "QUILMAREND_MAX_CONN_PER_ADDR"}) {
     const std::string_view text = value(name);
     if (!text.empty() && !WholeNumber(text, uint64_t{1} << 40, &number)) {

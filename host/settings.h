@@ -14,6 +14,7 @@
 
 #include "platform/base/log.h"
 #include "platform/os/socket.h"
+#include "server/client_address.h"
 
 namespace host {
 
@@ -25,10 +26,14 @@ struct Settings {
   // endpoints, off when unset.
   std::optional<platform::ListenEndpoint> metricsListen;
   std::optional<platform::ListenEndpoint> agentListen;
+  // QUILMAREND_PROXY_PROTOCOL ("on" or "off") and QUILMAREND_PROXY_FROM, the balancers whose
+  // PROXY headers name the clients.
+  server::ProxyProtocol proxy;
 };
 
 // ReadSettings reads QUILMAREND_PORT, QUILMAREND_LISTEN, QUILMAREND_LOG_LEVEL,
-// QUILMAREND_METRICS_LISTEN and QUILMAREND_AGENT_LISTEN through
+// QUILMAREND_METRICS_LISTEN, QUILMAREND_AGENT_LISTEN, QUILMAREND_PROXY_PROTOCOL and
+// QUILMAREND_PROXY_FROM (required when the protocol is on) through
 // `environment` (getenv's shape: null for an unset variable; an empty value counts as unset), and
 // checks that QUILMAREND_MAX_HELD_MIB and QUILMAREND_MAX_CONN_PER_ADDR, which the server reads
 // itself, are whole numbers. Returns the settings, or the line that names the first bad value.

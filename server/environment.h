@@ -4,11 +4,12 @@
 // /etc/default/quilmarend).
 
 #include <cstdint>
+#include <optional>
 
 namespace server {
 
 // WholeNumberFromEnvironment returns the value of the environment variable `name` when it is a
-// whole decimal number, digits only; 0 when it is unset, empty, anything else, or too large.
-uint64_t WholeNumberFromEnvironment(const char* name);
+// whole decimal number, digits only; nullopt when it is unset, empty, anything else, or too large.
+std::optional<uint64_t> WholeNumberFromEnvironment(const char* name);
 
 }  // namespace server

@@ -35,20 +35,25 @@ struct Limits {
 
   // How long a stop waits, in all, for the workers to end.
   std::chrono::milliseconds stopAllowance{10000};
-  // At most this many connections are served at once from one client address; 0: no cap.
-  int maxConnectionsPerAddress = 0;
+  // At most this many connections are served at once from one client address, as AddressGroup
+  // counts addresses; 0: no cap. 16 of the 100 workers: one address (one host, one local user)
+  // cannot hold more than a sixth of the pool, while a client application keeps a pool of
+  // connections of its own.
+  int maxConnectionsPerAddress = 16;
+  // With the PROXY protocol on, a balancer's header must have come whole within this time after
+  // the accept.
+  std::chrono::milliseconds proxyHeaderTimeout{5000};
 
-  // A document (downloaded, or read from a file) larger than this is refused.
-  uint64_t maxDocumentBytes = 0x80000000;
   // Downloads of documents given by URL.
   verify::DownloadLimits download;
-  // The engine's and the hash-server client's.
+  // The engine's and the hash-server client's, and the size limit of every document
+  // (`engine.maxDocumentBytes`: downloaded, read from a file, or hashed here).
   verify::EngineLimits engine;
 
   // FromEnvironment returns the defaults, with the cap per address from
-  // QUILMAREND_MAX_CONN_PER_ADDR when that is a whole number (unset, empty, 0 or anything else: no
-  // cap) and the held limit of all connections from QUILMAREND_MAX_HELD_MIB, in MiB, when that is
-  // a positive whole number up to 2^44.
+  // QUILMAREND_MAX_CONN_PER_ADDR when that is a whole number (0: no cap; unset, empty or anything
+  // else: the default) and the held limit of all connections from QUILMAREND_MAX_HELD_MIB, in MiB,
+  // when that is a positive whole number up to 2^44.
   static Limits FromEnvironment();
 };
 

@@ -163,7 +163,7 @@ bool Session::RunCommand(std::string_view line) {
     sink.Send(texts::kHashServerDisabled);
   } else if (TakePrefix(line, "GETHASH ", &argument)) {
     const auto started = std::chrono::steady_clock::now();
-    const std::string hash = handler.GetHash(std::string(argument), s.hashServer);
+    const std::string hash = handler.GetHash(std::string(argument), s.hashServer, clientGone);
     Answer("GETHASH",
            hash.empty() ? RequestAnswer{texts::kHashFailed, "failed"}
                         : RequestAnswer{platform::FormatText(texts::kHashFormat, hash.c_str()),
@@ -221,7 +221,7 @@ bool Session::RunCommand(std::string_view line) {
     Answer("ADD TS", handler.AddTimestamp(settings, data), started);
   } else if (line == "CHECK") {
     const auto started = std::chrono::steady_clock::now();
-    const RequestAnswer answer = handler.Check(line, settings, data);
+    const RequestAnswer answer = handler.Check(line, settings, data, clientGone);
     if (metrics != nullptr) {
       metrics->CountCheck(answer.verdicts, std::chrono::steady_clock::now() - started);
     }

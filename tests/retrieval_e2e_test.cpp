@@ -143,7 +143,7 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
       std::vector<uint8_t>(kDocument.begin(), kDocument.end()), {{p.leaf, p.leafKey}}, {p.ca});
   const platform::ListenResult hashServer = platform::OpenListenSocket(0, 1);
   server::ServerSetup setup;
-  setup.limits.maxDocumentBytes = kDocument.size();
+  setup.limits.engine.maxDocumentBytes = kDocument.size();
   const auto server = StartServer(2, setup);
 
   TestClient client = CheckClient(server->BoundPort(), "", signature, {"CRLOFF"});
@@ -151,6 +151,11 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
     client.Command("STRS " + document);
     return RunCheck(client);
   };
+  EXPECT_EQ(check("file://" + (root / "big.xml").string()), kSizeRefused + "00000000)\r\n.\r\n");
+  // Hashed here, by GETHASH or on the hash path, the same file is refused as well.
+  client.Send("GETHASH file://" + (root / "big.xml").string() + "\r\n");
+  EXPECT_EQ(client.ReadLine(), kHashFailed);
+  client.Command("HASHSERVER");
   EXPECT_EQ(check("file://" + (root / "big.xml").string()), kSizeRefused + "00000000)\r\n.\r\n");
 
   client.Command("UPLOADSERVICE demo");
@@ -164,6 +169,34 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
   EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "the hash server was asked for a file it cannot read";
   client.Command("NOHASHSERVER");  // answered once the CHECK before it has ended
   EXPECT_TRUE(fs::is_empty(temp));
+}
+
+// A download that trickles, ten bytes a second, ends once a whole pace window has brought less
+// than the floor; one whose client has left ends at once, and its worker serves the next client.
+TEST(RetrievalE2E, DownloadsEndWhenTooSlowOrWhenTheirClientHasLeft) {
+  pki::HttpServer http;
+  http.Serve("/trickle.xml", std::vector<uint8_t>(1 << 20, 'x'), "text/xml");
+  http.SetTrickle("/trickle.xml", std::chrono::milliseconds(100));
+  for (const auto window : {std::chrono::milliseconds(2000), std::chrono::milliseconds(3600000)}) {
+    SCOPED_TRACE(window.count());
+    server::ServerSetup setup;
+    setup.limits.download.paceWindow = window;
+    const auto server = StartServer(1, setup);
+    std::optional<TestClient> client = TestClient::Connect(server->BoundPort());
+    ASSERT_TRUE(client);
+    client->ReadGreeting();
+    client->Command("STRS " + http.Url("/trickle.xml"));
+    client->Send("CHECK\r\n");
+    if (window.count() == 2000) {
+      EXPECT_EQ(client->ReadUntilDot(), kCouldNotOpen);
+      continue;
+    }
+    client.reset();  // gone while its download runs, which would take an hour to be judged
+    std::optional<TestClient> next = TestClient::Connect(server->BoundPort());
+    ASSERT_TRUE(next);
+    EXPECT_FALSE(next->ReadGreeting().empty());                  // the one worker is free again
+    EXPECT_NE(LogText().find("(00002ef1)"), std::string::npos);  // the download was cancelled
+  }
 }
 
 // A FIFO, a device, a folder or a socket named by a client is refused at once on every path that

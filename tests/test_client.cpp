@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <utility>
 
 #include "platform/os/socket.h"
 
@@ -22,14 +23,40 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 }  // namespace
 
-std::optional<TestClient> TestClient::Connect(int port) {
-  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-  if (!fd) return std::nullopt;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+namespace {
+
+// SocketAddressOf is `address` (a literal IPv4 or IPv6 address) and `port` as the socket calls take
+// them, with its length; a length of 0 when `address` is none.
+std::pair<sockaddr_storage, socklen_t> SocketAddressOf(const std::string& address, int port) {
+  sockaddr_storage storage{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+    return {storage, sizeof *v4};
+  }
+  if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<uint16_t>(port));
+    return {storage, sizeof *v6};
+  }
+  return {storage, 0};
+}
+
+}  // namespace
+
+std::optional<TestClient> TestClient::Connect(int port, const std::string& to,
+                                              const std::string& from) {
+  const auto [target, targetLength] = SocketAddressOf(to, port);
+  const auto [source, sourceLength] = SocketAddressOf(from, 0);
+  if (targetLength == 0 || (!from.empty() && sourceLength == 0)) return std::nullopt;
+  platform::UniqueFd fd(::socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd || (sourceLength != 0 &&
+              ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&source), sourceLength) != 0)) {
+    return std::nullopt;
+  }
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&target), targetLength) != 0) {
     return std::nullopt;
   }
   return TestClient(std::move(fd));
