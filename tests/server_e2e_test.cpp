@@ -213,11 +213,9 @@ TEST(ServerLimits, LoopbackAddressesShareTheDefaultCap) {
     ASSERT_EQ(clients.back().ReadGreeting(), kGreeting) << i;
   }
   std::optional<TestClient> over = TestClient::Connect(port, "127.0.0.1", "127.1.2.3");
-  ASSERT_TRUE(over);
-  EXPECT_TRUE(over->WaitClosed(5000));
-  EXPECT_TRUE(over->Pending().empty());
-  EXPECT_NE(LogText().find(" 127.1.2.3 "), std::string::npos);
-  EXPECT_NE(LogText().find(" 127.0.0.0/8 "), std::string::npos);
+  EXPECT_TRUE(over->WaitClosed(5000) && over->Pending().empty());
+  const std::string log = LogText();  // the refusal names the client and what it counts as
+  EXPECT_NE(log.find(" 127.0.0.0/8 ", log.find(" 127.1.2.3 ")), std::string::npos);
 }
 
 TEST(ServerStart, PortInUseFailsToBindWithoutStartingWorkers) {

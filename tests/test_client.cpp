@@ -1,13 +1,14 @@
 #include "tests/test_client.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <utility>
+#include <memory>
 
 #include "platform/os/socket.h"
 
@@ -23,40 +24,21 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 }  // namespace
 
-namespace {
-
-// SocketAddressOf is `address` (a literal IPv4 or IPv6 address) and `port` as the socket calls take
-// them, with its length; a length of 0 when `address` is none.
-std::pair<sockaddr_storage, socklen_t> SocketAddressOf(const std::string& address, int port) {
-  sockaddr_storage storage{};
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(static_cast<uint16_t>(port));
-    return {storage, sizeof *v4};
-  }
-  if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(static_cast<uint16_t>(port));
-    return {storage, sizeof *v6};
-  }
-  return {storage, 0};
-}
-
-}  // namespace
-
 std::optional<TestClient> TestClient::Connect(int port, const std::string& to,
                                               const std::string& from) {
-  const auto [target, targetLength] = SocketAddressOf(to, port);
-  const auto [source, sourceLength] = SocketAddressOf(from, 0);
-  if (targetLength == 0 || (!from.empty() && sourceLength == 0)) return std::nullopt;
-  platform::UniqueFd fd(::socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-  if (!fd || (sourceLength != 0 &&
-              ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&source), sourceLength) != 0)) {
-    return std::nullopt;
-  }
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&target), targetLength) != 0) {
+  using AddressList = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(to.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return {};
+  const AddressList target(found, ::freeaddrinfo);
+  found = nullptr;
+  if (!from.empty() && ::getaddrinfo(from.c_str(), "0", &hints, &found) != 0) return {};
+  const AddressList source(found, ::freeaddrinfo);
+  platform::UniqueFd fd(::socket(target->ai_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd || (source && ::bind(fd.get(), source->ai_addr, source->ai_addrlen) != 0) ||
+      ::connect(fd.get(), target->ai_addr, target->ai_addrlen) != 0) {
     return std::nullopt;
   }
   return TestClient(std::move(fd));

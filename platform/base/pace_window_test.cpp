@@ -2,50 +2,34 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
-#include <vector>
+#include <functional>
 
 namespace platform {
 namespace {
 
-using std::chrono::milliseconds;
-
-// Transfers told as (milliseconds since the start, bytes so far) against a floor of 1024 bytes a
-// second over 20 s; each gives the first report at which the transfer is too slow, or -1.
+// Transfers reported once a second, as bytes so far after s seconds, against a floor of 1 KiB a
+// second over 20 s: the first second at which each is too slow, or 0.
 TEST(PaceWindow, StopsATransferSlowerThanTheFloorOverAWholeWindow) {
   struct Case {
     const char* why;
-    std::vector<std::pair<int, uint64_t>> reports;
+    std::function<uint64_t(int)> bytesAt;
     int tooSlowAt;
   };
-  std::vector<std::pair<int, uint64_t>> oneBytePerSecond, bursts, steady, stalled;
-  for (int s = 1; s <= 40; ++s) {
-    oneBytePerSecond.push_back({s * 1000, static_cast<uint64_t>(s)});
-    steady.push_back({s * 1000, static_cast<uint64_t>(s) * 1100});
-    stalled.push_back({s * 1000, uint64_t{1} << 30});  // all of it in the first second
-  }
-  // 10 KiB at once every 19 s: fast for a moment, 540 bytes a second on average.
-  for (int s = 1; s <= 60; ++s) bursts.push_back({s * 1000, uint64_t{10240} * (s / 19 + 1)});
   const Case kCases[] = {
-      {"one byte a second", oneBytePerSecond, 20000},
-      {"bursts between pauses", bursts, 21000},
-      {"just above the floor", steady, -1},
+      {"one byte a second", [](int s) { return s; }, 20},
+      {"10 KiB at once every 19 s", [](int s) { return 10240 * (s / 19 + 1); }, 21},
+      {"1024 bytes a second, the floor itself", [](int s) { return 1024 * s; }, 0},
+      {"1023 bytes a second", [](int s) { return 1023 * s; }, 20},
       // Judged from the samples kept, 1.25 s apart: a second late here.
-      {"fast, then nothing for 20 s", stalled, 22000},
-      {"nothing at all, reported late", {{5000, 0}, {25000, 0}}, 25000},
-      {"a whole window's worth in the last second", {{19000, 0}, {20000, 20480}}, -1},
-      {"one byte short of it", {{19000, 0}, {20000, 20479}}, 20000},
+      {"1 GiB, then nothing", [](int) { return 1 << 30; }, 22},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.why);
     const PaceWindow::Clock::time_point start{};
-    PaceWindow pace(1024, milliseconds(20000), start);
-    int tooSlowAt = -1;
-    for (const auto& [at, total] : c.reports) {
-      if (!pace.Note(start + milliseconds(at), total)) {
-        tooSlowAt = at;
-        break;
-      }
+    PaceWindow pace(1024, std::chrono::seconds(20), start);
+    int tooSlowAt = 0;
+    for (int s = 1; s <= 60 && tooSlowAt == 0; ++s) {
+      if (!pace.Note(start + std::chrono::seconds(s), c.bytesAt(s))) tooSlowAt = s;
     }
     EXPECT_EQ(tooSlowAt, c.tooSlowAt);
   }

@@ -122,11 +122,6 @@ UniqueFd AcceptConnection(int listenFd) {
   }
 }
 
-std::string PeerAddress(int fd) {
-  const std::optional<IpEndpoint> peer = PeerIpEndpoint(fd);
-  return peer ? IpAddressText(peer->address) : "";
-}
-
 std::string PeerEndpoint(int fd) {
   const std::optional<IpEndpoint> peer = PeerIpEndpoint(fd);
   return peer ? EndpointText(*peer) : "";

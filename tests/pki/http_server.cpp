@@ -200,11 +200,6 @@ void HttpServer::SetStall(std::string_view path, size_t sentBytes) {
   routes[PathKey(path)].stallAfter = sentBytes;
 }
 
-void HttpServer::SetTrickle(std::string_view path, std::chrono::milliseconds interval) {
-  std::lock_guard lock(mutex);
-  routes[PathKey(path)].trickle = interval;
-}
-
 int HttpServer::Hits(std::string_view path) const {
   std::lock_guard lock(mutex);
   const auto found = routes.find(PathKey(path));
@@ -299,19 +294,9 @@ void HttpServer::Answer(int fd, std::string_view method, std::string_view target
   }
   std::string answer =
       StatusHeader(route.status, route.contentType, route.body.size(), route.location);
-  const size_t sent =
-      route.trickle.count() > 0
-          ? 0
-          : std::min(route.body.size(), route.stallAfter.value_or(route.body.size()));
+  const size_t sent = std::min(route.body.size(), route.stallAfter.value_or(route.body.size()));
   if (!head) answer.append(reinterpret_cast<const char*>(route.body.data()), sent);
   SendAll(fd, answer);
-  for (size_t i = 0; !head && route.trickle.count() > 0 && i < route.body.size(); ++i) {
-    {
-      std::unique_lock lock(mutex);
-      if (stopped.wait_for(lock, route.trickle, [this] { return stopping; })) return;
-    }
-    if (!SendAll(fd, std::string_view(reinterpret_cast<const char*>(&route.body[i]), 1))) return;
-  }
   if (!head && route.stallAfter) {
     // Stay silent until the client gives up and closes, or the destructor cuts the connection.
     char byte = 0;

@@ -66,11 +66,6 @@ class HttpServer {
   // Thread-safe.
   void SetStall(std::string_view path, size_t sentBytes);
 
-  // SetTrickle makes answers for `path` send their body one byte every `interval` after the
-  // header, until it is out, the client closes or the server is destroyed (for slow-peer tests).
-  // Thread-safe.
-  void SetTrickle(std::string_view path, std::chrono::milliseconds interval);
-
   // Hits returns how many requests named `path` so far, registered or not (unregistered paths
   // are answered 404). A request counts once its header has been read, before any delay.
   int Hits(std::string_view path) const;
@@ -82,7 +77,6 @@ class HttpServer {
     std::vector<uint8_t> body;
     std::chrono::milliseconds delay{0};
     std::optional<size_t> stallAfter;
-    std::chrono::milliseconds trickle{0};
     std::string location;  // of a redirect
     int hits = 0;
   };
