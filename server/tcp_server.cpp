@@ -222,8 +222,9 @@ void TCPServerThread::Serve(int fd) {
     return;
   }
   const std::string client = platform::EndpointText(who.client);
-  if (who.relayed)
+  if (who.relayed) {
     platform::Log(texts::kLogRelayedClient, threadId, client.c_str(), peerText.c_str());
+  }
   const std::string group = AddressGroup(who.client.address);
   if (!shared->Admit(group)) {
     shared->metrics.CountClosed(ConnectionClose::kAddressLimit);
