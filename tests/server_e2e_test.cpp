@@ -202,8 +202,7 @@ TEST(ServerLimits, ConnectionsOverTheAddressCapAreClosedAtOnceWithoutHoldingAWor
   EXPECT_EQ(next->ReadGreeting(), kGreeting);
 }
 
-// By default one address has at most 16 connections, and every loopback address counts as the
-// same one: a local user gets no more by connecting from other 127.x.y.z addresses.
+// By default an address has 16 connections at most, all of 127.0.0.0/8 counting as one address.
 TEST(ServerLimits, LoopbackAddressesShareTheDefaultCap) {
   const auto server = StartServer(20);
   const int port = server->BoundPort();
