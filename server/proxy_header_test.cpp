@@ -13,17 +13,16 @@ std::string V2(char versionCommand, char family, const std::string& rest) {
          static_cast<char>(rest.size() >> 8) + static_cast<char>(rest.size() & 0xFF) + rest;
 }
 
-// 192.0.2.7:51234 to 192.0.2.1:3847, and 2001:db8::7:51234 to ::, as version 2 writes them.
-const std::string kTcp4("\xC0\x00\x02\x07\xC0\x00\x02\x01\xC8\x22\x0F\x07", 12);
-const std::string kTcp6 = std::string("\x20\x01\x0D\xB8", 4) + std::string(11, '\0') + "\x07" +
-                          std::string(16, '\0') + "\xC8\x22\x0F\x07";
-
 ProxyHeaderParse Parse(const std::string& bytes) {
   return ParseProxyHeader({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
 }
 
 // Each header is followed by the client's first line, which stays the client's.
 TEST(ParseProxyHeader, TakesWholeHeadersAndNothingAfterThem) {
+  // 192.0.2.7:51234 to 192.0.2.1:3847, and 2001:db8::7:51234 to ::, as version 2 writes them.
+  const std::string kTcp4("\xC0\x00\x02\x07\xC0\x00\x02\x01\xC8\x22\x0F\x07", 12);
+  const std::string kTcp6 = std::string("\x20\x01\x0D\xB8", 4) + std::string(11, '\0') + "\x07" +
+                            std::string(16, '\0') + "\xC8\x22\x0F\x07";
   const std::pair<std::string, std::string> kCases[] = {
       {"PROXY TCP4 192.0.2.7 192.0.2.1 51234 3847\r\n", "192.0.2.7:51234"},
       {"PROXY TCP6 2001:db8::7 2001:db8::1 51234 3847\r\n", "[2001:db8::7]:51234"},
