@@ -260,6 +260,12 @@ ServerProcess::ServerProcess(const ServerSpec& serverSpec, int port) {
     if (!replaced(*variable)) variables.emplace_back(*variable);
   }
   variables.insert(variables.end(), serverSpec.settings.begin(), serverSpec.settings.end());
+  // The drivers' clients all come from loopback, one client address to the server: no cap, unless
+  // the driver or its caller sets one.
+  if (!replaced("QUILMAREND_MAX_CONN_PER_ADDR=") &&
+      std::getenv("QUILMAREND_MAX_CONN_PER_ADDR") == nullptr) {
+    variables.push_back("QUILMAREND_MAX_CONN_PER_ADDR=0");
+  }
   variables.push_back("QUILMAREND_PORT=" + std::to_string(port));
   if (!serverSpec.logPath.empty()) variables.push_back("QUILMAREND_LOG=" + serverSpec.logPath);
   std::vector<char*> environment;

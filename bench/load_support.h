@@ -156,8 +156,9 @@ struct ServerSpec {
 
 // ServerProcess is the server binary run as a child on `port` (QUILMAREND_PORT, and
 // QUILMAREND_LOG for a log file, replace any inherited values; the rest of this process's
-// environment is passed on); the destructor stops it (SIGTERM) and waits for it and its log
-// reader.
+// environment is passed on, with QUILMAREND_MAX_CONN_PER_ADDR=0 when neither it nor the spec sets
+// one, as all the drivers' clients come from loopback); the destructor stops it (SIGTERM) and
+// waits for it and its log reader.
 class ServerProcess {
  public:
   ServerProcess(const ServerSpec& serverSpec, int port);

@@ -38,7 +38,7 @@ class RecordingSink : public server::AnswerSink {
 class TrivialHandler : public server::RequestHandler {
  public:
   server::RequestAnswer Check(std::string_view, const server::ConnectionSettings&,
-                              server::ConnectionData&) override {
+                              server::ConnectionData&, const server::ClientGone&) override {
     return {"OK: checked\r\n.\r\n", "checked"};
   }
   server::RequestAnswer AddTimestamp(const server::ConnectionSettings&,
@@ -46,7 +46,8 @@ class TrivialHandler : public server::RequestHandler {
     return {"error: CAdES not supported\r\n", "refused"};
   }
   // GetHash fails for some references so that both answers of GETHASH are reached.
-  std::string GetHash(const std::string& reference, const std::string&) override {
+  std::string GetHash(const std::string& reference, const std::string&,
+                      const server::ClientGone&) override {
     if (reference.empty() || (static_cast<unsigned char>(reference[0]) & 1) != 0) return {};
     return "3F25BC1F";
   }

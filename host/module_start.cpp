@@ -155,6 +155,7 @@ void CQuilmarendModule::WorkerThread(WindowThread& self) {
   setup.listenAddress = settings.listenAddress;
   setup.metricsListen = settings.metricsListen;
   setup.agentListen = settings.agentListen;
+  setup.proxy = settings.proxy;
   setup.limits = limits;
   setup.clock = &platform::SystemClock();
   setup.internet = &platform::SystemInternet();

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/base/log.h"
+#include "platform/os/ip_address.h"
 #include "platform/os/socket.h"
 
 namespace host {
@@ -63,11 +64,27 @@ const SettingRow kRows[] = {
      "MiB of a referenced document that is canonicalized as XML, parsed in memory (1 to 2048)",
      "not a whole number from 1 to 2048",
      [](std::string_view v, Settings& s) { return Number(v, 1, 2048, &s.maxXmlMib); }},
-    {"QUILMAREND_MAX_CONN_PER_ADDR", "0",
-     "connections at once from one client address (0: no cap; keep it off behind a balancer)",
+    {"QUILMAREND_MAX_CONN_PER_ADDR", "16",
+     "connections at once from one client address, 127.0.0.0/8 one, IPv6 by /64 (0: no cap)",
      "not a whole number from 0 to 100000",
      [](std::string_view v, Settings& s) {
        return Number(v, 0, 100000, &s.maxConnectionsPerAddress);
+     }},
+    {"QUILMAREND_PROXY_PROTOCOL", "off",
+     "on: every connection begins with a PROXY protocol header (v1, v2) naming the client",
+     "not on or off",
+     [](std::string_view v, Settings& s) {
+       s.proxy.on = v == "on";
+       return v == "on" || v == "off";
+     }},
+    {"QUILMAREND_PROXY_FROM", "",
+     "the balancers whose PROXY headers are taken, addresses or networks separated by commas",
+     "not addresses or networks separated by commas (127.0.0.1,10.0.0.0/8,2001:db8::/32)",
+     [](std::string_view v, Settings& s) {
+       const std::optional<std::vector<platform::IpNetwork>> networks =
+           platform::ParseIpNetworkList(v);
+       if (networks) s.proxy.from = *networks;
+       return networks.has_value();
      }},
     {"QUILMAREND_CERT_CACHE", "1024", "decoded certificates kept for later checks (0: none)",
      "not a whole number from 0 to 1048576",
@@ -105,6 +122,11 @@ std::variant<Settings, std::string> ReadSettings(
     if (!row.parse(value, settings)) {
       return platform::FormatText("%s: %s: %s", row.name, row.refusal, value);
     }
+  }
+  // With the protocol on and no balancer listed, no connection could ever be served.
+  if (settings.proxy.on && settings.proxy.from.empty()) {
+    return std::string(
+        "QUILMAREND_PROXY_FROM: name the balancers' addresses, as QUILMAREND_PROXY_PROTOCOL is on");
   }
   return settings;
 }

@@ -19,6 +19,7 @@
 
 #include "platform/base/log.h"
 #include "platform/os/socket.h"
+#include "server/client_address.h"
 
 namespace host {
 
@@ -35,6 +36,9 @@ struct Settings {
   // endpoints, off when unset.
   std::optional<platform::ListenEndpoint> metricsListen;
   std::optional<platform::ListenEndpoint> agentListen;
+  // QUILMAREND_PROXY_PROTOCOL ("on" or "off") and QUILMAREND_PROXY_FROM, the balancers whose
+  // PROXY headers name the clients.
+  server::ProxyProtocol proxy;
 };
 
 // SettingRow is one setting: its variable, its default as the service's file would write it
@@ -57,7 +61,8 @@ std::span<const SettingRow> SettingRows();
 
 // ReadSettings starts from every row's default and reads each variable through `environment`
 // (getenv's shape: null for an unset variable; an empty value counts as unset). Returns the
-// settings, or the line that names the first bad value: "NAME: <refusal>: <value>".
+// settings, or the line that names the first bad value: "NAME: <refusal>: <value>", or the line
+// that says QUILMAREND_PROXY_FROM is missing while QUILMAREND_PROXY_PROTOCOL is on.
 std::variant<Settings, std::string> ReadSettings(
     const std::function<const char*(const char*)>& environment);
 

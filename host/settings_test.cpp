@@ -67,6 +67,8 @@ TEST(ReadSettings, TakesGoodValuesAndNamesTheFirstBadOne) {
        "QUILMAREND_CERT_CACHE: not a whole number from 0 to 1048576: abc"},
       {{{"QUILMAREND_LOG", "quilmarend.log"}},
        "QUILMAREND_LOG: not an absolute path: quilmarend.log"},
+      {{{"QUILMAREND_PROXY_PROTOCOL", "on"}},
+       "QUILMAREND_PROXY_FROM: name the balancers' addresses, as QUILMAREND_PROXY_PROTOCOL is on"},
   };
   for (const Case& c : kCases) {
     const auto read = ReadSettings([&c](const char* name) -> const char* {

@@ -108,6 +108,8 @@ TEST(SystemMessageText, KnownCodesHaveTextsWithoutTrailingBlanks) {
     EXPECT_NE(text.back(), ' ');
     EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
   }
+  EXPECT_FALSE(SystemMessageText(platform::ERROR_FILE_TOO_LARGE).empty());
+  EXPECT_FALSE(SystemMessageText(platform::ERROR_INTERNET_OPERATION_CANCELLED).empty());
   EXPECT_EQ(SystemMessageText(0xFFFFFFFF), "");
   EXPECT_EQ(SystemMessageText(0x00010000), "");
 }

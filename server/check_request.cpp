@@ -132,9 +132,17 @@ std::string AnswerValue(std::string value) {
   return value;
 }
 
+verify::EngineContext RequestPipeline::EngineFor(const ClientGone& clientGone) const {
+  verify::EngineContext requestEngine = engine;
+  requestEngine.clientGone = clientGone;
+  return requestEngine;
+}
+
 RequestAnswer RequestPipeline::Check(std::string_view commandLine,
-                                     const ConnectionSettings& settings, ConnectionData& data) {
+                                     const ConnectionSettings& settings, ConnectionData& data,
+                                     const ClientGone& clientGone) {
   platform::Log(texts::kLogRecv, ThreadId(), std::string(commandLine).c_str());
+  const verify::EngineContext requestEngine = EngineFor(clientGone);
   // 1. The upload service's signature and document; its copy of the document lives as long as
   //    the resolution needs it.
   std::unique_ptr<platform::RequestFile> uploaded;
@@ -161,11 +169,14 @@ RequestAnswer RequestPipeline::Check(std::string_view commandLine,
     // A signed text canonicalized as XML is parsed in memory, so it has a smaller limit of its
     // own; any other document is read in pieces.
     Limits documentLimits = limits;
+    verify::EngineContext documentEngine = requestEngine;
     if (!data.certificateText.empty() && data.hashedXmlGiven) {
-      documentLimits.maxDocumentBytes =
-          std::min(limits.maxDocumentBytes, limits.maxXmlDocumentBytes);
+      const uint64_t xmlBytes = std::min(limits.engine.maxDocumentBytes, limits.maxXmlDocumentBytes);
+      documentLimits.engine.maxDocumentBytes = xmlBytes;
+      documentEngine.limits.maxDocumentBytes = xmlBytes;
     }
-    resolved = ResolveDocument(data.documentText, settings, documentLimits, engine, uploaded.get());
+    resolved = ResolveDocument(data.documentText, settings, documentLimits, documentEngine,
+                               uploaded.get());
     ++data.revision;  // the reference may have become the resolved text
   }
   uploaded.reset();  // read or hashed: the engine reads through a descriptor of its own
@@ -180,7 +191,8 @@ RequestAnswer RequestPipeline::Check(std::string_view commandLine,
       MakeCheckRequest(settings, data, std::move(std::get<ResolvedDocument>(resolved)));
   request.allowance = &allowance;
   platform::Log(texts::kLogCheckStart, ThreadId());
-  const verify::VerifyResult result = verify::CCrypto(std::move(request), archive, engine).Verify();
+  const verify::VerifyResult result =
+      verify::CCrypto(std::move(request), archive, requestEngine).Verify();
   platform::Log(texts::kLogCheckEnd, ThreadId());
   // 5. The page and the answer.
   return {CheckAnswer(result, settings.htmlReport ? report::RenderReport(result) : ""),
@@ -200,8 +212,9 @@ RequestAnswer RequestPipeline::AddTimestamp(const ConnectionSettings& settings,
   return Refused(verify::AddTimestampAnswer());
 }
 
-std::string RequestPipeline::GetHash(const std::string& reference, const std::string& hashServer) {
-  return verify::GetHash(reference, hashServer, engine);
+std::string RequestPipeline::GetHash(const std::string& reference, const std::string& hashServer,
+                                     const ClientGone& clientGone) {
+  return verify::GetHash(reference, hashServer, EngineFor(clientGone));
 }
 
 }  // namespace server

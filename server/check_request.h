@@ -29,14 +29,18 @@ class RequestPipeline : public RequestHandler {
       : archive(certArchive),
         budget(heldBudget),
         limits(requestLimits),
-        engine{requestLimits.engine, &clock, &internet} {}
+        engine{requestLimits.engine, &clock, &internet, {}} {}
 
   RequestAnswer Check(std::string_view commandLine, const ConnectionSettings& settings,
-                      ConnectionData& data) override;
+                      ConnectionData& data, const ClientGone& clientGone) override;
   RequestAnswer AddTimestamp(const ConnectionSettings& settings, ConnectionData& data) override;
-  std::string GetHash(const std::string& reference, const std::string& hashServer) override;
+  std::string GetHash(const std::string& reference, const std::string& hashServer,
+                      const ClientGone& clientGone) override;
 
  private:
+  // EngineFor is the engine context of one request of a client that `clientGone` watches.
+  verify::EngineContext EngineFor(const ClientGone& clientGone) const;
+
   verify::TmpCertArhive& archive;
   HeldBudget& budget;
   const Limits limits;

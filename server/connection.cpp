@@ -72,7 +72,8 @@ class SocketSink : public AnswerSink {
 }  // namespace
 
 ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handler,
-                       const Limits& limits, HeldBudget& budget, ServerMetrics* metrics) {
+                       const Limits& limits, HeldBudget& budget, ServerMetrics* metrics,
+                       const std::string& clientName) {
   platform::LogBatch logBatch;
   SocketSink sink(fd, logBatch);
   HeldShare share(budget);
@@ -80,7 +81,8 @@ ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handl
   platform::SetSocketTimeouts(fd, static_cast<int>(limits.connectionTimeout.count()));
   sink.Send(platform::FormatText(texts::kGreetingFormat, platform::kProgramName, version.c_str()));
 
-  Session session(handler, sink, platform::PeerEndpoint(fd), metrics);
+  Session session(handler, sink, clientName.empty() ? platform::PeerEndpoint(fd) : clientName,
+                  metrics, [fd] { return platform::PeerHasLeft(fd); });
   LineReader reader;
   bool lineOpen = false;              // an unfinished line is arriving
   SteadyClock::time_point lineStart;  // when it began to

@@ -22,8 +22,11 @@ enum class ConnectionEnd { kQuit, kClosed, kTimedOut, kOverLimit, kOverLimitToge
 // `limits.minLineRate` bytes per second since its first byte (each line is judged alone; a line
 // that keeps that pace may take as long as it needs). The log lines of the conversation are
 // written together, each request's before its answer. `metrics`, when given, counts the commands
-// and CHECKs. The caller owns and closes `fd`.
+// and CHECKs. `clientName` names the client in the request lines (empty: the socket's peer); a
+// request's download stops once the client has closed the connection. The caller owns and closes
+// `fd`.
 ConnectionEnd Converse(int fd, const std::string& version, RequestHandler& handler,
-                       const Limits& limits, HeldBudget& budget, ServerMetrics* metrics = nullptr);
+                       const Limits& limits, HeldBudget& budget, ServerMetrics* metrics = nullptr,
+                       const std::string& clientName = "");
 
 }  // namespace server

@@ -17,11 +17,14 @@ namespace {
 
 class NoRequests : public RequestHandler {
  public:
-  RequestAnswer Check(std::string_view, const ConnectionSettings&, ConnectionData&) override {
+  RequestAnswer Check(std::string_view, const ConnectionSettings&, ConnectionData&,
+                      const ClientGone&) override {
     return {};
   }
   RequestAnswer AddTimestamp(const ConnectionSettings&, ConnectionData&) override { return {}; }
-  std::string GetHash(const std::string&, const std::string&) override { return {}; }
+  std::string GetHash(const std::string&, const std::string&, const ClientGone&) override {
+    return {};
+  }
 };
 
 // Peer is a conversation over a socket pair, served by Converse on a thread of its own.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "platform/base/file_reference.h"
@@ -45,13 +46,15 @@ enum class Downloaded { kDone, kFailed, kTooLarge };
 // it to its name + "!". The file is `*file` on success, owned by the caller; on failure no file is
 // left.
 Downloaded Download(const std::string& url, const Limits& limits, platform::Internet& internet,
+                    const std::function<bool()>& clientGone,
                     std::unique_ptr<platform::TemporaryFile>* file) {
-  const uint64_t maxBytes = limits.maxDocumentBytes;
+  const uint64_t maxBytes = limits.engine.maxDocumentBytes;
   platform::InternetRequest request;
   request.url = url;
   request.agent = platform::kProgramName;
   request.chunkSize = kTransferUnit;
   limits.download.ApplyTo(request);
+  request.abandoned = clientGone;
   uint64_t received = 0;
   bool tooLarge = false;
   const auto write = [&](std::span<const uint8_t> piece) {
@@ -70,6 +73,7 @@ Downloaded Download(const std::string& url, const Limits& limits, platform::Inte
   if (downloaded && *file != nullptr && (*file)->MoveTo((*file)->Path() + "!")) {
     return Downloaded::kDone;
   }
+  platform::Log(texts::kLogDownloadFailed, ThreadId(), platform::GetLastError());
   file->reset();
   return tooLarge ? Downloaded::kTooLarge : Downloaded::kFailed;
 }
@@ -89,12 +93,13 @@ ResolvedDocument Text(std::string_view text, bool decode) {
 
 // HashUploadedCopy takes the hash path for a document an upload service delivered as a local
 // file: only this process can read it, so only the setting "localhost" can hash it.
-std::string HashUploadedCopy(const platform::RequestFile& copy, const std::string& hashServer) {
+std::string HashUploadedCopy(const platform::RequestFile& copy, const std::string& hashServer,
+                             uint64_t maxBytes) {
   if (hashServer != "localhost") {
     platform::SetLastError(platform::ERROR_NOT_SUPPORTED);
     return {};
   }
-  return verify::HashLocalFile(copy.Path());
+  return verify::HashLocalFile(copy.Path(), maxBytes);
 }
 
 }  // namespace
@@ -116,11 +121,16 @@ StepResult<ResolvedDocument> ResolveDocument(std::string& documentText,
   if (!platform::IsOneLine(documentText)) return Refusal{texts::kCouldNotOpenInetFile};
 
   if (!settings.hashServer.empty() && documentText.find(kOldMarker) == std::string::npos) {
-    const std::string hash = uploaded != nullptr
-                                 ? HashUploadedCopy(*uploaded, settings.hashServer)
-                                 : verify::GetHash(documentText, settings.hashServer, engine);
+    const std::string hash =
+        uploaded != nullptr
+            ? HashUploadedCopy(*uploaded, settings.hashServer, engine.limits.maxDocumentBytes)
+            : verify::GetHash(documentText, settings.hashServer, engine);
     const uint32_t status = platform::GetLastError();
     platform::Log(texts::kLogFileHash, ThreadId(), hash.c_str());
+    // A document too large to hash here gets the answer of a document too large to read.
+    if (hash.empty() && status == platform::ERROR_FILE_TOO_LARGE) {
+      return SizeRefused(platform::ERROR_SUCCESS);
+    }
     if (hash.empty()) return Refusal{platform::FormatText(texts::kHashServerFailedFormat, status)};
     documentText = hash;
     return Text(documentText, settings.decodeBase64);
@@ -141,7 +151,8 @@ StepResult<ResolvedDocument> ResolveDocument(std::string& documentText,
   // A failed download leaves the reference in place, so that the next CHECK tries again.
   std::unique_ptr<platform::TemporaryFile> downloadedFile;
   if (download) {
-    const Downloaded result = Download(documentText, limits, *engine.internet, &downloadedFile);
+    const Downloaded result =
+        Download(documentText, limits, *engine.internet, engine.clientGone, &downloadedFile);
     if (result == Downloaded::kTooLarge) return SizeRefused(platform::ERROR_SUCCESS);
     if (result == Downloaded::kFailed) return Refusal{texts::kCouldNotOpenInetFile};
     documentText = downloadedFile->Path();
@@ -168,7 +179,7 @@ StepResult<ResolvedDocument> ResolveDocument(std::string& documentText,
   const uint32_t status = platform::GetLastError();
   // Removing the name leaves the open file readable until the engine closes it.
   if (delivered) (void)platform::DeleteOpenedFile(*delivered);
-  if (!size || *size > limits.maxDocumentBytes) return SizeRefused(status);
+  if (!size || *size > limits.engine.maxDocumentBytes) return SizeRefused(status);
   document.fileSize = *size;
   return document;
 }

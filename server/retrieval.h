@@ -38,8 +38,10 @@ struct ResolvedDocument {
 };
 
 // ResolveDocument returns the document that `documentText` holds or names, as the settings say,
-// none larger than `limits` allow, or the refusal of the request. URLs are downloaded through
-// `engine.internet` within `limits.download`; digests are asked for within `engine`'s limits.
+// none larger than `limits` allow (a document too large to hash here is refused as one too large
+// to read), or the refusal of the request. URLs are downloaded through `engine.internet` within
+// `limits.download`, and stopped when `engine.clientGone` says the client has left; digests are
+// asked for within `engine`'s limits.
 // `uploaded`, when not null, is
 // the local copy of the document that an upload service delivered (`documentText` then names
 // it): it is read, or hashed when the hash server is "localhost", where it is; a remote hash

@@ -46,7 +46,8 @@ class Retrieval : public ::testing::Test {
     internet.Serve("http://docs.test/big.xml", std::vector<uint8_t>(kDocument.size() + 1, 'x'));
     internet.Fail("http://docs.test/missing.xml", platform::ERROR_FILE_NOT_FOUND);
     internet.Fail("http://docs.test/stalled.xml", platform::ERROR_INTERNET_TIMEOUT, {'<', 'd'});
-    limits.maxDocumentBytes = kDocument.size();
+    limits.engine.maxDocumentBytes = kDocument.size();
+    engine.limits = limits.engine;
     engine.internet = &internet;
   }
   void TearDown() override {
@@ -90,6 +91,7 @@ TEST_F(Retrieval, EachReferenceGivesItsDocumentAndLeavesNoFile) {
       {"http://docs.test/stalled.xml", "", kCouldNotOpen, "http://docs.test/stalled.xml"},
       {"http://docs.test/big.xml", "", kTooLarge, "http://docs.test/big.xml"},
       {"http://docs.test/empty.xml", "localhost", kEmptyDigest, kEmptyDigest},
+      {"http://docs.test/big.xml", "localhost", kTooLarge, "http://docs.test/big.xml"},
       {"http://docs.test/doc.xml?old=1", "localhost", kDocument, kDownloadPath},  // no digest
       {"http://docs.test/doc.xml\r\nQUIT", "", kCouldNotOpen, "http://docs.test/doc.xml\r\nQUIT"},
       {"HTTP://docs.test/doc.xml", "", "HTTP://docs.test/doc.xml", "HTTP://docs.test/doc.xml"},

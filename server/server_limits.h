@@ -35,17 +35,22 @@ struct Limits {
 
   // How long a stop waits, in all, for the workers to end.
   std::chrono::milliseconds stopAllowance{10000};
-  // At most this many connections are served at once from one client address; 0: no cap.
-  int maxConnectionsPerAddress = 0;
+  // At most this many connections are served at once from one client address, as AddressGroup
+  // counts addresses; 0: no cap. 16 of the 100 workers: one address (one host, one local user)
+  // cannot hold more than a sixth of the pool, while a client application keeps a pool of
+  // connections of its own.
+  int maxConnectionsPerAddress = 16;
+  // With the PROXY protocol on, a balancer's header must have come whole within this time after
+  // the accept.
+  std::chrono::milliseconds proxyHeaderTimeout{5000};
 
-  // A document (downloaded, or read from a file) larger than this is refused; one that is
-  // canonicalized as XML (a signed text with a hashed fragment), which is parsed in memory, when
-  // larger than the second.
-  uint64_t maxDocumentBytes = 0x80000000;
+  // A document canonicalized as XML (a signed text with a hashed fragment), which is parsed in
+  // memory, larger than this is refused; every other document has `engine.maxDocumentBytes`.
   uint64_t maxXmlDocumentBytes = uint64_t{64} << 20;
   // Downloads of documents given by URL.
   verify::DownloadLimits download;
-  // The engine's and the hash-server client's.
+  // The engine's and the hash-server client's, and the size limit of every document
+  // (`engine.maxDocumentBytes`: downloaded, read from a file, or hashed here).
   verify::EngineLimits engine;
 };
 

@@ -9,8 +9,8 @@ namespace server {
 namespace {
 
 constexpr const char* kCloseNames[kConnectionCloses] = {
-    "quit",      "peer",          "idle_timeout", "held_limit", "held_limit_together",
-    "slow_line", "address_limit", "error"};
+    "quit",      "peer",          "idle_timeout", "held_limit",  "held_limit_together",
+    "slow_line", "address_limit", "error",        "proxy_header"};
 constexpr const char* kCheckNames[3] = {"signature", "certificate", "chain"};
 constexpr const char* kFetchOutcomeNames[platform::kFetchOutcomes] = {"ok", "failed", "invalid"};
 

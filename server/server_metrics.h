@@ -35,8 +35,9 @@ enum class ConnectionClose {
   kSlowLine,           // an unfinished line arrived too slowly
   kAddressLimit,       // over the cap of connections per address; never served
   kError,              // an unexpected failure inside the server
+  kProxyHeader,        // no balancer, or no good PROXY header in time; never served
 };
-inline constexpr size_t kConnectionCloses = 8;
+inline constexpr size_t kConnectionCloses = 9;
 
 // CheckVerdicts are a verified CHECK's three verdicts with the codes of its info line.
 struct CheckVerdicts {

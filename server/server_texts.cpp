@@ -71,7 +71,21 @@ const char* const kLogLineTooSlow =
     "(%d) Соединение закрыто: незавершённая строка из %zu байт приходит %lld мс, медленнее %zu "
     "байт/с"_cp1251;
 const char* const kLogAddressOverLimit =
-    "(%d) Соединение с адреса %s закрыто без приветствия: с него уже открыто соединений: %d"_cp1251;
+    "(%d) Соединение с адреса %s закрыто без приветствия: с адресов %s уже открыто соединений: "
+    "%d"_cp1251;
+const char* const kLogClientRules =
+    "Connections per client address: at most %d (0: no cap); PROXY protocol: %s";
+const char* const kLogNotABalancer =
+    "(%d) Соединение с адреса %s закрыто без приветствия: адреса нет в QUILMAREND_PROXY_FROM"_cp1251;
+const char* const kLogBadProxyHeader =
+    "(%d) Соединение с адреса %s закрыто без приветствия: оно начато не заголовком PROXY или "
+    "заголовок неверен"_cp1251;
+const char* const kLogSlowProxyHeader =
+    "(%d) Соединение с адреса %s закрыто без приветствия: заголовок PROXY не пришёл за %lld "
+    "мс"_cp1251;
+const char* const kLogProxyHeaderCut =
+    "(%d) Соединение с адреса %s закрыто до конца заголовка PROXY"_cp1251;
+const char* const kLogRelayedClient = "(%d) Клиент %s, соединение через %s"_cp1251;
 const char* const kLogRecv = "(%d) recv %s";
 const char* const kLogCheckStart = "(%d) Начало проверки"_cp1251;
 const char* const kLogCheckEnd = "(%d) Окончание проверки"_cp1251;
@@ -80,6 +94,7 @@ const char* const kLogCheckEnd = "(%d) Окончание проверки"_cp12
 const char* const kLogFileRequest = "(%d) Запрос файла\t%s"_cp1251;
 const char* const kLogFileHash = "(%d) Хеш файла\t%s"_cp1251;
 const char* const kLogResolved = "(%d) Text=%s, IsUrl=%d";
+const char* const kLogDownloadFailed = "(%d) Файл не загружен (%08x)"_cp1251;
 const char* const kHashServerFailedFormat =
     "error: Неопознанная ошибка при работе с удаленным файлом (%08x)\r\n.\r\n"_cp1251;
 const char* const kCouldNotOpenInetFile = "Error: Could not open inet file.\r\n.\r\n";

@@ -66,6 +66,14 @@ extern const char* const kLogConnectionOverLimit;
 extern const char* const kLogProcessOverLimit;
 extern const char* const kLogLineTooSlow;
 extern const char* const kLogAddressOverLimit;
+// Who may connect: the notice at start, and the refusals of connections without a good PROXY
+// header from a listed balancer; the debug line naming the client a balancer relays.
+extern const char* const kLogClientRules;
+extern const char* const kLogNotABalancer;
+extern const char* const kLogBadProxyHeader;
+extern const char* const kLogSlowProxyHeader;
+extern const char* const kLogProxyHeaderCut;
+extern const char* const kLogRelayedClient;
 extern const char* const kLogRecv;
 extern const char* const kLogCheckStart;
 extern const char* const kLogCheckEnd;
@@ -74,6 +82,7 @@ extern const char* const kLogCheckEnd;
 extern const char* const kLogFileRequest;
 extern const char* const kLogFileHash;
 extern const char* const kLogResolved;
+extern const char* const kLogDownloadFailed;
 extern const char* const kHashServerFailedFormat;
 extern const char* const kCouldNotOpenInetFile;
 extern const char* const kFileSizeRefusedFormat;

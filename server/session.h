@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,19 +43,25 @@ struct RequestAnswer {
   std::optional<CheckVerdicts> verdicts;  // a CHECK that was verified, not refused
 };
 
+// ClientGone is true once the connection's client has left (empty: it never says so). A request
+// that waits on others, a download say, asks it now and then and stops when it is true.
+using ClientGone = std::function<bool()>;
+
 // RequestHandler runs the commands that reach beyond the connection.
 class RequestHandler {
  public:
   virtual ~RequestHandler() = default;
   // Check runs CHECK for `commandLine` and returns its whole answer, or its error answer. It may
-  // replace the document and signature texts in `data` with what it resolved.
+  // replace the document and signature texts in `data` with what it resolved. A download stops
+  // when `clientGone` says so.
   virtual RequestAnswer Check(std::string_view commandLine, const ConnectionSettings& settings,
-                              ConnectionData& data) = 0;
+                              ConnectionData& data, const ClientGone& clientGone) = 0;
   // AddTimestamp runs ADD TS and returns its answer.
   virtual RequestAnswer AddTimestamp(const ConnectionSettings& settings, ConnectionData& data) = 0;
   // GetHash returns the digest text of the document `reference`, computed as `hashServer` says;
-  // empty on failure.
-  virtual std::string GetHash(const std::string& reference, const std::string& hashServer) = 0;
+  // empty on failure. A download stops when `clientGone` says so.
+  virtual std::string GetHash(const std::string& reference, const std::string& hashServer,
+                              const ClientGone& clientGone) = 0;
 };
 
 enum class BlockMode { kNone, kStrs, kSign, kCert, kHashedXml };
@@ -62,10 +69,15 @@ enum class BlockMode { kNone, kStrs, kSign, kCert, kHashedXml };
 class Session {
  public:
   // `peerName` names the client ("192.0.2.7:51234") in the info line each request writes;
-  // `counts`, when given, counts the commands and CHECKs (not owned).
+  // `counts`, when given, counts the commands and CHECKs (not owned); `gone` tells the requests
+  // when the client has left.
   Session(RequestHandler& requestHandler, AnswerSink& answerSink, std::string peerName = "",
-          ServerMetrics* counts = nullptr)
-      : handler(requestHandler), sink(answerSink), peer(std::move(peerName)), metrics(counts) {}
+          ServerMetrics* counts = nullptr, ClientGone gone = {})
+      : handler(requestHandler),
+        sink(answerSink),
+        peer(std::move(peerName)),
+        metrics(counts),
+        clientGone(std::move(gone)) {}
 
   // HandleLine runs one received line; `line` ends with its line feed. Returns false when the
   // connection must end now (after the answer to QUIT or EXIT).
@@ -120,6 +132,7 @@ class Session {
   AnswerSink& sink;
   const std::string peer;
   ServerMetrics* const metrics;
+  const ClientGone clientGone;
   ConnectionSettings settings;
   ConnectionData data;
   BlockMode blockMode = BlockMode::kNone;

@@ -211,7 +211,7 @@ bool Session::SetTime(std::string_view argument) {
 
 bool Session::GetHash(std::string_view argument) {
   const auto started = std::chrono::steady_clock::now();
-  const std::string hash = handler.GetHash(std::string(argument), settings.hashServer);
+  const std::string hash = handler.GetHash(std::string(argument), settings.hashServer, clientGone);
   Answer("GETHASH",
          hash.empty() ? RequestAnswer{texts::kHashFailed, "failed"}
                       : RequestAnswer{platform::FormatText(texts::kHashFormat, hash.c_str()),
@@ -228,7 +228,7 @@ bool Session::AddTimestamp(std::string_view) {
 
 bool Session::Check(std::string_view) {
   const auto started = std::chrono::steady_clock::now();
-  const RequestAnswer answer = handler.Check("CHECK", settings, data);
+  const RequestAnswer answer = handler.Check("CHECK", settings, data, clientGone);
   if (metrics != nullptr) {
     metrics->CountCheck(answer.verdicts, std::chrono::steady_clock::now() - started);
   }

@@ -19,8 +19,8 @@ class RecordingSink : public AnswerSink {
 
 class FakeHandler : public RequestHandler {
  public:
-  RequestAnswer Check(std::string_view commandLine, const ConnectionSettings&,
-                      ConnectionData& data) override {
+  RequestAnswer Check(std::string_view commandLine, const ConnectionSettings&, ConnectionData& data,
+                      const ClientGone&) override {
     checks.emplace_back(commandLine);
     seenDocument = data.documentText;
     return {"checked\r\n.\r\n", "checked"};
@@ -28,7 +28,8 @@ class FakeHandler : public RequestHandler {
   RequestAnswer AddTimestamp(const ConnectionSettings&, ConnectionData&) override {
     return {"ts\r\n", "ts"};
   }
-  std::string GetHash(const std::string& reference, const std::string& hashServer) override {
+  std::string GetHash(const std::string& reference, const std::string& hashServer,
+                      const ClientGone&) override {
     hashRequests.push_back(reference + "|" + hashServer);
     return reference == "missing" ? "" : "ABCD";
   }

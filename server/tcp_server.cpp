@@ -13,6 +13,7 @@
 #include "platform/base/thread_id.h"
 #include "platform/crypto/cert_cache.h"
 #include "platform/os/file_io.h"
+#include "platform/os/ip_address.h"
 #include "platform/os/socket.h"
 #include "platform/os/state_root.h"
 #include "server/check_request.h"
@@ -30,12 +31,14 @@ namespace server {
 struct ServerShared {
   explicit ServerShared(const ServerSetup& setup)
       : limits(setup.limits),
+        proxy(setup.proxy),
         archive(std::make_unique<verify::TmpCertArhive>(
             *setup.clock, limits.engine.archiveLifetime.count(), limits.engine.archiveEntries)),
         heldBudget(limits.maxHeldBytesTogether),
         requests(*archive, heldBudget, limits, *setup.clock, *setup.internet) {}
 
   const Limits limits;
+  const ProxyProtocol proxy;
   std::string version;
   std::unique_ptr<verify::TmpCertArhive> archive;
   HeldBudget heldBudget;  // shared by the connections and what their requests decode
@@ -58,30 +61,40 @@ struct ServerShared {
     return stopping;
   }
 
-  enum class Admission { kServe, kStopping, kOverCap };
-
-  // Admit registers the connection `fd` from `address`, unless the server is stopping or that
-  // address already has its cap of connections.
-  Admission Admit(int fd, const std::string& address) {
+  // Open registers the accepted connection `fd`, which a stop then shuts down, and counts its
+  // worker busy; false when the server is stopping.
+  bool Open(int fd) {
     std::lock_guard<std::mutex> guard(lock);
-    if (stopping) return Admission::kStopping;
-    const auto found = connectionsPerAddress.find(address);
-    const int open = found == connectionsPerAddress.end() ? 0 : found->second;
-    if (limits.maxConnectionsPerAddress > 0 && open >= limits.maxConnectionsPerAddress) {
-      return Admission::kOverCap;
-    }
-    ++connectionsPerAddress[address];
+    if (stopping) return false;
     openConnections.insert(fd);
     busyWorkers.fetch_add(1, std::memory_order_relaxed);
-    return Admission::kServe;
+    return true;
   }
 
-  // Leave undoes an Admit that served.
-  void Leave(int fd, const std::string& address) {
+  // Close undoes an Open.
+  void Close(int fd) {
     std::lock_guard<std::mutex> guard(lock);
     openConnections.erase(fd);
     busyWorkers.fetch_sub(1, std::memory_order_relaxed);
-    const auto found = connectionsPerAddress.find(address);
+  }
+
+  // Admit counts a connection from the address group `group`, unless the group already has its
+  // cap of connections.
+  bool Admit(const std::string& group) {
+    std::lock_guard<std::mutex> guard(lock);
+    int& open = connectionsPerAddress[group];
+    if (limits.maxConnectionsPerAddress > 0 && open >= limits.maxConnectionsPerAddress) {
+      if (open == 0) connectionsPerAddress.erase(group);
+      return false;
+    }
+    ++open;
+    return true;
+  }
+
+  // Leave undoes an Admit.
+  void Leave(const std::string& group) {
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = connectionsPerAddress.find(group);
     if (found != connectionsPerAddress.end() && --found->second == 0) {
       connectionsPerAddress.erase(found);
     }
@@ -173,38 +186,14 @@ void TCPServerThread::Start() {
 
 void TCPServerThread::Run() {
   platform::UniqueFd connection = platform::AcceptConnection(listenSocket);
-  const std::string address = connection ? platform::PeerAddress(connection.get()) : "";
-  const ServerShared::Admission admission =
-      connection ? shared->Admit(connection.get(), address) : ServerShared::Admission::kStopping;
-  if (connection) shared->metrics.CountAccepted();
-  if (admission == ServerShared::Admission::kServe) {
-    // Answers go out in one send each; waiting to fill a segment would only delay them.
-    platform::SetNoDelay(connection.get());
-    const time_t started = std::time(nullptr);
-    bool served = true;
-    try {
-      shared->metrics.CountClosed(ConnectionCloseOf(
-          Converse(connection.get(), shared->version, shared->requests, shared->limits,
-                   shared->heldBudget, shared->countRequests ? &shared->metrics : nullptr)));
-    } catch (const std::exception&) {
-      // An unexpected failure ends this connection only, without the processing-time line.
-      shared->metrics.CountClosed(ConnectionClose::kError);
-      served = false;
-    }
-    shared->Leave(connection.get(), address);
-    if (served) {
-      platform::Log(texts::kLogProcessingTime, platform::GetCurrentThreadId(),
-                    static_cast<int>(std::time(nullptr) - started));
+  if (connection) {
+    shared->metrics.CountAccepted();
+    if (shared->Open(connection.get())) {
+      Serve(connection.get());
+      shared->Close(connection.get());
     }
     connection.reset();
-  } else if (admission == ServerShared::Admission::kOverCap) {
-    // Closed before the greeting; the slot restarts at once for the next client.
-    shared->metrics.CountClosed(ConnectionClose::kAddressLimit);
-    platform::LogAt(platform::LogLevel::kError, texts::kLogAddressOverLimit,
-                    platform::GetCurrentThreadId(), address.c_str(),
-                    shared->limits.maxConnectionsPerAddress);
-    connection.reset();
-  } else if (!connection && !shared->Stopping()) {
+  } else if (!shared->Stopping()) {
     // accept failed for a reason other than the stop (out of descriptors, say): log the line of a
     // conversation that never was, and pause briefly so that the slot does not spin creating
     // threads and log lines while the condition lasts.
@@ -212,6 +201,60 @@ void TCPServerThread::Run() {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   Restart();
+}
+
+void TCPServerThread::Serve(int fd) {
+  const int threadId = platform::GetCurrentThreadId();
+  const std::optional<platform::IpEndpoint> peer = platform::PeerIpEndpoint(fd);
+  if (!peer) {
+    shared->metrics.CountClosed(ConnectionClose::kPeer);  // gone before it was looked at
+    return;
+  }
+  const ClientIdentity who =
+      IdentifyClient(fd, *peer, shared->proxy,
+                     std::chrono::steady_clock::now() + shared->limits.proxyHeaderTimeout);
+  const std::string peerText = platform::EndpointText(*peer);
+  if (who.refusal != ClientRefusal::kNone) {
+    // Closed before the greeting; the slot restarts at once for the next client.
+    shared->metrics.CountClosed(ConnectionClose::kProxyHeader);
+    const char* format = who.refusal == ClientRefusal::kNotABalancer ? texts::kLogNotABalancer
+                         : who.refusal == ClientRefusal::kBadHeader  ? texts::kLogBadProxyHeader
+                         : who.refusal == ClientRefusal::kSlowHeader ? texts::kLogSlowProxyHeader
+                                                                     : texts::kLogProxyHeaderCut;
+    platform::LogAt(platform::LogLevel::kError, format, threadId, peerText.c_str(),
+                    static_cast<long long>(shared->limits.proxyHeaderTimeout.count()));
+    return;
+  }
+  const std::string client = platform::EndpointText(who.client);
+  if (who.relayed) {
+    platform::Log(texts::kLogRelayedClient, threadId, client.c_str(), peerText.c_str());
+  }
+  const std::string group = AddressGroup(who.client.address);
+  if (!shared->Admit(group)) {
+    shared->metrics.CountClosed(ConnectionClose::kAddressLimit);
+    platform::LogAt(platform::LogLevel::kError, texts::kLogAddressOverLimit, threadId,
+                    platform::IpAddressText(who.client.address).c_str(), group.c_str(),
+                    shared->limits.maxConnectionsPerAddress);
+    return;
+  }
+  // Answers go out in one send each; waiting to fill a segment would only delay them.
+  platform::SetNoDelay(fd);
+  const time_t started = std::time(nullptr);
+  bool served = true;
+  try {
+    shared->metrics.CountClosed(ConnectionCloseOf(
+        Converse(fd, shared->version, shared->requests, shared->limits, shared->heldBudget,
+                 shared->countRequests ? &shared->metrics : nullptr, client)));
+  } catch (const std::exception&) {
+    // An unexpected failure ends this connection only, without the processing-time line.
+    shared->metrics.CountClosed(ConnectionClose::kError);
+    served = false;
+  }
+  shared->Leave(group);
+  if (served) {
+    platform::Log(texts::kLogProcessingTime, threadId,
+                  static_cast<int>(std::time(nullptr) - started));
+  }
 }
 
 void TCPServerThread::Restart() {
@@ -296,6 +339,12 @@ TCPServer::TCPServer(std::shared_ptr<ServerShared> serverShared, platform::Uniqu
   platform::LogAt(platform::LogLevel::kNotice, texts::kLogListening, setup.listenAddress.c_str(),
                   BoundPort(), platform::StateRoot().c_str(),
                   std::string(platform::LogLevelName(platform::CurrentLogLevel())).c_str());
+  std::string proxy = setup.proxy.on ? "headers from" : "off";
+  for (size_t i = 0; setup.proxy.on && i < setup.proxy.from.size(); ++i) {
+    proxy += (i == 0 ? " " : ", ") + platform::IpNetworkText(setup.proxy.from[i]);
+  }
+  platform::LogAt(platform::LogLevel::kNotice, texts::kLogClientRules,
+                  setup.limits.maxConnectionsPerAddress, proxy.c_str());
 }
 
 TCPServer::~TCPServer() { Stop(); }

@@ -36,6 +36,7 @@
 #include "platform/os/inet.h"
 #include "platform/os/socket.h"
 #include "platform/os/text_responder.h"
+#include "server/client_address.h"
 #include "server/server_limits.h"
 
 namespace server {
@@ -43,15 +44,19 @@ namespace server {
 // ServerSetup is what the host hands the server beside its port and pool size: where to listen,
 // the limits, the calendar clock that decisions read, and the downloads. The clock and the
 // downloads must outlive the server and every worker it leaves behind; the defaults are the real
-// ones. A connection over `limits.maxConnectionsPerAddress` is closed right after accept, without
-// a greeting, and its worker takes the next one; behind a balancer every connection comes from
-// the balancer's address. The operators' endpoints are opt-in: with `metricsListen` an HTTP
-// listener serves /metrics and /healthz there, with `agentListen` a port answers a load
-// balancer's agent check with the share of free workers; each on a thread of its own.
+// ones. A connection over `limits.maxConnectionsPerAddress` from its client's address (as
+// AddressGroup counts them) is closed right after accept, without a greeting, and its worker
+// takes the next one. Behind a balancer every connection comes from the balancer's address,
+// unless `proxy` is on: then each must begin with a PROXY header from a listed balancer, which
+// names the client that the cap, the log and the request lines see. The operators' endpoints are
+// opt-in: with `metricsListen` an HTTP listener serves /metrics and /healthz there, with
+// `agentListen` a port answers a load balancer's agent check with the share of free workers; each
+// on a thread of its own.
 struct ServerSetup {
   std::string listenAddress = "0.0.0.0";  // a literal IPv4 or IPv6 address
   std::optional<platform::ListenEndpoint> metricsListen;
   std::optional<platform::ListenEndpoint> agentListen;
+  ProxyProtocol proxy;
   Limits limits;
   const platform::Clock* clock = &platform::SystemClock();
   platform::Internet* internet = &platform::SystemInternet();
@@ -74,8 +79,11 @@ class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
  private:
   friend class TCPServer;
 
-  // Run is the thread's entry: accept, converse, log, restart.
+  // Run is the thread's entry: accept, serve, restart.
   void Run();
+  // Serve identifies the client of the accepted connection `fd`, admits it under the cap of its
+  // address and converses with it, logging the connection's end.
+  void Serve(int fd);
   // Restart hands the slot to a fresh thread, unless the server is stopping; then the slot is
   // finished.
   void Restart();

@@ -29,19 +29,23 @@ void Stop(pid_t pid, int signal) {
 }
 
 // Cluster is two servers sharing the state folder, each with its agent check, and HAProxy in front
-// of them on a socket this test holds and hands down as descriptor 3. Its destructor ends all
-// three.
+// of them (or of the first alone, named twice) on a socket this test holds and hands down as
+// descriptor 3; the servers take PROXY headers from it. Its destructor ends all three.
 struct Cluster {
-  Cluster() {
+  explicit Cluster(bool firstOnly = false) {
     const std::string logNames[] = {StateRoot() + "/server1.txt", StateRoot() + "/server2.txt"};
     // The servers pick their ports and say them in their logs.
     setenv("QUILMAREND_AGENT_LISTEN", "127.0.0.1:0", 1);
+    setenv("QUILMAREND_PROXY_PROTOCOL", "on", 1);
+    setenv("QUILMAREND_PROXY_FROM", "127.0.0.1", 1);
     for (int n : {0, 1}) {
       logs[n] = logNames[n];
       std::remove(logs[n].c_str());
       servers[n] = RunServerBinary(ServerBinary(), 0, logs[n], StateRoot());
     }
     unsetenv("QUILMAREND_AGENT_LISTEN");
+    unsetenv("QUILMAREND_PROXY_PROTOCOL");
+    unsetenv("QUILMAREND_PROXY_FROM");
     for (int n : {0, 1}) {
       ports[n] = WaitForListening(logs[n]);
       const std::string log = ReadFile(logs[n]);
@@ -49,7 +53,8 @@ struct Cluster {
       agentPorts[n] =
           agent == std::string::npos ? 0 : atoi(log.c_str() + agent + kAgentListening.size());
     }
-    const platform::ListenResult front = platform::OpenListenSocket(0, 100);
+    platform::ListenResult front = platform::OpenListenSocket("::", 0, 100);  // IPv6 and IPv4
+    if (!front.fd) front = platform::OpenListenSocket(0, 100);
     if (ports[0] == 0 || ports[1] == 0 || agentPorts[0] == 0 || agentPorts[1] == 0 || !front.fd) {
       return;
     }
@@ -62,8 +67,9 @@ struct Cluster {
       for (int n : {0, 1}) {
         const std::string suffix = std::to_string(n + 1);
         setenv(("QUILMAREND_SERVER" + suffix).c_str(),
-               ("127.0.0.1:" + std::to_string(ports[n])).c_str(), 1);
-        setenv(("QUILMAREND_AGENT" + suffix).c_str(), std::to_string(agentPorts[n]).c_str(), 1);
+               ("127.0.0.1:" + std::to_string(ports[firstOnly ? 0 : n])).c_str(), 1);
+        setenv(("QUILMAREND_AGENT" + suffix).c_str(),
+               std::to_string(agentPorts[firstOnly ? 0 : n]).c_str(), 1);
       }
       execlp("haproxy", "haproxy", "-db", "-q", "-f", QUILMAREND_SOURCE_DIR "/deploy/haproxy.cfg",
              nullptr);
@@ -73,7 +79,7 @@ struct Cluster {
     // Both servers are in service once each has answered a health check: a connection's end
     // line, "(%d) Время обработки запроса: %d" in CP1251.
     const std::string kConnectionEnd = "\xc2\xf0\xe5\xec\xff \xee\xe1\xf0\xe0\xe1\xee\xf2\xea\xe8";
-    for (int n : {0, 1}) {
+    for (int n : {0, firstOnly ? 0 : 1}) {
       for (int i = 0; i < 500 && ReadFile(logs[n]).find(kConnectionEnd) == std::string::npos; ++i) {
         usleep(20000);
       }
@@ -141,6 +147,7 @@ TEST(Cluster, ServerWithEveryWorkerBusyGetsNoNewConnections) {
   std::vector<TestClient> held;
   for (int i = 0; i < 100; ++i) {
     held.push_back(*TestClient::Connect(cluster.ports[0]));
+    held.back().Send("PROXY TCP4 192.0.2." + std::to_string(i + 1) + " 127.0.0.1 4 4\r\n");  // own
     ASSERT_FALSE(held.back().ReadGreeting().empty()) << "connection " << i;
   }
   // Its agent check says so; the balancer asks every second.
@@ -155,6 +162,31 @@ TEST(Cluster, ServerWithEveryWorkerBusyGetsNoNewConnections) {
     ASSERT_TRUE(client);
     EXPECT_FALSE(client->ReadGreeting(2000).empty()) << "connection " << i;
   }
+}
+
+// Behind HAProxy with send-proxy-v2 the server sees each client as it is: the cap counts the
+// client's address, not the balancer's, and the log names the client.
+TEST(Cluster, CapAndLogSeeTheRealClientThroughTheBalancer) {
+  if (system("command -v haproxy >/dev/null") != 0) GTEST_SKIP() << "haproxy is not installed";
+  setenv("QUILMAREND_MAX_CONN_PER_ADDR", "3", 1);
+  Cluster cluster(true);
+  unsetenv("QUILMAREND_MAX_CONN_PER_ADDR");
+  ASSERT_TRUE(cluster.Running());
+  // Three clients from ::1 fill its cap; a fourth is closed without a greeting...
+  std::vector<TestClient> clients;
+  for (int i = 0; i <= 3; ++i) {
+    std::optional<TestClient> client = TestClient::Connect(cluster.frontPort, "::1");
+    if (!client) GTEST_SKIP() << "no IPv6 loopback";
+    clients.push_back(std::move(*client));
+    ASSERT_EQ(clients.back().ReadGreeting().empty(), i == 3) << i;
+  }
+  EXPECT_TRUE(clients.back().WaitClosed(0));
+  // ... while one from 127.0.0.1, the balancer's address (and its health checks'), is greeted.
+  EXPECT_FALSE(TestClient::Connect(cluster.frontPort)->ReadGreeting().empty());
+  // The log names the client relayed, and the one over the cap with what it counts as.
+  const std::string log = ReadFile(cluster.logs[0]);
+  EXPECT_NE(log.find(" [::1]:"), std::string::npos) << log;
+  EXPECT_NE(log.find(" ::/64 ", log.find(" ::1 ")), std::string::npos) << log;
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
       std::vector<uint8_t>(kDocument.begin(), kDocument.end()), {{p.leaf, p.leafKey}}, {p.ca});
   const platform::ListenResult hashServer = platform::OpenListenSocket(0, 1);
   server::ServerSetup setup;
-  setup.limits.maxDocumentBytes = kDocument.size();
+  setup.limits.engine.maxDocumentBytes = kDocument.size();
   setup.limits.maxXmlDocumentBytes = kDocument.size() - 1;
   const auto server = StartServer(2, setup);
 
@@ -152,6 +152,10 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
     client.Command("STRS " + document);
     return RunCheck(client);
   };
+  EXPECT_EQ(check("file://" + (root / "big.xml").string()), kSizeRefused + "00000000)\r\n.\r\n");
+  client.Send("GETHASH file://" + (root / "big.xml").string() + "\r\n");
+  EXPECT_EQ(client.ReadLine(), kHashFailed);
+  client.Command("HASHSERVER");
   EXPECT_EQ(check("file://" + (root / "big.xml").string()), kSizeRefused + "00000000)\r\n.\r\n");
 
   client.Command("UPLOADSERVICE demo");
@@ -172,6 +176,24 @@ TEST(RetrievalE2E, FileOverTheLimitIsRefusedAndUploadCopiesGoWhateverHappens) {
   client.SendBlock("CERT", Base64Lines(p.leaf.Der()));
   client.SendBlock("HASHEDXML", "PGEvPg==\r\n");
   EXPECT_EQ(check("file://" + (root / "signed.xml").string()), kSizeRefused + "00000000)\r\n.\r\n");
+}
+
+// A download whose client has left ends at once, and its worker serves the next client.
+TEST(RetrievalE2E, DownloadEndsWhenItsClientHasLeft) {
+  pki::HttpServer http;
+  http.Serve("/stalled.xml", std::vector<uint8_t>(4096, 'x'), "text/xml");
+  http.SetStall("/stalled.xml", 2);
+  server::ServerSetup setup;
+  setup.limits.download.paceWindow = std::chrono::hours(1);  // too slow only after an hour
+  const auto server = StartServer(1, setup);
+  {
+    TestClient client = *TestClient::Connect(server->BoundPort());
+    client.ReadGreeting();
+    client.Command("STRS " + http.Url("/stalled.xml"));
+    client.Send("CHECK\r\n");
+  }  // gone while its download runs
+  EXPECT_FALSE(TestClient::Connect(server->BoundPort())->ReadGreeting().empty());  // a free worker
+  EXPECT_NE(LogText().find("(00002ef1)"), std::string::npos);  // the download was cancelled
 }
 
 // A FIFO, a device, a folder or a socket named by a client is refused at once on every path that

@@ -114,6 +114,10 @@ TEST_F(ServerE2E, TimeAndKeyLifetimeAnswers) {
 }
 
 TEST_F(ServerE2E, ClientBeyondTheWorkerCountWaitsInTheBacklog) {
+  server::ServerSetup setup;
+  setup.limits.maxConnectionsPerAddress = 0;  // every client here comes from 127.0.0.1
+  server.reset();
+  server = StartServer(100, setup);
   std::vector<TestClient> clients;
   for (int i = 0; i < 100; ++i) clients.push_back(Client());
   std::optional<TestClient> waiting = TestClient::Connect(server->BoundPort());
@@ -198,6 +202,21 @@ TEST(ServerLimits, ConnectionsOverTheAddressCapAreClosedAtOnceWithoutHoldingAWor
   EXPECT_EQ(next->ReadGreeting(), kGreeting);
 }
 
+// By default an address has 16 connections at most, all of 127.0.0.0/8 counting as one address.
+TEST(ServerLimits, LoopbackAddressesShareTheDefaultCap) {
+  const auto server = StartServer(20);
+  const int port = server->BoundPort();
+  std::vector<TestClient> clients;
+  for (int i = 1; i <= 16; ++i) {
+    clients.push_back(*TestClient::Connect(port, "127.0.0.1", "127.0.0." + std::to_string(i)));
+    ASSERT_EQ(clients.back().ReadGreeting(), kGreeting) << i;
+  }
+  std::optional<TestClient> over = TestClient::Connect(port, "127.0.0.1", "127.1.2.3");
+  EXPECT_TRUE(over->WaitClosed(5000) && over->Pending().empty());
+  const std::string log = LogText();  // the refusal names the client and what it counts as
+  EXPECT_NE(log.find(" 127.0.0.0/8 ", log.find(" 127.1.2.3 ")), std::string::npos);
+}
+
 TEST(ServerStart, PortInUseFailsToBindWithoutStartingWorkers) {
   const platform::ListenResult holder = platform::OpenListenSocket(0, 1);
   ASSERT_TRUE(holder.fd);
@@ -210,7 +229,9 @@ TEST(ServerStart, PortInUseFailsToBindWithoutStartingWorkers) {
 }
 
 TEST(ServerStop, EndsIdleWorkersAndOpenConnectionsPromptly) {
-  auto server = StartServer(100);
+  server::ServerSetup setup;
+  setup.limits.maxConnectionsPerAddress = 0;  // every client here comes from 127.0.0.1
+  auto server = StartServer(100, setup);
   const int port = server->BoundPort();
   std::vector<TestClient> clients;
   for (int i = 0; i < 50; ++i) {

@@ -1,12 +1,14 @@
 #include "tests/test_client.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 
 #include "platform/os/socket.h"
 
@@ -22,14 +24,21 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 }  // namespace
 
-std::optional<TestClient> TestClient::Connect(int port) {
-  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-  if (!fd) return std::nullopt;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+std::optional<TestClient> TestClient::Connect(int port, const std::string& to,
+                                              const std::string& from) {
+  using AddressList = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(to.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return {};
+  const AddressList target(found, ::freeaddrinfo);
+  found = nullptr;
+  if (!from.empty() && ::getaddrinfo(from.c_str(), "0", &hints, &found) != 0) return {};
+  const AddressList source(found, ::freeaddrinfo);
+  platform::UniqueFd fd(::socket(target->ai_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd || (source && ::bind(fd.get(), source->ai_addr, source->ai_addrlen) != 0) ||
+      ::connect(fd.get(), target->ai_addr, target->ai_addrlen) != 0) {
     return std::nullopt;
   }
   return TestClient(std::move(fd));

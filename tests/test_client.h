@@ -14,8 +14,10 @@ namespace tests {
 
 class TestClient {
  public:
-  // Connect opens a connection to 127.0.0.1:`port`; an empty optional when it fails.
-  static std::optional<TestClient> Connect(int port);
+  // Connect opens a connection to `to` (a literal IPv4 or IPv6 address) at `port`, from the
+  // address `from` when it is given; an empty optional when it fails.
+  static std::optional<TestClient> Connect(int port, const std::string& to = "127.0.0.1",
+                                           const std::string& from = "");
 
   // Send writes all of `bytes`.
   bool Send(std::string_view bytes);

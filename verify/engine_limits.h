@@ -14,31 +14,35 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "platform/os/clock.h"
 #include "platform/os/inet.h"
 
 namespace verify {
 
-// DownloadLimits bound one document download: connecting may take `connect`, and a peer that
-// sends fewer than `lowSpeedBytesPerSecond` bytes per second for `lowSpeedTime` in a row is given
-// up (counted in whole seconds, as the downloader counts them). There is no limit on the whole
-// transfer, so a large document that keeps arriving takes what it takes.
+// DownloadLimits bound one document download: connecting may take `connect`, and a download whose
+// body bytes average fewer than `minBytesPerSecond` a second over any stretch of `paceWindow` is
+// given up. There is no limit on the whole transfer, so a large document that keeps arriving takes
+// what it takes, up to the document size limit.
 struct DownloadLimits {
   std::chrono::milliseconds connect{10000};
-  long lowSpeedBytesPerSecond = 1;
-  std::chrono::seconds lowSpeedTime{30};
+  uint64_t minBytesPerSecond = 1024;
+  std::chrono::milliseconds paceWindow{20000};
 
   // ApplyTo writes the limits into `request`.
   void ApplyTo(platform::InternetRequest& request) const {
     request.connectTimeoutMs = static_cast<int>(connect.count());
-    request.lowSpeedBytesPerSecond = lowSpeedBytesPerSecond;
-    request.lowSpeedTimeSeconds = static_cast<long>(lowSpeedTime.count());
+    request.minBytesPerSecond = minBytesPerSecond;
+    request.paceWindowMs = static_cast<int>(paceWindow.count());
   }
 };
 
-// EngineLimits bound what the engine and the hash-server client wait for.
+// EngineLimits bound what the engine and the hash-server client wait for, and how large a
+// document may be.
 struct EngineLimits {
+  // A document larger than this is refused: downloaded, read from a file, or hashed here.
+  uint64_t maxDocumentBytes = 0x80000000;
   // The hash-server client: connecting, then the whole exchange after it.
   std::chrono::milliseconds hashServerConnect{10000};
   std::chrono::milliseconds hashServerExchange{30000};
@@ -55,11 +59,13 @@ struct EngineLimits {
 // EngineContext is what the host lends every engine and hash request: the limits, the calendar
 // clock that the engine's decisions read (the private-key usage period, the chain's "now", the
 // freshness of revocation answers), and the downloads. The clock and the downloads must outlive
-// every engine that uses them.
+// every engine that uses them. `clientGone`, when set, tells a request's document download (or
+// the download of a document to hash) that its client has left, which stops it.
 struct EngineContext {
   EngineLimits limits;
   const platform::Clock* clock = &platform::SystemClock();
   platform::Internet* internet = &platform::SystemInternet();
+  std::function<bool()> clientGone;
 };
 
 }  // namespace verify

@@ -25,27 +25,49 @@ platform::CryptProviderPtr AcquireGostProvider() {
                                         platform::CRYPT_VERIFYCONTEXT);
 }
 
+// TooLarge fails with ERROR_FILE_TOO_LARGE.
+bool TooLarge() {
+  platform::SetLastError(platform::ERROR_FILE_TOO_LARGE);
+  return false;
+}
+
 // HashFile feeds the file at `path` to `hash`; false with the last error set. Only a regular file
-// is hashed: a device or a FIFO would never end, or never begin.
-bool HashFile(const std::string& path, platform::CryptHash& hash) {
+// is hashed: a device or a FIFO would never end, or never begin. A file larger than `maxBytes`,
+// by its size or by what it yields (it may grow while it is read), is refused, a large one before
+// a byte is read.
+bool HashFile(const std::string& path, uint64_t maxBytes, platform::CryptHash& hash) {
   const platform::UniqueFd fd = platform::OpenForReading(path);
   if (!fd) return false;
+  const std::optional<uint64_t> size = platform::FileSize(fd.get());
+  if (!size) return false;
+  if (*size > maxBytes) return TooLarge();
   std::vector<uint8_t> piece(kHashPiece);
-  for (;;) {
+  for (uint64_t hashed = 0;;) {
     const std::optional<size_t> read = platform::ReadSome(fd.get(), piece);
     if (!read) return false;
     if (*read == 0) return true;
+    hashed += *read;
+    if (hashed > maxBytes) return TooLarge();
     if (!hash.HashData(std::span<const uint8_t>(piece.data(), *read))) return false;
   }
 }
 
+// HashUrl feeds the document at `url` to `hash`, within the download limits and the document size
+// limit; a download that passes the latter stops there with ERROR_FILE_TOO_LARGE.
 bool HashUrl(const std::string& url, const EngineContext& engine, platform::CryptHash& hash) {
   platform::InternetRequest request;
   request.url = url;
   request.agent = "HashServer";
   engine.limits.hashedDocument.ApplyTo(request);
-  return engine.internet->Stream(
-      request, [&hash](std::span<const uint8_t> piece) { return hash.HashData(piece); });
+  request.abandoned = engine.clientGone;
+  const uint64_t maxBytes = engine.limits.maxDocumentBytes;
+  uint64_t received = 0;
+  const bool done = engine.internet->Stream(
+      request, [&hash, &received, maxBytes](std::span<const uint8_t> piece) {
+        received += piece.size();
+        return received <= maxBytes && hash.HashData(piece);
+      });
+  return received > maxBytes ? TooLarge() : done;
 }
 
 }  // namespace
@@ -142,11 +164,12 @@ std::string HashDocument(std::string_view reference, const EngineContext& engine
   std::string path = platform::ToLinuxPath(text, platform::UncRoot());
   const size_t cut = path.find_first_of("#?", 1);
   if (cut != std::string::npos) path.resize(cut);
-  return HashLocalFile(path);
+  return HashLocalFile(path, engine.limits.maxDocumentBytes);
 }
 
-std::string HashLocalFile(const std::string& path) {
-  return DigestTextOf([&path](platform::CryptHash& hash) { return HashFile(path, hash); });
+std::string HashLocalFile(const std::string& path, uint64_t maxBytes) {
+  return DigestTextOf(
+      [&path, maxBytes](platform::CryptHash& hash) { return HashFile(path, maxBytes, hash); });
 }
 
 }  // namespace verify

@@ -36,14 +36,16 @@ bool HashBuffer(std::span<const uint8_t> bytes, std::vector<uint8_t>& digest);
 // HashDocument returns the digest text of the document `reference`: a "file:" reference read
 // from its local path (cut at a "#" or "?" after its first character), anything else downloaded
 // as a URL through `engine.internet` within `engine.limits.hashedDocument` (agent "HashServer",
-// never from a cache, an HTTP status of 400 or above a failure). Empty on failure. Leaves the last
-// error at the failing step's code, 0 on success. Streams the document; never holds it whole.
+// never from a cache, an HTTP status of 400 or above a failure; stopped when
+// `engine.clientGone` says so). Empty on failure. A document larger than
+// `engine.limits.maxDocumentBytes` fails with ERROR_FILE_TOO_LARGE, a file at once. Leaves the
+// last error at the failing step's code, 0 on success. Streams the document; never holds it whole.
 std::string HashDocument(std::string_view reference, const EngineContext& engine);
 
 // HashLocalFile returns the digest text of the regular file at `path`, as HashDocument does for a
-// "file:" reference, without reading the path as a reference. Empty with the last error set on
-// failure.
-std::string HashLocalFile(const std::string& path);
+// "file:" reference with the size limit `maxBytes`, without reading the path as a reference.
+// Empty with the last error set on failure.
+std::string HashLocalFile(const std::string& path, uint64_t maxBytes);
 
 // DigestText writes `digest` as hexadecimal, each byte low nibble first.
 std::string DigestText(std::span<const uint8_t> digest);

@@ -97,6 +97,9 @@ TEST_F(HashDocumentTest, FilesAndUrlsByReference) {
 
 TEST_F(HashDocumentTest, FailuresLeaveTheirCode) {
   internet.Fail("http://docs.test/stalled.xml", platform::ERROR_INTERNET_TIMEOUT, {'a'});
+  // A sparse file of 1 TiB: refused before a byte is read, or the test would take hours.
+  const std::string huge = Write("huge", "");
+  std::filesystem::resize_file(huge, uint64_t{1} << 40);
   struct Case {
     std::string reference;
     uint32_t code;
@@ -108,6 +111,7 @@ TEST_F(HashDocumentTest, FailuresLeaveTheirCode) {
       {"http://127.0.0.1:1/doc.xml", platform::ERROR_INTERNET_CANNOT_CONNECT, real},
       {"gopher://127.0.0.1/doc", platform::ERROR_INTERNET_UNRECOGNIZED_SCHEME, real},
       {"http://docs.test/stalled.xml", platform::ERROR_INTERNET_TIMEOUT, faked},
+      {"file://" + huge, platform::ERROR_FILE_TOO_LARGE, real},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.reference);

@@ -17,6 +17,7 @@
   M(0x00000032, ERROR_NOT_SUPPORTED)                                       \
   M(0x00000057, ERROR_INVALID_PARAMETER)                                   \
   M(0x0000007E, ERROR_MOD_NOT_FOUND)                                       \
+  M(0x000000DF, ERROR_FILE_TOO_LARGE)                                      \
   M(0x00000103, ERROR_NO_MORE_ITEMS)                                       \
   M(0x00000427, ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)                   \
   M(0x000004C9, ERROR_CONNECTION_REFUSED)                                  \
@@ -28,6 +29,7 @@
   M(0x00002EE5, ERROR_INTERNET_INVALID_URL)                                \
   M(0x00002EE6, ERROR_INTERNET_UNRECOGNIZED_SCHEME)                        \
   M(0x00002EE7, ERROR_INTERNET_NAME_NOT_RESOLVED)                          \
+  M(0x00002EF1, ERROR_INTERNET_OPERATION_CANCELLED)                        \
   M(0x00002EFD, ERROR_INTERNET_CANNOT_CONNECT)                             \
   M(0x00002EFE, ERROR_INTERNET_CONNECTION_ABORTED)                         \
   M(0x00002F78, ERROR_HTTP_INVALID_SERVER_RESPONSE)                        \

@@ -5,7 +5,8 @@
 // environment configures them. An HTTP status of 400 or above is a failed download, never a
 // document. Failures set the last error to a WinINet code:
 //   ERROR_INTERNET_NAME_NOT_RESOLVED, ERROR_INTERNET_CANNOT_CONNECT, ERROR_INTERNET_TIMEOUT (any
-//   of the request's limits: connect, whole transfer, or a peer slower than the low-speed limit),
+//   of the request's limits: connect, whole transfer, or a peer slower than the pace floor),
+//   ERROR_INTERNET_OPERATION_CANCELLED (whoever wanted the answer has gone),
 //   ERROR_INTERNET_INVALID_URL, ERROR_INTERNET_UNRECOGNIZED_SCHEME, ERROR_FILE_NOT_FOUND (404,
 //   410), ERROR_ACCESS_DENIED (401, 403), ERROR_HTTP_INVALID_SERVER_RESPONSE (other statuses),
 //   ERROR_INTERNET_CONNECTION_ABORTED (anything else, including a chunk consumer that stopped).
@@ -25,11 +26,15 @@ struct InternetRequest {
   std::string agent;         // User-Agent
   int timeoutMs = 0;         // limit on the whole transfer; 0 for none
   int connectTimeoutMs = 0;  // limit on connecting; 0 for curl's default
-  // The transfer fails when fewer than `lowSpeedBytesPerSecond` bytes per second arrive for
-  // `lowSpeedTimeSeconds` in a row: a peer that stalls cannot hold a download without a total
-  // limit that would also cut a large, steady one. Either 0 for no such limit.
-  long lowSpeedBytesPerSecond = 0;
-  long lowSpeedTimeSeconds = 0;
+  // The transfer fails once the body bytes of a stretch of `paceWindowMs` (from its start on)
+  // average fewer than `minBytesPerSecond` a second: a peer that trickles, stalls or sends bursts
+  // between long pauses cannot hold a download, while a large steady one takes what it takes
+  // (PaceWindow). Either 0 for no such floor.
+  uint64_t minBytesPerSecond = 0;
+  int paceWindowMs = 0;
+  // `abandoned`, when set, is asked a few times a second while the transfer runs; true stops it:
+  // whoever wanted the answer has gone.
+  std::function<bool()> abandoned;
   bool post = false;        // POST `body` instead of GET
   std::string contentType;  // of the POST body
   std::vector<uint8_t> body;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <mutex>
 
 #include "platform/base/last_error.h"
+#include "platform/base/pace_window.h"
 #include "platform/base/win_status.h"
 #include "platform/os/detail/curl_handles.h"
 #include "platform/os/inet.h"
@@ -12,14 +14,28 @@
 namespace platform {
 namespace {
 
+// Whether the requester has gone is asked at most this often.
+constexpr auto kAbandonedCheckInterval = std::chrono::milliseconds(250);
+
 struct Transfer {
+  Transfer(const InternetRequest& transferRequest,
+           const std::function<bool(std::span<const uint8_t>)>& consumer)
+      : request(&transferRequest),
+        consume(&consumer),
+        pace(transferRequest.minBytesPerSecond,
+             std::chrono::milliseconds(transferRequest.paceWindowMs), PaceWindow::Clock::now()) {}
+
   const InternetRequest* request;
   const std::function<bool(std::span<const uint8_t>)>* consume;
   size_t received = 0;
   bool stopped = false;  // the consumer refused, or the answer grew too long
   bool failedStatus = false;
+  bool tooSlow = false;
+  bool abandoned = false;
   long status = 0;
   CURL* curl = nullptr;
+  PaceWindow pace;
+  PaceWindow::Clock::time_point nextAbandonedCheck{};
 };
 
 bool StatusIsFailure(long status) { return status >= 400; }
@@ -50,6 +66,25 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
     }
   }
   return length;
+}
+
+// OnProgress runs about once a second while nothing arrives, and more often while bytes do: it
+// stops a transfer below its pace floor, or one whose requester has gone.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const PaceWindow::Clock::time_point now = PaceWindow::Clock::now();
+  if (!transfer->pace.Note(now, transfer->received)) {
+    transfer->tooSlow = true;
+    return 1;
+  }
+  if (transfer->request->abandoned && now >= transfer->nextAbandonedCheck) {
+    transfer->nextAbandonedCheck = now + kAbandonedCheckInterval;
+    if (transfer->request->abandoned()) {
+      transfer->abandoned = true;
+      return 1;
+    }
+  }
+  return 0;
 }
 
 uint32_t StatusCode(long status) {
@@ -111,7 +146,7 @@ bool CurlInternet::Stream(const InternetRequest& request,
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  Transfer transfer{&request, &consume};
+  Transfer transfer(request, consume);
   transfer.curl = curl.get();
   CURL* c = curl.get();
   curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
@@ -125,10 +160,9 @@ bool CurlInternet::Stream(const InternetRequest& request,
   if (request.connectTimeoutMs > 0) {
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long{request.connectTimeoutMs});
   }
-  if (request.lowSpeedBytesPerSecond > 0 && request.lowSpeedTimeSeconds > 0) {
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, request.lowSpeedBytesPerSecond);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, request.lowSpeedTimeSeconds);
-  }
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
   // Always from the origin server, never from a cache on the way.
   curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
   headers = curl_slist_append(headers, "Pragma: no-cache");
@@ -152,8 +186,10 @@ bool CurlInternet::Stream(const InternetRequest& request,
     SetLastError(StatusCode(transfer.failedStatus ? transfer.status : status));
     return false;
   }
-  if (transfer.stopped) {
-    SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
+  if (transfer.stopped || transfer.tooSlow || transfer.abandoned) {
+    SetLastError(transfer.tooSlow     ? ERROR_INTERNET_TIMEOUT
+                 : transfer.abandoned ? ERROR_INTERNET_OPERATION_CANCELLED
+                                      : ERROR_INTERNET_CONNECTION_ABORTED);
     return false;
   }
   if (result != CURLE_OK) {

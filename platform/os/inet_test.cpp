@@ -10,9 +10,9 @@
 namespace platform {
 namespace {
 
-// The limits reach curl: a peer slower than the low-speed limit (a high one here, as curl counts
-// its time in whole seconds) and a connect that is never answered fail with a time-out; redirects
-// are followed, and a failed status is no document.
+// The limits reach curl: a peer slower than the pace floor (a high one here, over a short window)
+// and a connect that is never answered fail with a time-out, a transfer whose requester has gone
+// is cancelled; redirects are followed, and a failed status is no document.
 TEST(InternetStream, SlowOrSilentPeersFailWithTimeout) {
   tests::pki::HttpServer http;
   ASSERT_NE(http.Port(), 0);
@@ -37,23 +37,27 @@ TEST(InternetStream, SlowOrSilentPeersFailWithTimeout) {
     int connectTimeoutMs;
     uint32_t error;  // 0 for a download that completes
     size_t received;
+    bool abandoned = false;  // the requester has gone
   };
   const Case kCases[] = {
       {"a steady answer passes the slow-peer limit", http.Url("/steady"), 2000, 0, 5000},
       {"a redirect is followed", http.Url("/moved"), 2000, 0, 5000},
       {"a failed status is no document", http.Url("/missing"), 2000, ERROR_FILE_NOT_FOUND, 0},
       {"header and two bytes, then silence", http.Url("/stalled"), 2000, ERROR_INTERNET_TIMEOUT, 2},
+      {"requester gone", http.Url("/stalled"), 2000, ERROR_INTERNET_OPERATION_CANCELLED, 2, true},
       {"connect never answered", "http://127.0.0.1:" + std::to_string(fullPort) + "/", 50,
        ERROR_INTERNET_TIMEOUT, 0},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.why);
+    size_t received = 0;
     InternetRequest request;
     request.url = c.url;
     request.connectTimeoutMs = c.connectTimeoutMs;
-    request.lowSpeedBytesPerSecond = 1 << 20;
-    request.lowSpeedTimeSeconds = 1;
-    size_t received = 0;
+    request.minBytesPerSecond = 1 << 20;
+    request.paceWindowMs = c.abandoned ? 60000 : 1000;
+    // Gone once the first bytes have come, so that the transfer is under way.
+    if (c.abandoned) request.abandoned = [&received] { return received > 0; };
     const bool ok = SystemInternet().Stream(request, [&received](std::span<const uint8_t> piece) {
       received += piece.size();
       return true;

@@ -53,10 +53,9 @@ uint16_t LocalPort(int fd);
 // fails (also when the listening socket has been shut down).
 UniqueFd AcceptConnection(int listenFd);
 
-// PeerAddress returns the numeric address of the peer of the connection `fd` ("192.0.2.7"), or an
-// empty text when it cannot be read (the peer has gone already, say).
-std::string PeerAddress(int fd);
-// PeerEndpoint is PeerAddress with the peer's port: "192.0.2.7:51234", "[2001:db8::7]:51234".
+// PeerEndpoint returns the peer of the connection `fd` with its port ("192.0.2.7:51234",
+// "[2001:db8::7]:51234"; an IPv4-mapped IPv6 peer as its IPv4 address), or an empty text when it
+// cannot be read (the peer has gone already, say).
 std::string PeerEndpoint(int fd);
 
 // SetSocketTimeouts sets the receive and send time-outs of `fd` to `milliseconds`.
@@ -76,6 +75,11 @@ ssize_t Receive(int fd, std::span<char> buffer, bool* timedOut = nullptr);
 
 // BytesWaiting returns how many received bytes can be read without blocking (FIONREAD), or 0.
 size_t BytesWaiting(int fd);
+
+// PeerHasLeft is true when the peer of the connection `fd` has closed it (or shut down its
+// sending side) or reset it, whatever it sent before that is still waiting to be read. Does not
+// block.
+bool PeerHasLeft(int fd);
 
 // ShutdownSocket ends both directions of `fd`: a thread blocked in accept or recv on it returns.
 void ShutdownSocket(int fd);

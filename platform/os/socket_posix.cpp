@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/base/win_status.h"
+#include "platform/os/ip_address.h"
 #include "platform/os/socket.h"
 
 namespace platform {
@@ -121,41 +122,9 @@ UniqueFd AcceptConnection(int listenFd) {
   }
 }
 
-namespace {
-
-// PeerOf returns the numeric address and the port of the peer of `fd`; an empty address when
-// they cannot be read.
-std::pair<std::string, uint16_t> PeerOf(int fd) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
-  char text[INET6_ADDRSTRLEN] = {};
-  const void* bytes = nullptr;
-  uint16_t port = 0;
-  if (address.ss_family == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
-    bytes = &v4->sin_addr;
-    port = ntohs(v4->sin_port);
-  } else if (address.ss_family == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
-    bytes = &v6->sin6_addr;
-    port = ntohs(v6->sin6_port);
-  }
-  if (bytes == nullptr || ::inet_ntop(address.ss_family, bytes, text, sizeof text) == nullptr) {
-    return {};
-  }
-  return {text, port};
-}
-
-}  // namespace
-
-std::string PeerAddress(int fd) { return PeerOf(fd).first; }
-
 std::string PeerEndpoint(int fd) {
-  const auto [address, port] = PeerOf(fd);
-  if (address.empty()) return {};
-  const bool v6 = address.find(':') != std::string::npos;
-  return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+  const std::optional<IpEndpoint> peer = PeerIpEndpoint(fd);
+  return peer ? EndpointText(*peer) : "";
 }
 
 bool SetSocketTimeouts(int fd, int milliseconds) {
@@ -195,6 +164,15 @@ size_t BytesWaiting(int fd) {
   int waiting = 0;
   if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
   return static_cast<size_t>(waiting);
+}
+
+bool PeerHasLeft(int fd) {
+  pollfd waiter{fd, POLLRDHUP, 0};
+  int ready;
+  do {
+    ready = ::poll(&waiter, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0 && (waiter.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 void ShutdownSocket(int fd) { ::shutdown(fd, SHUT_RDWR); }
