@@ -4,6 +4,7 @@
 #include <array>
 #include <memory>
 
+#include "platform/base/base64.h"
 #include "platform/base/file_reference.h"
 #include "platform/base/last_error.h"
 #include "platform/base/log.h"
@@ -13,7 +14,6 @@
 #include "platform/os/file_io.h"
 #include "platform/os/inet.h"
 #include "server/server_texts.h"
-#include "verify/base64.h"
 #include "verify/hash_client.h"
 #include "verify/providers.h"
 
@@ -83,7 +83,7 @@ Refusal SizeRefused(uint32_t status) {
 ResolvedDocument Text(std::string_view text, bool decode) {
   ResolvedDocument document;
   document.bytes =
-      decode ? verify::Base64Decode(text) : std::vector<uint8_t>(text.begin(), text.end());
+      decode ? platform::Base64Decode(text) : std::vector<uint8_t>(text.begin(), text.end());
   return document;
 }
 
