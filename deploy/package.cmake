@@ -10,7 +10,8 @@
 #   /usr/lib/sysusers.d/quilmarend.conf  the system user "quilmarend" the service runs as, which
 #                                         the package's postinst creates
 #   /etc/default/quilmarend              the service's settings (a conffile)
-#   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz
+#   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz,
+#                                        quilmarend-check.schema.json
 # with maintainer scripts that stop a registered service on removal, restart it on an upgrade
 # and delete the registration and the state on purge; and a second package, quilmarend-desktop,
 # so that a server without a desktop never pulls GTK in:
@@ -61,6 +62,9 @@ foreach(component server desktop)
           DESTINATION ${doc} COMPONENT ${component})
 endforeach()
 install(FILES ${package_files}/README.md.gz DESTINATION share/doc/quilmarend COMPONENT server)
+# The JSON Schema of quilmarend-check --json, for scripts that validate what they read.
+install(FILES ${PROJECT_SOURCE_DIR}/client/quilmarend-check.schema.json
+        DESTINATION share/doc/quilmarend COMPONENT server)
 
 if(TARGET quilmarend-desktop)
   install(TARGETS quilmarend-desktop LIBRARY DESTINATION ${QUILMAREND_LIBDIR} COMPONENT desktop)
