@@ -62,7 +62,8 @@ std::string Visible(std::string_view name) {
 
 std::string JsonLine(const CheckResult& result, const PairNames* pair) {
   Json object{{"schema", kSchema}, {"valid", result.ExitStatus() == kExitValid}};
-  const CheckAnswer* answer = result.failure ? nullptr : result.answer ? &*result.answer : nullptr;
+  // An answer stays with a failure that came after it (a report that could not be written).
+  const CheckAnswer* answer = result.answer ? &*result.answer : nullptr;
   if (answer == nullptr) {
     for (const char* key : {"signature", "certificate", "chain", "signer"}) object[key] = nullptr;
   } else {

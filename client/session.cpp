@@ -48,7 +48,7 @@ std::optional<Session> Session::Open(const ServerAddress& address,
 }
 
 void Session::Queue(std::string_view bytes) {
-  if (sentBytes > kRefillBelow && sentBytes > outgoing.size() / 2) {
+  if (sentBytes > outgoing.size() / 2) {
     outgoing.erase(0, sentBytes);
     sentBytes = 0;
   }

@@ -55,7 +55,9 @@ class Session {
   // Where is the server's address as messages name it.
   const std::string& Where() const { return where; }
 
-  static constexpr size_t kRefillBelow = size_t{1} << 20;
+  // Small enough that the first requests go out while later ones are still being read from
+  // their files, large enough that each send carries many of them.
+  static constexpr size_t kRefillBelow = size_t{64} << 10;
 
  private:
   Session(platform::UniqueFd connected, std::string address, std::chrono::milliseconds limit)
