@@ -45,8 +45,8 @@ bool WritePage(const std::string& path, const std::string& page, std::string& er
 }
 
 // CheckPlan queues a check's requests as the socket takes them: the settings, the document piece
-// by piece, then the signature, the certificate and fragment, CHECK and QUIT. It keeps the name
-// of each request whose reply is awaited, in order.
+// by piece, then the signature, the certificate and fragment, CHECK and (without an upload
+// service) QUIT. It keeps the name of each request whose reply is awaited, in order.
 class CheckPlan {
  public:
   CheckPlan(const Options& checkOptions, const Inputs& files, Session& connection)
@@ -86,9 +86,14 @@ class CheckPlan {
     if (inputs.hashedXml) Block("HASHEDXML", *inputs.hashedXml, "the fragment's block");
     session.Request("CHECK");
     awaited.push_back("CHECK");
-    Command("QUIT");
+    // An upload service's failure may end without a line end; a QUIT sent behind it would run
+    // into its text. The connection is closed without one then.
+    if (options.uploadService.empty()) Command("QUIT");
     restQueued = true;
   }
+
+  // Done is true once every reply has been taken.
+  bool Done() const { return restQueued && awaited.empty(); }
 
   // Pop returns the name of the request whose reply comes next.
   std::string Pop() {
@@ -158,6 +163,7 @@ void Ask(const Options& options, const Inputs& inputs, CheckResult& result) {
         return;
       }
     }
+    if (plan.Done()) return;
   }
 }
 

@@ -291,6 +291,8 @@ TEST_F(ClientE2E, TroubleTellsInputFromServerByStatusAndOneLine) {
        "input", folder + ": Is a directory"},
       {With({"--html", folder, documentPath, derPath}), 2, "input", folder + ": Is a directory"},
       {With({documentPath, longName}), 2, "input", ": File name too long"},
+      {With({"--upload-service", "u", documentPath, longName}), 3, "server",
+       "the server refused CHECK: "},  // a service's name
       // A line end in a name is written visibly, so the message stays one line.
       {With({documentPath, folder + "/two\nlines"}), 2, "input",
        folder + "/two\\nlines: No such file"},
