@@ -19,9 +19,11 @@
 // cache. Both sides must first refuse the document with one byte changed, so that a side that
 // verifies nothing cannot pass for a fast one. The lines to track (each says whether its target
 // is met):
-//   CliLatency gost2001 client/openssl 0.40 (target at most 0.50: met)
-//   CliLatency gost2001 batch 1000 openssl-runs/batch 35.1 (target at least 20.0: met)
-//   CliLatency gost2001 batch/one-connection rate 0.93 (target at least 0.80: met)
+//   CliLatency gost2001 client/openssl 0.38 (target at most 0.50: met)
+//   CliLatency gost2001 batch 1000 openssl-runs/batch 15.1 (target at least 20.0: MISSED)
+//   CliLatency gost2001 batch/one-connection rate 0.94 (target at least 0.80: met)
+// With GOST keys the batch is held by the server's own rate on one connection, which the GOST
+// engine's verification sets.
 // A wrong exit status or answer makes the exit status 1. The server's log goes to server.log in
 // the state folder of its pass.
 //
