@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/base/base64.h"
 #include "platform/base/debug_output.h"
 #include "platform/base/log.h"
 #include "platform/base/names.h"
@@ -45,7 +46,6 @@
 #include "server/server_texts.h"
 #include "server/session.h"
 #include "server/tcp_server.h"
-#include "verify/base64.h"
 
 namespace bench {
 namespace {
@@ -261,7 +261,7 @@ IngestFixture MakeIngestFixture() {
   std::vector<uint8_t> bytes(lines * kBytesPerLine);
   std::mt19937 generator(3847);
   for (uint8_t& b : bytes) b = static_cast<uint8_t>(generator());
-  fixture.document = verify::Base64Encode(bytes);
+  fixture.document = platform::Base64Encode(bytes);
   fixture.payload = "STRS\r\n" + fixture.document + "\r\n.\r\nCHECK\r\nQUIT\r\n";
   return fixture;
 }

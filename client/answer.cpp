@@ -1,26 +1,29 @@
 #include "client/answer.h"
 
 #include <algorithm>
-#include <cctype>
-#include <nlohmann/json.hpp>
+#include <charconv>
+#include <string_view>
 
 #include "platform/base/cp1251.h"
 
 namespace client {
 namespace {
 
-constexpr const char* kVerdicts[] = {"CheckSignature", "FindCertificate", "CheckChain"};
 constexpr std::string_view kPagePrefix = "HTML: ";
 constexpr std::string_view kCharset = "<meta charset=\"utf-8\">";
 
-bool IsHex8(std::string_view text) {
-  return text.size() == 8 &&
-         std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); });
+std::optional<uint32_t> Hex8(std::string_view text) {
+  uint32_t value = 0;
+  if (text.size() != 8) return std::nullopt;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + 8, value, 16);
+  if (error != std::errc() || end != text.data() + 8) return std::nullopt;
+  return value;
 }
 
-std::string TrimmedRight(std::string text) {
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
+std::string Trimmed(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return std::string(text);
 }
 
 }  // namespace
@@ -32,17 +35,23 @@ const std::string* CheckAnswer::Field(const std::string& name) const {
   return nullptr;
 }
 
-std::optional<bool> CheckAnswer::Passed() const {
-  bool passed = true;
-  for (const char* name : kVerdicts) {
-    const std::string* value = Field(name);
-    if (value == nullptr) return std::nullopt;
-    passed = passed && *value == "OK";
+StatusCode ParseStatus(const std::string& value) {
+  const std::string_view text = value;
+  if (Trimmed(text).empty()) return {0, ""};
+  if (text.size() >= 10 && text.back() == ')' && text[text.size() - 10] == '(') {
+    if (const std::optional<uint32_t> code = Hex8(text.substr(text.size() - 9, 8))) {
+      return {code, Trimmed(text.substr(0, text.size() - 10))};
+    }
   }
-  return passed;
+  const size_t blank = text.rfind(' ');
+  const size_t last = blank == std::string_view::npos ? 0 : blank + 1;
+  if (const std::optional<uint32_t> code = Hex8(text.substr(last))) {
+    return {code, Trimmed(text.substr(0, last))};
+  }
+  return {std::nullopt, Trimmed(text)};
 }
 
-CheckAnswer ParseAnswer(const std::vector<std::string>& lines) {
+std::optional<CheckAnswer> ParseAnswer(const std::vector<std::string>& lines, std::string& error) {
   CheckAnswer answer;
   for (const std::string& line : lines) {
     if (line.starts_with(kPagePrefix)) {
@@ -50,55 +59,38 @@ CheckAnswer ParseAnswer(const std::vector<std::string>& lines) {
       continue;
     }
     const size_t colon = line.find(": ");
-    if (colon == std::string::npos) {
+    if (colon != std::string::npos) {
+      answer.fields.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+    } else if (!line.empty() && line.back() == ':') {
       // A field with an empty value is written "Name: " and may reach us without its blank.
-      if (!line.empty() && line.back() == ':')
-        answer.fields.emplace_back(line.substr(0, line.size() - 1), "");
-      continue;
+      answer.fields.emplace_back(line.substr(0, line.size() - 1), "");
     }
-    answer.fields.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+  }
+  const std::pair<const char*, CheckVerdict*> checks[] = {{"CheckSignature", &answer.signature},
+                                                          {"FindCertificate", &answer.certificate},
+                                                          {"CheckChain", &answer.chain}};
+  for (const auto& [name, verdict] : checks) {
+    const std::string* value = answer.Field(name);
+    const std::string* status = answer.Field(std::string(name) + "Status");
+    if (value == nullptr || (*value != "OK" && *value != "FAIL") || status == nullptr) {
+      error =
+          std::string("the server's answer lacks the lines ") + name + " and " + name + "Status";
+      return std::nullopt;
+    }
+    const StatusCode code = ParseStatus(*status);
+    if (!code.code) {
+      error = std::string("the server's ") + name + "Status holds no status code";
+      return std::nullopt;
+    }
+    *verdict = {*value == "OK", *code.code, code.text};
   }
   return answer;
-}
-
-StatusCode ParseStatus(const std::string& value) {
-  if (value.empty()) return {0, ""};
-  if (value.size() >= 10 && value.back() == ')' && value[value.size() - 10] == '(' &&
-      IsHex8(std::string_view(value).substr(value.size() - 9, 8))) {
-    return {static_cast<uint32_t>(std::stoul(value.substr(value.size() - 9, 8), nullptr, 16)),
-            TrimmedRight(value.substr(0, value.size() - 10))};
-  }
-  const size_t blank = value.rfind(' ');
-  const std::string last = blank == std::string::npos ? value : value.substr(blank + 1);
-  if (IsHex8(last)) {
-    return {static_cast<uint32_t>(std::stoul(last, nullptr, 16)),
-            blank == std::string::npos ? "" : TrimmedRight(value.substr(0, blank))};
-  }
-  return {std::nullopt, value};
 }
 
 std::string TextLines(const CheckAnswer& answer, std::string (*convert)(const std::string&)) {
   std::string text;
   for (const auto& [name, value] : answer.fields) text += convert(name + ": " + value) + "\n";
   return text;
-}
-
-std::string JsonObject(const CheckAnswer& answer) {
-  nlohmann::ordered_json object = nlohmann::ordered_json::object();
-  for (const auto& [name, value] : answer.fields) {
-    // Names too are converted: JSON text is UTF-8, and dump refuses any other.
-    const std::string key = platform::Cp1251ToUtf8(name);
-    if (std::find(std::begin(kVerdicts), std::end(kVerdicts), name) != std::end(kVerdicts)) {
-      object[key] = value == "OK";
-    } else if (name.ends_with("Status")) {
-      const StatusCode status = ParseStatus(value);
-      object[key] = status.code ? nlohmann::ordered_json(*status.code) : nullptr;
-      object[key + "Text"] = platform::Cp1251ToUtf8(status.text);
-    } else {
-      object[key] = platform::Cp1251ToUtf8(value);
-    }
-  }
-  return object.dump(2) + "\n";
 }
 
 std::string ReportPage(const std::string& cp1251Page) {

@@ -1,7 +1,6 @@
 #pragma once
 
-// Reading the signature, signature value and certificate files a user gives: DER or raw bytes,
-// PEM, or Base64 text are all accepted and turned into the bytes they hold.
+// Reading the files a user gives, and the Base64 lines their bytes travel in.
 
 #include <cstdint>
 #include <optional>
@@ -12,22 +11,11 @@
 
 namespace client {
 
-// DecodeBlob returns the bytes `content` holds: the Base64 body of its first PEM block when it
-// has a "-----BEGIN " line, the decoded text when it is nothing but Base64 and white space, else
-// the bytes themselves. Nullopt when a PEM body or a Base64 text does not decode.
-std::optional<std::vector<uint8_t>> DecodeBlob(std::string_view content);
-
 // ReadInputFile returns the bytes of the file `path`, read to its end (a pipe too); nullopt with
 // `error` set, naming the file and the reason, when it cannot be opened or read (a folder) or
 // holds more than `maxBytes` bytes.
 std::optional<std::string> ReadInputFile(const std::string& path, uint64_t maxBytes,
                                          std::string& error);
-
-// ReadBlobFile reads `path` as ReadInputFile does and decodes it as DecodeBlob does; nullopt with
-// `error` set when the file cannot be read, is larger than `maxBytes`, is empty or does not
-// decode.
-std::optional<std::vector<uint8_t>> ReadBlobFile(const std::string& path, uint64_t maxBytes,
-                                                 std::string& error);
 
 // Bytes per Base64 line: 57 bytes make 76 characters.
 inline constexpr size_t kBase64LineBytes = 57;

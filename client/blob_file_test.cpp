@@ -21,6 +21,11 @@ TEST(Base64LinesSize, CountsCharactersAndLineEnds) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.bytes);
     EXPECT_EQ(Base64LinesSize(c.bytes), c.size);
+    // What the size promises is what the lines take, each of them ending in CR LF.
+    if (c.bytes > 1000) continue;
+    const std::string lines = Base64Lines(std::vector<uint8_t>(c.bytes, 0xFB));
+    EXPECT_EQ(lines.size(), c.size);
+    EXPECT_TRUE(c.bytes == 0 || lines.ends_with("\r\n"));
   }
 }
 

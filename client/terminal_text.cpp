@@ -2,8 +2,11 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <memory>
 #include <string_view>
 #include <type_traits>
@@ -16,16 +19,18 @@ namespace {
 void CloseConverter(iconv_t converter) { iconv_close(converter); }
 using IconvPtr = std::unique_ptr<std::remove_pointer_t<iconv_t>, decltype(&CloseConverter)>;
 
-}  // namespace
-
-std::string ToTerminal(const std::string& text) {
-  return Utf8ToTerminal(platform::Cp1251ToUtf8(text));
+// Charset is the locale's charset, read once.
+const std::string& Charset() {
+  static const std::string charset = [] {
+    std::setlocale(LC_CTYPE, "");
+    return std::string(nl_langinfo(CODESET));
+  }();
+  return charset;
 }
 
-std::string Utf8ToTerminal(std::string utf8) {
-  const std::string_view charset = nl_langinfo(CODESET);
-  if (charset == "UTF-8") return utf8;
-  const iconv_t opened = iconv_open((std::string(charset) + "//TRANSLIT").c_str(), "UTF-8");
+// Converted converts `utf8` with iconv, which knows every other charset.
+std::string Converted(std::string utf8, const std::string& charset) {
+  const iconv_t opened = iconv_open((charset + "//TRANSLIT").c_str(), "UTF-8");
   if (opened == reinterpret_cast<iconv_t>(-1)) return utf8;
   const IconvPtr converter(opened, CloseConverter);
   std::string out;
@@ -47,6 +52,26 @@ std::string Utf8ToTerminal(std::string utf8) {
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string ToTerminal(const std::string& text) {
+  return Utf8ToTerminal(platform::Cp1251ToUtf8(text));
+}
+
+std::string Utf8ToTerminal(std::string utf8) {
+  const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) return utf8;
+  const std::string& charset = Charset();
+  if (strcasecmp(charset.c_str(), "UTF-8") == 0) return utf8;
+  // The server's own code page needs no iconv module.
+  if (strcasecmp(charset.c_str(), "CP1251") == 0 ||
+      strcasecmp(charset.c_str(), "WINDOWS-1251") == 0) {
+    return platform::Utf8ToCp1251(utf8);
+  }
+  return Converted(std::move(utf8), charset);
 }
 
 }  // namespace client

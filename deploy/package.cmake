@@ -12,7 +12,8 @@
 #   /etc/default/quilmarend              the service's settings (a conffile)
 #   /etc/logrotate.d/quilmarend          the rotation of the log file the settings suggest
 #                                         (a conffile)
-#   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz and docs/*.md.gz
+#   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz, docs/*.md.gz and
+#                                         quilmarend-check.schema.json
 #                                         (the documents for operators, integrators, users and
 #                                         desktops; not docs/development.md)
 # with maintainer scripts that stop a registered service on removal, restart it on an upgrade
@@ -87,6 +88,9 @@ foreach(component server desktop)
   install(FILES ${PROJECT_SOURCE_DIR}/deploy/copyright ${package_files}/changelog.gz
           DESTINATION ${doc} COMPONENT ${component})
 endforeach()
+# The JSON Schema of quilmarend-check --json, for scripts that validate what they read.
+install(FILES ${PROJECT_SOURCE_DIR}/client/quilmarend-check.schema.json
+        DESTINATION share/doc/quilmarend COMPONENT server)
 
 if(TARGET quilmarend-desktop)
   install(TARGETS quilmarend-desktop LIBRARY DESTINATION ${QUILMAREND_LIBDIR} COMPONENT desktop)

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz/require.h"
-#include "verify/base64.h"
+#include "platform/base/base64.h"
 
 namespace fuzz {
 namespace {
@@ -26,10 +26,10 @@ bool InAlphabet(char c) {
 
 void CheckDecode(std::string_view text) {
   std::vector<uint8_t> out;
-  const size_t length = verify::Base64Decode(text, out);
-  Require(out.size() == verify::Base64DecodeBufferSize(text.size()),
+  const size_t length = platform::Base64Decode(text, out);
+  Require(out.size() == platform::Base64DecodeBufferSize(text.size()),
           "the decoder sizes its buffer by Base64DecodeBufferSize");
-  Require(length <= verify::Base64DecodeBufferSize(text.size()) - 1,
+  Require(length <= platform::Base64DecodeBufferSize(text.size()) - 1,
           "decoded bytes and their zero byte fit the buffer");
   Require(out[length] == 0, "a zero byte follows the decoded bytes");
 
@@ -41,14 +41,15 @@ void CheckDecode(std::string_view text) {
   const size_t tail = alphabetOnly.size() % 4;
   Require(length == groups * 3 + (tail >= 2 ? tail - 1 : 0),
           "3 bytes per 4 characters, 1 or 2 for a final group of 2 or 3");
-  const std::vector<uint8_t> decoded = verify::Base64Decode(text);
+  const std::vector<uint8_t> decoded = platform::Base64Decode(text);
   Require(decoded.size() == length && std::equal(decoded.begin(), decoded.end(), out.begin()),
           "both decoders give the same bytes");
-  Require(verify::Base64Decode(alphabetOnly) == decoded, "bytes outside the alphabet are skipped");
+  Require(platform::Base64Decode(alphabetOnly) == decoded,
+          "bytes outside the alphabet are skipped");
 }
 
 void CheckRoundTrip(std::span<const uint8_t> bytes) {
-  const std::string encoded = verify::Base64Encode(bytes);
+  const std::string encoded = platform::Base64Encode(bytes);
   size_t characters = 0;
   size_t column = 0;
   for (size_t i = 0; i < encoded.size(); ++i) {
@@ -68,7 +69,7 @@ void CheckRoundTrip(std::span<const uint8_t> bytes) {
     ++characters;
   }
   Require(characters == (bytes.size() + 2) / 3 * 4, "4 characters per started group of 3 bytes");
-  const std::vector<uint8_t> decoded = verify::Base64Decode(encoded);
+  const std::vector<uint8_t> decoded = platform::Base64Decode(encoded);
   Require(
       decoded.size() == bytes.size() && std::equal(decoded.begin(), decoded.end(), bytes.begin()),
       "decoding the encoding gives the bytes back");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/base/base64.h"
 #include "platform/base/cp1251.h"
 #include "platform/base/log.h"
 #include "platform/base/thread_id.h"
@@ -12,7 +13,6 @@
 #include "server/retrieval.h"
 #include "server/server_texts.h"
 #include "server/upload_service.h"
-#include "verify/base64.h"
 #include "verify/crypto.h"
 #include "verify/hash_client.h"
 
@@ -37,7 +37,7 @@ std::vector<uint8_t> Decoded(std::optional<std::vector<uint8_t>>& kept, const st
                              bool base64) {
   if (kept) return *kept;
   std::vector<uint8_t> bytes =
-      base64 ? verify::Base64Decode(text) : std::vector<uint8_t>(text.begin(), text.end());
+      base64 ? platform::Base64Decode(text) : std::vector<uint8_t>(text.begin(), text.end());
   if (text.size() <= kKeptDecodedBytes) kept = bytes;
   return bytes;
 }
@@ -70,7 +70,7 @@ verify::CheckRequest MakeCheckRequest(const ConnectionSettings& settings, Connec
   if (data.hashedXmlGiven) {
     const std::string fragment = HashedXmlToUtf8(data.hashedXmlText);
     request.hashedXml = settings.decodeBase64
-                            ? verify::Base64Decode(fragment)
+                            ? platform::Base64Decode(fragment)
                             : std::vector<uint8_t>(fragment.begin(), fragment.end());
     request.xmlMode = true;
   }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/base/base64.h"
 #include "platform/base/file_reference.h"
 #include "platform/base/last_error.h"
 #include "platform/base/log.h"
@@ -14,7 +15,6 @@
 #include "platform/os/file_io.h"
 #include "platform/os/inet.h"
 #include "server/server_texts.h"
-#include "verify/base64.h"
 #include "verify/hash_client.h"
 #include "verify/providers.h"
 
@@ -87,7 +87,7 @@ Refusal SizeRefused(uint32_t status) {
 ResolvedDocument Text(std::string_view text, bool decode) {
   ResolvedDocument document;
   document.bytes =
-      decode ? verify::Base64Decode(text) : std::vector<uint8_t>(text.begin(), text.end());
+      decode ? platform::Base64Decode(text) : std::vector<uint8_t>(text.begin(), text.end());
   return document;
 }
 

@@ -14,7 +14,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,6 +90,47 @@ std::string WriteFile(const std::string& name, std::string_view content) {
 
 std::string Text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
+// SchemaProblems validates JSON Lines against the schema shipped beside the manual page with
+// python3-jsonschema; empty when every line is valid, "skip" when the validator is missing.
+std::string SchemaProblems(const std::string& lines) {
+  if (std::system("/usr/bin/python3 -c 'import jsonschema' 2>/dev/null") != 0) return "skip";
+  const std::string input = WriteFile("outputs.jsonl", lines);
+  const std::string command = "/usr/bin/python3 " QUILMAREND_SOURCE_DIR
+                              "/tests/validate_json.py " QUILMAREND_SOURCE_DIR
+                              "/client/quilmarend-check.schema.json < " +
+                              input + " 2>&1";
+  std::string problems;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) problems.append(buffer, n);
+    if (pclose(pipe) != 0 && problems.empty()) problems = "the validator failed";
+  }
+  return problems;
+}
+
+// OtherService listens on a loopback port and greets every connection as an SSH server would.
+class OtherService {
+ public:
+  OtherService() : listening(platform::OpenListenSocket("127.0.0.1", 0, 8)) {
+    server = std::thread([this] {
+      while (platform::UniqueFd peer = platform::AcceptConnection(listening.fd.get())) {
+        platform::SendAll(peer.get(), "SSH-2.0-OpenSSH_9.2p1\r\n");
+      }
+    });
+  }
+  ~OtherService() {
+    platform::ShutdownSocket(listening.fd.get());
+    server.join();
+  }
+  std::string Address() const {
+    return "127.0.0.1:" + std::to_string(platform::LocalPort(listening.fd.get()));
+  }
+
+ private:
+  platform::ListenResult listening;
+  std::thread server;
+};
+
 class ClientE2E : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -148,20 +192,26 @@ TEST_F(ClientE2E, JsonObjectAndUtf8Report) {
   const ClientRun run = RunClient(With({"--json", "--html", page, documentPath, derPath}));
   ASSERT_EQ(run.status, 0) << run.err;
   const nlohmann::json answer = nlohmann::json::parse(run.out);
-  EXPECT_EQ(answer["CheckSignature"], true);
-  EXPECT_EQ(answer["CheckSignatureStatus"], 0);
-  EXPECT_EQ(answer["CheckChain"], true);
-  EXPECT_EQ(answer["CheckChainStatus"], 0);
-  EXPECT_EQ(answer["Subject"], "Петров Пётр, Petr, Petrov, Org, RU");
-  EXPECT_EQ(answer["SubjectSN"], "00A1B2");
+  EXPECT_EQ(answer["valid"], true);
+  EXPECT_EQ(answer["signature"],
+            nlohmann::json::parse(R"({"ok":true,"status":"00000000","text":""})"));
+  EXPECT_EQ(answer["chain"]["reasons"], nlohmann::json::array());
+  EXPECT_EQ(answer["signer"]["subject"], "Петров Пётр, Petr, Petrov, Org, RU");
+  EXPECT_EQ(answer["signer"]["serial"], "00A1B2");
+  EXPECT_NE(answer["report"].get<std::string>().find("<meta charset=\"utf-8\">"),
+            std::string::npos);
 
   const ClientRun bad =
       RunClient(With({"--json", WriteFile("other.txt", "another document"), derPath}));
   EXPECT_EQ(bad.status, 1);
   const nlohmann::json failed = nlohmann::json::parse(bad.out);
-  EXPECT_EQ(failed["CheckSignature"], false);
-  EXPECT_EQ(failed["CheckSignatureStatus"], 0x80091007u);  // CRYPT_E_HASH_VALUE
-  EXPECT_EQ(failed["CheckSignatureStatusText"], "Значение хеша неверно.");
+  EXPECT_EQ(failed["valid"], false);
+  EXPECT_EQ(failed["signature"]["status"], "80091007");  // CRYPT_E_HASH_VALUE
+  EXPECT_EQ(failed["signature"]["text"], "Значение хеша неверно.");
+  EXPECT_EQ(failed["report"], nullptr);
+  EXPECT_EQ(failed["error"], nullptr);
+  const std::string problems = SchemaProblems(run.out + bad.out);
+  EXPECT_TRUE(problems.empty() || problems == "skip") << problems;
 
   // libxml2's HTML parser, told nothing about the charset, reads the page's own declaration.
   const htmlDocPtr document = htmlReadFile(page.c_str(), nullptr, HTML_PARSE_NOERROR);
@@ -201,50 +251,156 @@ TEST_F(ClientE2E, BareValueWithCertificateAndFragmentInEitherCharset) {
   }
 }
 
-TEST_F(ClientE2E, TroubleEndsWithTwoAndOneLine) {
+TEST_F(ClientE2E, TroubleTellsInputFromServerByStatusAndOneLine) {
   const platform::UniqueFd refusing = RefusingSocket();
   const std::string port = "127.0.0.1:" + std::to_string(platform::LocalPort(refusing.get()));
+  const OtherService other;
   const std::string missing = StateRoot() + "/нет-подписи.p7s";  // a UTF-8 name stays intact
   const std::string folder = StateRoot(), longName = folder + "/" + std::string(5000, 'a');
   // A sparse document whose Base64 lines pass what the server holds for one connection.
   const std::string large = WriteFile("large.bin", "");
   ASSERT_EQ(truncate(large.c_str(), 100 << 20), 0);
+  const std::string key = WriteFile("contract.txt.p7s", pki::PrivateKeyPem(p.leafKey));
+  const std::string certificate =
+      WriteFile("leaf.pem", "-----BEGIN CERTIFICATE-----\n" + Base64Lines(p.leaf.Der()) +
+                                "-----END CERTIFICATE-----\n");
+  const std::string bare =
+      WriteFile("bare.p7s",
+                Text(pki::SignDetached(std::vector<uint8_t>(kDocument.begin(), kDocument.end()),
+                                       {{p.leaf, p.leafKey}}, {}, {.includeSignerCerts = false})));
   const struct {
     std::vector<std::string> arguments;
+    int status;
+    const char* kind;
     std::string message;
   } cases[] = {
-      {{"--server", port, documentPath, derPath}, "cannot connect to the server at " + port},
-      {With({documentPath, missing}), missing + ": No such file or directory"},
-      {With({documentPath, folder}), folder + ": Is a directory"},
-      {With({folder, derPath}), folder + ": Is a directory"},
-      {With({"--cert", folder, documentPath, derPath}), folder + ": Is a directory"},
-      {With({"--cert", derPath, "--hashed-xml", folder, documentPath, derPath}),
-       folder + ": Is a directory"},
-      {With({"--html", folder, documentPath, derPath}), folder + ": Is a directory"},
-      {With({documentPath, longName}), ": File name too long"},
-      {With({"--upload-service", "u", documentPath, longName}), "rror: "},  // a service's name
+      {{"--server", port, documentPath, derPath},
+       3,
+       "connection",
+       "cannot connect to the server at " + port + ": Connection refused"},
+      {{"--server", other.Address(), documentPath, derPath},
+       3,
+       "connection",
+       other.Address() + " is not a Quilmarend server; it said \"SSH-2.0-OpenSSH_9.2p1\""},
+      {With({"--ref", "file:///nonexistent/document.pdf", derPath}), 3, "server",
+       "the server refused CHECK: Error: Could not open inet file."},
+      {With({documentPath, missing}), 2, "input", missing + ": No such file or directory"},
+      {With({documentPath, folder}), 2, "input", folder + ": Is a directory"},
+      {With({folder, derPath}), 2, "input", folder + ": Is a directory"},
+      {With({"--cert", folder, documentPath, WriteFile("value.b64", Base64Lines({1, 2, 3}))}), 2,
+       "input", folder + ": Is a directory"},
+      {With({"--html", folder, documentPath, derPath}), 2, "input", folder + ": Is a directory"},
+      {With({documentPath, longName}), 2, "input", ": File name too long"},
+      {With({"--upload-service", "u", documentPath, longName}), 3, "server",
+       "the server refused CHECK: "},  // a service's name
       // A line end in a name is written visibly, so the message stays one line.
-      {With({documentPath, folder + "/two\nlines"}), folder + "/two\\nlines: No such file"},
-      {With({large, derPath}),
+      {With({documentPath, folder + "/two\nlines"}), 2, "input",
+       folder + "/two\\nlines: No such file"},
+      {With({large, derPath}), 2, "input",
        "100.0 MiB is more than the server takes inline (about 90 MiB); have it read the file "
        "itself with --ref file://" +
            large},
-      {With({"--time", "yesterday", documentPath, derPath}), "--time must be"},
-      {With({documentPath}), "DOCUMENT and SIGNATURE are needed"},
-      {With({"--ref", "file:///nonexistent/document.pdf", derPath}), "rror: "},
+      {With({documentPath, key}), 2, "input",
+       key + " is a PEM private key, not a signature; it was not sent (keep it private)"},
+      {With({documentPath, certificate}), 2, "input",
+       certificate + " is a PEM certificate, not a signature (a bare value goes with --cert)"},
+      {With({derPath, documentPath}), 2, "input",
+       "DOCUMENT and SIGNATURE swapped? " + documentPath + " is text, and " + derPath +
+           " is a CMS signed message"},
+      {With({documentPath, bare}), 2, "input",
+       bare + " carries no certificates; the server takes the signer's certificate from the "
+              "message, so sign with it included"},
+      {With({"--time", "yesterday", documentPath, derPath}), 2, "usage", "--time must be"},
+      {With({documentPath}), 2, "usage", "SIGNATURE is missing after DOCUMENT"},
   };
+  std::string objects;
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
     const ClientRun run = RunClient(c.arguments);
-    EXPECT_EQ(run.status, 2) << c.message;
+    EXPECT_EQ(run.status, c.status);
     EXPECT_TRUE(run.out.empty()) << run.out;
     EXPECT_TRUE(run.err.starts_with("quilmarend-check: ")) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-    // Only a usage error adds the synopsis to its reason.
-    const bool usage = c.message.starts_with("--time") || c.message.starts_with("DOCUMENT");
-    if (!usage) {
-      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    }
+    // A usage error adds a line that points to --help; any other trouble is one line.
+    const long lines = std::count(run.err.begin(), run.err.end(), '\n');
+    EXPECT_EQ(lines, std::string_view(c.kind) == "usage" ? 2 : 1) << run.err;
+
+    std::vector<std::string> json = c.arguments;
+    json.insert(json.begin(), "--json");
+    const ClientRun asJson = RunClient(json);
+    EXPECT_EQ(asJson.status, c.status);
+    EXPECT_EQ(std::count(asJson.out.begin(), asJson.out.end(), '\n'), 1) << asJson.out;
+    const nlohmann::json object = nlohmann::json::parse(asJson.out, nullptr, false);
+    EXPECT_EQ(object["error"]["kind"], c.kind) << asJson.out;
+    EXPECT_EQ(object["signature"], nullptr);
+    objects += asJson.out;
   }
+  const std::string problems = SchemaProblems(objects);
+  EXPECT_TRUE(problems.empty() || problems == "skip") << problems;
+}
+
+TEST_F(ClientE2E, BatchChecksEveryPairOverOneConnection) {
+  // A signer the server's stores do not hold, and pairs good, changed, misplaced and malformed.
+  const Pki stranger = MakePki(pki::KeyKind::kEcdsaP256);
+  const std::string strangerSignature =
+      WriteFile("stranger.p7s",
+                Text(pki::SignDetached(std::vector<uint8_t>(kDocument.begin(), kDocument.end()),
+                                       {{stranger.leaf, stranger.leafKey}}, {stranger.ca})));
+  const std::string changed = WriteFile("changed.txt", std::string(kDocument) + " ");
+  const std::string key = WriteFile("key.pem", pki::PrivateKeyPem(p.leafKey));
+  const std::string pairs = WriteFile(
+      "pairs.txt", documentPath + "\t" + derPath + "\n" + changed + "\t" + derPath + "\r\n\n" +
+                       documentPath + "\t" + strangerSignature + "\n" + documentPath + "\t" + key +
+                       "\nno tab here\n" + documentPath + "\t" + derPath);
+  const size_t logStart = LogText().size();
+  const ClientRun run = RunClient(With({"--batch", pairs}));
+  EXPECT_EQ(run.status, 2) << run.err;  // the worst: a file in the wrong place
+  const std::string statusZero = "00000000,00000000,00000000\t";
+  const std::vector<std::string> expected = {
+      "OK\t" + documentPath + "\t" + derPath + "\t" + statusZero + "Petrov Petr",
+      "FAIL\t" + changed + "\t" + derPath +
+          "\t80091007,00000000,00000000\tsignature: "
+          "Значение хеша неверно. (80091007)",
+      "FAIL\t" + documentPath + "\t" + strangerSignature + "\t00000000,80092004,",
+      "ERROR\t" + documentPath + "\t" + key + "\t-\t" + key +
+          " is a PEM private key, not a signature; it was not sent (keep it private)",
+      "ERROR\tno tab here\t\t-\tline 6 of " + pairs + " has no TAB between DOCUMENT and SIGNATURE",
+      "OK\t" + documentPath + "\t" + derPath + "\t" + statusZero + "Petrov Petr"};
+  std::istringstream lines(run.out);
+  std::string line;
+  for (const std::string& start : expected) {
+    ASSERT_TRUE(std::getline(lines, line)) << run.out;
+    EXPECT_TRUE(line.starts_with(start)) << line;
+  }
+  EXPECT_FALSE(std::getline(lines, line)) << line;
+  EXPECT_NE(run.err.find("hint: the signer's certificate is in none of the server's certificate "
+                         "stores (80092004); import it on the server's machine with 'sudo "
+                         "quilmarend -import FILE'"),
+            std::string::npos)
+      << run.err;
+  // The four pairs that were sent came over one connection: one peer in the CHECK lines.
+  std::set<std::string> peers;
+  std::istringstream log(LogText().substr(logStart));
+  int checks = 0;
+  while (std::getline(log, line)) {
+    const size_t at = line.find(" CHECK: ");
+    if (at == std::string::npos) continue;
+    ++checks;
+    peers.insert(line.substr(line.rfind('\t', at) + 1, at - line.rfind('\t', at) - 1));
+  }
+  EXPECT_EQ(checks, 4);
+  EXPECT_EQ(peers.size(), 1u);
+
+  // The same as JSON Lines, and NUL-separated names.
+  const ClientRun json = RunClient(With({"--json", "--batch", pairs}));
+  EXPECT_EQ(json.status, 2);
+  EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 6) << json.out;
+  const std::string problems = SchemaProblems(json.out);
+  EXPECT_TRUE(problems.empty() || problems == "skip") << problems;
+  const std::string nul = WriteFile("pairs.bin", documentPath + '\0' + derPath + '\0');
+  const ClientRun zero = RunClient(With({"--batch", nul, "-0"}));
+  EXPECT_EQ(zero.status, 0) << zero.err;
+  EXPECT_TRUE(zero.out.starts_with("OK\t" + documentPath + "\t" + derPath + "\t")) << zero.out;
 }
 
 TEST_F(ClientE2E, ReachesAServerOnIpv6) {
@@ -278,7 +434,8 @@ TEST_F(ClientE2E, ReachesAServerOnIpv6) {
   fakeServer.join();
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "00ff\n");
-  EXPECT_EQ(received, "GETHASH file:///srv/a.pdf\r\n");
+  // The client sends its QUIT without waiting for the hash.
+  EXPECT_TRUE(received.starts_with("GETHASH file:///srv/a.pdf\r\n")) << received;
 }
 
 }  // namespace

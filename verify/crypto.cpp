@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/base/base64.h"
 #include "platform/base/hex.h"
 #include "platform/base/last_error.h"
 #include "platform/base/log.h"
@@ -15,7 +16,6 @@
 #include "platform/crypto/chain.h"
 #include "platform/crypto/crypt_msg.h"
 #include "platform/os/file_io.h"
-#include "verify/base64.h"
 #include "verify/libxml_binding.h"
 #include "verify/providers.h"
 #include "verify/tmp_cert_arhive.h"
@@ -156,7 +156,7 @@ Verdict CCrypto::CompareHash() {
     errorText = texts::kErrorHashFailed;
     return Verdict::Failed(0);
   }
-  const std::string encoded = Base64Encode(digest);
+  const std::string encoded = platform::Base64Encode(digest);
   const std::string_view signedText(reinterpret_cast<const char*>(request.document.data()),
                                     request.document.size());
   if (signedText.find(encoded) == std::string_view::npos) {

@@ -5,7 +5,7 @@
 #include "platform/base/last_error.h"
 #include "platform/base/win_status.h"
 #include "platform/crypto/cert_cache.h"
-#include "platform/crypto/detail/ber.h"
+#include "platform/crypto/detail/decoded_size.h"
 
 namespace platform {
 namespace {

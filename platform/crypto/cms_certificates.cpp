@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/crypto/detail/ber.h"
+#include "platform/base/ber.h"
+#include "platform/crypto/detail/decoded_size.h"
 
 namespace platform::detail {
 namespace {

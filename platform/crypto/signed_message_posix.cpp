@@ -5,14 +5,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/base/ber.h"
 #include "platform/base/last_error.h"
 #include "platform/base/win_status.h"
 #include "platform/crypto/asn1_blob.h"
 #include "platform/crypto/cert_cache.h"
 #include "platform/crypto/crypto_library.h"
-#include "platform/crypto/detail/ber.h"
 #include "platform/crypto/detail/cert_native.h"
 #include "platform/crypto/detail/cms_certificates.h"
+#include "platform/crypto/detail/decoded_size.h"
 #include "platform/crypto/detail/signed_message.h"
 
 namespace platform::detail {

@@ -91,8 +91,11 @@ enum class AddressFamilies { kIpv4Only, kIpv4AndIpv6 };
 // address without brackets) to its addresses of `families` and tries them in the resolver's order
 // at `port` until one connects, all within `timeoutMs`. On failure returns none and sets
 // `*resolveFailed` when the name could not be resolved, with `*resolverCode` the resolver's own
-// code in Windows terms.
+// code in Windows terms; `*reason`, when given, is the system's text for the failure: the
+// resolver's ("Name or service not known"), or the last address's ("Connection refused",
+// "Connection timed out" when the time ran out).
 UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, bool* resolveFailed,
-                    uint32_t* resolverCode, AddressFamilies families = AddressFamilies::kIpv4Only);
+                    uint32_t* resolverCode, AddressFamilies families = AddressFamilies::kIpv4Only,
+                    std::string* reason = nullptr);
 
 }  // namespace platform

@@ -182,25 +182,30 @@ namespace {
 // ResolverCode maps getaddrinfo's failure to the Windows Sockets code gethostbyname leaves.
 uint32_t ResolverCode(int code) { return code == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND; }
 
-bool ConnectWithin(int fd, const addrinfo& address, int timeoutMs) {
-  if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return true;
-  if (errno != EINPROGRESS) return false;
+// ConnectWithin connects `fd` to `address` within `timeoutMs`; returns 0, or the errno value of
+// the failure (ETIMEDOUT when the time ran out).
+int ConnectWithin(int fd, const addrinfo& address, int timeoutMs) {
+  if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return 0;
+  if (errno != EINPROGRESS) return errno;
   pollfd waiter{fd, POLLOUT, 0};
   int ready;
   do {
     ready = ::poll(&waiter, 1, timeoutMs);
   } while (ready < 0 && errno == EINTR);
-  if (ready <= 0) return false;
+  if (ready < 0) return errno;
+  if (ready == 0) return ETIMEDOUT;
   int error = 0;
   socklen_t length = sizeof error;
-  return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+  return error;
 }
 
 }  // namespace
 
 UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, bool* resolveFailed,
-                    uint32_t* resolverCode, AddressFamilies families) {
+                    uint32_t* resolverCode, AddressFamilies families, std::string* reason) {
   *resolveFailed = false;
+  int failure = ETIMEDOUT;  // what is left when no address could be tried in time
   addrinfo hints{};
   hints.ai_family = families == AddressFamilies::kIpv4Only ? AF_INET : AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -210,6 +215,9 @@ UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, bool*
   if (resolved != 0 || found == nullptr) {
     *resolveFailed = true;
     *resolverCode = ResolverCode(resolved);
+    if (reason != nullptr) {
+      *reason = resolved == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(resolved);
+    }
     return UniqueFd();
   }
   const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
@@ -222,12 +230,14 @@ UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, bool*
     if (left.count() <= 0) break;
     UniqueFd fd(
         ::socket(address->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
-    if (!fd || !ConnectWithin(fd.get(), *address, static_cast<int>(left.count()))) continue;
+    failure = fd ? ConnectWithin(fd.get(), *address, static_cast<int>(left.count())) : errno;
+    if (failure != 0) continue;
     // Back to blocking mode; the exchange itself runs on receive and send time-outs.
     const int flags = ::fcntl(fd.get(), F_GETFL);
     ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     return fd;
   }
+  if (reason != nullptr) *reason = std::strerror(failure);
   return UniqueFd();
 }
 

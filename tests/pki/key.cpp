@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
+#include <openssl/pem.h>
 
 #include <map>
 #include <mutex>
@@ -116,6 +117,17 @@ std::string_view KeyKindName(KeyKind kind) {
       return "ecdsa_p256";
   }
   return "?";
+}
+
+std::string PrivateKeyPem(const Key& key) {
+  const BioPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio ||
+      PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    return {};
+  }
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<size_t>(length));
 }
 
 }  // namespace tests::pki

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-namespace verify {
+namespace platform {
 
 // Base64Encode returns the encoding of `bytes`, broken into lines of 76 characters.
 std::string Base64Encode(std::span<const uint8_t> bytes);
@@ -36,4 +36,4 @@ size_t Base64Decode(std::string_view text, std::vector<uint8_t>& out);
 // Base64Decode returns the decoded bytes of `text`.
 std::vector<uint8_t> Base64Decode(std::string_view text);
 
-}  // namespace verify
+}  // namespace platform

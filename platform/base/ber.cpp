@@ -1,39 +1,20 @@
-#include "platform/crypto/detail/ber.h"
+#include "platform/base/ber.h"
 
 #include <climits>
 
-namespace platform::detail {
+namespace platform {
 namespace {
-
-// What one decoded element costs besides its bytes (OpenSSL's structure and its allocation, and
-// the import's copy of fields such as extensions), what each byte costs (OpenSSL's copy of
-// strings, the import's copy, the encoding kept), and the fixed cost of a certificate (X509, its
-// key, its texts). Measured with malloc statistics on certificates of none to 9000 extensions,
-// empty or of 40 bytes each, the estimate came to 0.96 to 1.5 times what they took.
-constexpr size_t kBytesPerElement = 100;
-constexpr size_t kCopiesPerByte = 3;
-constexpr size_t kBytesPerCertificate = 4 * 1024;
-
-// Header is an element's identifier and length octets; `length` is meaningless when indefinite.
-struct Header {
-  uint8_t tagClass = 0;
-  uint32_t tag = 0;
-  bool constructed = false;
-  bool indefinite = false;
-  size_t contentStart = 0;
-  uint64_t length = 0;
-};
 
 // ReadHeader reads the header at `at` with `bound - at` bytes available, refusing what
 // ASN1_get_object refuses: a header that does not leave a byte after the tag, a long-form length
 // that does not leave a byte after it (even for empty contents), more than 8 length bytes after
 // leading zeros, a length past LONG_MAX, an indefinite length on a primitive element, and
 // contents running past `bound`.
-std::optional<Header> ReadHeader(std::span<const uint8_t> data, size_t at, size_t bound) {
+std::optional<BerHeader> ReadHeader(std::span<const uint8_t> data, size_t at, size_t bound) {
   if (at >= bound) return std::nullopt;
   size_t left = bound - at;  // what OpenSSL calls max
   size_t p = at;
-  Header header;
+  BerHeader header;
   header.tagClass = data[p] & 0xC0;
   header.constructed = (data[p] & 0x20) != 0;
   uint64_t tag = data[p] & 0x1F;
@@ -87,7 +68,7 @@ std::optional<size_t> FindEndOfContents(std::span<const uint8_t> data, size_t at
       at += 2;
       continue;
     }
-    const std::optional<Header> inner = ReadHeader(data, at, bound);
+    const std::optional<BerHeader> inner = ReadHeader(data, at, bound);
     if (!inner) return std::nullopt;
     if (inner->indefinite) {
       ++open;
@@ -101,8 +82,16 @@ std::optional<size_t> FindEndOfContents(std::span<const uint8_t> data, size_t at
 
 }  // namespace
 
+std::optional<BerHeader> ReadBerHeader(std::span<const uint8_t> data, size_t at, size_t bound) {
+  return ReadHeader(data, at, bound);
+}
+
+bool BerEndOfContentsAt(std::span<const uint8_t> data, size_t at, size_t bound) {
+  return EndOfContentsAt(data, at, bound);
+}
+
 std::optional<BerElement> ReadBerElement(std::span<const uint8_t> data, size_t at, size_t bound) {
-  const std::optional<Header> header = ReadHeader(data, at, bound);
+  const std::optional<BerHeader> header = ReadHeader(data, at, bound);
   if (!header) return std::nullopt;
   BerElement element;
   element.tagClass = header->tagClass;
@@ -138,20 +127,13 @@ std::optional<std::vector<BerElement>> BerChildren(std::span<const uint8_t> data
   return children;
 }
 
-size_t DecodedSizeEstimate(std::span<const uint8_t> der) {
-  // Every header, walking into constructed elements and over primitive ones; what cannot be read
-  // is counted as bytes alone.
-  size_t elements = 0;
-  for (size_t at = 0; at < der.size(); ++elements) {
-    if (EndOfContentsAt(der, at, der.size())) {
-      at += 2;
-      continue;
-    }
-    const std::optional<Header> header = ReadHeader(der, at, der.size());
-    if (!header) break;
-    at = header->constructed ? header->contentStart : header->contentStart + header->length;
-  }
-  return kBytesPerCertificate + kCopiesPerByte * der.size() + kBytesPerElement * elements;
+std::optional<BerElement> ReadBerElement(std::span<const uint8_t> data, size_t at) {
+  return ReadBerElement(data, at, data.size());
 }
 
-}  // namespace platform::detail
+std::optional<std::vector<BerElement>> BerChildren(std::span<const uint8_t> data,
+                                                   const BerElement& parent) {
+  return BerChildren(data, parent, data.size());
+}
+
+}  // namespace platform

@@ -1,8 +1,8 @@
-#include "verify/base64.h"
+#include "platform/base/base64.h"
 
 #include <gtest/gtest.h>
 
-namespace verify {
+namespace platform {
 namespace {
 
 std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
@@ -59,4 +59,4 @@ TEST(Base64, DecoderWritesZeroAfterOutputWithinTheBufferRule) {
 }
 
 }  // namespace
-}  // namespace verify
+}  // namespace platform

@@ -1,8 +1,8 @@
-#include "verify/base64.h"
+#include "platform/base/base64.h"
 
 #include <array>
 
-namespace verify {
+namespace platform {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -84,4 +84,4 @@ std::vector<uint8_t> Base64Decode(std::string_view text) {
   return out;
 }
 
-}  // namespace verify
+}  // namespace platform
