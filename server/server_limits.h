@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/os/http_listener.h"
 #include "verify/engine_limits.h"
 
 namespace server {
@@ -37,6 +38,11 @@ struct Limits {
   std::chrono::milliseconds stopAllowance{10000};
   // At most this many connections are served at once from one client address; 0: no cap.
   int maxConnectionsPerAddress = 0;
+  // The metrics listener's: a scraper and a balancer's health check or two send their request at
+  // once, so a head still unfinished after 5 s is a client holding a connection for nothing.
+  platform::HttpLimits operatorPages{.maxConnections = 32,
+                                     .maxConnectionsPerAddress = 8,
+                                     .headDeadline = std::chrono::milliseconds(5000)};
 
   // A document (downloaded, or read from a file) larger than this is refused.
   uint64_t maxDocumentBytes = 0x80000000;

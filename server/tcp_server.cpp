@@ -250,11 +250,12 @@ ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup
   std::unique_ptr<platform::TextResponder> agentResponder;
   ServerShared* state = shared.get();
   const auto startHttp = [state](const std::string& address, uint16_t endpointPort) {
-    return platform::HttpListener::Start(
-        address, endpointPort, [state](std::string_view method, std::string_view path) {
-          return OperatorPage(method, path, state->Pool(),
-                              [state] { return state->MetricsPage(); });
-        });
+    return platform::HttpListener::Start(address, endpointPort, state->limits.operatorPages,
+                                         [state](std::string_view method, std::string_view path) {
+                                           return OperatorPage(
+                                               method, path, state->Pool(),
+                                               [state] { return state->MetricsPage(); });
+                                         });
   };
   const auto startAgent = [state](const std::string& address, uint16_t endpointPort) {
     return platform::TextResponder::Start(address, endpointPort,

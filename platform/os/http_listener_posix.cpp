@@ -1,5 +1,6 @@
 #include <microhttpd.h>
 
+#include <system_error>
 #include <utility>
 
 #include "platform/os/http_listener.h"
@@ -8,18 +9,21 @@
 namespace platform {
 namespace {
 
-// Operators' tools scrape from a handful of places; more than this at once is a fault somewhere.
-constexpr unsigned kMaxConnections = 32;
-// An idle HTTP connection is closed after this many seconds.
-constexpr unsigned kIdleSeconds = 10;
+// The listener's state that libmicrohttpd's callbacks reach.
+struct Callbacks {
+  const HttpHandler* handler;
+  ConnectionDeadlines* deadlines;
+};
 
 MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, const char* method,
                   const char* /*version*/, const char* /*uploadData*/, size_t* uploadSize,
                   void** /*requestContext*/) {
+  const Callbacks& callbacks = *static_cast<const Callbacks*>(context);
+  // The head is complete: from here the idle time-out alone bounds the connection.
+  callbacks.deadlines->Disarm(connection);
   // A request body is neither read nor wanted; what arrived of it is dropped.
   *uploadSize = 0;
-  const HttpHandler& handler = *static_cast<const HttpHandler*>(context);
-  const HttpAnswer answer = handler(method, url);
+  const HttpAnswer answer = (*callbacks.handler)(method, url);
   MHD_Response* response = MHD_create_response_from_buffer(
       answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
   if (response == nullptr) return MHD_NO;
@@ -28,6 +32,25 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
       MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
   MHD_destroy_response(response);
   return queued;
+}
+
+void RequestEnded(void* context, MHD_Connection* connection, void** /*requestContext*/,
+                  MHD_RequestTerminationCode /*code*/) {
+  // The next request's head is due within the allowance from now.
+  static_cast<const Callbacks*>(context)->deadlines->Arm(connection);
+}
+
+void ConnectionChanged(void* context, MHD_Connection* connection, void** /*socketContext*/,
+                       MHD_ConnectionNotificationCode change) {
+  ConnectionDeadlines& deadlines = *static_cast<const Callbacks*>(context)->deadlines;
+  if (change == MHD_CONNECTION_NOTIFY_CLOSED) {
+    // libmicrohttpd closes the socket only after this call.
+    deadlines.Closed(connection);
+    return;
+  }
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+  if (info != nullptr) deadlines.Opened(connection, info->connect_fd);
 }
 
 }  // namespace
@@ -42,24 +65,36 @@ struct HttpListener::Daemon {
     return returned != MHD_INVALID_SOCKET;
   }
   MHD_Daemon* daemon;
+  Callbacks callbacks;
 };
 
 HttpListenerStart HttpListener::Start(const std::string& address, uint16_t port,
-                                      HttpHandler handler) {
-  ListenResult listening = OpenListenSocket(address, port, static_cast<int>(kMaxConnections));
+                                      const HttpLimits& limits, HttpHandler handler) {
+  ListenResult listening = OpenListenSocket(address, port, static_cast<int>(limits.maxConnections));
   if (listening.failedAt != ListenStep::kDone) {
     const char* step = listening.failedAt == ListenStep::kListen ? "listen" : "bind";
     return std::string(step) + ": " + listening.reason;
   }
   std::unique_ptr<HttpListener> listener(
       new HttpListener(std::move(listening.fd), std::move(handler)));
-  MHD_Daemon* daemon = MHD_start_daemon(
-      MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr, &Answer, &listener->handler,
+  try {
+    listener->deadlines = std::make_unique<ConnectionDeadlines>(limits.headDeadline);
+  } catch (const std::system_error& error) {
+    return std::string("thread: ") + error.what();
+  }
+  auto daemon = std::make_unique<Daemon>();
+  daemon->callbacks = Callbacks{&listener->handler, listener->deadlines.get()};
+  void* callbacks = &daemon->callbacks;
+  daemon->daemon = MHD_start_daemon(
+      MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr, &Answer, callbacks,
       MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listener->listenSocket.get()),
-      MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
-      MHD_OPTION_END);
-  if (daemon == nullptr) return std::string("the HTTP daemon did not start");
-  listener->daemon.reset(new Daemon{daemon});
+      MHD_OPTION_CONNECTION_LIMIT, limits.maxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+      limits.maxConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(limits.idleTimeout.count()), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      limits.connectionMemory, MHD_OPTION_NOTIFY_COMPLETED, &RequestEnded, callbacks,
+      MHD_OPTION_NOTIFY_CONNECTION, &ConnectionChanged, callbacks, MHD_OPTION_END);
+  if (daemon->daemon == nullptr) return std::string("the HTTP daemon did not start");
+  listener->daemon = std::move(daemon);
   return listener;
 }
 
