@@ -20,6 +20,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/base/debug_output.h"
 #include "platform/base/unique_fd.h"
 #include "platform/os/socket.h"
 #include "tests/check_support.h"
@@ -121,9 +122,9 @@ bool LogIntoDrainedPipe(const Names& names) {
     }
     _exit(0);
   }
-  // The channel opens the pipe again through its /proc name; the write end stays open for the
-  // life of the process, so the reader sees the end of the pipe only when this process ends.
-  setenv("QUILMAREND_LOG", ("/proc/self/fd/" + std::to_string(ends[1])).c_str(), 1);
+  // The channel keeps the write end for the life of the process, so the reader sees the end of
+  // the pipe only when this process ends.
+  platform::UseDebugChannelDescriptor(ends[1]);
   return true;
 }
 

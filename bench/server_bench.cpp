@@ -15,6 +15,7 @@
 //   build/bench/server_bench --benchmark_filter=RoundTrips
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -34,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/base/debug_output.h"
 #include "platform/base/log.h"
 #include "platform/base/names.h"
 #include "platform/base/unique_fd.h"
@@ -366,7 +368,7 @@ void PrintSummary(const SummaryReporter& reporter) {
 
 int main(int argc, char** argv) {
   // The server logs every connection; its lines would bury the table.
-  setenv("QUILMAREND_LOG", "/dev/null", 0);
+  platform::UseDebugChannelDescriptor(::open("/dev/null", O_WRONLY | O_CLOEXEC));
   platform::MapLargeAllocations();  // as the server binary does, so that blocks cost what they do
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

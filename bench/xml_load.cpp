@@ -63,6 +63,7 @@
 #include <vector>
 
 #include "bench/load_support.h"
+#include "platform/base/debug_output.h"
 #include "platform/crypto/cert_store.h"
 #include "server/tcp_server.h"
 #include "tests/check_support.h"
@@ -561,11 +562,17 @@ int main(int argc, char** argv) {
   }
   // The state root and the log channel are fixed by their first use, so they are chosen before
   // anything else runs. The log goes into a drained pipe, or with --log=file to the state folder
-  // unless QUILMAREND_LOG says otherwise.
+  // unless QUILMAREND_LOG names another file.
   const bench::StateFolder folder("quilmarend-xml-load");
   if (!bench::UseAsHome(folder, bench::kNames)) return 1;
   if (options->logToFile) {
-    setenv("QUILMAREND_LOG", (folder.Path() + "/server.log").c_str(), 0);
+    const char* named = std::getenv("QUILMAREND_LOG");
+    const std::string path =
+        named != nullptr && *named != '\0' ? named : folder.Path() + "/server.log";
+    if (const std::string refusal = platform::OpenDebugChannelFile(path); !refusal.empty()) {
+      std::fprintf(stderr, "%s: %s: %s\n", bench::kNames.program, path.c_str(), refusal.c_str());
+      return 1;
+    }
   } else if (!bench::LogIntoDrainedPipe(bench::kNames)) {
     return 1;
   }

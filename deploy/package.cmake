@@ -36,6 +36,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/deploy/sysusers.conf DESTINATION lib/sysuser
         RENAME quilmarend.conf COMPONENT server)
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/default DESTINATION /etc/default RENAME quilmarend
         COMPONENT server)
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/logrotate DESTINATION /etc/logrotate.d
+        RENAME quilmarend COMPONENT server)
 
 # Manual pages, the changelog and the README go gzipped, as Debian wants them (-n: no time stamp
 # in the file, so that a rebuild gives the same bytes).
@@ -87,7 +89,8 @@ install(FILES ${link_folder}/quilmarend DESTINATION sbin COMPONENT server)
 
 # The control files: maintainer scripts, and the conffiles under /etc that dpkg keeps a person's
 # changes to.
-file(WRITE ${package_files}/server/conffiles "/etc/default/quilmarend\n")
+file(WRITE ${package_files}/server/conffiles
+     "/etc/default/quilmarend\n/etc/logrotate.d/quilmarend\n")
 file(WRITE ${package_files}/desktop/conffiles "/etc/xdg/autostart/quilmarend.desktop\n")
 
 set(CPACK_GENERATOR DEB)
@@ -126,7 +129,10 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libengine-gost-openssl, libxml2, system
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/deploy/postinst ${PROJECT_SOURCE_DIR}/deploy/prerm
     ${PROJECT_SOURCE_DIR}/deploy/postrm ${package_files}/server/conffiles)
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${package_files}/desktop/conffiles)
+# The desktop package's own scripts stand in for the ones CPack would write to run ldconfig:
+# its library lies in the server's private folder, which the loader's cache never holds.
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA ${package_files}/desktop/conffiles
+    ${PROJECT_SOURCE_DIR}/deploy/desktop/postinst ${PROJECT_SOURCE_DIR}/deploy/desktop/postrm)
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)

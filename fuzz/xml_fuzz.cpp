@@ -21,6 +21,7 @@
 // pipeline converts it.
 // Byte 0 & 8 (layout 0): the SignedInfo carries the digest of something else.
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
@@ -43,6 +44,7 @@
 #include <vector>
 
 #include "fuzz/require.h"
+#include "platform/base/debug_output.h"
 #include "server/check_request.h"
 #include "tests/pki/cert.h"
 #include "tests/pki/gost_engine.h"
@@ -151,7 +153,7 @@ class Environment {
  public:
   explicit Environment(const std::string& folder) {
     setenv("QUILMAREND_HOME", folder.c_str(), 1);
-    setenv("QUILMAREND_LOG", "/dev/null", 1);
+    platform::UseDebugChannelDescriptor(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     Require(tests::pki::LoadGostEngine(), "the GOST engine loads");
     archive = std::make_unique<verify::TmpCertArhive>();
     key = tests::pki::MakeKey(tests::pki::KeyKind::kGost2001);

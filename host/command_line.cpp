@@ -1,6 +1,8 @@
 #include "host/command_line.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
 
 namespace host {
 namespace {
@@ -102,10 +104,20 @@ bool IsImportSwitch(std::string_view argument) {
 
 LongSwitch FindLongSwitch(int argc, const char* const* argv) {
   if (argc > 1 && IsImportSwitch(argv[1])) return LongSwitch::kNone;
+  // The forms people type out of habit: a server started by mistake would listen on every address.
+  constexpr std::string_view kHelpForms[] = {"--help", "-help", "/help", "-h", "-?", "/?"};
+  constexpr std::string_view kVersionForms[] = {"--version", "-version", "/version", "-V"};
+  const auto among = [](std::string_view argument, std::span<const std::string_view> forms) {
+    return std::any_of(forms.begin(), forms.end(), [argument](std::string_view form) {
+      // The word forms match in any case, as the switches do; -h and -V only as written.
+      if (form.size() <= 2) return argument == form;
+      return argument.size() == form.size() && TokenIs(argument, form);
+    });
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--help") return LongSwitch::kHelp;
-    if (argument == "--version") return LongSwitch::kVersion;
+    if (among(argument, kHelpForms)) return LongSwitch::kHelp;
+    if (among(argument, kVersionForms)) return LongSwitch::kVersion;
   }
   return LongSwitch::kNone;
 }

@@ -59,13 +59,14 @@ CommandLineScan ScanCommandLine(std::string_view commandLine);
 // makes every argument after it a file path.
 bool IsImportSwitch(std::string_view argument);
 
-// LongSwitch is what the two long forms ask for: print the usage or the version and exit, before
-// anything else is read or opened.
+// LongSwitch is what the help and version forms ask for: print the usage or the version and exit,
+// before anything else is read or opened.
 enum class LongSwitch { kNone, kHelp, kVersion };
 
 // FindLongSwitch returns the first argument of `argv` (`argc` entries, the executable first) that
-// is exactly "--help" or "--version"; kNone when none is, or when the first argument is the import
-// switch, whose arguments are file paths.
+// is a help form ("--help", "-help", "/help" in any case, "-h", "-?", "/?") or a version form
+// ("--version", "-version", "/version" in any case, "-V"); kNone when none is, or when the first
+// argument is the import switch, whose arguments are file paths.
 LongSwitch FindLongSwitch(int argc, const char* const* argv);
 
 // JoinCommandLine rebuilds the command line from `argv` (`argc` entries, the executable first),

@@ -54,7 +54,7 @@ TEST(ScanCommandLine, AppliesSwitchesInOrderOfAppearance) {
   }
 }
 
-TEST(FindLongSwitch, OnlyTheExactLongFormsOutsideAnImport) {
+TEST(FindLongSwitch, HelpAndVersionFormsOutsideAnImport) {
   using enum LongSwitch;
   struct Case {
     std::vector<const char*> argv;
@@ -63,8 +63,16 @@ TEST(FindLongSwitch, OnlyTheExactLongFormsOutsideAnImport) {
   const Case kCases[] = {
       {{"q", "--help"}, kHelp},
       {{"q", "-s", "--version", "--help"}, kVersion},
-      {{"q", "-help"}, kNone},
-      {{"q", "--HELP"}, kNone},
+      {{"q", "-help"}, kHelp},
+      {{"q", "--HELP"}, kHelp},
+      {{"q", "-h"}, kHelp},
+      {{"q", "-?"}, kHelp},
+      {{"q", "/?"}, kHelp},
+      {{"q", "-H"}, kNone},
+      {{"q", "-test", "-V"}, kVersion},
+      {{"q", "/Version"}, kVersion},
+      {{"q", "-v"}, kNone},
+      {{"q", "-helpme"}, kNone},
       {{"q", "/Import", "--help"}, kNone},  // a file named "--help"
       {{"q"}, kNone},
   };

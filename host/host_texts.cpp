@@ -26,30 +26,12 @@ const char* const kUsage =
     "  --version        print the version and exit\n"
     "\n"
     "Settings come from the environment; the service reads them from /etc/default/quilmarend.\n"
-    "  QUILMAREND_PORT               the port to listen on (3847)\n"
-    "  QUILMAREND_LISTEN             the address to bind (0.0.0.0; 127.0.0.1 for this machine\n"
-    "                                only; an IPv6 address such as :: or ::1)\n"
-    "  QUILMAREND_LOG_LEVEL          debug (every line, the default), info (errors, notices\n"
-    "                                and one line per request), notice or error\n"
-    "  QUILMAREND_LOG                append the log to this file instead of standard error\n"
-    "  QUILMAREND_MAX_HELD_MIB       block data all connections may hold together (2048)\n"
-    "  QUILMAREND_MAX_CONN_PER_ADDR  connections at once from one client address (0: no cap;\n"
-    "                                keep it off behind a balancer)\n"
-    "  QUILMAREND_HOME               the state root (/var/lib/quilmarend for root, else\n"
-    "                                $XDG_STATE_HOME/quilmarend)\n"
-    "  QUILMAREND_UNC_ROOT           where file://host/share/... shares are mounted (/net)\n"
-    "\n"
-    "See quilmarend(8).\n";
+    "A value that is not valid stops the start with exit code 2. NAME=value shows the default.\n";
+const char* const kUsageEnd = "\nSee quilmarend(8).\n";
 
 const char* const kVersionLineFormat = "%s %s (%s %s)\n";
 const char* const kSettingsErrorFormat = "quilmarend: %s\n";
-const char* const kBadPortFormat = "QUILMAREND_PORT: not a port number (0 to 65535): %s";
-const char* const kBadListenAddressFormat = "QUILMAREND_LISTEN: not an IPv4 or IPv6 address: %s";
-const char* const kBadLogLevelFormat =
-    "QUILMAREND_LOG_LEVEL: not one of error, notice, info, debug: %s";
-const char* const kNotWholeNumberFormat = "%s: not a whole number: %s";
-const char* const kBadEndpointFormat =
-    "%s: not an IPv4 address and port (127.0.0.1:9384) or IPv6 ([::1]:9384): %s";
+const char* const kLogFileRefusedFormat = "quilmarend: QUILMAREND_LOG: %s: %s\n";
 
 const char* const kMenuAbout = "О программе"_cp1251;
 const char* const kMenuInstallCertificate = "Установить сертификат"_cp1251;
@@ -85,6 +67,9 @@ const char* const kProgramPathUnknown = "The program's own path is unknown.";
 const char* const kOthersCanReplaceFormat =
     "%s may be changed by a user other than root, who could then replace %s; a service runs only "
     "a program that root alone can replace.";
+const char* const kPathUnitCannotNameFormat =
+    "%s holds a double quote, a backslash or a control character, which a unit's command line "
+    "cannot carry; a service runs only a program whose path it can name as it is.";
 const char* const kDynamicUserNote =
     "The system user quilmarend could not be created (systemd-sysusers): the service runs as a "
     "user systemd makes for each run (DynamicUser=yes), and only root can put documents into "
@@ -99,5 +84,18 @@ const char* const kEventServiceStopped = "Service stopped";
 const char* const kEventBadServiceRequest = "Bad service request";
 const char* const kLogWindowThreadLeftFormat =
     "The window thread did not end within %d ms of the stop; the process ends without it";
+const char* const kLogEveryAddressFormat =
+    "Listening on every address (%s): any client that reaches this machine may ask for checks, "
+    "have URLs fetched and files of this machine hashed, without authentication; "
+    "QUILMAREND_LISTEN=127.0.0.1 serves this machine only";
+const char* const kLogTrustAnchorsFormat = "%d trust anchors in the ROOT stores of %s";
+const char* const kLogNoTrustAnchorsFormat =
+    "%d trust anchors in the ROOT stores of %s: no chain can be trusted until a root certificate "
+    "is imported (quilmarend -import FILE)";
+const char* const kLogNoStateRootFormat =
+    "The state root %s does not exist: no certificate stores and 0 trust anchors; "
+    "quilmarend -import FILE creates it";
+const char* const kLogReopenFailedFormat =
+    "The log file could not be opened again (%s); the log goes on in the old one";
 
 }  // namespace host::texts

@@ -7,19 +7,17 @@
 
 namespace host::texts {
 
-// kUsage is what --help prints: the switches, the settings and where to read more.
+// kUsage is what --help prints first: the switches and how settings are given; the settings'
+// lines follow, then kUsageEnd, where to read more.
 extern const char* const kUsage;
+extern const char* const kUsageEnd;
 // kVersionLineFormat is what --version prints: the program's file name, dotted version, name and
 // version.
 extern const char* const kVersionLineFormat;
 // kSettingsErrorFormat prints a refused setting (its reason) on standard error.
 extern const char* const kSettingsErrorFormat;
-// The reasons a setting is refused: the value itself, or the variable's name and its value.
-extern const char* const kBadPortFormat;
-extern const char* const kBadListenAddressFormat;
-extern const char* const kBadLogLevelFormat;
-extern const char* const kNotWholeNumberFormat;
-extern const char* const kBadEndpointFormat;
+// kLogFileRefusedFormat says why the log file (the reason, then its path) cannot be the log.
+extern const char* const kLogFileRefusedFormat;
 
 // The main window's context menu.
 extern const char* const kMenuAbout;
@@ -58,6 +56,8 @@ extern const char* const kCouldNotDeleteService;
 // program) that a user other than root may change.
 extern const char* const kProgramPathUnknown;
 extern const char* const kOthersCanReplaceFormat;
+// A program path that a unit's command line cannot name: the path.
+extern const char* const kPathUnitCannotNameFormat;
 // The notes after a registration's box: the service's account made for each run, and a unit file
 // written or removed (the folder, the unit, kUnitWritten or kUnitRemoved) without systemd.
 extern const char* const kDynamicUserNote;
@@ -72,5 +72,13 @@ extern const char* const kEventServiceStopped;
 extern const char* const kEventBadServiceRequest;
 // The error line of a window thread that did not end in time: the allowance in milliseconds.
 extern const char* const kLogWindowThreadLeftFormat;
+// The notices of a start: a server listening on every address (the address); the trust anchors
+// (their number and the state root), none of them, or no state root at all (the state root).
+extern const char* const kLogEveryAddressFormat;
+extern const char* const kLogTrustAnchorsFormat;
+extern const char* const kLogNoTrustAnchorsFormat;
+extern const char* const kLogNoStateRootFormat;
+// The error line of a log file that could not be opened again after SIGHUP: why.
+extern const char* const kLogReopenFailedFormat;
 
 }  // namespace host::texts

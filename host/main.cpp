@@ -12,7 +12,9 @@
 #include "host/quilmarend_module.h"
 #include "host/settings.h"
 #include "host/stop_signals.h"
+#include "platform/base/debug_output.h"
 #include "platform/base/names.h"
+#include "platform/crypto/cert_cache.h"
 #include "platform/crypto/crypto_library.h"
 #include "platform/os/file_io.h"
 #include "platform/os/memory.h"
@@ -23,6 +25,8 @@ int main(int argc, char** argv) {
   switch (host::FindLongSwitch(argc, argv)) {
     case host::LongSwitch::kHelp:
       std::fputs(host::texts::kUsage, stdout);
+      std::fputs(host::SettingsHelp().c_str(), stdout);
+      std::fputs(host::texts::kUsageEnd, stdout);
       return 0;
     case host::LongSwitch::kVersion:
       std::printf(host::texts::kVersionLineFormat, platform::kProgramFileName,
@@ -37,7 +41,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   const host::Settings& settings = std::get<host::Settings>(read);
+  if (!settings.logFile.empty()) {
+    const std::string refusal = platform::OpenDebugChannelFile(settings.logFile);
+    if (!refusal.empty()) {
+      std::fprintf(stderr, host::texts::kLogFileRefusedFormat, refusal.c_str(),
+                   settings.logFile.c_str());
+      return 2;
+    }
+  }
   platform::SetLogLevel(settings.logLevel);
+  platform::CertCache::SetProcessEntries(settings.certCacheEntries);
   // Large blocks go back to the system when freed, so that what a few large requests took does
   // not stay with the process. Before any thread starts.
   platform::MapLargeAllocations();

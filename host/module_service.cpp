@@ -34,17 +34,20 @@ struct ServiceProgram {
 ServiceProgram FindServiceProgram() {
   const std::string path = platform::ModuleFileName();
   if (path.empty()) return {"", texts::kProgramPathUnknown};
+  if (!platform::ExecStartPath(path)) {
+    return {"", platform::FormatText(texts::kPathUnitCannotNameFormat, path.c_str())};
+  }
   if (const std::optional<std::string> part = platform::PathOthersCanChange(path)) {
     return {"", platform::FormatText(texts::kOthersCanReplaceFormat, part->c_str(), path.c_str())};
   }
   return {path, ""};
 }
 
-// QuotedExecutable returns the executable's full path in double quotes, or empty when the system
-// does not tell it or a user other than root could replace the file.
+// QuotedExecutable returns the executable's full path as ExecStart= names it, or empty when the
+// system does not tell it, the unit cannot name it, or a user other than root could replace it.
 std::string QuotedExecutable() {
   const std::string path = FindServiceProgram().path;
-  return path.empty() ? std::string() : '"' + path + '"';
+  return path.empty() ? std::string() : platform::ExecStartPath(path).value_or(std::string());
 }
 
 // TellSystemd runs each systemctl command when systemd runs this system. Returns false when one
@@ -150,7 +153,7 @@ bool CQuilmarendModule::Install() {
   if (commandLine.empty()) return false;
   const platform::ServiceAccount account = platform::CreateServiceAccount();
   // A new service starts on demand only; ReconfigureService makes it start at boot.
-  const uint32_t status = platform::InstallServiceUnit(commandLine, account);
+  const uint32_t status = platform::InstallServiceUnit(commandLine, account, settings.maxHeldMib);
   if (status != platform::ERROR_SUCCESS) {
     ShowServiceError(status == platform::ERROR_FILE_NOT_FOUND ? texts::kCouldNotOpenServiceManager
                                                               : texts::kCouldNotStartService);
@@ -182,8 +185,8 @@ void CQuilmarendModule::ReconfigureService() {
   if (!IsInstalled()) return;
   const std::string executable = QuotedExecutable();
   if (executable.empty()) return;
-  if (platform::InstallServiceUnit(executable + " -service", platform::CreateServiceAccount()) ==
-      platform::ERROR_SUCCESS) {
+  if (platform::InstallServiceUnit(executable + " -service", platform::CreateServiceAccount(),
+                                   settings.maxHeldMib) == platform::ERROR_SUCCESS) {
     TellSystemd({{"daemon-reload"}, {"enable", kUnit}});
   }
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -19,11 +20,13 @@
 #include "platform/base/log.h"
 #include "platform/base/names.h"
 #include "platform/base/win_status.h"
+#include "platform/crypto/cert_store.h"
 #include "platform/os/clock.h"
 #include "platform/os/file_io.h"
 #include "platform/os/inet.h"
 #include "platform/os/registry.h"
 #include "platform/os/service.h"
+#include "platform/os/state_root.h"
 #include "server/tcp_server.h"
 
 namespace host {
@@ -35,10 +38,28 @@ constexpr int kWorkerCount = 100;
 // moment for the window and the icon.
 constexpr std::chrono::milliseconds kWindowMoment{1000};
 
+// TrustAnchorCount is the number of certificates in the ROOT stores of both locations.
+size_t TrustAnchorCount() {
+  size_t count = 0;
+  for (const platform::StoreLocation location :
+       {platform::StoreLocation::kCurrentUser, platform::StoreLocation::kLocalMachine}) {
+    count += platform::CertStore::Open(location, "ROOT")->Certificates()->size();
+  }
+  return count;
+}
+
+// LimitsFrom is the default limits with those the settings give.
+server::Limits LimitsFrom(const Settings& settings) {
+  server::Limits limits;
+  limits.maxConnectionsPerAddress = settings.maxConnectionsPerAddress;
+  limits.maxHeldBytesTogether = settings.maxHeldMib << 20;
+  return limits;
+}
+
 }  // namespace
 
 CQuilmarendModule::CQuilmarendModule(platform::Shell& processShell, const Settings& processSettings)
-    : shell(processShell), settings(processSettings), limits(server::Limits::FromEnvironment()) {}
+    : shell(processShell), settings(processSettings), limits(LimitsFrom(processSettings)) {}
 
 int CQuilmarendModule::WinMain(int argc, const char* const* argv) {
   // "-import FILE..." takes file paths, whose '/' and '-' the switch scan would read as switches.
@@ -48,7 +69,7 @@ int CQuilmarendModule::WinMain(int argc, const char* const* argv) {
   }
   int exitCode = 0;
   if (ParseCommandLine(JoinCommandLine(argc, argv), &exitCode)) exitCode = Start();
-  return exitCode;
+  return exitCode == 0 && anyStartFailed ? kStartFailed : exitCode;
 }
 
 bool CQuilmarendModule::ParseCommandLine(std::string_view commandLine, int* exitCode) {
@@ -101,7 +122,13 @@ int CQuilmarendModule::Start() {
 }
 
 int CQuilmarendModule::Run() {
-  StartWorker();
+  if (!StartWorker()) {
+    if (runningAsService) {
+      platform::NotifyServiceManager("STATUS=" + startFailure);
+    }
+    WaitForWindowThread();
+    return kStartFailed;
+  }
   if (runningAsService) {
     LogEvent("%s", texts::kEventServiceStarted);
     SetServiceStatus(SERVICE_RUNNING);
@@ -110,7 +137,7 @@ int CQuilmarendModule::Run() {
   return 0;
 }
 
-void CQuilmarendModule::StartWorker() {
+bool CQuilmarendModule::StartWorker() {
   auto thread = std::make_shared<WindowThread>([this](WindowThread& self) { WorkerThread(self); });
   {
     const std::lock_guard lock(threadMutex);
@@ -118,6 +145,8 @@ void CQuilmarendModule::StartWorker() {
   }
   // Waiting for the listener lets a service report itself running only once it can be reached.
   thread->WaitStarted();
+  if (!startFailure.empty()) anyStartFailed = true;
+  return startFailure.empty();
 }
 
 void CQuilmarendModule::WorkerThread(WindowThread& self) {
@@ -128,13 +157,18 @@ void CQuilmarendModule::WorkerThread(WindowThread& self) {
   setup.limits = limits;
   setup.clock = &platform::SystemClock();
   setup.internet = &platform::SystemInternet();
+  std::string failureDetail;
+  setup.failureDetail = &failureDetail;
   server::ServerStart started = server::TCPServer::Start(settings.port, kWorkerCount, setup);
   if (const std::string* failure = std::get_if<std::string>(&started)) {
+    startFailure = failureDetail.empty() ? *failure : failureDetail;
     self.SignalStarted();
     shell.MessageBox(platform::kProgramName, *failure, platform::MB_ICONERROR, platform::MB_OK);
     return;
   }
+  startFailure.clear();
   const std::unique_ptr<server::TCPServer> server = std::move(std::get<0>(started));
+  NoteWhatAClientMeets();
   {
     CMainWindow window(shell, self.Queue());
     window.Create();
@@ -150,6 +184,23 @@ void CQuilmarendModule::WorkerThread(WindowThread& self) {
     }
   }
   if (server->Stop() > 0) workersLeftBehind = true;
+}
+
+void CQuilmarendModule::NoteWhatAClientMeets() {
+  if (settings.listenAddress == "0.0.0.0" || settings.listenAddress == "::") {
+    platform::LogAt(platform::LogLevel::kNotice, texts::kLogEveryAddressFormat,
+                    settings.listenAddress.c_str());
+  }
+  const std::string& home = platform::StateRoot();
+  std::error_code error;
+  if (!std::filesystem::is_directory(home, error)) {
+    platform::LogAt(platform::LogLevel::kNotice, texts::kLogNoStateRootFormat, home.c_str());
+    return;
+  }
+  const size_t anchors = TrustAnchorCount();
+  platform::LogAt(platform::LogLevel::kNotice,
+                  anchors == 0 ? texts::kLogNoTrustAnchorsFormat : texts::kLogTrustAnchorsFormat,
+                  static_cast<int>(anchors), home.c_str());
 }
 
 std::shared_ptr<WindowThread> CQuilmarendModule::CurrentWindowThread() {

@@ -44,8 +44,7 @@ inline constexpr uint32_t SERVICE_CONTROL_SHUTDOWN = 5;
 class CQuilmarendModule {
  public:
   // The module shows its boxes through `processShell` and runs its server as `processSettings`
-  // say, within the limits the environment gives (Limits::FromEnvironment); both are the
-  // process's for its whole life.
+  // say, within the limits they give; both are the process's for its whole life.
   CQuilmarendModule(platform::Shell& processShell, const Settings& processSettings);
   CQuilmarendModule(const CQuilmarendModule&) = delete;
   CQuilmarendModule& operator=(const CQuilmarendModule&) = delete;
@@ -64,12 +63,15 @@ class CQuilmarendModule {
   // dispatcher's when the process was not started by the service manager.
   int Start();
 
-  // Run starts the window thread and waits for it to end. Returns 0.
+  // Run starts the window thread and waits for it to end. Returns 0, or kStartFailed when the
+  // server could not start (a service then reports the reason as its status, never READY=1).
   int Run();
+  // The exit code of a run whose server could not bind or listen, its endpoints' included.
+  static constexpr int kStartFailed = 1;
 
   // StartWorker starts the window thread, which constructs the server and the main window, and
-  // returns once the server serves or has failed.
-  void StartWorker();
+  // returns once the server serves (true) or has failed (false, the reason in startFailure).
+  bool StartWorker();
 
   // The service side.
   void ServiceMain();
@@ -97,6 +99,9 @@ class CQuilmarendModule {
 
  private:
   void WorkerThread(WindowThread& self);
+  // NoteWhatAClientMeets logs, once the server serves, what an operator should know of it: that
+  // it listens on every address, and how many trust anchors its stores hold.
+  void NoteWhatAClientMeets();
   // CurrentWindowThread returns the running window thread, or null.
   std::shared_ptr<WindowThread> CurrentWindowThread();
   // WaitForWindowThread waits for the window thread to end and forgets it.
@@ -130,6 +135,10 @@ class CQuilmarendModule {
   std::vector<std::string> unitNotes;  // lines on what a registration did, after its box
   std::mutex threadMutex;
   std::shared_ptr<WindowThread> windowThread;  // guarded by threadMutex
+  // Why the last start of the server failed; empty when it serves. Written by the window thread
+  // before it signals its start, read after the wait for that signal.
+  std::string startFailure;
+  bool anyStartFailed = false;  // a direct run's failure makes the exit code non-zero
 };
 
 }  // namespace host

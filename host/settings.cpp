@@ -1,69 +1,118 @@
 #include "host/settings.h"
 
 #include <charconv>
-#include <cstdint>
-#include <string_view>
+#include <limits>
 
-#include "host/host_texts.h"
 #include "platform/base/log.h"
 #include "platform/os/socket.h"
 
 namespace host {
 namespace {
 
-// WholeNumber reads `text` as decimal digits only, at most `max`.
-bool WholeNumber(std::string_view text, uint64_t max, uint64_t* value) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return error == std::errc() && end == text.data() + text.size() && *value <= max;
+// Number reads `text` as decimal digits only, from `min` to `max`.
+template <typename T>
+bool Number(std::string_view text, uint64_t min, uint64_t max, T* value) {
+  uint64_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || number < min || number > max)
+    return false;
+  *value = static_cast<T>(number);
+  return true;
 }
+
+bool AbsolutePath(std::string_view text) { return text.starts_with('/'); }
+
+bool Endpoint(std::string_view text, std::optional<platform::ListenEndpoint>* endpoint) {
+  *endpoint = platform::ParseListenEndpoint(text);
+  return endpoint->has_value();
+}
+
+constexpr const char* kEndpointRefusal =
+    "not an IPv4 address and port (127.0.0.1:9384) or IPv6 ([::1]:9384)";
+
+const SettingRow kRows[] = {
+    {"QUILMAREND_PORT", "3847", "the TCP port to listen on", "not a port number (0 to 65535)",
+     [](std::string_view v, Settings& s) { return Number(v, 0, 65535, &s.port); }},
+    {"QUILMAREND_LISTEN", "0.0.0.0",
+     "the address to bind: a literal IPv4 or IPv6 address (127.0.0.1: this machine only)",
+     "not an IPv4 or IPv6 address",
+     [](std::string_view v, Settings& s) {
+       if (!platform::IsIpAddress(std::string(v))) return false;
+       s.listenAddress = v;
+       return true;
+     }},
+    {"QUILMAREND_LOG_LEVEL", "debug",
+     "debug (every line), info (errors, notices, a line per request), notice or error",
+     "not one of error, notice, info, debug",
+     [](std::string_view v, Settings& s) {
+       const std::optional<platform::LogLevel> level = platform::ParseLogLevel(v);
+       if (level) s.logLevel = *level;
+       return level.has_value();
+     }},
+    {"QUILMAREND_LOG", "", "append the log to this regular file instead of standard error",
+     "not an absolute path",
+     [](std::string_view v, Settings& s) {
+       s.logFile = v;
+       return AbsolutePath(v);
+     }},
+    {"QUILMAREND_MAX_HELD_MIB", "2048",
+     "MiB the data blocks of all connections may hold together (1 to 1048576)",
+     "not a whole number from 1 to 1048576",
+     [](std::string_view v, Settings& s) { return Number(v, 1, 1 << 20, &s.maxHeldMib); }},
+    {"QUILMAREND_MAX_CONN_PER_ADDR", "0",
+     "connections at once from one client address (0: no cap; keep it off behind a balancer)",
+     "not a whole number from 0 to 100000",
+     [](std::string_view v, Settings& s) {
+       return Number(v, 0, 100000, &s.maxConnectionsPerAddress);
+     }},
+    {"QUILMAREND_CERT_CACHE", "1024", "decoded certificates kept for later checks (0: none)",
+     "not a whole number from 0 to 1048576",
+     [](std::string_view v, Settings& s) { return Number(v, 0, 1 << 20, &s.certCacheEntries); }},
+    {"QUILMAREND_METRICS_LISTEN", "",
+     "ADDRESS:PORT of the HTTP page for Prometheus (/metrics) and /healthz; unset: off",
+     kEndpointRefusal,
+     [](std::string_view v, Settings& s) { return Endpoint(v, &s.metricsListen); }},
+    {"QUILMAREND_AGENT_LISTEN", "",
+     "ADDRESS:PORT where HAProxy's agent check is answered; unset: off", kEndpointRefusal,
+     [](std::string_view v, Settings& s) { return Endpoint(v, &s.agentListen); }},
+    {"QUILMAREND_UNC_ROOT", "/net", "where file://host/share/... shares are mounted",
+     "not an absolute path", [](std::string_view v, Settings&) { return AbsolutePath(v); }},
+    {"QUILMAREND_HOME", "",
+     "the state root (/var/lib/quilmarend for root, else $XDG_STATE_HOME/quilmarend)",
+     "not an absolute path", [](std::string_view v, Settings&) { return AbsolutePath(v); }, false},
+    {"QUILMAREND_SYSTEMD_DIR", "/etc/systemd/system",
+     "where -i writes and -u removes the service's unit", "not an absolute path",
+     [](std::string_view v, Settings&) { return AbsolutePath(v); }, false},
+};
 
 }  // namespace
 
+std::span<const SettingRow> SettingRows() { return kRows; }
+
 std::variant<Settings, std::string> ReadSettings(
     const std::function<const char*(const char*)>& environment) {
-  const auto value = [&environment](const char* name) -> std::string_view {
-    const char* text = environment(name);
-    return text != nullptr ? text : "";
-  };
   Settings settings;
-  uint64_t number = 0;
-  if (const std::string_view port = value("QUILMAREND_PORT"); !port.empty()) {
-    if (!WholeNumber(port, 65535, &number)) {
-      return platform::FormatText(texts::kBadPortFormat, std::string(port).c_str());
+  for (const SettingRow& row : kRows) {
+    if (*row.defaultValue != '\0' && !row.parse(row.defaultValue, settings)) {
+      return platform::FormatText("%s: %s: %s", row.name, row.refusal, row.defaultValue);
     }
-    settings.port = static_cast<int>(number);
-  }
-  if (const std::string_view address = value("QUILMAREND_LISTEN"); !address.empty()) {
-    if (!platform::IsIpAddress(std::string(address))) {
-      return platform::FormatText(texts::kBadListenAddressFormat, std::string(address).c_str());
-    }
-    settings.listenAddress = address;
-  }
-  if (const std::string_view level = value("QUILMAREND_LOG_LEVEL"); !level.empty()) {
-    const std::optional<platform::LogLevel> parsed = platform::ParseLogLevel(level);
-    if (!parsed) {
-      return platform::FormatText(texts::kBadLogLevelFormat, std::string(level).c_str());
-    }
-    settings.logLevel = *parsed;
-  }
-  const std::pair<const char*, std::optional<platform::ListenEndpoint>*> endpoints[] = {
-      {"QUILMAREND_METRICS_LISTEN", &settings.metricsListen},
-      {"QUILMAREND_AGENT_LISTEN", &settings.agentListen}};
-  for (const auto& [name, endpoint] : endpoints) {
-    const std::string_view text = value(name);
-    if (text.empty()) continue;
-    *endpoint = platform::ParseListenEndpoint(text);
-    if (!*endpoint) {
-      return platform::FormatText(texts::kBadEndpointFormat, name, std::string(text).c_str());
-    }
-  }
-  for (const char* name : {"QUILMAREND_MAX_HELD_MIB", "QUILMAREND_MAX_CONN_PER_ADDR"}) {
-    const std::string_view text = value(name);
-    if (!text.empty() && !WholeNumber(text, uint64_t{1} << 40, &number)) {
-      return platform::FormatText(texts::kNotWholeNumberFormat, name, std::string(text).c_str());
+    const char* value = environment(row.name);
+    if (value == nullptr || *value == '\0') continue;
+    if (!row.parse(value, settings)) {
+      return platform::FormatText("%s: %s: %s", row.name, row.refusal, value);
     }
   }
   return settings;
+}
+
+std::string SettingsHelp() {
+  std::string help;
+  for (const SettingRow& row : kRows) {
+    help += std::string("  ") + row.name;
+    if (*row.defaultValue != '\0') help += std::string("=") + row.defaultValue;
+    help += std::string("\n      ") + row.help + "\n";
+  }
+  return help;
 }
 
 }  // namespace host

@@ -1,15 +1,20 @@
 #pragma once
 
 // File: the server's settings, read once at start from the environment, which the service's unit
-// fills from /etc/default/quilmarend. A bad value stops the start with one line that names it.
+// fills from /etc/default/quilmarend. Every setting is one row of one table (its name, default,
+// one line of help and its parser); the start-up validation, --help and the tests that hold the
+// documents to it all read that table. A bad value stops the start with one line that names it.
 //
 // Example:
 //   const auto read = host::ReadSettings(std::getenv);
 //   if (const std::string* error = std::get_if<std::string>(&read)) { Print(*error); return 2; }
 
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "platform/base/log.h"
@@ -18,21 +23,45 @@
 namespace host {
 
 struct Settings {
-  int port = 3847;                        // QUILMAREND_PORT
-  std::string listenAddress = "0.0.0.0";  // QUILMAREND_LISTEN: a literal IPv4 or IPv6 address
+  int port = 0;                                              // QUILMAREND_PORT
+  std::string listenAddress;                                 // QUILMAREND_LISTEN
   platform::LogLevel logLevel = platform::LogLevel::kDebug;  // QUILMAREND_LOG_LEVEL
+  std::string logFile;                                       // QUILMAREND_LOG; empty: stderr
+  uint64_t maxHeldMib = 0;                                   // QUILMAREND_MAX_HELD_MIB
+  int maxConnectionsPerAddress = 0;                          // QUILMAREND_MAX_CONN_PER_ADDR
+  size_t certCacheEntries = 0;                               // QUILMAREND_CERT_CACHE
   // QUILMAREND_METRICS_LISTEN and QUILMAREND_AGENT_LISTEN, "ADDRESS:PORT": the operators'
   // endpoints, off when unset.
   std::optional<platform::ListenEndpoint> metricsListen;
   std::optional<platform::ListenEndpoint> agentListen;
 };
 
-// ReadSettings reads QUILMAREND_PORT, QUILMAREND_LISTEN, QUILMAREND_LOG_LEVEL,
-// QUILMAREND_METRICS_LISTEN and QUILMAREND_AGENT_LISTEN through
-// `environment` (getenv's shape: null for an unset variable; an empty value counts as unset), and
-// checks that QUILMAREND_MAX_HELD_MIB and QUILMAREND_MAX_CONN_PER_ADDR, which the server reads
-// itself, are whole numbers. Returns the settings, or the line that names the first bad value.
+// SettingRow is one setting: its variable, its default as the service's file would write it
+// (empty: unset), one line of help, why a value is refused, and the parser that stores a good
+// value into Settings (false for a bad one). Settings that only name a place (the state root,
+// the shares' mount point) are read where they are used; their parser only checks the value.
+struct SettingRow {
+  const char* name;
+  const char* defaultValue;
+  const char* help;
+  const char* refusal;
+  bool (*parse)(std::string_view value, Settings& settings);
+  // Whether /etc/default/quilmarend lists it: false for those the unit sets itself or that only
+  // the command line's registration reads.
+  bool inServiceFile = true;
+};
+
+// SettingRows is the table, in the order --help and the documents list the settings.
+std::span<const SettingRow> SettingRows();
+
+// ReadSettings starts from every row's default and reads each variable through `environment`
+// (getenv's shape: null for an unset variable; an empty value counts as unset). Returns the
+// settings, or the line that names the first bad value: "NAME: <refusal>: <value>".
 std::variant<Settings, std::string> ReadSettings(
     const std::function<const char*(const char*)>& environment);
+
+// SettingsHelp is the settings part of --help: for each row a line "  NAME=default" (the bare
+// name when it has none) and its help on the next line.
+std::string SettingsHelp();
 
 }  // namespace host

@@ -57,9 +57,16 @@ TEST(ReadSettings, TakesGoodValuesAndNamesTheFirstBadOne) {
        "QUILMAREND_LISTEN: not an IPv4 or IPv6 address: 10.0.0.300"},
       {{{"QUILMAREND_LOG_LEVEL", "INFO"}},
        "QUILMAREND_LOG_LEVEL: not one of error, notice, info, debug: INFO"},
-      {{{"QUILMAREND_MAX_HELD_MIB", "2G"}}, "QUILMAREND_MAX_HELD_MIB: not a whole number: 2G"},
+      {{{"QUILMAREND_MAX_HELD_MIB", "2G"}},
+       "QUILMAREND_MAX_HELD_MIB: not a whole number from 1 to 1048576: 2G"},
+      {{{"QUILMAREND_MAX_HELD_MIB", "0"}},
+       "QUILMAREND_MAX_HELD_MIB: not a whole number from 1 to 1048576: 0"},
       {{{"QUILMAREND_MAX_CONN_PER_ADDR", "-1"}},
-       "QUILMAREND_MAX_CONN_PER_ADDR: not a whole number: -1"},
+       "QUILMAREND_MAX_CONN_PER_ADDR: not a whole number from 0 to 100000: -1"},
+      {{{"QUILMAREND_CERT_CACHE", "abc"}},
+       "QUILMAREND_CERT_CACHE: not a whole number from 0 to 1048576: abc"},
+      {{{"QUILMAREND_LOG", "quilmarend.log"}},
+       "QUILMAREND_LOG: not an absolute path: quilmarend.log"},
   };
   for (const Case& c : kCases) {
     const auto read = ReadSettings([&c](const char* name) -> const char* {

@@ -3,7 +3,12 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <string>
 #include <utility>
+
+#include "host/host_texts.h"
+#include "platform/base/debug_output.h"
+#include "platform/base/log.h"
 
 namespace host {
 namespace {
@@ -16,6 +21,7 @@ sigset_t WaitedSignals() {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   sigaddset(&signals, kWakeSignal);
   return signals;
 }
@@ -41,6 +47,14 @@ void StopSignals::Wait() {
   while (!ending) {
     int received = 0;
     if (sigwait(&signals, &received) != 0 || received == kWakeSignal) continue;
+    if (received == SIGHUP) {
+      // The log file was rotated away: write to a new one by the same name.
+      const std::string refusal = platform::ReopenDebugChannelFile();
+      if (!refusal.empty()) {
+        platform::LogAt(platform::LogLevel::kError, texts::kLogReopenFailedFormat, refusal.c_str());
+      }
+      continue;
+    }
     onSignal(received);
   }
 }

@@ -2,7 +2,8 @@
 
 // File: the process's stop signals. SIGINT and SIGTERM are blocked in every thread and taken by
 // one thread of their own, which hands each to the host: a service turns it into the stop
-// control, a desktop run into WM_CLOSE for its window thread.
+// control, a desktop run into WM_CLOSE for its window thread. SIGHUP, taken the same way, opens
+// the log file again by its name, for logrotate.
 //
 // Example (first thing in main, before any other thread starts):
 //   host::StopSignals::Block();
@@ -16,7 +17,8 @@ namespace host {
 
 class StopSignals {
  public:
-  // Block blocks SIGINT and SIGTERM in the calling thread, and so in every thread it starts later.
+  // Block blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread it starts
+  // later.
   static void Block();
 
   // Starts the thread that waits for the signals and calls `handler` with each, on that thread.

@@ -25,8 +25,6 @@ RequestAnswer Refused(std::string answer) {
   return {std::move(answer), std::move(summary)};
 }
 
-// MakeCheckRequest gathers what the engine needs from the connection's blocks and settings and
-// the resolved document.
 // Decoded blocks up to this size are kept with the connection for the CHECKs that follow; larger
 // ones are decoded each time rather than held twice.
 constexpr size_t kKeptDecodedBytes = 64 * 1024;
@@ -54,6 +52,8 @@ DecodedBlocks& KeptDecoded(ConnectionData& data, bool documentBase64) {
   return kept;
 }
 
+// MakeCheckRequest gathers what the engine needs from the connection's blocks and settings and
+// the resolved document.
 verify::CheckRequest MakeCheckRequest(const ConnectionSettings& settings, ConnectionData& data,
                                       ResolvedDocument document) {
   DecodedBlocks& kept = KeptDecoded(data, settings.decodeBase64);

@@ -7,7 +7,7 @@
 // nothing waits on a literal. The defaults are the production values; tests shorten the times.
 //
 // Example:
-//   server::Limits limits = server::Limits::FromEnvironment();
+//   server::Limits limits;  // the defaults; the host sets the ones the settings give
 //   limits.stopAllowance = std::chrono::milliseconds(100);  // a test's
 //   server::TCPServer server(0, 2, {.limits = limits});
 
@@ -50,12 +50,6 @@ struct Limits {
   verify::DownloadLimits download;
   // The engine's and the hash-server client's.
   verify::EngineLimits engine;
-
-  // FromEnvironment returns the defaults, with the cap per address from
-  // QUILMAREND_MAX_CONN_PER_ADDR when that is a whole number (unset, empty, 0 or anything else: no
-  // cap) and the held limit of all connections from QUILMAREND_MAX_HELD_MIB, in MiB, when that is
-  // a positive whole number up to 2^44.
-  static Limits FromEnvironment();
 };
 
 }  // namespace server

@@ -18,17 +18,7 @@ uint64_t Read(const std::atomic<uint64_t>& counter) {
   return counter.load(std::memory_order_relaxed);
 }
 
-// CommandIndex is the index of the command of `line` in kCommandNames, or its size for "other".
-size_t CommandIndex(std::string_view line) {
-  std::string_view name = line.substr(0, line.find(' '));
-  if (name == "ADD" && line == "ADD TS") name = line;
-  const auto found = std::find(kCommandNames.begin(), kCommandNames.end(), name);
-  return static_cast<size_t>(found - kCommandNames.begin());
-}
-
 }  // namespace
-
-void ServerMetrics::CountCommand(std::string_view line) { Add(commands[CommandIndex(line)]); }
 
 void ServerMetrics::CountCheck(const std::optional<CheckVerdicts>& verdicts,
                                std::chrono::steady_clock::duration elapsed) {
@@ -84,10 +74,8 @@ std::string RenderMetrics(const ServerMetrics& m, const MetricsGauges& g) {
   }
 
   t.Family("quilmarend_requests_total", "counter", "Command lines by command.");
-  for (size_t i = 0; i <= kCommandNames.size(); ++i) {
-    t.Sample("quilmarend_requests_total",
-             {{"command", i < kCommandNames.size() ? kCommandNames[i] : "other"}},
-             Read(m.commands[i]));
+  for (size_t i = 0; i < kCommandCount; ++i) {
+    t.Sample("quilmarend_requests_total", {{"command", kCommandNames[i]}}, Read(m.commands[i]));
   }
 
   t.Family("quilmarend_checks_refused_total", "counter",
@@ -157,6 +145,27 @@ std::string RenderMetrics(const ServerMetrics& m, const MetricsGauges& g) {
   t.Sample("quilmarend_held_bytes", {}, g.heldBytes);
   t.Family("quilmarend_request_files", "gauge", "Temporary files that requests hold.");
   t.Sample("quilmarend_request_files", {}, g.requestFiles);
+
+  // The families every Prometheus client library exports for its process, by the same names.
+  if (const std::optional<platform::ProcessStats>& p = g.process) {
+    const std::pair<const char*, const char*> kGauges[] = {
+        {"process_resident_memory_bytes", "Resident memory size in bytes."},
+        {"process_virtual_memory_bytes", "Virtual memory size in bytes."},
+        {"process_open_fds", "Number of open file descriptors."},
+        {"process_max_fds", "Maximum number of open file descriptors."},
+    };
+    const uint64_t values[] = {p->residentBytes, p->virtualBytes, p->openFds, p->maxFds};
+    for (size_t i = 0; i < std::size(kGauges); ++i) {
+      t.Family(kGauges[i].first, "gauge", kGauges[i].second);
+      t.Sample(kGauges[i].first, {}, values[i]);
+    }
+    t.Family("process_start_time_seconds", "gauge",
+             "Start time of the process since unix epoch in seconds.");
+    t.Sample("process_start_time_seconds", {}, p->startTimeSeconds);
+    t.Family("process_cpu_seconds_total", "counter",
+             "Total user and system CPU time spent in seconds.");
+    t.Sample("process_cpu_seconds_total", {}, p->cpuSeconds);
+  }
   return t.Text();
 }
 

@@ -7,7 +7,7 @@
 // scrape time, in the Prometheus text format.
 //
 // Example:
-//   metrics.CountCommand("CHECK");
+//   metrics.CountCommand(Command::kCheck);
 //   metrics.CountCheck(verdicts, elapsed);
 //   std::string page = RenderMetrics(metrics, gauges);
 
@@ -20,6 +20,8 @@
 #include <string_view>
 
 #include "platform/crypto/revocation_counts.h"
+#include "platform/os/process_stats.h"
+#include "server/commands.h"
 
 namespace server {
 
@@ -57,15 +59,8 @@ struct MetricsGauges {
   platform::RevocationFetchCounts fetches;
   uint64_t heldBytes = 0;
   uint64_t requestFiles = 0;
+  std::optional<platform::ProcessStats> process;  // the standard process families
 };
-
-// The commands counted by name, each the first word of its line ("ADD TS" is two); any other line
-// outside a block counts as "other".
-inline constexpr std::array<std::string_view, 25> kCommandNames = {
-    "ADD TS",     "B64OFF",  "B64ON",  "CERT",         "CHECK",     "CRLOFF",     "CRLON",
-    "EXIT",       "FINDOFF", "FINDON", "GETHASH",      "HASHEDXML", "HASHSERVER", "HTMLOFF",
-    "HTMLON",     "MD5OFF",  "MD5ON",  "NOHASHSERVER", "OID",       "QUIT",       "SIGN",
-    "SKLIFETIME", "STRS",    "TIME",   "UPLOADSERVICE"};
 
 class ServerMetrics {
  public:
@@ -77,8 +72,8 @@ class ServerMetrics {
 
   void CountAccepted() { Add(accepted); }
   void CountClosed(ConnectionClose why) { Add(closed[static_cast<size_t>(why)]); }
-  // CountCommand counts the command line `line` by its name.
-  void CountCommand(std::string_view line);
+  // CountCommand counts one command line as the command table matched it.
+  void CountCommand(Command command) { Add(commands[static_cast<size_t>(command)]); }
   // CountCheck counts a CHECK that took `elapsed`: its verdicts, or a refusal when there are none.
   void CountCheck(const std::optional<CheckVerdicts>& verdicts,
                   std::chrono::steady_clock::duration elapsed);
@@ -92,7 +87,7 @@ class ServerMetrics {
 
   std::atomic<uint64_t> accepted{0};
   std::array<std::atomic<uint64_t>, kConnectionCloses> closed{};
-  std::array<std::atomic<uint64_t>, kCommandNames.size() + 1> commands{};
+  std::array<std::atomic<uint64_t>, kCommandCount> commands{};
   std::atomic<uint64_t> checksRefused{0};
   // Verdict counts by key: check (0 signature, 1 certificate, 2 chain), ok and code packed, plus
   // one so that 0 marks a free slot. A slot's key is set once and never changes.

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "server/block_buffer.h"
+#include "server/commands.h"
 #include "server/connection_state.h"
 #include "server/server_metrics.h"
 
@@ -84,8 +85,32 @@ class Session {
   BlockMode OpenBlockMode() const { return blockMode; }
 
  private:
+  // CommandRow is one row of the command table: the line it matches, the command it counts as,
+  // and what runs it (given the argument; false ends the connection). The rows are tried in
+  // order and the first that matches runs; a line no row matches is answered "error: What?".
+  struct CommandRow {
+    Command command;
+    CommandMatch match;
+    bool (Session::*run)(std::string_view argument);
+  };
+  static const CommandRow kCommandRows[];
+
   void AddBlockLine(std::string_view line);
   bool RunCommand(std::string_view line);
+  bool StoreText(std::string_view argument);  // the one-line forms of the data blocks
+  bool OpenBlock(std::string_view argument);
+  bool SetOption(std::string_view argument);  // the on/off switches, by the row's command
+  bool SetHashServer(std::string_view argument);
+  bool SetLocalHashServer(std::string_view argument);
+  bool ClearHashServer(std::string_view argument);
+  bool SetUploadService(std::string_view argument);
+  bool SetOidList(std::string_view argument);
+  bool SetKeyLifetime(std::string_view argument);
+  bool SetTime(std::string_view argument);
+  bool GetHash(std::string_view argument);
+  bool AddTimestamp(std::string_view argument);
+  bool Check(std::string_view argument);
+  bool Quit(std::string_view argument);
   // Answer logs the info line of the request `command`, begun at `started`, and sends its answer.
   void Answer(const char* command, const RequestAnswer& answer,
               std::chrono::steady_clock::time_point started);
@@ -101,6 +126,7 @@ class Session {
   BlockBuffer openBlock;  // the open block's text; its field in `data` is empty meanwhile
   std::string_view previousLineEnd;  // ending of the line before the current one
   std::string_view currentLineEnd;
+  Command running = Command::kOther;  // the command of the row that runs now
 };
 
 }  // namespace server

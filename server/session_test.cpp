@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "server/line_reader.h"
+#include "server/server_metrics.h"
 
 namespace server {
 namespace {
@@ -208,6 +209,40 @@ TEST_F(SessionTest, OpenBlockBytesCountsTheBlock) {
   EXPECT_EQ(session.OpenBlockBytes(), 1000u);
   Feed(".\r\n");
   EXPECT_EQ(session.OpenBlockBytes(), 0u);
+}
+
+// A line is counted as the command that runs it, so a line the server serves as STRS is not
+// counted as "other", and one it answers "error: What?" is.
+TEST(SessionCommands, CountedAsTheCommandThatRuns) {
+  struct Case {
+    std::string_view line, counted;
+  };
+  const Case kCases[] = {
+      {"STRSX", "STRS"},
+      {"STRS http://a/b", "STRS"},
+      {"SIGNATURE", "SIGN"},
+      {"CERTIFICATE", "CERT"},
+      {"HASHSERVER", "HASHSERVER"},
+      {"HASHSERVER h", "HASHSERVER"},
+      {"ADD TS", "ADD TS"},
+      {"ADD", "other"},
+      {"CHECK now", "other"},
+      {"B64ONX", "other"},
+      {"TIME", "other"},
+      {"HASHEDXML", "HASHEDXML"},
+      {"QUIT", "QUIT"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    RecordingSink sink;
+    FakeHandler handler;
+    ServerMetrics metrics;
+    Session session(handler, sink, "", &metrics);
+    (void)session.HandleLine(std::string(c.line) + "\r\n");
+    const std::string page = RenderMetrics(metrics, {});
+    EXPECT_NE(page.find("quilmarend_requests_total{command=\"" + std::string(c.counted) + "\"} 1"),
+              std::string::npos);
+  }
 }
 
 }  // namespace

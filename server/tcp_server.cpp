@@ -105,6 +105,7 @@ struct ServerShared {
     gauges.fetches = platform::RevocationFetches();
     gauges.heldBytes = heldBudget.Held();
     gauges.requestFiles = platform::RequestFilesAlive();
+    gauges.process = platform::ReadProcessStats();
     return RenderMetrics(metrics, gauges);
   }
 };
@@ -134,12 +135,15 @@ ConnectionClose ConnectionCloseOf(ConnectionEnd end) {
 // after the error line, when it could not listen.
 template <class Listener, class Start>
 bool StartEndpoint(const std::optional<platform::ListenEndpoint>& endpoint, const char* what,
-                   Start start, std::unique_ptr<Listener>* listener) {
+                   Start start, std::unique_ptr<Listener>* listener, std::string* failureDetail) {
   if (!endpoint) return true;
   auto started = start(endpoint->address, endpoint->port);
   if (const std::string* failure = std::get_if<std::string>(&started)) {
-    platform::LogAt(platform::LogLevel::kError, texts::kLogEndpointFailed, what,
-                    endpoint->address.c_str(), static_cast<int>(endpoint->port), failure->c_str());
+    const std::string detail =
+        platform::FormatText(texts::kLogEndpointFailed, what, endpoint->address.c_str(),
+                             static_cast<int>(endpoint->port), failure->c_str());
+    platform::LogAt(platform::LogLevel::kError, "%s", detail.c_str());
+    if (failureDetail != nullptr) *failureDetail = detail;
     return false;
   }
   *listener = std::move(std::get<0>(started));
@@ -237,9 +241,11 @@ ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup
       platform::OpenListenSocket(setup.listenAddress, static_cast<uint16_t>(port), workerCount);
   if (listening.failedAt != platform::ListenStep::kDone) {
     const bool listenFailed = listening.failedAt == platform::ListenStep::kListen;
-    platform::LogAt(platform::LogLevel::kError, texts::kLogListenFailed,
-                    listenFailed ? "listen on" : "bind", setup.listenAddress.c_str(), port,
-                    listening.reason.c_str());
+    const std::string detail =
+        platform::FormatText(texts::kLogListenFailed, listenFailed ? "listen on" : "bind",
+                             setup.listenAddress.c_str(), port, listening.reason.c_str());
+    platform::LogAt(platform::LogLevel::kError, "%s", detail.c_str());
+    if (setup.failureDetail != nullptr) *setup.failureDetail = detail;
     return std::string(listenFailed ? "Cannot listen socket" : "Cannot bind socket");
   }
   shared->workerCount = workerCount;
@@ -261,8 +267,10 @@ ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup
     return platform::TextResponder::Start(address, endpointPort,
                                           [state] { return AgentAnswer(state->Pool()); });
   };
-  if (!StartEndpoint(setup.metricsListen, "metrics", startHttp, &metricsListener) ||
-      !StartEndpoint(setup.agentListen, "agent check", startAgent, &agentResponder)) {
+  if (!StartEndpoint(setup.metricsListen, "metrics", startHttp, &metricsListener,
+                     setup.failureDetail) ||
+      !StartEndpoint(setup.agentListen, "agent check", startAgent, &agentResponder,
+                     setup.failureDetail)) {
     return std::string("Cannot bind socket");
   }
   return std::unique_ptr<TCPServer>(new TCPServer(std::move(shared), std::move(listening.fd),

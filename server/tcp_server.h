@@ -55,6 +55,9 @@ struct ServerSetup {
   Limits limits;
   const platform::Clock* clock = &platform::SystemClock();
   platform::Internet* internet = &platform::SystemInternet();
+  // When set, a failed start writes here what failed and the system's reason ("bind 0.0.0.0 port
+  // 3847: Address already in use"), for a service manager's status line.
+  std::string* failureDetail = nullptr;
 };
 
 struct ServerShared;

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/base/debug_output.h"
 #include "platform/os/socket.h"
 #include "tests/test_client.h"
 
@@ -87,7 +88,6 @@ int RunServerBinary(const std::string& binary, int port, const std::string& erro
     setenv("LC_ALL", locale, 1);
     setenv("QUILMAREND_PORT", std::to_string(port).c_str(), 1);
     setenv("QUILMAREND_HOME", home.c_str(), 1);
-    unsetenv("QUILMAREND_LOG");
     if (freopen(errorFile.c_str(), "w", stderr) == nullptr) _exit(126);
     std::vector<char*> argv{const_cast<char*>(binary.c_str())};
     for (const std::string& argument : arguments)
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
   // written. The tests compare the log's Windows-1251 bytes, which a C locale keeps.
   setenv("LC_ALL", "C", 1);
   setenv("QUILMAREND_HOME", tests::StateRoot().c_str(), 1);
-  setenv("QUILMAREND_LOG", (tests::StateRoot() + "/server.log").c_str(), 1);
+  if (!platform::OpenDebugChannelFile(tests::StateRoot() + "/server.log").empty()) return 1;
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new tests::StateCleanup);
   const int result = RUN_ALL_TESTS();

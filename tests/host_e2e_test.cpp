@@ -2,10 +2,12 @@
 // run and the mode decision that follows it, and a run under a service manager of the test's own.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -229,6 +231,89 @@ TEST(HostBinary, ServiceRunReportsToItsServiceManager) {
   EXPECT_EQ(next("STOPPING=1"), "STOPPING=1");
   EXPECT_EQ(StopWith(pid, 0), 0);
   EXPECT_TRUE(client->WaitClosed(1000));
+
+  // A port another program listens on: the start fails, the status says why, and the exit code
+  // lets the service manager see a failure (and restart it) rather than a clean stop.
+  const platform::UniqueFd taken(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in any{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {}, .sin_zero = {}};
+  socklen_t length = sizeof any;
+  ASSERT_EQ(bind(taken.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any), 0);
+  ASSERT_EQ(listen(taken.get(), 1), 0);
+  getsockname(taken.get(), reinterpret_cast<sockaddr*>(&any), &length);
+  const int busy = ntohs(any.sin_port);
+  setenv("NOTIFY_SOCKET", socketPath.c_str(), 1);
+  const pid_t failing =
+      RunServerBinary(ServerBinary(), busy, home + "/errors-busy.txt", home, "C", {"-service"});
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_EQ(StopWith(failing, 0), 1);
+  std::string reports;
+  char report[512];
+  for (ssize_t size; (size = recv(manager.get(), report, sizeof report, MSG_DONTWAIT)) > 0;) {
+    reports.append(report, size).append("|");
+  }
+  EXPECT_EQ(reports.find("READY=1"), std::string::npos) << reports;
+  EXPECT_NE(reports.find("STATUS=Cannot bind 0.0.0.0 port " + std::to_string(busy) +
+                         ": Address already in use"),
+            std::string::npos)
+      << reports;
+}
+
+// SIGHUP opens the log file again by its name: after a rotation the server writes on in the new
+// file, not in the one moved away.
+TEST(HostBinary, HangUpOpensTheLogFileAgain) {
+  const std::string home = Folder("rotation");
+  const std::string log = home + "/server.log";
+  setenv("QUILMAREND_LOG", log.c_str(), 1);
+  const pid_t pid = RunServerBinary(ServerBinary(), 0, home + "/errors.txt", home, "C", {"-test"});
+  unsetenv("QUILMAREND_LOG");
+  const int port = WaitForListening(log);
+  ASSERT_NE(port, 0);
+  fs::rename(log, log + ".1");
+  kill(pid, SIGHUP);
+  for (int waited = 0; waited < 500 && !fs::exists(log); ++waited) usleep(20000);
+  ASSERT_TRUE(fs::exists(log));
+  const std::string before = ReadFile(log + ".1");
+  std::optional<TestClient> client = TestClient::Connect(port);
+  ASSERT_TRUE(client);
+  client->ReadGreeting();
+  client->Send("QUIT\r\n");
+  EXPECT_TRUE(client->WaitClosed(5000));
+  EXPECT_EQ(StopWith(pid, SIGINT), 2);
+  EXPECT_EQ(ReadFile(log + ".1"), before);
+  // "Закрытие сервера" in Windows-1251, the C locale's log.
+  EXPECT_NE(ReadFile(log).find("\xc7\xe0\xea\xf0\xfb\xf2\xe8\xe5 \xf1\xe5\xf0\xe2\xe5\xf0\xe0"),
+            std::string::npos);
+}
+
+// A setting the server cannot use stops the start at once with one line and exit code 2; a log
+// file that is not a regular file among them (a FIFO would block the open for ever).
+TEST(HostBinary, BadSettingsStopTheStartWithOneLine) {
+  const std::string home = Folder("settings");
+  const std::string fifo = home + "/fifo", link = home + "/link.log";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink(home + "/real.log", link);
+  struct Case {
+    const char* name;
+    std::string value, error;
+  };
+  const Case kCases[] = {
+      {"QUILMAREND_CERT_CACHE", "abc",
+       "quilmarend: QUILMAREND_CERT_CACHE: not a whole number from 0 to 1048576: abc\n"},
+      {"QUILMAREND_LOG", fifo, "quilmarend: QUILMAREND_LOG: not a regular file: " + fifo + "\n"},
+      {"QUILMAREND_LOG", link, "quilmarend: QUILMAREND_LOG: not a regular file: " + link + "\n"},
+      {"QUILMAREND_LOG", "/dev/full",
+       "quilmarend: QUILMAREND_LOG: not a regular file: /dev/full\n"},
+      {"QUILMAREND_LOG", home, "quilmarend: QUILMAREND_LOG: Is a directory: " + home + "\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.value);
+    setenv(c.name, c.value.c_str(), 1);
+    const auto [code, errors] = RunToEnd(home, {"-test"});
+    unsetenv(c.name);
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(errors, c.error);
+  }
+  EXPECT_FALSE(fs::exists(home + "/real.log"));
 }
 
 }  // namespace

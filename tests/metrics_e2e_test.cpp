@@ -136,6 +136,24 @@ TEST(MetricsE2E, CountersFollowTheRequestsServed) {
   for (const char* line : kExpected) {
     EXPECT_NE(parsed.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << parsed;
   }
+  // The process families hold this process's figures: a start time today (the parser prints six
+  // digits), descriptors open below their limit.
+  const auto value = [&parsed](const std::string& name) {
+    const size_t at = parsed.find(name + "{} ");
+    return at == std::string::npos ? -1.0 : std::stod(parsed.substr(at + name.size() + 3));
+  };
+  EXPECT_GT(value("process_resident_memory_bytes"), 1 << 20);
+  EXPECT_GT(value("process_virtual_memory_bytes"), value("process_resident_memory_bytes"));
+  EXPECT_GT(value("process_open_fds"), 3);
+  EXPECT_GT(value("process_max_fds"), value("process_open_fds"));
+  EXPECT_NEAR(value("process_start_time_seconds"), static_cast<double>(time(nullptr)), 86400);
+  EXPECT_GE(value("process_cpu_seconds_total"), 0);
+  // Prometheus's own linter takes the page (the parser above has written it to metrics.txt).
+  if (system("command -v promtool >/dev/null") == 0) {
+    EXPECT_EQ(system(("promtool check metrics < " + StateRoot() + "/metrics.txt").c_str()), 0);
+  } else {
+    std::printf("promtool is missing: the page is not linted\n");
+  }
 }
 
 TEST(MetricsE2E, HealthAndAgentCheckFollowTheFreeWorkers) {

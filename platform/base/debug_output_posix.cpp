@@ -2,10 +2,14 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <variant>
 
 #include "platform/base/cp1251.h"
 #include "platform/base/debug_output.h"
@@ -13,29 +17,69 @@
 namespace platform {
 namespace {
 
-int OpenChannel() {
-  if (DebugChannelIsStandardError()) return STDERR_FILENO;
-  const char* path = std::getenv("QUILMAREND_LOG");
-  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  return fd >= 0 ? fd : STDERR_FILENO;
-}
-
-// Both are fixed at the first use, like the system's channel and code page.
-int Channel() {
-  static const int channel = OpenChannel();  // never closed
-  return channel;
-}
+// The channel's descriptor: standard error until a file or descriptor is set, never closed
+// afterwards; a reopened file takes its number with dup2, so a writer always finds an open one.
+std::atomic<int> channel{STDERR_FILENO};
+std::mutex pathMutex;
+std::string channelPath;  // guarded by pathMutex; empty unless the channel is a file
 
 bool ChannelIsUtf8() {
   static const bool utf8 = CodesetIsUtf8("");
   return utf8;
 }
 
+// OpenRegularFile opens `path` for appending, or says why not.
+std::variant<int, std::string> OpenRegularFile(const std::string& path) {
+  const int fd =
+      ::open(path.c_str(),
+             O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
+  if (fd < 0) {
+    // ELOOP: the last part is a link; ENXIO: a FIFO without a reader or a socket.
+    if (errno == ELOOP || errno == ENXIO) return std::string("not a regular file");
+    return std::string(std::strerror(errno));
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return std::string("not a regular file");
+  }
+  ::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
+  return fd;
+}
+
 }  // namespace
 
-bool DebugChannelIsStandardError() {
-  const char* path = std::getenv("QUILMAREND_LOG");
-  return path == nullptr || *path == '\0';
+bool DebugChannelIsStandardError() { return channel.load() == STDERR_FILENO; }
+
+std::string OpenDebugChannelFile(const std::string& path) {
+  std::variant<int, std::string> opened = OpenRegularFile(path);
+  if (const std::string* refusal = std::get_if<std::string>(&opened)) return *refusal;
+  const int fd = std::get<int>(opened);
+  const std::lock_guard lock(pathMutex);
+  const int old = channel.load();
+  if (old == STDERR_FILENO) {
+    channel = fd;
+  } else {
+    ::dup2(fd, old);
+    ::close(fd);
+  }
+  channelPath = path;
+  return {};
+}
+
+std::string ReopenDebugChannelFile() {
+  std::string path;
+  {
+    const std::lock_guard lock(pathMutex);
+    path = channelPath;
+  }
+  return path.empty() ? std::string() : OpenDebugChannelFile(path);
+}
+
+void UseDebugChannelDescriptor(int fd) {
+  const std::lock_guard lock(pathMutex);
+  channel = fd;
+  channelPath.clear();
 }
 
 bool CodesetIsUtf8(const char* localeName) {
@@ -70,6 +114,6 @@ void WriteAll(int fd, std::string_view bytes) {
 
 void WriteStandardError(std::string_view bytes) { WriteAll(STDERR_FILENO, bytes); }
 
-void WriteDebugChannel(std::string_view bytes) { WriteAll(Channel(), bytes); }
+void WriteDebugChannel(std::string_view bytes) { WriteAll(channel.load(), bytes); }
 
 }  // namespace platform

@@ -2,7 +2,8 @@
 
 // The server log: one line per call on the debug-output channel, in the form
 //   "Quilmarend.exe:(<thread id>)<local time %Y-%m-%d %H:%M:%S>\t<message>\r\n"
-// It keeps no state and takes no lock. The listener, the connections, the verification engine and
+// It takes no lock: its only state is the level (an atomic) and whether standard error is the
+// journal, decided once. The listener, the connections, the verification engine and
 // the certificate archive all write through it, so it sits below all of them.
 //
 // Example:

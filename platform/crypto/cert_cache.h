@@ -29,10 +29,12 @@ class CertCache {
   CertCache(const CertCache&) = delete;
   CertCache& operator=(const CertCache&) = delete;
 
-  // Process returns the cache the checks of the process share: QUILMAREND_CERT_CACHE entries
-  // when that is a whole number at the first call (0 turns the cache off), else kDefaultEntries,
-  // and at most kDefaultBytes.
+  // Process returns the cache the checks of the process share: at most the entries
+  // SetProcessEntries gave before the first call (kDefaultEntries when it was not called; 0 turns
+  // the cache off) and at most kDefaultBytes.
   static CertCache& Process();
+  // SetProcessEntries sets the size of the process's cache; call it at start-up, before Process.
+  static void SetProcessEntries(size_t maxEntries);
   static constexpr size_t kDefaultEntries = 1024;
   static constexpr size_t kDefaultBytes = size_t{16} << 20;
 

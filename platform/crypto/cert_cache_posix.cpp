@@ -1,7 +1,5 @@
-#include <charconv>
-#include <cstdlib>
+#include <atomic>
 #include <string>
-#include <string_view>
 
 #include "platform/base/detail/lru_cache.h"
 #include "platform/crypto/cert_cache.h"
@@ -13,17 +11,8 @@ namespace {
 // times as large, and its texts.
 size_t EntryBytes(std::span<const uint8_t> der) { return der.size() * 4 + 1024; }
 
-size_t EntriesFromEnvironment() {
-  const char* text = std::getenv("QUILMAREND_CERT_CACHE");
-  size_t entries = CertCache::kDefaultEntries;
-  if (text != nullptr && *text != '\0') {
-    const std::string_view view(text);
-    size_t value = 0;
-    const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
-    if (error == std::errc() && end == view.data() + view.size()) entries = value;
-  }
-  return entries;
-}
+// The process cache's size, set before its first use.
+std::atomic<size_t> processEntries{CertCache::kDefaultEntries};
 
 }  // namespace
 
@@ -37,8 +26,10 @@ CertCache::CertCache(size_t maxEntries, size_t maxBytes)
 
 CertCache::~CertCache() = default;
 
+void CertCache::SetProcessEntries(size_t maxEntries) { processEntries = maxEntries; }
+
 CertCache& CertCache::Process() {
-  static auto* cache = new CertCache(EntriesFromEnvironment(), kDefaultBytes);  // never freed
+  static auto* cache = new CertCache(processEntries.load(), kDefaultBytes);  // never freed
   return *cache;
 }
 

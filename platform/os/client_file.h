@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/base/unique_fd.h"
 
@@ -45,10 +46,18 @@ struct FileBeneath {
 };
 
 // OpenBeneath opens `relative` beneath the folder `root` without following any symbolic link on
-// the way and without leaving the folder: an empty path, a ".." component or a link anywhere is
-// refused (ELOOP, EXDEV or EACCES). `root` itself is trusted and may be reached through links.
-// The file is opened as OpenRegularFileAt opens it. Returns nullopt with errno set.
+// the way and without leaving the folder, as the kernel's RESOLVE_BENEATH resolves: a ".." that
+// stays inside the folder is fine ("sub/../doc"), one that climbs out is refused (EXDEV), as are
+// a link anywhere (ELOOP) and an empty path or one that ends in ".." (EACCES). `root` itself is
+// trusted and may be reached through links. The file is opened as OpenRegularFileAt opens it.
+// Returns nullopt with errno set.
 std::optional<FileBeneath> OpenBeneath(const std::string& root, std::string_view relative);
+
+// WalkBeneath opens the folder that `components` name beneath `rootFd` (O_PATH) one component at
+// a time, for kernels without openat2, by OpenBeneath's rules: ".." goes back to the folder it
+// came from and may not leave `rootFd` (EXDEV), a link is refused (ELOOP), and a component that
+// is no folder gives ENOTDIR. Returns none with errno set.
+UniqueFd WalkBeneath(int rootFd, const std::vector<std::string>& components);
 
 // UnlinkIfUnchanged deletes the entry of `file` through its folder when it still names the file
 // that was opened (same device and inode). False with errno set otherwise (ESTALE when the entry

@@ -12,24 +12,23 @@
 namespace platform {
 namespace {
 
-// SplitComponents returns the path's components without empty and "." ones; nullopt when one of
-// them is "..".
-std::optional<std::vector<std::string>> SplitComponents(std::string_view path) {
+// SplitComponents returns the path's components without empty and "." ones; ".." stays, for
+// the resolution to judge.
+std::vector<std::string> SplitComponents(std::string_view path) {
   std::vector<std::string> components;
   while (!path.empty()) {
     const size_t slash = path.find('/');
     const std::string_view component = path.substr(0, slash);
     path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
     if (component.empty() || component == ".") continue;
-    if (component == "..") return std::nullopt;
     components.emplace_back(component);
   }
   return components;
 }
 
-// OpenFolderBeneath opens the folder `relative` (no ".." in it) beneath `rootFd` for use as a
-// starting point only, refusing links. The kernel resolves it in one step where it can (openat2);
-// an older kernel gets the same walk component by component with O_NOFOLLOW.
+// OpenFolderBeneath opens the folder `components` name beneath `rootFd` for use as a starting
+// point only, refusing links and any ".." that would climb out of the folder. The kernel resolves
+// it in one step where it can (openat2); an older kernel gets the same rules from WalkBeneath.
 UniqueFd OpenFolderBeneath(int rootFd, const std::vector<std::string>& components) {
   if (components.empty()) return UniqueFd(::openat(rootFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
   std::string joined;
@@ -39,16 +38,42 @@ UniqueFd OpenFolderBeneath(int rootFd, const std::vector<std::string>& component
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   const long fd = ::syscall(SYS_openat2, rootFd, joined.c_str(), &how, sizeof how);
   if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return UniqueFd(static_cast<int>(fd));
-  UniqueFd folder(::openat(rootFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  for (const std::string& component : components) {
-    if (!folder) break;
-    folder = UniqueFd(
-        ::openat(folder.get(), component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  }
-  return folder;
+  return WalkBeneath(rootFd, components);
 }
 
 }  // namespace
+
+UniqueFd WalkBeneath(int rootFd, const std::vector<std::string>& components) {
+  // The folders walked through, the root first: ".." goes back to the one before, which is the
+  // parent of the last as it was opened, wherever someone has moved it since.
+  std::vector<UniqueFd> path;
+  path.emplace_back(::openat(rootFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!path.back()) return UniqueFd();
+  for (const std::string& component : components) {
+    if (component == "..") {
+      if (path.size() == 1) {
+        errno = EXDEV;  // as RESOLVE_BENEATH refuses a climb out of the folder
+        return UniqueFd();
+      }
+      path.pop_back();
+      continue;
+    }
+    UniqueFd next(::openat(path.back().get(), component.c_str(),
+                           O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next) {
+      // A link meets O_DIRECTORY before O_NOFOLLOW and reads as "not a folder"; say it is a link.
+      struct stat info {};
+      if (errno == ENOTDIR &&
+          ::fstatat(path.back().get(), component.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(info.st_mode)) {
+        errno = ELOOP;
+      }
+      return UniqueFd();
+    }
+    path.push_back(std::move(next));
+  }
+  return std::move(path.back());
+}
 
 UniqueFd OpenRegularFileAt(int folderFd, const char* path, bool noFollow) {
   const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0);
@@ -72,17 +97,17 @@ UniqueFd OpenClientFile(const std::string& path) {
 }
 
 std::optional<FileBeneath> OpenBeneath(const std::string& root, std::string_view relative) {
-  std::optional<std::vector<std::string>> components = SplitComponents(relative);
-  if (!components || components->empty()) {
-    errno = EACCES;
+  std::vector<std::string> components = SplitComponents(relative);
+  if (components.empty() || components.back() == "..") {
+    errno = EACCES;  // no file names the folder itself
     return std::nullopt;
   }
   const UniqueFd rootFd(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!rootFd) return std::nullopt;
   FileBeneath file;
-  file.name = std::move(components->back());
-  components->pop_back();
-  file.folder = OpenFolderBeneath(rootFd.get(), *components);
+  file.name = std::move(components.back());
+  components.pop_back();
+  file.folder = OpenFolderBeneath(rootFd.get(), components);
   if (!file.folder) return std::nullopt;
   file.fd = OpenRegularFileAt(file.folder.get(), file.name.c_str(), true);
   struct stat info {};

@@ -1,5 +1,6 @@
 #include "platform/os/client_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -79,15 +80,51 @@ TEST_F(ClientFileTest, OpensBeneathItsFolderWithoutLinksOrEscapes) {
     bool opens;
   };
   const Case kCases[] = {
-      {"in/doc", true},         {"./in//deeper/doc", true}, {"in/link", false},
-      {"in/linked/doc", false}, {"in/../in/doc", false},    {"", false},
-      {"in/fifo", false},       {"in/deeper", false},       {"in/absent", false},
+      {"in/doc", true},
+      {"./in//deeper/doc", true},
+      {"in/link", false},
+      {"in/linked/doc", false},
+      {"in/../in/doc", true},
+      {"", false},
+      {"in/fifo", false},
+      {"in/deeper", false},
+      {"in/absent", false},
+      {"in/deeper/../doc", true},
+      {"in/..", false},
+      {"in/../../x/doc", false},
+      {"../" + outside.filename().string() + "/doc", false},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.relative);
     EXPECT_EQ(OpenBeneath(root.string(), c.relative).has_value(), c.opens);
   }
   EXPECT_TRUE(fs::exists(outside / "doc"));
+}
+
+// The walk for kernels without openat2 keeps the kernel's rules and says what it refused.
+TEST_F(ClientFileTest, WalkBeneathKeepsInsideAndNamesLinks) {
+  const UniqueFd rootFd(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  struct Case {
+    std::vector<std::string> components;
+    int error;  // 0: opens
+  };
+  const Case kCases[] = {
+      {{}, 0},
+      {{"in", "deeper"}, 0},
+      {{"in", "..", "in", "deeper", ".."}, 0},
+      {{".."}, EXDEV},
+      {{"in", "..", ".."}, EXDEV},
+      {{"in", "linked"}, ELOOP},
+      {{"in", "doc"}, ENOTDIR},
+      {{"in", "absent"}, ENOENT},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.components.empty() ? "" : c.components.back());
+    errno = 0;
+    const UniqueFd folder = WalkBeneath(rootFd.get(), c.components);
+    EXPECT_EQ(static_cast<bool>(folder), c.error == 0);
+    EXPECT_EQ(errno, c.error);
+  }
 }
 
 TEST_F(ClientFileTest, UnlinksOnlyTheEntryThatWasOpened) {

@@ -27,6 +27,9 @@ enum class ServiceAccount {
   kDynamicUser,  // one systemd makes for each run (DynamicUser=yes): no client can join its group
 };
 
+// The held budget the server keeps without a setting, in MiB.
+inline constexpr uint64_t kDefaultHeldBudgetMib = 2048;
+
 // ServiceUnitText returns the text of the unit file that runs `commandLine` (the service's command
 // line: the quoted path of the executable and its switches) as a Type=notify service under
 // `account`, never as root and without capabilities. Its state root is /var/lib/quilmarend
@@ -34,8 +37,19 @@ enum class ServiceAccount {
 // "quilmarend" put "tempfile:" documents, is /run/quilmarend/tmp (RuntimeDirectory, mode 3770:
 // set-group-id so that files there belong to the group, sticky so that only their owner and the
 // service remove them). The rest of the system is read-only to it, /home, /root and /run/user are
-// hidden, and it may use IPv4, IPv6 and local sockets only.
-std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account);
+// hidden, and it may use IPv4, IPv6 and local sockets only. Its memory is capped from
+// `heldBudgetMib`, what all connections' data blocks may hold together: the kernel reclaims
+// (MemoryHigh=) beyond the budget and 768 MiB for the rest of the server, and ends the service
+// (MemoryMax=) beyond the budget and 1.5 GiB, so that a fault cannot take the machine's memory.
+std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account,
+                            uint64_t heldBudgetMib = kDefaultHeldBudgetMib);
+
+// ExecStartPath returns `path` as a unit's ExecStart= names a program: in double quotes, with '%'
+// written "%%" so that systemd reads no specifier in it and runs exactly `path`. A '$' stays as it
+// is: systemd expands no variable in the program's path, and would take "$$" for two. Returns
+// nullopt for a path that a command line cannot carry as it is: one holding '"', '\\' or a control
+// character.
+std::optional<std::string> ExecStartPath(std::string_view path);
 
 // CreateServiceAccount makes sure the system user and group "quilmarend" exist: when either is
 // missing it runs `systemd-sysusers -` with the text the package installs as
@@ -55,11 +69,13 @@ std::optional<std::string> PathOthersCanChange(const std::string& path);
 // else "/etc/systemd/system".
 std::string UnitFolder();
 
-// InstallServiceUnit writes the unit file for `commandLine` and `account` into UnitFolder(),
+// InstallServiceUnit writes the unit file for `commandLine`, `account` and `heldBudgetMib` (as
+// ServiceUnitText) into UnitFolder(),
 // replacing any earlier one at once (a temporary file renamed over it). Returns ERROR_SUCCESS, or
 // ERROR_FILE_NOT_FOUND when the folder is missing and ERROR_ACCESS_DENIED for any other refusal.
 // It does not tell systemd; the caller runs `systemctl daemon-reload` and `enable`.
-uint32_t InstallServiceUnit(std::string_view commandLine, ServiceAccount account);
+uint32_t InstallServiceUnit(std::string_view commandLine, ServiceAccount account,
+                            uint64_t heldBudgetMib = kDefaultHeldBudgetMib);
 
 // IsServiceUnitInstalled is true when the unit file exists in UnitFolder().
 bool IsServiceUnitInstalled();

@@ -118,10 +118,23 @@ bool OthersCanChange(const struct stat& info) {
 
 }  // namespace
 
-std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account) {
+std::optional<std::string> ExecStartPath(std::string_view path) {
+  std::string quoted = "\"";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\' || byte < 0x20 || byte == 0x7f) return std::nullopt;
+    if (c == '%') quoted += c;  // "%%" stands for '%'; '$' is no variable in the program's path
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account,
+                            uint64_t heldBudgetMib) {
   std::string text =
       "[Unit]\n"
       "Description=Quilmarend signature verification server\n"
+      "Documentation=man:quilmarend(8)\n"
       "After=network.target\n"
       "\n"
       "[Service]\n"
@@ -167,7 +180,10 @@ std::string ServiceUnitText(std::string_view commandLine, ServiceAccount account
       "LockPersonality=yes\n"
       // Neither the GOST engine nor OpenSSL, libcurl or libxml2 needs memory both writable and
       // executable.
-      "MemoryDenyWriteExecute=yes\n"
+      "MemoryDenyWriteExecute=yes\n";
+  text += "MemoryHigh=" + std::to_string(heldBudgetMib + 768) + "M\n";
+  text += "MemoryMax=" + std::to_string(heldBudgetMib + 1536) + "M\n";
+  text +=
       "\n"
       "[Install]\n"
       "WantedBy=multi-user.target\n";
@@ -201,9 +217,10 @@ std::string UnitFolder() {
   return folder != nullptr && *folder != '\0' ? folder : "/etc/systemd/system";
 }
 
-uint32_t InstallServiceUnit(std::string_view commandLine, ServiceAccount account) {
-  return StatusFromErrno(
-      detail::WriteFileAtomically(UnitPath(), ServiceUnitText(commandLine, account)));
+uint32_t InstallServiceUnit(std::string_view commandLine, ServiceAccount account,
+                            uint64_t heldBudgetMib) {
+  return StatusFromErrno(detail::WriteFileAtomically(
+      UnitPath(), ServiceUnitText(commandLine, account, heldBudgetMib)));
 }
 
 bool IsServiceUnitInstalled() {

@@ -45,7 +45,9 @@ TEST(ServiceUnit, InstallsReplacesAndRemovesTheUnitFile) {
   for (const char* line :
        {"\nUser=quilmarend\n", "\nPrivateTmp=yes\n", "\nEnvironmentFile=-/etc/default/quilmarend\n",
         "\nEnvironment=QUILMAREND_HOME=/var/lib/quilmarend "
-        "TMPDIR=/run/quilmarend/tmp\n"}) {
+        "TMPDIR=/run/quilmarend/tmp\n",
+        // 2 GiB of blocks, and room for the rest of the server.
+        "\nMemoryHigh=2816M\n", "\nMemoryMax=3584M\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no leftovers
@@ -87,6 +89,47 @@ TEST(ServiceUnit, PassesSystemdVerificationAndScoresAtMostTwoAndAHalf) {
       std::from_chars(output.data() + at + kLabel.size(), output.data() + output.size(), exposure);
     }
     EXPECT_LE(exposure, 2.5) << output;
+  }
+  std::filesystem::remove_all(folder);
+}
+
+// A '%' or '$' in a folder's name reaches systemd as itself, not as a specifier; a path a command
+// line cannot carry is refused.
+TEST(ServiceUnit, ExecStartNamesTheProgramAsItIs) {
+  struct Case {
+    std::string path;
+    std::optional<std::string> named;
+  };
+  const Case kCases[] = {
+      {"/usr/lib/quilmarend/quilmarend", "\"/usr/lib/quilmarend/quilmarend\""},
+      {"/opt/..%T/q", "\"/opt/..%%T/q\""},
+      {"/opt/$HOME/q s", "\"/opt/$HOME/q s\""},
+      {"/opt/a\"b/q", std::nullopt},
+      {"/opt/a\\b/q", std::nullopt},
+      {"/opt/a\nb/q", std::nullopt},
+      {"/opt/a\x7f/q", std::nullopt},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(ExecStartPath(c.path), c.named);
+  }
+  // systemd itself finds the program in such a folder: verify checks that it exists.
+  if (system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "no systemd-analyze";
+  const std::string folder = TestFolder("units-");
+  setenv("QUILMAREND_SYSTEMD_DIR", folder.c_str(), 1);
+  for (const char* odd : {"..%T", "$HOME%n"}) {
+    SCOPED_TRACE(odd);
+    const std::string program = folder + "/" + odd + "/quilmarend";
+    std::filesystem::create_directories(folder + "/" + odd);
+    std::filesystem::copy_file("/bin/true", program);
+    ASSERT_EQ(
+        InstallServiceUnit(*ExecStartPath(program) + " -service", ServiceAccount::kSystemUser), 0u);
+    const std::string command =
+        "systemd-analyze verify --man=no '" + folder + "/quilmarend.service' 2>&1";
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    for (int c; pipe != nullptr && (c = fgetc(pipe)) != EOF;) output += static_cast<char>(c);
+    EXPECT_EQ(pipe != nullptr ? pclose(pipe) : -1, 0) << output;
   }
   std::filesystem::remove_all(folder);
 }

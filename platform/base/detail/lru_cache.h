@@ -2,8 +2,9 @@
 
 // LruCache, a thread-safe map from text keys to values with two bounds: the number of entries and
 // the bytes they stand for. Inserting past either bound drops the least recently used entries
-// first. Used for downloads kept between requests (CRLs, issuer certificates), whose keys are URLs
-// that clients choose, so that no sequence of requests can grow the cache without limit.
+// first. Used for what is kept between requests under keys that clients choose: downloads (CRLs,
+// issuer certificates, keyed by their URLs) and decoded certificates (keyed by their bytes), so
+// that no sequence of requests can grow a cache without limit.
 //
 // Example:
 //   LruCache<std::shared_ptr<X509_CRL>> crls(128, size_t{192} << 20);
