@@ -10,7 +10,8 @@
 #   /usr/lib/sysusers.d/quilmarend.conf  the system user "quilmarend" the service runs as, which
 #                                         the package's postinst creates
 #   /etc/default/quilmarend              the service's settings (a conffile)
-#   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz
+#   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz, openapi.json,
+#                                         nginx-quilmarend.conf
 # with maintainer scripts that stop a registered service on removal, restart it on an upgrade
 # and delete the registration and the state on purge; and a second package, quilmarend-desktop,
 # so that a server without a desktop never pulls GTK in:
@@ -63,6 +64,9 @@ foreach(component server desktop)
           DESTINATION ${doc} COMPONENT ${component})
 endforeach()
 install(FILES ${package_files}/README.md.gz DESTINATION share/doc/quilmarend COMPONENT server)
+# The HTTP API's description (the server serves the same bytes) and nginx in front of it.
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/openapi.json ${PROJECT_SOURCE_DIR}/deploy/nginx-quilmarend.conf
+        DESTINATION share/doc/quilmarend COMPONENT server)
 
 if(TARGET quilmarend-desktop)
   install(TARGETS quilmarend-desktop LIBRARY DESTINATION ${QUILMAREND_LIBDIR} COMPONENT desktop)

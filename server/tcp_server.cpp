@@ -30,14 +30,14 @@ namespace server {
 struct ServerShared {
   explicit ServerShared(const ServerSetup& setup)
       : limits(setup.limits),
-        archive(std::make_unique<verify::TmpCertArhive>(*setup.clock,
+        archive(std::make_shared<verify::TmpCertArhive>(*setup.clock,
                                                         limits.engine.archiveLifetime.count())),
         requests(*archive, limits, *setup.clock, *setup.internet),
         heldBudget(limits.maxHeldBytesTogether) {}
 
   const Limits limits;
   std::string version;
-  std::unique_ptr<verify::TmpCertArhive> archive;
+  std::shared_ptr<verify::TmpCertArhive> archive;
   RequestPipeline requests;
   HeldBudget heldBudget;  // shared by the connections
   ServerMetrics metrics;
@@ -52,6 +52,7 @@ struct ServerShared {
   int runningThreads = 0;                   // worker threads between their start and their end
   std::unordered_set<int> openConnections;  // guarded by `lock`
   std::unordered_map<std::string, int> connectionsPerAddress;  // guarded by `lock`; no zeros
+  std::shared_ptr<const FrontStatus> front;                    // guarded by `lock`
 
   bool Stopping() {
     std::lock_guard<std::mutex> guard(lock);
@@ -91,6 +92,16 @@ struct ServerShared {
     return {busyWorkers.load(std::memory_order_relaxed), workerCount, !Stopping()};
   }
 
+  std::shared_ptr<const FrontStatus> Front() {
+    std::lock_guard<std::mutex> guard(lock);
+    return front;
+  }
+
+  std::string FrontUnavailable() {
+    const std::shared_ptr<const FrontStatus> other = Front();
+    return other ? other->Unavailable() : std::string();
+  }
+
   // MetricsPage renders the counters with the gauges read now.
   std::string MetricsPage() {
     MetricsGauges gauges;
@@ -106,7 +117,13 @@ struct ServerShared {
     gauges.heldBytes = heldBudget.Held();
     gauges.requestFiles = platform::RequestFilesAlive();
     gauges.process = platform::ReadProcessStats();
-    return RenderMetrics(metrics, gauges);
+    std::string page = RenderMetrics(metrics, gauges);
+    if (const std::shared_ptr<const FrontStatus> other = Front()) {
+      platform::PrometheusText families;
+      other->AppendMetrics(families);
+      page += families.Text();
+    }
+    return page;
   }
 };
 
@@ -260,7 +277,8 @@ ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup
                                          [state](std::string_view method, std::string_view path) {
                                            return OperatorPage(
                                                method, path, state->Pool(),
-                                               [state] { return state->MetricsPage(); });
+                                               [state] { return state->MetricsPage(); },
+                                               [state] { return state->FrontUnavailable(); });
                                          });
   };
   const auto startAgent = [state](const std::string& address, uint16_t endpointPort) {
@@ -339,6 +357,13 @@ int TCPServer::BoundPort() const { return platform::LocalPort(listenSocket.get()
 int TCPServer::MetricsPort() const { return metricsListener ? metricsListener->BoundPort() : 0; }
 
 int TCPServer::AgentPort() const { return agentResponder ? agentResponder->BoundPort() : 0; }
+
+std::shared_ptr<verify::TmpCertArhive> TCPServer::CertArchive() const { return shared->archive; }
+
+void TCPServer::AttachFront(std::shared_ptr<const FrontStatus> front) {
+  std::lock_guard<std::mutex> guard(shared->lock);
+  shared->front = std::move(front);
+}
 
 void TCPServer::BeginStop() {
   std::lock_guard<std::mutex> guard(shared->lock);

@@ -36,7 +36,12 @@
 #include "platform/os/inet.h"
 #include "platform/os/socket.h"
 #include "platform/os/text_responder.h"
+#include "server/front_status.h"
 #include "server/server_limits.h"
+
+namespace verify {
+class TmpCertArhive;
+}
 
 namespace server {
 
@@ -117,6 +122,12 @@ class TCPServer {
   // MetricsPort and AgentPort are the ports of the operators' endpoints; 0 for one not asked for.
   int MetricsPort() const;
   int AgentPort() const;
+
+  // CertArchive is the server's certificate archive, for another front that verifies with the
+  // same engine; it lives as long as its last holder.
+  std::shared_ptr<verify::TmpCertArhive> CertArchive() const;
+  // AttachFront makes the metrics page and /healthz report `front` beside the workers.
+  void AttachFront(std::shared_ptr<const FrontStatus> front);
 
  private:
   TCPServer(std::shared_ptr<ServerShared> shared, platform::UniqueFd listenSocket, int workerCount,
