@@ -17,8 +17,12 @@ inline constexpr std::string_view kOpenApiPath = "/v1/openapi.json";
 
 // The compiled-in files (generated from the source files by api/embed.cmake).
 extern const std::string_view kOpenApiDescription;
+extern const std::string_view kPageHtml;
+extern const std::string_view kPageCss;
+extern const std::string_view kPageScript;
+extern const std::string_view kPageIcon;
 
-// IsPagePath is true for "/" and the page's files.
+// IsPagePath is true for "/" and the page's files (style, script, icon).
 bool IsPagePath(std::string_view path);
 
 // StaticFile returns the answer for GET `path` when it names a compiled-in file, else nullopt.

@@ -63,6 +63,7 @@ class HttpE2E : public ::testing::Test {
 
   // Every answer must match its schema in the OpenAPI description.
   void TearDown() override {
+    if (exchanges == 0) return;
     const std::string command = "/usr/bin/python3 " QUILMAREND_SOURCE_DIR
                                 "/tests/check_answers.py " QUILMAREND_SOURCE_DIR
                                 "/deploy/openapi.json " +
@@ -87,13 +88,15 @@ class HttpE2E : public ::testing::Test {
   }
 
   // Exchange sends `request` to `port` (the front's when 0) and returns the whole response,
-  // keeping it for the schema check.
+  // keeping the answers of verifications for the schema check.
   std::string Exchange(const std::string& request, int port = 0) {
     std::optional<TestClient> client = TestClient::Connect(port != 0 ? port : front->BoundPort());
     if (!client || !client->Send(request)) return "";
     client->WaitClosed(20000);
-    std::ofstream(answers + "/" + std::to_string(++exchanges), std::ios::binary)
-        << client->Pending();
+    if (request.starts_with("POST")) {
+      std::ofstream(answers + "/" + std::to_string(++exchanges), std::ios::binary)
+          << client->Pending();
+    }
     return client->Pending();
   }
 
@@ -224,6 +227,22 @@ TEST_F(HttpE2E, RefusesWithItsStatusAndProblemType) {
     EXPECT_EQ(BodyOf(response)["type"], std::string("urn:quilmarend:problem:") + c.type);
   }
   EXPECT_NE(Exchange(kCases[10].request).find("Allow: POST\r\n"), std::string::npos);
+}
+
+TEST_F(HttpE2E, ServesThePageUnderAStrictPolicyAndTheDescriptionAsShipped) {
+  Serve();
+  const std::string page = Exchange("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(StatusLine(page), "HTTP/1.1 200 OK");
+  EXPECT_NE(page.find("Content-Security-Policy: default-src 'self'; "), std::string::npos);
+  EXPECT_NE(page.find("X-Content-Type-Options: nosniff"), std::string::npos);
+  // Scripts come only from files of the page's own origin.
+  for (size_t at = page.find("<script"); at != std::string::npos;
+       at = page.find("<script", at + 1)) {
+    EXPECT_EQ(page.substr(at, 14), "<script src=\"/");
+  }
+  const std::string description = Exchange("GET /v1/openapi.json HTTP/1.0\r\n\r\n");
+  EXPECT_TRUE(
+      description.ends_with("\r\n\r\n" + ReadFile(QUILMAREND_SOURCE_DIR "/deploy/openapi.json")));
 }
 
 TEST_F(HttpE2E, FullPoolAnswers503AndTheHealthPageSaysWhy) {
