@@ -40,7 +40,9 @@ bool IsPagePath(std::string_view path) {
 std::optional<platform::HttpAnswer> StaticFile(std::string_view path) {
   const StaticFileRow* row = Find(path);
   if (row == nullptr) return std::nullopt;
-  platform::HttpAnswer answer{200, std::string(row->contentType), std::string(*row->bytes),
+  platform::HttpAnswer answer{200,
+                              std::string(row->contentType),
+                              std::string(*row->bytes),
                               {{"X-Content-Type-Options", "nosniff"}}};
   if (row->page) {
     answer.headers.emplace_back("Content-Security-Policy", kPagePolicy);
