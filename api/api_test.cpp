@@ -77,7 +77,6 @@ TEST(FormCollector, DocumentPastTheHeldSizeGoesIntoARequestFile) {
   CheckInput& input = std::get<CheckInput>(finished);
   ASSERT_NE(input.documentFile, nullptr);
   const std::string path = input.documentFile->Path();
-  EXPECT_TRUE(input.document.empty());
   std::variant<verify::CheckRequest, Problem> made = MakeCheckRequest(std::move(input));
   ASSERT_TRUE(std::holds_alternative<verify::CheckRequest>(made));
   const verify::CheckRequest& request = std::get<verify::CheckRequest>(made);
@@ -107,7 +106,6 @@ TEST(CheckPool, RefusesPastItsLineAndTellsTheWaitingOnesOfTheStop) {
   EXPECT_FALSE(pool.Submit(refused));
   EXPECT_EQ(pool.Stop(std::chrono::milliseconds(0)), 1);  // `hold` runs on
   EXPECT_EQ(dropped, 1);
-  EXPECT_FALSE(pool.Submit(refused));
   release->count_down();
 }
 

@@ -1,14 +1,8 @@
-// Feeds arbitrary bodies to POST /v1/check of a real HTTP front on 127.0.0.1, through its
-// request parsing: the form's boundaries and parts, the JSON members, the Base64 fields, the
-// options. Checks what must hold for any body:
-//  - exactly one whole answer comes back (status line, headers, a body of its Content-Length);
-//  - it is 200 with a verification answer, or a 400, 413 or 500 problem: a body is never
-//    answered 5xx for what it holds but a request file that cannot be written;
-//  - every answer's body is JSON of its kind: the fixed members of a verification, or a problem
-//    whose type names a cause and whose status is the answer's.
-//
-// Input layout: byte 0 & 1 picks the body's type (0 multipart/form-data with the boundary "xyzzy",
-// 1 application/json); the rest is the body. Downloads fail at once, so a chain never waits.
+// Feeds arbitrary bodies to POST /v1/check of a real HTTP front on 127.0.0.1 (form boundaries and
+// parts, JSON members, Base64, options) and checks that one whole answer comes back: 200 with the
+// members of a verification, or a 400, 413 or 500 problem whose status is the answer's.
+// Input: byte 0 & 1 picks multipart/form-data (boundary "xyzzy") or application/json; the rest
+// is the body. Downloads fail at once, so a chain never waits.
 
 #include <cstddef>
 #include <cstdint>

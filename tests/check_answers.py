@@ -1,13 +1,7 @@
 #!/usr/bin/env python3
-"""Checks HTTP responses against the schemas of an OpenAPI description, with python3-jsonschema.
-
-  check_answers.py OPENAPI.json RESPONSE...
-
-Each RESPONSE file holds one response as it came over the wire (status line, headers, body; a
-"100 Continue" before it is skipped). An application/json body must match CheckResult, an
-application/problem+json body Problem; other bodies are not checked. Prints each mismatch and
-exits 1 when there is one.
-"""
+"""check_answers.py OPENAPI.json RESPONSE...: each response as it came over the wire must match
+its schema in the description (python3-jsonschema): application/json CheckResult,
+application/problem+json Problem. Prints each mismatch; exits 1 when there is one."""
 import json
 import sys
 

@@ -1,7 +1,5 @@
-// The HTTP/JSON front over real sockets beside a line-protocol server sharing its archive: the
-// verdicts against CHECK's on the same bytes, the refusals with their status and problem type,
-// and a full pool. Every answer received is checked against the schemas of deploy/openapi.json
-// (tests/check_answers.py, with python3-jsonschema).
+// The HTTP/JSON front beside a line-protocol server sharing its archive, over real sockets; every
+// verification's answer is checked against deploy/openapi.json by tests/check_answers.py.
 
 #include <gtest/gtest.h>
 
@@ -92,8 +90,7 @@ class HttpE2E : public ::testing::Test {
     server->AttachFront(front->Status());
   }
 
-  // Exchange sends `request` to `port` (the front's when 0) and returns the whole response,
-  // keeping the answers of verifications for the schema check.
+  // Exchange returns the response to `request` at `port` (0: the front's), keeping POST answers.
   std::string Exchange(const std::string& request, int port = 0) {
     std::optional<TestClient> client = TestClient::Connect(port != 0 ? port : front->BoundPort());
     if (!client || !client->Send(request)) return "";
@@ -134,31 +131,23 @@ TEST_F(HttpE2E, AnswersWhatCheckAnswersOnTheSameBytes) {
     bool valid;
     const char* signatureStatus;
   };
+  const std::string document(kDocument);
+  const auto form = [](const std::string& text, const std::string& bytes) {
+    return Form({{"document", text}, {"signature", bytes}, {"revocation", "false"}});
+  };
   const Case kCases[] = {
-      {"form, DER",
-       Form({{"document", std::string(kDocument)},
-             {"signature", signature},
-             {"revocation", "false"}}),
-       std::string(kDocument), signature, true, "00000000"},
-      {"form, PEM",
-       Form({{"document", std::string(kDocument)}, {"signature", pem}, {"revocation", "false"}}),
-       std::string(kDocument), signature, true, "00000000"},
+      {"form, DER", form(document, signature), document, signature, true, "00000000"},
+      {"form, PEM", form(document, pem), document, signature, true, "00000000"},
       {"JSON with the report",
        Json({{"document", Base64(kDocument)},
              {"signature", Base64(signature)},
              {"revocation", false},
              {"report", "html"}}),
-       std::string(kDocument), signature, true, "00000000"},
+       document, signature, true, "00000000"},
       // 0x80091007 CRYPT_E_HASH_VALUE: the document changed after signing.
-      {"changed document",
-       Form({{"document", changed}, {"signature", signature}, {"revocation", "false"}}), changed,
-       signature, false, "80091007"},
+      {"changed document", form(changed, signature), changed, signature, false, "80091007"},
       // 0x8009310B CRYPT_E_ASN1_BADTAG: not a CMS message, a verdict and not a refusal.
-      {"not a signature",
-       Form({{"document", std::string(kDocument)},
-             {"signature", std::string(kDocument)},
-             {"revocation", "false"}}),
-       std::string(kDocument), std::string(kDocument), false, "8009310b"},
+      {"not a signature", form(document, document), document, document, false, "8009310b"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
