@@ -45,9 +45,9 @@ void CMainWindow::OnInitDialog() {
 }
 
 void CMainWindow::Refresh() {
-  std::unique_lock lock(refreshMutex);
+  const platform::MutexLock lock(refreshMutex);
   while (running) {
-    if (refreshWake.wait_for(lock, kRefreshPeriod, [this] { return !running; })) break;
+    if (refreshWake.WaitFor(refreshMutex, kRefreshPeriod, [this] { return !running; })) break;
     // An icon the shell has lost (a restarted tray host) is added again.
     if (!shell.Shell_NotifyIcon(platform::NIM_MODIFY, icon)) {
       shell.Shell_NotifyIcon(platform::NIM_ADD, icon);
@@ -57,10 +57,10 @@ void CMainWindow::Refresh() {
 
 void CMainWindow::StopRefresh() {
   {
-    const std::lock_guard lock(refreshMutex);
+    const platform::MutexLock lock(refreshMutex);
     running = false;
   }
-  refreshWake.notify_all();
+  refreshWake.NotifyAll();
   if (refreshThread.joinable()) refreshThread.join();
 }
 

@@ -16,12 +16,11 @@
 //   }
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "host/message_queue.h"
+#include "platform/base/mutex.h"
 #include "platform/os/shell.h"
 
 namespace host {
@@ -78,8 +77,8 @@ class CMainWindow {
   bool hasWindow = false;
   bool aboutOpen = false;
   std::atomic<bool> running{true};
-  std::mutex refreshMutex;
-  std::condition_variable refreshWake;  // OnClose wakes the refresh thread's sleep
+  platform::Mutex refreshMutex;   // orders the wake-up against the refresh thread's sleep
+  platform::CondVar refreshWake;  // OnClose wakes the refresh thread's sleep
   std::thread refreshThread;
 };
 

@@ -4,24 +4,24 @@ namespace host {
 
 void MessageQueue::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   {
-    std::lock_guard lock(mutex);
+    const platform::MutexLock lock(mutex);
     posted.push_back(Message{message, wParam, lParam});
   }
-  arrived.notify_one();
+  arrived.NotifyOne();
 }
 
 void MessageQueue::PostQuit(int exitCode) {
   {
-    std::lock_guard lock(mutex);
+    const platform::MutexLock lock(mutex);
     quitPosted = true;
     quitCode = exitCode;
   }
-  arrived.notify_one();
+  arrived.NotifyOne();
 }
 
 bool MessageQueue::Get(Message& msg) {
-  std::unique_lock lock(mutex);
-  arrived.wait(lock, [this] { return !posted.empty() || quitPosted; });
+  const platform::MutexLock lock(mutex);
+  arrived.Wait(mutex, [this]() REQUIRES(mutex) { return !posted.empty() || quitPosted; });
   if (!posted.empty()) {
     msg = posted.front();
     posted.pop_front();

@@ -11,10 +11,10 @@
 // were posted. As on Windows, the quit message is no queue entry but a flag: Get hands it out only
 // once every message posted before it has been taken, and then clears it.
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
+
+#include "platform/base/mutex.h"
 
 namespace host {
 
@@ -50,11 +50,11 @@ class MessageQueue {
   bool Get(Message& msg);
 
  private:
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::deque<Message> posted;  // guarded by mutex
-  bool quitPosted = false;     // guarded by mutex
-  int quitCode = 0;            // guarded by mutex
+  platform::Mutex mutex;
+  platform::CondVar arrived;
+  std::deque<Message> posted GUARDED_BY(mutex);
+  bool quitPosted GUARDED_BY(mutex) = false;
+  int quitCode GUARDED_BY(mutex) = 0;
 };
 
 }  // namespace host

@@ -153,7 +153,7 @@ int CQuilmarendModule::Run() {
 bool CQuilmarendModule::StartWorker() {
   auto thread = std::make_shared<WindowThread>([this](WindowThread& self) { WorkerThread(self); });
   {
-    const std::lock_guard lock(threadMutex);
+    const platform::MutexLock lock(threadMutex);
     windowThread = thread;
   }
   // Waiting for the listener lets a service report itself running only once it can be reached.
@@ -234,7 +234,7 @@ void CQuilmarendModule::NoteWhatAClientMeets() {
 }
 
 std::shared_ptr<WindowThread> CQuilmarendModule::CurrentWindowThread() {
-  const std::lock_guard lock(threadMutex);
+  const platform::MutexLock lock(threadMutex);
   return windowThread;
 }
 
@@ -242,7 +242,7 @@ void CQuilmarendModule::WaitForWindowThread() {
   const std::shared_ptr<WindowThread> thread = CurrentWindowThread();
   if (thread == nullptr) return;
   thread->WaitEnded();
-  const std::lock_guard lock(threadMutex);
+  const platform::MutexLock lock(threadMutex);
   if (windowThread == thread) windowThread.reset();
 }
 

@@ -14,13 +14,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "host/settings.h"
 #include "host/window_thread.h"
+#include "platform/base/mutex.h"
 #include "platform/os/shell.h"
 #include "server/server_limits.h"
 
@@ -133,8 +133,8 @@ class CQuilmarendModule {
   std::atomic<ServiceState> serviceState{SERVICE_STOPPED};  // the service thread and Handler set it
   uint32_t serviceExitCode = 0;
   std::vector<std::string> unitNotes;  // lines on what a registration did, after its box
-  std::mutex threadMutex;
-  std::shared_ptr<WindowThread> windowThread;  // guarded by threadMutex
+  platform::Mutex threadMutex;
+  std::shared_ptr<WindowThread> windowThread GUARDED_BY(threadMutex);
   // Why the last start of the server failed; empty when it serves. Written by the window thread
   // before it signals its start, read after the wait for that signal.
   std::string startFailure;

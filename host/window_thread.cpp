@@ -7,9 +7,9 @@ namespace host {
 WindowThread::WindowThread(std::function<void(WindowThread&)> body)
     : thread([this, body = std::move(body)] {
         body(*this);
-        const std::lock_guard lock(mutex);
+        const platform::MutexLock lock(mutex);
         started = ended = true;
-        changed.notify_all();
+        changed.NotifyAll();
       }) {}
 
 WindowThread::~WindowThread() { thread.join(); }
@@ -19,24 +19,24 @@ void WindowThread::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
 }
 
 void WindowThread::SignalStarted() {
-  const std::lock_guard lock(mutex);
+  const platform::MutexLock lock(mutex);
   started = true;
-  changed.notify_all();
+  changed.NotifyAll();
 }
 
 void WindowThread::WaitStarted() {
-  std::unique_lock lock(mutex);
-  changed.wait(lock, [this] { return started; });
+  const platform::MutexLock lock(mutex);
+  changed.Wait(mutex, [this]() REQUIRES(mutex) { return started; });
 }
 
 void WindowThread::WaitEnded() {
-  std::unique_lock lock(mutex);
-  changed.wait(lock, [this] { return ended; });
+  const platform::MutexLock lock(mutex);
+  changed.Wait(mutex, [this]() REQUIRES(mutex) { return ended; });
 }
 
 bool WindowThread::WaitEndedFor(std::chrono::milliseconds limit) {
-  std::unique_lock lock(mutex);
-  return changed.wait_for(lock, limit, [this] { return ended; });
+  const platform::MutexLock lock(mutex);
+  return changed.WaitFor(mutex, limit, [this]() REQUIRES(mutex) { return ended; });
 }
 
 }  // namespace host

@@ -15,12 +15,11 @@
 //   thread->WaitEnded();
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 #include "host/message_queue.h"
+#include "platform/base/mutex.h"
 
 namespace host {
 
@@ -52,11 +51,11 @@ class WindowThread {
 
  private:
   MessageQueue queue;
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool started = false;  // guarded by mutex
-  bool ended = false;    // guarded by mutex
-  std::thread thread;    // last: starts once the members above exist
+  platform::Mutex mutex;
+  platform::CondVar changed;
+  bool started GUARDED_BY(mutex) = false;
+  bool ended GUARDED_BY(mutex) = false;
+  std::thread thread;  // last: starts once the members above exist
 };
 
 }  // namespace host

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "platform/base/file_reference.h"
 #include "platform/base/last_error.h"
 #include "platform/base/log.h"
+#include "platform/base/mutex.h"
 #include "platform/base/thread_id.h"
 #include "platform/base/unique_fd.h"
 #include "platform/base/win_status.h"
@@ -31,10 +31,10 @@ using platform::ThreadId;
 // tries again; once loaded, the library stays for the life of the process (the object is never
 // destroyed, since workers may still call GetFile while the process exits).
 struct Loader {
-  std::mutex mutex;
-  bool loaded = false;
-  std::unique_ptr<platform::DynamicLibrary> library;
-  GetFileFunction getFile = nullptr;
+  platform::Mutex mutex;
+  bool loaded GUARDED_BY(mutex) = false;
+  std::unique_ptr<platform::DynamicLibrary> library GUARDED_BY(mutex);
+  GetFileFunction getFile GUARDED_BY(mutex) = nullptr;
 };
 
 Loader& TheLoader() {
@@ -46,7 +46,7 @@ Loader& TheLoader() {
 // returns whether it is loaded; `*getFile` is its GetFile, null when the library lacks it.
 bool LoadGetFile(GetFileFunction* getFile) {
   Loader& loader = TheLoader();
-  std::lock_guard lock(loader.mutex);
+  const platform::MutexLock lock(loader.mutex);
   if (!loader.loaded) {
     std::string error;
     loader.library =

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/base/mutex.h"
 #include "platform/os/dyn_lib.h"
 #include "verify/verify_texts.h"
 
@@ -33,8 +34,8 @@ void IgnoreMessage(void*, const char*, ...) {}
 
 std::once_flag setUpOnce;
 // The binding whose tear-down functions LibXmlShutdown calls; set by the first set-up.
-std::mutex shutdownLock;
-std::unique_ptr<LibXmlF> processBinding;
+platform::Mutex shutdownLock;
+std::unique_ptr<LibXmlF> processBinding GUARDED_BY(shutdownLock);
 
 template <typename Function>
 void Bind(const platform::DynamicLibrary& library, const char* name, Function& target) {
@@ -90,7 +91,7 @@ void LibXmlF::SetUpOnce() const {
     if (!binding->Usable()) return;
     binding->xmlInitParser();
     binding->xmlSetExternalEntityLoader(RefuseExternalEntity);
-    std::lock_guard<std::mutex> lock(shutdownLock);
+    const platform::MutexLock lock(shutdownLock);
     processBinding = std::move(binding);
   });
 }
@@ -98,7 +99,7 @@ void LibXmlF::SetUpOnce() const {
 void LibXmlF::QuietThread() const { xmlSetGenericErrorFunc(nullptr, IgnoreMessage); }
 
 void LibXmlShutdown() {
-  std::lock_guard<std::mutex> lock(shutdownLock);
+  const platform::MutexLock lock(shutdownLock);
   if (!processBinding) return;
   processBinding->xmlCleanupParser();
   processBinding->xmlMemoryDump();

@@ -8,11 +8,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <variant>
 
 #include "platform/base/cp1251.h"
 #include "platform/base/debug_output.h"
+#include "platform/base/mutex.h"
 
 namespace platform {
 namespace {
@@ -20,8 +20,8 @@ namespace {
 // The channel's descriptor: standard error until a file or descriptor is set, never closed
 // afterwards; a reopened file takes its number with dup2, so a writer always finds an open one.
 std::atomic<int> channel{STDERR_FILENO};
-std::mutex pathMutex;
-std::string channelPath;  // guarded by pathMutex; empty unless the channel is a file
+Mutex pathMutex;
+std::string channelPath GUARDED_BY(pathMutex);  // empty unless the channel is a file
 
 bool ChannelIsUtf8() {
   static const bool utf8 = CodesetIsUtf8("");
@@ -55,7 +55,7 @@ std::string OpenDebugChannelFile(const std::string& path) {
   std::variant<int, std::string> opened = OpenRegularFile(path);
   if (const std::string* refusal = std::get_if<std::string>(&opened)) return *refusal;
   const int fd = std::get<int>(opened);
-  const std::lock_guard lock(pathMutex);
+  const MutexLock lock(pathMutex);
   const int old = channel.load();
   if (old == STDERR_FILENO) {
     channel = fd;
@@ -70,14 +70,14 @@ std::string OpenDebugChannelFile(const std::string& path) {
 std::string ReopenDebugChannelFile() {
   std::string path;
   {
-    const std::lock_guard lock(pathMutex);
+    const MutexLock lock(pathMutex);
     path = channelPath;
   }
   return path.empty() ? std::string() : OpenDebugChannelFile(path);
 }
 
 void UseDebugChannelDescriptor(int fd) {
-  const std::lock_guard lock(pathMutex);
+  const MutexLock lock(pathMutex);
   channel = fd;
   channelPath.clear();
 }

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <set>
 
 #include "platform/base/last_error.h"
+#include "platform/base/mutex.h"
 #include "platform/base/win_status.h"
 #include "platform/os/detail/atomic_file.h"
 #include "platform/os/file_io.h"
@@ -183,9 +183,9 @@ namespace {
 // The paths of the RequestFiles alive. Never destroyed: workers left running at the end may still
 // add and remove paths while the process exits.
 struct RequestFileList {
-  std::mutex mutex;
-  std::multiset<std::string> paths;
-  bool removed = false;  // RemoveRequestFiles has run
+  Mutex mutex;
+  std::multiset<std::string> paths GUARDED_BY(mutex);
+  bool removed GUARDED_BY(mutex) = false;  // RemoveRequestFiles has run
 };
 
 RequestFileList& TheRequestFiles() {
@@ -197,7 +197,7 @@ RequestFileList& TheRequestFiles() {
 
 RequestFile::RequestFile(std::string filePath) : path(std::move(filePath)) {
   RequestFileList& list = TheRequestFiles();
-  const std::lock_guard lock(list.mutex);
+  const MutexLock lock(list.mutex);
   if (list.removed) {
     ::unlink(path.c_str());
   } else {
@@ -208,13 +208,13 @@ RequestFile::RequestFile(std::string filePath) : path(std::move(filePath)) {
 RequestFile::~RequestFile() {
   ::unlink(path.c_str());
   RequestFileList& list = TheRequestFiles();
-  const std::lock_guard lock(list.mutex);
+  const MutexLock lock(list.mutex);
   if (const auto found = list.paths.find(path); found != list.paths.end()) list.paths.erase(found);
 }
 
 void RequestFile::Renamed(std::string newPath) {
   RequestFileList& list = TheRequestFiles();
-  const std::lock_guard lock(list.mutex);
+  const MutexLock lock(list.mutex);
   if (const auto found = list.paths.find(path); found != list.paths.end()) list.paths.erase(found);
   path = std::move(newPath);
   if (list.removed) {
@@ -226,13 +226,13 @@ void RequestFile::Renamed(std::string newPath) {
 
 size_t RequestFilesAlive() {
   RequestFileList& list = TheRequestFiles();
-  const std::lock_guard lock(list.mutex);
+  const MutexLock lock(list.mutex);
   return list.paths.size();
 }
 
 void RemoveRequestFiles() {
   RequestFileList& list = TheRequestFiles();
-  const std::lock_guard lock(list.mutex);
+  const MutexLock lock(list.mutex);
   for (const std::string& path : list.paths) ::unlink(path.c_str());
   list.paths.clear();
   list.removed = true;
