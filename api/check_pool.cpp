@@ -1,41 +1,45 @@
 #include "api/check_pool.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include "platform/base/mutex.h"
 
 namespace api {
 
 // Shared is what the pool's threads use; each holds it, so it outlives a thread left running.
 struct CheckPool::Shared {
-  std::mutex lock;
-  std::condition_variable changed;
-  std::deque<PoolTask> line;  // guarded by `lock`
-  bool stopping = false;      // guarded by `lock`
-  int busy = 0;               // guarded by `lock`
-  int alive = 0;              // threads not yet ended; guarded by `lock`
-  std::vector<std::thread> threads;
+  platform::Mutex lock;
+  platform::CondVar changed;
+  std::deque<PoolTask> line GUARDED_BY(lock);
+  bool stopping GUARDED_BY(lock) = false;
+  int busy GUARDED_BY(lock) = 0;
+  int alive GUARDED_BY(lock) = 0;  // threads not yet ended
+  std::vector<std::thread> threads GUARDED_BY(lock);
 
-  void Run() {
-    std::unique_lock guard(lock);
+  void Run() EXCLUDES(lock) {
     while (true) {
-      changed.wait(guard, [this] { return stopping || !line.empty(); });
-      if (line.empty()) break;  // stopping
-      PoolTask task = std::move(line.front());
-      line.pop_front();
-      ++busy;
-      guard.unlock();
+      PoolTask task;
+      {
+        const platform::MutexLock guard(lock);
+        changed.Wait(lock, [this]() REQUIRES(lock) { return stopping || !line.empty(); });
+        if (line.empty()) {  // stopping
+          --alive;
+          changed.NotifyAll();
+          return;
+        }
+        task = std::move(line.front());
+        line.pop_front();
+        ++busy;
+      }
       task.run();
       task = {};  // what the task held goes before the pool hears of its end
-      guard.lock();
+      const platform::MutexLock guard(lock);
       --busy;
     }
-    --alive;
-    changed.notify_all();
   }
 };
 
@@ -47,7 +51,7 @@ CheckPoolStart CheckPool::Start(int workers, size_t maxWaiting) {
   Shared& shared = *pool->shared;
   for (int i = 0; i < pool->workers; ++i) {
     try {
-      const std::lock_guard guard(shared.lock);
+      const platform::MutexLock guard(shared.lock);
       shared.threads.emplace_back([state = pool->shared] { state->Run(); });
       ++shared.alive;
     } catch (const std::system_error& error) {
@@ -61,7 +65,7 @@ CheckPool::~CheckPool() { Stop(std::chrono::milliseconds(0)); }
 
 bool CheckPool::Submit(PoolTask& task) {
   {
-    const std::lock_guard guard(shared->lock);
+    const platform::MutexLock guard(shared->lock);
     // Tasks about to be taken by a free thread do not count as waiting.
     if (shared->stopping || shared->line.size() + static_cast<size_t>(shared->busy) >=
                                 maxWaiting + static_cast<size_t>(workers)) {
@@ -69,25 +73,30 @@ bool CheckPool::Submit(PoolTask& task) {
     }
     shared->line.push_back(std::move(task));
   }
-  shared->changed.notify_one();
+  shared->changed.NotifyOne();
   return true;
 }
 
 int CheckPool::Stop(std::chrono::milliseconds allowance) {
   if (stuck >= 0) return stuck;
   std::deque<PoolTask> dropped;
-  std::unique_lock guard(shared->lock);
-  shared->stopping = true;
-  dropped.swap(shared->line);
-  shared->changed.notify_all();
-  guard.unlock();
+  {
+    const platform::MutexLock guard(shared->lock);
+    shared->stopping = true;
+    dropped.swap(shared->line);
+  }
+  shared->changed.NotifyAll();
   for (PoolTask& task : dropped) task.drop();
-  guard.lock();
-  shared->changed.wait_for(guard, allowance, [this] { return shared->alive == 0; });
-  stuck = shared->busy;
-  const bool allEnded = shared->alive == 0;
-  std::vector<std::thread> threads = std::move(shared->threads);
-  guard.unlock();
+  std::vector<std::thread> threads;
+  bool allEnded = false;
+  {
+    const platform::MutexLock guard(shared->lock);
+    Shared& state = *shared;
+    allEnded = state.changed.WaitFor(state.lock, allowance,
+                                     [&state]() REQUIRES(state.lock) { return state.alive == 0; });
+    stuck = state.busy;
+    threads = std::move(state.threads);
+  }
   for (std::thread& thread : threads) {
     if (allEnded) {
       thread.join();
@@ -99,12 +108,12 @@ int CheckPool::Stop(std::chrono::milliseconds allowance) {
 }
 
 int CheckPool::Busy() const {
-  const std::lock_guard guard(shared->lock);
+  const platform::MutexLock guard(shared->lock);
   return shared->busy;
 }
 
 size_t CheckPool::Waiting() const {
-  const std::lock_guard guard(shared->lock);
+  const platform::MutexLock guard(shared->lock);
   return shared->line.size();
 }
 

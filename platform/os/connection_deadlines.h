@@ -14,11 +14,12 @@
 //   deadlines.Closed(connection);       // before the owner closes `fd`
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <cstdint>
 #include <optional>
 #include <thread>
 #include <unordered_map>
+
+#include "platform/base/mutex.h"
 
 namespace platform {
 
@@ -32,13 +33,13 @@ class ConnectionDeadlines {
   ConnectionDeadlines& operator=(const ConnectionDeadlines&) = delete;
 
   // Opened tracks `connection` (a key of the caller's) on the socket `fd`, armed.
-  void Opened(const void* connection, int fd);
+  void Opened(const void* connection, int fd) EXCLUDES(lock);
   // Arm gives `connection` the allowance from now; Disarm takes its deadline away.
-  void Arm(const void* connection);
-  void Disarm(const void* connection);
+  void Arm(const void* connection) EXCLUDES(lock);
+  void Disarm(const void* connection) EXCLUDES(lock);
   // Closed forgets `connection`. Call it before its socket is closed, so that the descriptor is
   // never shut down after it has been reused.
-  void Closed(const void* connection);
+  void Closed(const void* connection) EXCLUDES(lock);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -46,14 +47,15 @@ class ConnectionDeadlines {
     int fd;
     std::optional<Clock::time_point> deadline;
   };
-  void Run();
+  void Run() EXCLUDES(lock);
 
   const std::chrono::milliseconds allowance;
-  std::mutex lock;
-  std::condition_variable changed;
-  bool stopping = false;                                 // guarded by `lock`
-  std::unordered_map<const void*, Tracked> connections;  // guarded by `lock`
-  std::thread thread;                                    // last: it starts once the rest is ready
+  Mutex lock;
+  CondVar changed;
+  bool stopping GUARDED_BY(lock) = false;
+  uint64_t changes GUARDED_BY(lock) = 0;  // bumped when a deadline may come sooner
+  std::unordered_map<const void*, Tracked> connections GUARDED_BY(lock);
+  std::thread thread;  // last: it starts once the rest is ready
 };
 
 }  // namespace platform

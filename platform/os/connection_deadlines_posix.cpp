@@ -8,44 +8,46 @@ ConnectionDeadlines::ConnectionDeadlines(std::chrono::milliseconds connectionAll
 
 ConnectionDeadlines::~ConnectionDeadlines() {
   {
-    const std::lock_guard guard(lock);
+    const MutexLock guard(lock);
     stopping = true;
   }
-  changed.notify_all();
+  changed.NotifyAll();
   thread.join();
 }
 
 void ConnectionDeadlines::Opened(const void* connection, int fd) {
   {
-    const std::lock_guard guard(lock);
+    const MutexLock guard(lock);
     connections[connection] = Tracked{fd, Clock::now() + allowance};
+    ++changes;
   }
-  changed.notify_all();
+  changed.NotifyAll();
 }
 
 void ConnectionDeadlines::Arm(const void* connection) {
   {
-    const std::lock_guard guard(lock);
+    const MutexLock guard(lock);
     const auto found = connections.find(connection);
     if (found == connections.end()) return;
     found->second.deadline = Clock::now() + allowance;
+    ++changes;
   }
-  changed.notify_all();
+  changed.NotifyAll();
 }
 
 void ConnectionDeadlines::Disarm(const void* connection) {
-  const std::lock_guard guard(lock);
+  const MutexLock guard(lock);
   const auto found = connections.find(connection);
   if (found != connections.end()) found->second.deadline.reset();
 }
 
 void ConnectionDeadlines::Closed(const void* connection) {
-  const std::lock_guard guard(lock);
+  const MutexLock guard(lock);
   connections.erase(connection);
 }
 
 void ConnectionDeadlines::Run() {
-  std::unique_lock guard(lock);
+  const MutexLock guard(lock);
   while (!stopping) {
     const Clock::time_point now = Clock::now();
     std::optional<Clock::time_point> next;
@@ -60,10 +62,13 @@ void ConnectionDeadlines::Run() {
         next = tracked.deadline;
       }
     }
+    const uint64_t seen = changes;
+    const auto changedOrStopping = [this, seen]()
+                                       REQUIRES(lock) { return stopping || changes != seen; };
     if (next) {
-      changed.wait_until(guard, *next);
+      changed.WaitFor(lock, *next - Clock::now(), changedOrStopping);
     } else {
-      changed.wait(guard);
+      changed.Wait(lock, changedOrStopping);
     }
   }
 }

@@ -2,12 +2,12 @@
 #include <strings.h>
 
 #include <atomic>
-#include <mutex>
 #include <optional>
 #include <system_error>
 #include <unordered_set>
 #include <utility>
 
+#include "platform/base/mutex.h"
 #include "platform/os/http_listener.h"
 #include "platform/os/socket.h"
 
@@ -21,10 +21,10 @@ struct HttpPendingReply {
     kSuspended,  // the connection waits for Send
     kGone,       // answered, or the listener stops: Send does nothing
   };
-  std::mutex lock;
-  State state = State::kTaking;      // guarded by `lock`
-  std::optional<HttpAnswer> answer;  // guarded by `lock`
-  MHD_Connection* connection;        // valid while suspended
+  Mutex lock;
+  State state GUARDED_BY(lock) = State::kTaking;
+  std::optional<HttpAnswer> answer GUARDED_BY(lock);
+  MHD_Connection* connection;  // valid while suspended
 };
 
 namespace {
@@ -118,7 +118,7 @@ const std::string* HttpRequest::Header(std::string_view name) const {
 
 void HttpReply::Send(HttpAnswer answer) const {
   if (pending == nullptr) return;
-  const std::lock_guard guard(pending->lock);
+  const MutexLock guard(pending->lock);
   if (pending->state == HttpPendingReply::State::kGone || pending->answer) return;
   pending->answer = std::move(answer);
   if (pending->state == HttpPendingReply::State::kSuspended) {
@@ -132,9 +132,9 @@ struct HttpListener::Daemon {
   uint64_t maxBodyBytes = 0;
   std::unique_ptr<ConnectionDeadlines> deadlines;
   std::atomic<bool> stopping{false};
-  std::mutex waitingLock;
-  // The replies of the requests whose exchange has begun; guarded by `waitingLock`.
-  std::unordered_set<std::shared_ptr<HttpPendingReply>> waiting;
+  Mutex waitingLock;
+  // The replies of the requests whose exchange has begun.
+  std::unordered_set<std::shared_ptr<HttpPendingReply>> waiting GUARDED_BY(waitingLock);
   MHD_Daemon* daemon = nullptr;
 
   // Stop stops the daemon and joins its thread. Returns false when the daemon closed the
@@ -162,13 +162,13 @@ bool HttpListener::Daemon::Stop() {
   const MHD_socket returned = MHD_quiesce_daemon(daemon);
   std::vector<std::shared_ptr<HttpPendingReply>> replies;
   {
-    const std::lock_guard guard(waitingLock);
+    const MutexLock guard(waitingLock);
     replies.assign(waiting.begin(), waiting.end());
   }
   // libmicrohttpd must not be stopped with a connection suspended: each waiting one is woken
   // with a plain 503, and its exchange's later reply goes nowhere.
   for (const std::shared_ptr<HttpPendingReply>& reply : replies) {
-    const std::lock_guard guard(reply->lock);
+    const MutexLock guard(reply->lock);
     if (reply->state == HttpPendingReply::State::kSuspended) {
       reply->answer = Unavailable();
       MHD_resume_connection(reply->connection);
@@ -199,7 +199,7 @@ MHD_Result HttpListener::Daemon::Dispatch(MHD_Connection* connection, const char
       state->form = MHD_create_post_processor(connection, kFormBuffer, &FormPiece, state);
       state->formBroken = state->form == nullptr;  // no boundary, say
     }
-    const std::lock_guard guard(waitingLock);
+    const MutexLock guard(waitingLock);
     waiting.insert(state->pending);
     return MHD_YES;
   }
@@ -238,22 +238,22 @@ MHD_Result HttpListener::Daemon::Dispatch(MHD_Connection* connection, const char
 
 MHD_Result HttpListener::Daemon::Answer(MHD_Connection* connection, RequestState& state) {
   HttpPendingReply& reply = *state.pending;
-  std::unique_lock guard(reply.lock);
-  if (reply.answer) {
-    const HttpAnswer answer = std::move(*reply.answer);
-    reply.answer.reset();
+  HttpAnswer answer;
+  {
+    const MutexLock guard(reply.lock);
+    if (reply.answer) {
+      answer = std::move(*reply.answer);
+      reply.answer.reset();
+    } else if (reply.state == HttpPendingReply::State::kGone || stopping.load()) {
+      answer = Unavailable();
+    } else {
+      reply.state = HttpPendingReply::State::kSuspended;
+      MHD_suspend_connection(connection);
+      return MHD_YES;
+    }
     reply.state = HttpPendingReply::State::kGone;
-    guard.unlock();
-    return Queue(connection, answer);
   }
-  if (reply.state == HttpPendingReply::State::kGone || stopping.load()) {
-    reply.state = HttpPendingReply::State::kGone;
-    guard.unlock();
-    return Queue(connection, Unavailable());
-  }
-  reply.state = HttpPendingReply::State::kSuspended;
-  MHD_suspend_connection(connection);
-  return MHD_YES;
+  return Queue(connection, answer);
 }
 
 MHD_Result HttpListener::Daemon::OnRequest(void* daemon, MHD_Connection* connection,
@@ -271,7 +271,7 @@ void HttpListener::Daemon::OnRequestEnded(void* daemon, MHD_Connection* connecti
   const std::unique_ptr<RequestState> state(static_cast<RequestState*>(*context));
   *context = nullptr;
   if (state == nullptr) return;
-  const std::lock_guard guard(self.waitingLock);
+  const MutexLock guard(self.waitingLock);
   self.waiting.erase(state->pending);
 }
 
