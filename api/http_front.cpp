@@ -54,11 +54,23 @@ void Done(State& state, const platform::HttpReply& reply, const std::string& pee
   reply.Send(state.Counted(kEndpointsCheck, std::move(answer)));
 }
 
+// Summary is what the info line says of a refusal: "413 too-large".
+std::string Summary(const Problem& problem) {
+  return std::to_string(ProblemStatus(problem.type)) + " " + std::string(ProblemSlug(problem.type));
+}
+
 void Refuse(State& state, const platform::HttpReply& reply, const std::string& peer,
             Clock::time_point started, const Problem& problem) {
-  const std::string summary =
-      std::to_string(ProblemStatus(problem.type)) + " " + std::string(ProblemSlug(problem.type));
-  Done(state, reply, peer, started, summary, ProblemAnswer(problem, kEndpointsCheck));
+  Done(state, reply, peer, started, Summary(problem), ProblemAnswer(problem, kEndpointsCheck));
+}
+
+const Problem kStopping{ProblemType::kStopping, "the server stops"};
+const Problem kBusy{ProblemType::kBusy, "every worker is busy"};
+
+Problem TooLarge(uint64_t limit, bool json) {
+  return {ProblemType::kTooLarge, json ? "a JSON body may hold " + std::to_string(limit) +
+                                             " bytes; send larger documents as multipart/form-data"
+                                       : "a body may hold " + std::to_string(limit) + " bytes"};
 }
 
 // Job is one verification on its way through the pool: the body as it arrived, the reply.
@@ -109,10 +121,7 @@ class CheckExchange : public platform::HttpExchange {
       return !problem;
     }
     if (job->jsonBody.size() + piece.size() > job->state->setup.maxJsonBytes) {
-      problem = Problem{ProblemType::kTooLarge, "a JSON body may hold " +
-                                                    std::to_string(job->state->setup.maxJsonBytes) +
-                                                    " bytes; send larger documents as "
-                                                    "multipart/form-data"};
+      problem = TooLarge(job->state->setup.maxJsonBytes, true);
       return false;
     }
     job->jsonBody.append(piece);
@@ -127,16 +136,11 @@ class CheckExchange : public platform::HttpExchange {
     }
     if (problem) return Refuse(state, reply, job->peer, job->started, *problem);
     job->reply = reply;
-    PoolTask task{[job = job] { job->Run(); },
-                  [job = job] {
-                    Refuse(*job->state, job->reply, job->peer, job->started,
-                           {ProblemType::kStopping, "the server stops"});
-                  }};
+    PoolTask task{
+        [job = job] { job->Run(); },
+        [job = job] { Refuse(*job->state, job->reply, job->peer, job->started, kStopping); }};
     if (!state.pool->Submit(task)) {
-      const bool stopping = state.stopping.load();
-      Refuse(state, reply, job->peer, job->started,
-             stopping ? Problem{ProblemType::kStopping, "the server stops"}
-                      : Problem{ProblemType::kBusy, "every worker is busy"});
+      Refuse(state, reply, job->peer, job->started, state.stopping.load() ? kStopping : kBusy);
     }
   }
 
@@ -155,51 +159,44 @@ class CheckService : public platform::HttpService {
   explicit CheckService(std::shared_ptr<State> frontState) : state(std::move(frontState)) {}
 
   platform::HttpBegun Begin(const platform::HttpRequest& request) override {
-    if (request.path != kEndpointsCheck) {
-      return state->Counted(request.path, Other(request));
-    }
-    std::optional<Problem> refused;
-    bool json = false;
-    const std::string* type = request.Header("Content-Type");
-    const std::string* length = request.Header("Content-Length");
-    uint64_t bytes = 0;
+    if (request.path != kEndpointsCheck) return state->Counted(request.path, Other(request));
     if (request.method != "POST") {
       return state->Counted(
           request.path,
           ProblemAnswer({ProblemType::kMethodNotAllowed, "use POST"}, request.path, "POST"));
-    } else if (state->stopping.load()) {
-      refused = Problem{ProblemType::kStopping, "the server stops"};
-    } else if (state->Full()) {
-      refused = Problem{ProblemType::kBusy, "every worker is busy"};
-    } else if (!HasPrefix(type, "multipart/form-data") && !HasPrefix(type, "application/json")) {
-      refused = Problem{ProblemType::kUnsupportedMediaType,
-                        "send multipart/form-data or application/json"};
-    } else if (json = HasPrefix(type, "application/json"); length == nullptr) {
-      if (!HasPrefix(request.Header("Transfer-Encoding"), "chunked")) {
-        refused = Problem{ProblemType::kLengthRequired, "give Content-Length or send chunked"};
-      }
-    } else if (std::from_chars(length->data(), length->data() + length->size(), bytes).ec !=
-                   std::errc() ||
-               bytes > (json ? state->setup.maxJsonBytes : state->setup.http.maxBodyBytes)) {
-      refused = Problem{
-          ProblemType::kTooLarge,
-          json ? "a JSON body may hold " + std::to_string(state->setup.maxJsonBytes) +
-                     " bytes; send larger documents as multipart/form-data"
-               : "a body may hold " + std::to_string(state->setup.http.maxBodyBytes) + " bytes"};
     }
-    if (refused) {
+    const bool json = HasPrefix(request.Header("Content-Type"), "application/json");
+    if (const std::optional<Problem> refused = RefusalOf(request, json)) {
       platform::LogAt(platform::LogLevel::kInfo, server::texts::kLogRequestFormat,
-                      request.peer.c_str(), "POST /v1/check",
-                      (std::to_string(ProblemStatus(refused->type)) + " " +
-                       std::string(ProblemSlug(refused->type)))
-                          .c_str(),
-                      0LL);
+                      request.peer.c_str(), "POST /v1/check", Summary(*refused).c_str(), 0LL);
       return state->Counted(request.path, ProblemAnswer(*refused, request.path));
     }
     return std::make_unique<CheckExchange>(state, json, request.peer);
   }
 
  private:
+  // RefusalOf is why a verification request is refused before its body is read: the front
+  // stops or is full, the body is of no type it reads, has no length, or is too large.
+  std::optional<Problem> RefusalOf(const platform::HttpRequest& request, bool json) const {
+    const std::string* length = request.Header("Content-Length");
+    const uint64_t limit = json ? state->setup.maxJsonBytes : state->setup.http.maxBodyBytes;
+    uint64_t bytes = 0;
+    if (state->stopping.load()) return kStopping;
+    if (state->Full()) return kBusy;
+    if (!json && !HasPrefix(request.Header("Content-Type"), "multipart/form-data")) {
+      return Problem{ProblemType::kUnsupportedMediaType,
+                     "send multipart/form-data or application/json"};
+    }
+    if (length == nullptr) {
+      if (HasPrefix(request.Header("Transfer-Encoding"), "chunked")) return std::nullopt;
+      return Problem{ProblemType::kLengthRequired, "give Content-Length or send chunked"};
+    }
+    const auto [end, error] =
+        std::from_chars(length->data(), length->data() + length->size(), bytes);
+    if (error != std::errc() || bytes > limit) return TooLarge(limit, json);
+    return std::nullopt;
+  }
+
   // Other answers every path but the verification's.
   platform::HttpAnswer Other(const platform::HttpRequest& request) const {
     std::optional<platform::HttpAnswer> file = StaticFile(request.path);
