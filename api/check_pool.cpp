@@ -89,9 +89,9 @@ int CheckPool::Stop(std::chrono::milliseconds allowance) {
   for (PoolTask& task : dropped) task.drop();
   std::vector<std::thread> threads;
   bool allEnded = false;
+  Shared& state = *shared;
   {
-    const platform::MutexLock guard(shared->lock);
-    Shared& state = *shared;
+    const platform::MutexLock guard(state.lock);
     allEnded = state.changed.WaitFor(state.lock, allowance,
                                      [&state]() REQUIRES(state.lock) { return state.alive == 0; });
     stuck = state.busy;

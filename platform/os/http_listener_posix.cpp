@@ -190,8 +190,9 @@ MHD_Result HttpListener::Daemon::Dispatch(MHD_Connection* connection, const char
     HttpBegun begun = service->Begin(request);
     if (const HttpAnswer* answer = std::get_if<HttpAnswer>(&begun))
       return Queue(connection, *answer);
-    state = new RequestState;
-    *context = state;
+    auto owned = std::make_unique<RequestState>();
+    state = owned.get();
+    *context = owned.release();  // libmicrohttpd keeps it; OnRequestEnded deletes it
     state->exchange = std::move(std::get<1>(begun));
     state->pending = std::make_shared<HttpPendingReply>();
     state->pending->connection = connection;
