@@ -10,8 +10,12 @@
 #   /usr/lib/sysusers.d/quilmarend.conf  the system user "quilmarend" the service runs as, which
 #                                         the package's postinst creates
 #   /etc/default/quilmarend              the service's settings (a conffile)
-#   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz, openapi.json,
-#                                         nginx-quilmarend.conf
+#   /etc/logrotate.d/quilmarend          the rotation of the log file the settings suggest
+#                                         (a conffile)
+#   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz and docs/*.md.gz
+#                                         (the documents for operators, integrators, users and
+#                                         desktops; not docs/development.md), the HTTP
+#                                         API's openapi.json and nginx-quilmarend.conf
 # with maintainer scripts that stop a registered service on removal, restart it on an upgrade
 # and delete the registration and the state on purge; and a second package, quilmarend-desktop,
 # so that a server without a desktop never pulls GTK in:
@@ -40,17 +44,38 @@ install(FILES ${PROJECT_SOURCE_DIR}/deploy/default DESTINATION /etc/default RENA
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/logrotate DESTINATION /etc/logrotate.d
         RENAME quilmarend COMPONENT server)
 
-# Manual pages, the changelog and the README go gzipped, as Debian wants them (-n: no time stamp
-# in the file, so that a rebuild gives the same bytes).
+# Manual pages, the changelog and the documents go gzipped, as Debian wants them (-n: no time
+# stamp in the file, so that a rebuild gives the same bytes).
 configure_file(${PROJECT_SOURCE_DIR}/deploy/changelog ${package_files}/changelog @ONLY)
 set(gzipped)
 foreach(source ${PROJECT_SOURCE_DIR}/client/quilmarend-check.1 ${PROJECT_SOURCE_DIR}/deploy/quilmarend.8
-        ${PROJECT_SOURCE_DIR}/README.md ${package_files}/changelog)
+        ${package_files}/changelog)
   get_filename_component(name ${source} NAME)
   add_custom_command(OUTPUT ${package_files}/${name}.gz
     COMMAND gzip -9n -c ${source} > ${package_files}/${name}.gz
     DEPENDS ${source} VERBATIM)
   list(APPEND gzipped ${package_files}/${name}.gz)
+endforeach()
+# The operator's, integrator's, user's and desktop documents, in the places they have in the source
+# (README.md beside docs/), so that their links between each other still lead somewhere; the
+# developer's docs/development.md stays in the source. The HTTP API's and the client's documents go
+# along when the tree has them; the folder is watched so that a new one is picked up.
+set(shipped_documents README.md docs/admin.md docs/protocol.md docs/desktop.md)
+foreach(document docs/http-api.md docs/client.md)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/${document})
+    list(APPEND shipped_documents ${document})
+  endif()
+endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs)
+file(MAKE_DIRECTORY ${package_files}/docs)
+foreach(document ${shipped_documents})
+  add_custom_command(OUTPUT ${package_files}/${document}.gz
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/${document} > ${package_files}/${document}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/${document} VERBATIM)
+  list(APPEND gzipped ${package_files}/${document}.gz)
+  get_filename_component(folder ${document} DIRECTORY)
+  install(FILES ${package_files}/${document}.gz DESTINATION share/doc/quilmarend/${folder}
+          COMPONENT server)
 endforeach()
 add_custom_target(quilmarend-package-files ALL DEPENDS ${gzipped})
 install(FILES ${package_files}/quilmarend-check.1.gz DESTINATION share/man/man1 COMPONENT server)
@@ -63,7 +88,6 @@ foreach(component server desktop)
   install(FILES ${PROJECT_SOURCE_DIR}/deploy/copyright ${package_files}/changelog.gz
           DESTINATION ${doc} COMPONENT ${component})
 endforeach()
-install(FILES ${package_files}/README.md.gz DESTINATION share/doc/quilmarend COMPONENT server)
 # The HTTP API's description (the server serves the same bytes) and nginx in front of it.
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/openapi.json ${PROJECT_SOURCE_DIR}/deploy/nginx-quilmarend.conf
         DESTINATION share/doc/quilmarend COMPONENT server)
