@@ -12,6 +12,7 @@
 
 #include "api/http_front.h"
 #include "fuzz/require.h"
+#include "platform/crypto/crypto_library.h"
 #include "tests/fakes/fake_internet.h"
 #include "tests/test_client.h"
 #include "verify/tmp_cert_arhive.h"
@@ -22,6 +23,8 @@ namespace {
 api::HttpFront& Front() {
   static tests::FakeInternet internet;
   static const std::unique_ptr<api::HttpFront> front = [] {
+    // OpenSSL first: its clean-up at exit then runs after the front's threads have ended.
+    platform::EnsureCryptoLibrary();
     api::FrontSetup setup;
     setup.listen = {"127.0.0.1", 0};
     setup.workers = 1;
