@@ -21,6 +21,9 @@
 //    off (QUILMAREND_CERT_CACHE=0): the ratio shows what a cache that misses costs.
 //  - metrics (--only=metrics): ours at info four times, the metrics listener off, on, on and off,
 //    scraped every second while on.
+//  - http (--only=http) and http-idle (--only=http-idle): the HTTP/JSON front against the line
+//    protocol on the same server binary, and the line protocol with the front on but idle
+//    (bench/http_load.h).
 //  - latency (--latency): p50 and p99 of a CHECK's round trip, and of a client's wait from its
 //    connect to its first answer, at 10, 100 and 1000 clients; each client checks 10 times per
 //    connection, then connects again, so that beyond 100 the clients queue for a worker.
@@ -31,6 +34,8 @@
 //   CheckLoad ours/openssl 62.8 (target at least 5: met)
 //   CheckLoad server VmRSS 22.8 MiB with 100 idle connections (target under 64 MiB: met)
 //   CheckLoad signers 10000 cache on/off 0.99 (target at least 0.95: met)
+//   CheckLoad http/line 0.93 (target at least 0.80: met)
+//   CheckLoad http idle on/off 0.99 (target at least 0.98: met)
 // A wrong answer or a failed baseline run makes the exit status 1. With --log=file the server's
 // log goes to the temporary state folder instead of the pipe.
 //
@@ -66,6 +71,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/http_load.h"
 #include "bench/load_support.h"
 #include "bench/metrics_cost.h"
 #include "platform/crypto/cert_store.h"
@@ -109,7 +115,7 @@ struct Options {
     const bool named = std::find(only.begin(), only.end(), part) != only.end();
     if (part == "signers") return named || (only.empty() && signers > 0);
     if (part == "latency") return named || (only.empty() && latency);
-    if (part == "metrics") return named;
+    if (part == "metrics" || part == "http" || part == "http-idle") return named;
     return only.empty() || named;
   }
 };
@@ -137,8 +143,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       constexpr std::string_view kOnly = "--only=";
       const std::string_view part =
           argument.starts_with(kOnly) ? argument.substr(kOnly.size()) : "";
-      constexpr std::string_view kParts[] = {"ours",    "raw",     "openssl", "memory",
-                                             "signers", "latency", "metrics"};
+      constexpr std::string_view kParts[] = {"ours",    "raw",     "openssl", "memory",   "signers",
+                                             "latency", "metrics", "http",    "http-idle"};
       if (std::find(std::begin(kParts), std::end(kParts), part) == std::end(kParts)) {
         return std::nullopt;
       }
@@ -493,7 +499,8 @@ int main(int argc, char** argv) {
   if (!options) {
     std::fprintf(stderr,
                  "usage: check_load [--seconds=N] [--warmup=N] "
-                 "[--only=ours|raw|openssl|memory|signers|latency|metrics] [--log=pipe|file] "
+                 "[--only=ours|raw|openssl|memory|signers|latency|metrics|http|http-idle] "
+                 "[--log=pipe|file] "
                  "[--server=PATH] [--signers=N [--compare-cache]] [--latency]\n");
     return 2;
   }
@@ -544,13 +551,20 @@ int main(int argc, char** argv) {
       failed = !MeasureLatency(*options, folder.Path(), *fixture, clients) || failed;
     }
   }
-  if (options->Runs("metrics")) {
-    failed = !CompareMetricsCost([&](const std::vector<std::string>& settings) {
-      const std::optional<ServedRate> served =
-          MeasureOurs(*options, folder.Path(), *fixture, "info", settings);
-      return served ? std::optional(served->rate) : std::nullopt;
-    }) || failed;
+  // The CHECK rate of ours at info with more settings, for the parts that compare settings.
+  const auto oursAtInfo = [&](const std::vector<std::string>& settings) {
+    const std::optional<ServedRate> served =
+        MeasureOurs(*options, folder.Path(), *fixture, "info", settings);
+    return served ? std::optional(served->rate) : std::nullopt;
+  };
+  if (options->Runs("metrics")) failed = !CompareMetricsCost(oursAtInfo) || failed;
+  if (options->Runs("http")) {
+    failed = !CompareHttpToLine(kNames, Served(*options, folder.Path(), "info"), kConnections,
+                                options->warmup, options->seconds, fixture->document,
+                                fixture->signature) ||
+             failed;
   }
+  if (options->Runs("http-idle")) failed = !CompareHttpIdleCost(oursAtInfo) || failed;
   std::optional<long> memory;
   if (options->Runs("memory")) {
     const std::vector<std::vector<uint8_t>> signatures = signersOf(kCacheFillingSigners);

@@ -15,7 +15,8 @@
 #   /usr/share/doc/quilmarend/           copyright, changelog.gz, README.md.gz, docs/*.md.gz and
 #                                         quilmarend-check.schema.json
 #                                         (the documents for operators, integrators, users and
-#                                         desktops; not docs/development.md)
+#                                         desktops; not docs/development.md), the HTTP
+#                                         API's openapi.json and nginx-quilmarend.conf
 # with maintainer scripts that stop a registered service on removal, restart it on an upgrade
 # and delete the registration and the state on purge; and a second package, quilmarend-desktop,
 # so that a server without a desktop never pulls GTK in:
@@ -88,8 +89,10 @@ foreach(component server desktop)
   install(FILES ${PROJECT_SOURCE_DIR}/deploy/copyright ${package_files}/changelog.gz
           DESTINATION ${doc} COMPONENT ${component})
 endforeach()
-# The JSON Schema of quilmarend-check --json, for scripts that validate what they read.
+# The JSON Schema of quilmarend-check --json, for scripts that validate what they read; the HTTP
+# API's description (the server serves the same bytes) and nginx in front of it.
 install(FILES ${PROJECT_SOURCE_DIR}/client/quilmarend-check.schema.json
+              ${PROJECT_SOURCE_DIR}/deploy/openapi.json ${PROJECT_SOURCE_DIR}/deploy/nginx-quilmarend.conf
         DESTINATION share/doc/quilmarend COMPONENT server)
 
 if(TARGET quilmarend-desktop)

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "api/http_front.h"
 #include "host/cert_import.h"
 #include "host/command_line.h"
 #include "host/host_texts.h"
@@ -55,6 +56,20 @@ server::Limits LimitsFrom(const Settings& settings) {
   limits.maxHeldBytesTogether = settings.maxHeldMib << 20;
   limits.maxXmlDocumentBytes = settings.maxXmlMib << 20;
   return limits;
+}
+
+// FrontSetupFrom is the HTTP front's setup from the settings, within the server's `limits`.
+api::FrontSetup FrontSetupFrom(const Settings& settings, const server::Limits& limits) {
+  api::FrontSetup setup;
+  setup.listen = *settings.httpListen;
+  setup.http.maxBodyBytes = settings.httpMaxBodyMib << 20;
+  if (settings.httpWorkers > 0) setup.workers = settings.httpWorkers;
+  setup.body.maxDocumentBytes = limits.engine.maxDocumentBytes;
+  setup.body.maxXmlDocumentBytes = limits.maxXmlDocumentBytes;
+  setup.maxHeldBytes = limits.maxHeldBytes;
+  setup.stopAllowance = limits.stopAllowance;
+  setup.engine.limits = limits.engine;
+  return setup;
 }
 
 }  // namespace
@@ -168,8 +183,24 @@ void CQuilmarendModule::WorkerThread(WindowThread& self) {
     shell.MessageBox(platform::kProgramName, *failure, platform::MB_ICONERROR, platform::MB_OK);
     return;
   }
-  startFailure.clear();
   const std::unique_ptr<server::TCPServer> server = std::move(std::get<0>(started));
+  std::unique_ptr<api::HttpFront> front;
+  if (settings.httpListen) {
+    api::FrontStart frontStarted =
+        api::HttpFront::Start(FrontSetupFrom(settings, limits), server->CertArchive(),
+                              server->HeldBytes());
+    if (const std::string* failure = std::get_if<std::string>(&frontStarted)) {
+      if (server->Stop() > 0) workersLeftBehind = true;
+      startFailure = *failure;
+      self.SignalStarted();
+      shell.MessageBox(platform::kProgramName, "Cannot bind socket", platform::MB_ICONERROR,
+                       platform::MB_OK);
+      return;
+    }
+    front = std::move(std::get<0>(frontStarted));
+    server->AttachFront(front->Status());
+  }
+  startFailure.clear();
   NoteWhatAClientMeets();
   {
     CMainWindow window(shell, self.Queue());
@@ -185,6 +216,8 @@ void CQuilmarendModule::WorkerThread(WindowThread& self) {
       if (!window.Running()) break;
     }
   }
+  // The HTTP front answers what waits with 503 and lets its verifications end first.
+  if (front != nullptr && front->Stop() > 0) workersLeftBehind = true;
   if (server->Stop() > 0) workersLeftBehind = true;
 }
 

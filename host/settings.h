@@ -39,6 +39,11 @@ struct Settings {
   // QUILMAREND_PROXY_PROTOCOL ("on" or "off") and QUILMAREND_PROXY_FROM, the balancers whose
   // PROXY headers name the clients.
   server::ProxyProtocol proxy;
+  // QUILMAREND_HTTP_LISTEN: the HTTP/JSON front, off when unset; its body limit and its workers
+  // (0: one per core).
+  std::optional<platform::ListenEndpoint> httpListen;
+  uint64_t httpMaxBodyMib = 0;  // QUILMAREND_HTTP_MAX_BODY_MIB
+  int httpWorkers = 0;          // QUILMAREND_HTTP_WORKERS
 };
 
 // SettingRow is one setting: its variable, its default as the service's file would write it

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "verify/result.h"
 
@@ -25,5 +27,11 @@ std::string CertificateStatusText(const verify::VerifyResult& result);
 // ChainStatusText: empty for status 0; else the phrase of every trust bit set, in table order,
 // then the system message of the whole status, then " (%08x)".
 std::string ChainStatusText(const verify::VerifyResult& result);
+
+// ChainTrustBitNames returns the CryptoAPI names of the trust error bits set in `chainStatus`
+// ("CERT_TRUST_IS_REVOKED"), in the order of the bits; a bit without a name as "0x%08x". A status
+// that is an error code rather than trust bits (its top bit set: 0x80090317, 0xFFFFFFFF) has
+// none, and neither has 0.
+std::vector<std::string> ChainTrustBitNames(uint32_t chainStatus);
 
 }  // namespace report

@@ -108,8 +108,8 @@ std::string CheckAnswer(const verify::VerifyResult& result, const std::string& p
   return answer;
 }
 
-// CheckSummary is what the info line says of a verification: the three verdicts with their
-// codes, and the signer.
+}  // namespace
+
 std::string CheckSummary(const verify::VerifyResult& result) {
   const std::string signer = AnswerValue(result.names.subjectX500);
   return platform::FormatText(texts::kLogCheckSummaryFormat, result.signatureOk ? "OK" : "FAIL",
@@ -117,8 +117,6 @@ std::string CheckSummary(const verify::VerifyResult& result) {
                               result.certificateStatus, result.chainStatus == 0 ? "OK" : "FAIL",
                               result.chainStatus, signer.empty() ? "none" : signer.c_str());
 }
-
-}  // namespace
 
 std::string HashedXmlToUtf8(const std::string& cp1251) {
   return platform::Cp1251ToUtf8(std::string_view(cp1251).substr(0, cp1251.find('\0')));

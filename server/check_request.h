@@ -11,6 +11,7 @@
 #include "server/server_limits.h"
 #include "server/session.h"
 #include "verify/engine_limits.h"
+#include "verify/result.h"
 
 namespace verify {
 class TmpCertArhive;
@@ -50,6 +51,10 @@ class RequestPipeline : public RequestHandler {
 // HashedXmlToUtf8 converts the hashed XML text, up to its first NUL byte, from Windows-1251 to
 // UTF-8.
 std::string HashedXmlToUtf8(const std::string& cp1251);
+
+// CheckSummary is what the info line says of a verification: the three verdicts with their
+// codes, and the signer.
+std::string CheckSummary(const verify::VerifyResult& result);
 
 // AnswerValue makes a certificate value safe for one answer line: it ends at the first NUL byte,
 // as a C string does, and CR and LF become blanks, so that a name cannot forge answer lines.

@@ -27,10 +27,12 @@ struct PoolState {
 std::string AgentAnswer(const PoolState& pool);
 
 // OperatorPage answers an HTTP request: GET /metrics with `metricsPage()` in the Prometheus text
-// format; GET /healthz with 200 "ok" while the server accepts and a worker is free, else 503 and
-// the reason; anything else 404.
+// format; GET /healthz with 200 "ok" while the server accepts, a worker is free and the other
+// front can take a request (`frontUnavailable()` empty), else 503 and the reasons, one a line;
+// anything else 404.
 platform::HttpAnswer OperatorPage(std::string_view method, std::string_view path,
                                   const PoolState& pool,
-                                  const std::function<std::string()>& metricsPage);
+                                  const std::function<std::string()>& metricsPage,
+                                  const std::function<std::string()>& frontUnavailable);
 
 }  // namespace server

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/os/http_listener.h"
 #include "verify/engine_limits.h"
 
 namespace server {
@@ -43,6 +44,11 @@ struct Limits {
   // With the PROXY protocol on, a balancer's header must have come whole within this time after
   // the accept.
   std::chrono::milliseconds proxyHeaderTimeout{5000};
+  // The metrics listener's: a scraper and a balancer's health check or two send their request at
+  // once, so a head still unfinished after 5 s is a client holding a connection for nothing.
+  platform::HttpLimits operatorPages{.maxConnections = 32,
+                                     .maxConnectionsPerAddress = 8,
+                                     .headDeadline = std::chrono::milliseconds(5000)};
 
   // A document canonicalized as XML (a signed text with a hashed fragment), which is parsed in
   // memory, larger than this is refused; every other document has `engine.maxDocumentBytes`.

@@ -32,7 +32,7 @@ struct ServerShared {
   explicit ServerShared(const ServerSetup& setup)
       : limits(setup.limits),
         proxy(setup.proxy),
-        archive(std::make_unique<verify::TmpCertArhive>(
+        archive(std::make_shared<verify::TmpCertArhive>(
             *setup.clock, limits.engine.archiveLifetime.count(), limits.engine.archiveEntries)),
         heldBudget(limits.maxHeldBytesTogether),
         requests(*archive, heldBudget, limits, *setup.clock, *setup.internet) {}
@@ -40,7 +40,7 @@ struct ServerShared {
   const Limits limits;
   const ProxyProtocol proxy;
   std::string version;
-  std::unique_ptr<verify::TmpCertArhive> archive;
+  std::shared_ptr<verify::TmpCertArhive> archive;
   HeldBudget heldBudget;  // shared by the connections and what their requests decode
   RequestPipeline requests;
   ServerMetrics metrics;
@@ -55,6 +55,7 @@ struct ServerShared {
   int runningThreads = 0;                   // worker threads between their start and their end
   std::unordered_set<int> openConnections;  // guarded by `lock`
   std::unordered_map<std::string, int> connectionsPerAddress;  // guarded by `lock`; no zeros
+  std::shared_ptr<const FrontStatus> front;                    // guarded by `lock`
 
   bool Stopping() {
     std::lock_guard<std::mutex> guard(lock);
@@ -104,6 +105,16 @@ struct ServerShared {
     return {busyWorkers.load(std::memory_order_relaxed), workerCount, !Stopping()};
   }
 
+  std::shared_ptr<const FrontStatus> Front() {
+    std::lock_guard<std::mutex> guard(lock);
+    return front;
+  }
+
+  std::string FrontUnavailable() {
+    const std::shared_ptr<const FrontStatus> other = Front();
+    return other ? other->Unavailable() : std::string();
+  }
+
   // MetricsPage renders the counters with the gauges read now.
   std::string MetricsPage() {
     MetricsGauges gauges;
@@ -119,7 +130,13 @@ struct ServerShared {
     gauges.heldBytes = heldBudget.Held();
     gauges.requestFiles = platform::RequestFilesAlive();
     gauges.process = platform::ReadProcessStats();
-    return RenderMetrics(metrics, gauges);
+    std::string page = RenderMetrics(metrics, gauges);
+    if (const std::shared_ptr<const FrontStatus> other = Front()) {
+      platform::PrometheusText families;
+      other->AppendMetrics(families);
+      page += families.Text();
+    }
+    return page;
   }
 };
 
@@ -299,11 +316,13 @@ ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup
   std::unique_ptr<platform::TextResponder> agentResponder;
   ServerShared* state = shared.get();
   const auto startHttp = [state](const std::string& address, uint16_t endpointPort) {
-    return platform::HttpListener::Start(
-        address, endpointPort, [state](std::string_view method, std::string_view path) {
-          return OperatorPage(method, path, state->Pool(),
-                              [state] { return state->MetricsPage(); });
-        });
+    return platform::HttpListener::Start(address, endpointPort, state->limits.operatorPages,
+                                         [state](std::string_view method, std::string_view path) {
+                                           return OperatorPage(
+                                               method, path, state->Pool(),
+                                               [state] { return state->MetricsPage(); },
+                                               [state] { return state->FrontUnavailable(); });
+                                         });
   };
   const auto startAgent = [state](const std::string& address, uint16_t endpointPort) {
     return platform::TextResponder::Start(address, endpointPort,
@@ -387,6 +406,18 @@ int TCPServer::BoundPort() const { return platform::LocalPort(listenSocket.get()
 int TCPServer::MetricsPort() const { return metricsListener ? metricsListener->BoundPort() : 0; }
 
 int TCPServer::AgentPort() const { return agentResponder ? agentResponder->BoundPort() : 0; }
+
+std::shared_ptr<verify::TmpCertArhive> TCPServer::CertArchive() const { return shared->archive; }
+
+std::shared_ptr<HeldBudget> TCPServer::HeldBytes() const {
+  // Shares the ownership of the state that holds the budget.
+  return std::shared_ptr<HeldBudget>(shared, &shared->heldBudget);
+}
+
+void TCPServer::AttachFront(std::shared_ptr<const FrontStatus> front) {
+  std::lock_guard<std::mutex> guard(shared->lock);
+  shared->front = std::move(front);
+}
 
 void TCPServer::BeginStop() {
   std::lock_guard<std::mutex> guard(shared->lock);

@@ -37,7 +37,13 @@
 #include "platform/os/socket.h"
 #include "platform/os/text_responder.h"
 #include "server/client_address.h"
+#include "server/front_status.h"
+#include "server/held_budget.h"
 #include "server/server_limits.h"
+
+namespace verify {
+class TmpCertArhive;
+}
 
 namespace server {
 
@@ -125,6 +131,15 @@ class TCPServer {
   // MetricsPort and AgentPort are the ports of the operators' endpoints; 0 for one not asked for.
   int MetricsPort() const;
   int AgentPort() const;
+
+  // CertArchive is the server's certificate archive, for another front that verifies with the
+  // same engine; it lives as long as its last holder.
+  std::shared_ptr<verify::TmpCertArhive> CertArchive() const;
+  // HeldBytes is the budget of what the connections hold and their requests decode, for another
+  // front's verifications to count in; it lives as long as its last holder.
+  std::shared_ptr<HeldBudget> HeldBytes() const;
+  // AttachFront makes the metrics page and /healthz report `front` beside the workers.
+  void AttachFront(std::shared_ptr<const FrontStatus> front);
 
  private:
   TCPServer(std::shared_ptr<ServerShared> shared, platform::UniqueFd listenSocket, int workerCount,

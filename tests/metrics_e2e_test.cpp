@@ -2,7 +2,10 @@
 // with prometheus_client's parser (tests/parse_metrics.py); /healthz and the agent check as the
 // workers fill up.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 #include <fstream>
@@ -53,6 +56,26 @@ std::string ParsedMetrics(int port) {
     if (pclose(pipe) != 0) parsed = "parser failed: " + parsed;
   }
   return parsed;
+}
+
+// ConnectFrom opens a connection to 127.0.0.1:`port` from the loopback address `source`.
+platform::UniqueFd ConnectFrom(const char* source, int port) {
+  platform::UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, source, &address.sin_addr);
+  if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
+  return fd;
+}
+
+// PeerClosed is true when the peer of `fd` has closed or reset the connection.
+bool PeerClosed(int fd) {
+  pollfd ready{fd, POLLIN, 0};
+  char byte;
+  return poll(&ready, 1, 0) == 1 && recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
 }
 
 server::ServerSetup EndpointsSetup() {
@@ -156,6 +179,39 @@ TEST(MetricsE2E, HealthAndAgentCheckFollowTheFreeWorkers) {
   EXPECT_EQ(healthy.substr(0, healthy.find("\r\n")), "HTTP/1.1 200 OK");
   const std::string other = HttpGet(metrics, "/metrics/../etc");
   EXPECT_EQ(other.substr(0, other.find("\r\n")), "HTTP/1.1 404 Not Found");
+}
+
+TEST(MetricsE2E, ConnectionsHeldFromOneAddressLeaveThePagesToOthers) {
+  server::ServerSetup setup = EndpointsSetup();
+  setup.limits.operatorPages.headDeadline = std::chrono::seconds(60);
+  const std::unique_ptr<server::TCPServer> server = StartServer(2, setup);
+  const int port = server->MetricsPort();
+  // More half-sent heads from 127.0.0.2 than the listener takes connections in all.
+  std::vector<platform::UniqueFd> held;
+  for (int i = 0; i < 40; ++i) {
+    held.push_back(ConnectFrom("127.0.0.2", port));
+    ASSERT_TRUE(held.back());
+    send(held.back().get(), "G", 1, MSG_NOSIGNAL);
+  }
+  const std::string health = HttpGet(port, "/healthz");
+  EXPECT_EQ(health.substr(0, health.find("\r\n")), "HTTP/1.1 200 OK");
+}
+
+TEST(MetricsE2E, HeadTricklingInIsCutAtItsDeadline) {
+  server::ServerSetup setup = EndpointsSetup();
+  setup.limits.operatorPages.headDeadline = std::chrono::seconds(1);
+  setup.limits.operatorPages.idleTimeout = std::chrono::seconds(60);
+  const std::unique_ptr<server::TCPServer> server = StartServer(2, setup);
+  // One byte every 50 ms keeps the idle time-out from ever firing; the head would take 30 s.
+  const std::string head = "GET /metrics HTTP/1.1\r\nX-Slow: " + std::string(600, 'x') + "\r\n\r\n";
+  const platform::UniqueFd slow = ConnectFrom("127.0.0.1", server->MetricsPort());
+  size_t sent = 0;
+  while (sent < head.size() && !PeerClosed(slow.get()) &&
+         send(slow.get(), &head[sent], 1, MSG_NOSIGNAL) == 1) {
+    ++sent;
+    usleep(50000);
+  }
+  EXPECT_LT(sent, head.size());
 }
 
 }  // namespace

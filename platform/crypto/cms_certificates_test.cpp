@@ -17,12 +17,15 @@ using Bytes = std::vector<uint8_t>;
 
 // Der is an element of the one-byte identifier `tag` around `content`, the shortest length.
 Bytes Der(uint8_t tag, const Bytes& content) {
-  Bytes out = {tag};
+  Bytes out;
+  out.reserve(content.size() + 4);
+  out.push_back(tag);
   if (content.size() < 0x80) {
     out.push_back(static_cast<uint8_t>(content.size()));
   } else {
-    out.insert(out.end(), {0x82, static_cast<uint8_t>(content.size() >> 8),
-                           static_cast<uint8_t>(content.size())});
+    out.push_back(0x82);
+    out.push_back(static_cast<uint8_t>(content.size() >> 8));
+    out.push_back(static_cast<uint8_t>(content.size()));
   }
   out.insert(out.end(), content.begin(), content.end());
   return out;
