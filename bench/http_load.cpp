@@ -1,7 +1,9 @@
 #include "bench/http_load.h"
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "platform/os/socket.h"
 #include "tests/check_support.h"
@@ -14,11 +16,18 @@ constexpr int kTimeoutMs = 20000;
 // KeepAlive is one HTTP/1.1 connection that carries request after request.
 class KeepAlive {
  public:
+  // Connect connects to `port`, retrying for up to 5 s: the server opens its line protocol's port
+  // first, so the HTTP front may come a moment after the run sees the server up.
   bool Connect(int port) {
-    bool resolveFailed = false;
-    uint32_t code = 0;
-    fd = platform::ConnectTcp("127.0.0.1", static_cast<uint16_t>(port), kTimeoutMs, &resolveFailed,
-                              &code);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (true) {
+      bool resolveFailed = false;
+      uint32_t code = 0;
+      fd = platform::ConnectTcp("127.0.0.1", static_cast<uint16_t>(port), kTimeoutMs,
+                                &resolveFailed, &code);
+      if (fd || std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     return fd && platform::SetSocketTimeouts(fd.get(), kTimeoutMs) &&
            platform::SetNoDelay(fd.get());
   }

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <ctime>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "platform/base/log.h"
+#include "platform/base/mutex.h"
 #include "platform/base/names.h"
 #include "platform/base/thread_id.h"
 #include "platform/crypto/cert_cache.h"
@@ -49,23 +50,23 @@ struct ServerShared {
   int workerCount = 0;
   std::atomic<int> busyWorkers{0};  // between Admit and Leave
 
-  std::mutex lock;
-  std::condition_variable threadEnded;
-  bool stopping = false;                    // guarded by `lock`
-  int runningThreads = 0;                   // worker threads between their start and their end
-  std::unordered_set<int> openConnections;  // guarded by `lock`
-  std::unordered_map<std::string, int> connectionsPerAddress;  // guarded by `lock`; no zeros
-  std::shared_ptr<const FrontStatus> front;                    // guarded by `lock`
+  platform::Mutex lock;
+  platform::CondVar threadEnded;
+  bool stopping GUARDED_BY(lock) = false;
+  int runningThreads GUARDED_BY(lock) = 0;  // worker threads between their start and their end
+  std::unordered_set<int> openConnections GUARDED_BY(lock);
+  std::unordered_map<std::string, int> connectionsPerAddress GUARDED_BY(lock);  // no zeros
+  std::shared_ptr<const FrontStatus> front GUARDED_BY(lock);
 
   bool Stopping() {
-    std::lock_guard<std::mutex> guard(lock);
+    const platform::MutexLock guard(lock);
     return stopping;
   }
 
   // Open registers the accepted connection `fd`, which a stop then shuts down, and counts its
   // worker busy; false when the server is stopping.
   bool Open(int fd) {
-    std::lock_guard<std::mutex> guard(lock);
+    const platform::MutexLock guard(lock);
     if (stopping) return false;
     openConnections.insert(fd);
     busyWorkers.fetch_add(1, std::memory_order_relaxed);
@@ -74,7 +75,7 @@ struct ServerShared {
 
   // Close undoes an Open.
   void Close(int fd) {
-    std::lock_guard<std::mutex> guard(lock);
+    const platform::MutexLock guard(lock);
     openConnections.erase(fd);
     busyWorkers.fetch_sub(1, std::memory_order_relaxed);
   }
@@ -82,7 +83,7 @@ struct ServerShared {
   // Admit counts a connection from the address group `group`, unless the group already has its
   // cap of connections.
   bool Admit(const std::string& group) {
-    std::lock_guard<std::mutex> guard(lock);
+    const platform::MutexLock guard(lock);
     int& open = connectionsPerAddress[group];
     if (limits.maxConnectionsPerAddress > 0 && open >= limits.maxConnectionsPerAddress) {
       if (open == 0) connectionsPerAddress.erase(group);
@@ -94,7 +95,7 @@ struct ServerShared {
 
   // Leave undoes an Admit.
   void Leave(const std::string& group) {
-    std::lock_guard<std::mutex> guard(lock);
+    const platform::MutexLock guard(lock);
     const auto found = connectionsPerAddress.find(group);
     if (found != connectionsPerAddress.end() && --found->second == 0) {
       connectionsPerAddress.erase(found);
@@ -106,7 +107,7 @@ struct ServerShared {
   }
 
   std::shared_ptr<const FrontStatus> Front() {
-    std::lock_guard<std::mutex> guard(lock);
+    const platform::MutexLock guard(lock);
     return front;
   }
 
@@ -138,6 +139,35 @@ struct ServerShared {
     }
     return page;
   }
+};
+
+// TCPServerThread is one slot of the pool: a thread that accepts, serves one connection and hands
+// the slot to a fresh thread.
+class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
+ public:
+  TCPServerThread(std::shared_ptr<ServerShared> shared, int listenSocket);
+  // The destructor lets go of the slot's thread handle; the stop has joined or released it.
+  virtual ~TCPServerThread();
+
+  // Start runs the slot's first thread.
+  void Start();
+
+ private:
+  friend class TCPServer;
+
+  // Run is the thread's entry: accept, serve, restart.
+  void Run();
+  // Serve identifies the client of the accepted connection `fd`, admits it under the cap of its
+  // address and converses with it, logging the connection's end.
+  void Serve(int fd);
+  // Restart hands the slot to a fresh thread, unless the server is stopping; then the slot is
+  // finished.
+  void Restart();
+
+  const std::shared_ptr<ServerShared> shared;
+  std::thread thread GUARDED_BY(shared->lock);
+  bool finished GUARDED_BY(shared->lock) = false;  // the slot's last thread has ended its work
+  const int listenSocket;
 };
 
 namespace {
@@ -192,7 +222,7 @@ TCPServerThread::~TCPServerThread() {
 }
 
 void TCPServerThread::Start() {
-  std::lock_guard<std::mutex> guard(shared->lock);
+  const platform::MutexLock guard(shared->lock);
   try {
     thread = std::thread([self = shared_from_this()] { self->Run(); });
     ++shared->runningThreads;
@@ -275,7 +305,7 @@ void TCPServerThread::Serve(int fd) {
 }
 
 void TCPServerThread::Restart() {
-  std::lock_guard<std::mutex> guard(shared->lock);
+  const platform::MutexLock guard(shared->lock);
   if (shared->stopping) {
     finished = true;  // the stopping host joins this thread
   } else {
@@ -291,7 +321,7 @@ void TCPServerThread::Restart() {
     }
   }
   --shared->runningThreads;
-  shared->threadEnded.notify_all();
+  shared->threadEnded.NotifyAll();
 }
 
 ServerStart TCPServer::Start(int port, int workerCount, const ServerSetup& setup) {
@@ -378,10 +408,12 @@ int TCPServer::Stop() {
   // One deadline for the whole pool: the waits never add up.
   std::vector<std::thread> ended;
   {
-    std::unique_lock<std::mutex> guard(shared->lock);
-    shared->threadEnded.wait_for(guard, stopAllowance,
-                                 [this] { return shared->runningThreads == 0; });
+    const platform::MutexLock guard(shared->lock);
+    shared->threadEnded.WaitFor(shared->lock, stopAllowance, [this]() REQUIRES(shared->lock) {
+      return shared->runningThreads == 0;
+    });
     for (const std::shared_ptr<TCPServerThread>& worker : workers) {
+      worker->shared->lock.AssertHeld();  // every worker shares this server's state
       if (!worker->thread.joinable()) continue;
       if (worker->finished) {
         ended.push_back(std::move(worker->thread));
@@ -415,12 +447,12 @@ std::shared_ptr<HeldBudget> TCPServer::HeldBytes() const {
 }
 
 void TCPServer::AttachFront(std::shared_ptr<const FrontStatus> front) {
-  std::lock_guard<std::mutex> guard(shared->lock);
+  const platform::MutexLock guard(shared->lock);
   shared->front = std::move(front);
 }
 
 void TCPServer::BeginStop() {
-  std::lock_guard<std::mutex> guard(shared->lock);
+  const platform::MutexLock guard(shared->lock);
   shared->stopping = true;
   // Shutting the listening socket down makes every pending accept return; shutting the open
   // connections down makes their receives return at once instead of after their time-out.

@@ -11,6 +11,17 @@
 // the archive) lives in state that the worker itself keeps alive, so the server object can go
 // while it runs.
 //
+// Why a thread per connection, and not an event loop per core: a CHECK blocks its connection for
+// as long as its work takes, and that work is blocking by nature (a detached signature over a
+// 2 GiB file, a chain whose CRLs and OCSP answers are fetched from slow peers, a document
+// downloaded for the client): seconds, not microseconds. On a loop, one such CHECK would stall
+// every connection the loop serves, and each blocking step would have to be split into
+// callbacks or moved to a pool anyway. A connection that waits costs its thread's stack and
+// nothing else, so the pool is sized by connections (100, the number of clients the protocol
+// expects at once) rather than by cores; the kernel's listen backlog queues the rest, and the
+// per-address cap keeps one client from taking them all. The stop has one deadline for the whole
+// pool so that a stuck download cannot make a service stop wait for more than its allowance.
+//
 // Example:
 //   ServerStart started = TCPServer::Start(3847, 100, ServerSetup{});
 //   if (const std::string* failure = std::get_if<std::string>(&started)) {
@@ -23,10 +34,8 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <variant>
 #include <vector>
 
@@ -72,34 +81,7 @@ struct ServerSetup {
 };
 
 struct ServerShared;
-
-class TCPServerThread : public std::enable_shared_from_this<TCPServerThread> {
- public:
-  TCPServerThread(std::shared_ptr<ServerShared> shared, int listenSocket);
-  // The destructor lets go of the slot's thread handle; the stop has joined or released it.
-  virtual ~TCPServerThread();
-
-  // Start runs the slot's first thread.
-  void Start();
-
- private:
-  friend class TCPServer;
-
-  // Run is the thread's entry: accept, serve, restart.
-  void Run();
-  // Serve identifies the client of the accepted connection `fd`, admits it under the cap of its
-  // address and converses with it, logging the connection's end.
-  void Serve(int fd);
-  // Restart hands the slot to a fresh thread, unless the server is stopping; then the slot is
-  // finished.
-  void Restart();
-
-  std::shared_ptr<ServerShared> shared;
-  std::thread thread;     // guarded by the shared lock
-  bool finished = false;  // the slot's last thread has ended its work; guarded likewise
-  int listenSocket;
-};
-
+class TCPServerThread;
 class TCPServer;
 
 // ServerStart is a running server, or the failure text the host shows.

@@ -76,7 +76,7 @@ std::list<TmpCertArhive::ArchiveItem>::iterator TmpCertArhive::FindItem(const st
 }
 
 bool TmpCertArhive::StoreItem(const ArchiveKey& key, Verdict verdict) {
-  std::lock_guard<std::mutex> guard(lock);
+  const platform::MutexLock guard(lock);
   platform::Log("(%d) TmpCertArhive StoreItem", ThreadId());
   std::string text = KeyText(key);
   const auto item = FindItem(text);
@@ -98,7 +98,7 @@ bool TmpCertArhive::StoreItem(const ArchiveKey& key, Verdict verdict) {
 }
 
 std::optional<Verdict> TmpCertArhive::CheckItem(const ArchiveKey& key) {
-  std::lock_guard<std::mutex> guard(lock);
+  const platform::MutexLock guard(lock);
   platform::Log("(%d) TmpCertArhive CheckItem", ThreadId());
   const auto item = FindItem(KeyText(key));
   if (item == items.end()) {

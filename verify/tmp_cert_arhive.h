@@ -20,7 +20,6 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +27,7 @@
 
 #include "platform/crypto/cert_context.h"
 #include "platform/crypto/sha256.h"
+#include "platform/base/mutex.h"
 #include "platform/os/clock.h"
 #include "verify/engine_limits.h"
 #include "verify/verdict.h"
@@ -83,16 +83,16 @@ class TmpCertArhive {
   };
 
   // FindItem removes the entries older than `lifetime` from the front and returns the entry with
-  // the key, or the end. Call only with `lock` held.
-  std::list<ArchiveItem>::iterator FindItem(const std::string& key);
+  // the key, or the end.
+  std::list<ArchiveItem>::iterator FindItem(const std::string& key) REQUIRES(lock);
 
   const platform::Clock& clock;
-  std::list<ArchiveItem> items;  // oldest first
+  platform::Mutex lock;
+  std::list<ArchiveItem> items GUARDED_BY(lock);  // oldest first
   // Every entry of `items` under its key, so that a look-up does not walk the list.
-  std::unordered_map<std::string, std::list<ArchiveItem>::iterator> index;
+  std::unordered_map<std::string, std::list<ArchiveItem>::iterator> index GUARDED_BY(lock);
   const int64_t lifetime;  // seconds
   const size_t maxEntries;
-  std::mutex lock;
   std::atomic<uint64_t> hits{0}, misses{0};
 };
 

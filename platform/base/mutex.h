@@ -36,6 +36,7 @@
 #define EXCLUDES(...) QUILMAREND_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define ACQUIRE(...) QUILMAREND_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) QUILMAREND_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define ASSERT_CAPABILITY(x) QUILMAREND_THREAD_ANNOTATION(assert_capability(x))
 
 namespace platform {
 
@@ -47,6 +48,9 @@ class CAPABILITY("mutex") Mutex {
   void Unlock() RELEASE() { mutex.unlock(); }
   void lock() ACQUIRE() { mutex.lock(); }
   void unlock() RELEASE() { mutex.unlock(); }
+  // AssertHeld tells the analysis that this mutex is held where it cannot see it: the same mutex
+  // reached through another path than the one that locked it.
+  void AssertHeld() const ASSERT_CAPABILITY(this) {}
 
  private:
   std::mutex mutex;

@@ -12,12 +12,12 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <unordered_map>
 
 #include "platform/base/hex.h"
 #include "platform/base/last_error.h"
+#include "platform/base/mutex.h"
 #include "platform/base/win_status.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/detail/cert_native.h"
@@ -86,8 +86,8 @@ struct CachedFolder {
   std::shared_ptr<const LoadedFolder> loaded;
 };
 
-std::mutex cacheLock;
-std::map<std::string, CachedFolder>& Cache() {
+Mutex cacheLock;
+std::map<std::string, CachedFolder>& Cache() REQUIRES(cacheLock) {
   static auto* cache = new std::map<std::string, CachedFolder>();  // lives to the process end
   return *cache;
 }
@@ -119,7 +119,7 @@ std::shared_ptr<const LoadedFolder> LoadFolder(const std::string& folder) {
 // CachedLoad returns the cached certificates of `folder` when they were read at `modified`.
 std::shared_ptr<const LoadedFolder> CachedLoad(const std::string& folder,
                                                const timespec& modified) {
-  std::lock_guard<std::mutex> lock(cacheLock);
+  const MutexLock lock(cacheLock);
   const auto cached = Cache().find(folder);
   if (cached != Cache().end() && cached->second.modified.tv_sec == modified.tv_sec &&
       cached->second.modified.tv_nsec == modified.tv_nsec) {
@@ -132,14 +132,14 @@ std::shared_ptr<const LoadedFolder> CachedLoad(const std::string& folder,
 // One thread reads a changed folder while the others wait for what it read: a hundred workers
 // reading a large store at once would each hold a copy.
 std::shared_ptr<const LoadedFolder> Loaded(const std::string& folder) {
-  static std::mutex loadLock;
+  static Mutex loadLock;
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) return std::make_shared<LoadedFolder>();
   if (auto loaded = CachedLoad(folder, info.st_mtim)) return loaded;
-  std::lock_guard<std::mutex> loading(loadLock);
+  const MutexLock loading(loadLock);
   if (auto loaded = CachedLoad(folder, info.st_mtim)) return loaded;
   std::shared_ptr<const LoadedFolder> loaded = LoadFolder(folder);
-  std::lock_guard<std::mutex> lock(cacheLock);
+  const MutexLock lock(cacheLock);
   Cache()[folder] = CachedFolder{info.st_mtim, loaded};
   return loaded;
 }
@@ -181,8 +181,8 @@ struct ResolvedFolder {
   std::string folder;
 };
 
-std::mutex folderCacheLock;
-std::map<std::string, ResolvedFolder>& FolderCache() {
+Mutex folderCacheLock;
+std::map<std::string, ResolvedFolder>& FolderCache() REQUIRES(folderCacheLock) {
   static auto* cache = new std::map<std::string, ResolvedFolder>();  // lives to the process end
   return *cache;
 }
@@ -198,7 +198,7 @@ std::string StoreFolder(StoreLocation location, std::string_view name) {
   const bool parentExists = stat(parent.c_str(), &parentInfo) == 0;
   const std::string key = parent + "/" + upper;
   if (parentExists) {
-    std::lock_guard<std::mutex> lock(folderCacheLock);
+    const MutexLock lock(folderCacheLock);
     const auto cached = FolderCache().find(key);
     if (cached != FolderCache().end() &&
         cached->second.parentModified.tv_sec == parentInfo.st_mtim.tv_sec &&
@@ -208,7 +208,7 @@ std::string StoreFolder(StoreLocation location, std::string_view name) {
   }
   std::string folder = FindFolder(parent, upper);
   if (parentExists) {
-    std::lock_guard<std::mutex> lock(folderCacheLock);
+    const MutexLock lock(folderCacheLock);
     FolderCache()[key] = ResolvedFolder{parentInfo.st_mtim, folder};
   }
   return folder;

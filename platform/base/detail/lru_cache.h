@@ -14,11 +14,12 @@
 #include <cstddef>
 #include <iterator>
 #include <list>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
+
+#include "platform/base/mutex.h"
 
 namespace platform::detail {
 
@@ -33,7 +34,7 @@ class LruCache {
   // Find returns a copy of the value under `key` and makes it the most recently used entry, or
   // nullopt when the cache does not hold `key`.
   std::optional<Value> Find(const std::string& key) {
-    std::lock_guard<std::mutex> lock(mutex);
+    const MutexLock lock(mutex);
     const auto found = index.find(key);
     if (found == index.end()) return std::nullopt;
     entries.splice(entries.begin(), entries, found->second);
@@ -47,7 +48,7 @@ class LruCache {
   // with its key, say) may take locks of its own and should not hold up the other threads.
   void Insert(const std::string& key, Value value, size_t bytes) {
     std::list<Entry> dropped;
-    std::lock_guard<std::mutex> lock(mutex);
+    const MutexLock lock(mutex);
     if (const auto found = index.find(key); found != index.end()) Drop(found->second, dropped);
     if (bytes > maxBytes || maxEntries == 0) return;
     entries.push_front(Entry{key, std::move(value), bytes});
@@ -60,13 +61,13 @@ class LruCache {
 
   // Size returns the number of entries held.
   size_t Size() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    const MutexLock lock(mutex);
     return entries.size();
   }
 
   // Bytes returns the sum of the sizes of the entries held.
   size_t Bytes() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    const MutexLock lock(mutex);
     return heldBytes;
   }
 
@@ -77,8 +78,8 @@ class LruCache {
     size_t bytes = 0;
   };
 
-  // Drop moves `entry` out of the cache into `dropped`. Call only with `mutex` held.
-  void Drop(typename std::list<Entry>::iterator entry, std::list<Entry>& dropped) {
+  // Drop moves `entry` out of the cache into `dropped`.
+  void Drop(typename std::list<Entry>::iterator entry, std::list<Entry>& dropped) REQUIRES(mutex) {
     heldBytes -= entry->bytes;
     index.erase(entry->key);
     dropped.splice(dropped.end(), entries, entry);
@@ -86,10 +87,10 @@ class LruCache {
 
   const size_t maxEntries;
   const size_t maxBytes;
-  mutable std::mutex mutex;
-  std::list<Entry> entries;  // most recently used first
-  std::unordered_map<std::string, typename std::list<Entry>::iterator> index;
-  size_t heldBytes = 0;
+  mutable Mutex mutex;
+  std::list<Entry> entries GUARDED_BY(mutex);  // most recently used first
+  std::unordered_map<std::string, typename std::list<Entry>::iterator> index GUARDED_BY(mutex);
+  size_t heldBytes GUARDED_BY(mutex) = 0;
 };
 
 }  // namespace platform::detail
