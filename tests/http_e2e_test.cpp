@@ -186,6 +186,7 @@ TEST_F(HttpE2E, AnswersWhatCheckAnswersOnTheSameBytes) {
 TEST_F(HttpE2E, RefusesWithItsStatusAndProblemType) {
   api::FrontSetup setup;
   setup.maxJsonBytes = 1024;
+  setup.body.maxXmlDocumentBytes = 64;
   Serve(setup);
   const std::string json = "POST /v1/check HTTP/1.1\r\nContent-Type: application/json\r\n";
   struct Case {
@@ -213,6 +214,11 @@ TEST_F(HttpE2E, RefusesWithItsStatusAndProblemType) {
       {Request("GET /v1/check HTTP/1.1\r\n", ""), "405", "method-not-allowed"},
       {json + "Host: test\r\nConnection: close\r\n\r\n", "411", "length-required"},
       {Request(json, std::string(2048, ' ')), "413", "too-large"},
+      {Form({{"signedInfo", "<a>" + std::string(64, 'x') + "</a>"},
+             {"signature", "x"},
+             {"certificate", "x"},
+             {"hashedXml", "<a/>"}}),
+       "413", "too-large"},
       {Request("POST /v1/check HTTP/1.1\r\nContent-Type: text/plain\r\n", "x"), "415",
        "unsupported-media-type"},
   };
