@@ -35,14 +35,15 @@ struct ServerShared {
         proxy(setup.proxy),
         archive(std::make_shared<verify::TmpCertArhive>(
             *setup.clock, limits.engine.archiveLifetime.count(), limits.engine.archiveEntries)),
-        heldBudget(limits.maxHeldBytesTogether),
-        requests(*archive, heldBudget, limits, *setup.clock, *setup.internet) {}
+        heldBudget(std::make_shared<HeldBudget>(limits.maxHeldBytesTogether)),
+        requests(*archive, *heldBudget, limits, *setup.clock, *setup.internet) {}
 
   const Limits limits;
   const ProxyProtocol proxy;
   std::string version;
   std::shared_ptr<verify::TmpCertArhive> archive;
-  HeldBudget heldBudget;  // shared by the connections and what their requests decode
+  // Shared by the connections and what their requests decode, and by another front's requests.
+  std::shared_ptr<HeldBudget> heldBudget;
   RequestPipeline requests;
   ServerMetrics metrics;
   // Commands and CHECKs are counted only for a metrics listener; without one they cost nothing.
@@ -128,7 +129,7 @@ struct ServerShared {
     gauges.certCacheHits = certificates.Hits();
     gauges.certCacheMisses = certificates.Misses();
     gauges.fetches = platform::RevocationFetches();
-    gauges.heldBytes = heldBudget.Held();
+    gauges.heldBytes = heldBudget->Held();
     gauges.requestFiles = platform::RequestFilesAlive();
     gauges.process = platform::ReadProcessStats();
     std::string page = RenderMetrics(metrics, gauges);
@@ -290,7 +291,7 @@ void TCPServerThread::Serve(int fd) {
   bool served = true;
   try {
     shared->metrics.CountClosed(ConnectionCloseOf(
-        Converse(fd, shared->version, shared->requests, shared->limits, shared->heldBudget,
+        Converse(fd, shared->version, shared->requests, shared->limits, *shared->heldBudget,
                  shared->countRequests ? &shared->metrics : nullptr, client)));
   } catch (const std::exception&) {
     // An unexpected failure ends this connection only, without the processing-time line.
@@ -442,8 +443,9 @@ int TCPServer::AgentPort() const { return agentResponder ? agentResponder->Bound
 std::shared_ptr<verify::TmpCertArhive> TCPServer::CertArchive() const { return shared->archive; }
 
 std::shared_ptr<HeldBudget> TCPServer::HeldBytes() const {
-  // Shares the ownership of the state that holds the budget.
-  return std::shared_ptr<HeldBudget>(shared, &shared->heldBudget);
+  // The budget alone: a front that held the whole state would keep it alive through the status
+  // that the state keeps of the front.
+  return shared->heldBudget;
 }
 
 void TCPServer::AttachFront(std::shared_ptr<const FrontStatus> front) {
