@@ -243,12 +243,12 @@ bool FailsChangedDocument(int port, const Fixture& fixture) {
 
 // Served is the server as a part runs it: the binary asked for, the log level, the log into the
 // pipe (or a file in the state folder), and `more` settings.
-ServerSpec Served(const Options& options, const std::string& folder, const std::string& level,
+ServerLaunch Served(const Options& options, const std::string& folder, const std::string& level,
                   std::vector<std::string> more = {}) {
-  ServerSpec serverSpec{options.server, std::move(more), ""};
-  serverSpec.settings.push_back("QUILMAREND_LOG_LEVEL=" + level);
-  if (options.logToFile) serverSpec.logPath = folder + "/server-" + level + ".log";
-  return serverSpec;
+  ServerLaunch serverLaunch{options.server, std::move(more), ""};
+  serverLaunch.settings.push_back("QUILMAREND_LOG_LEVEL=" + level);
+  if (options.logToFile) serverLaunch.logPath = folder + "/server-" + level + ".log";
+  return serverLaunch;
 }
 
 // OursWorker is one client connection: the settings and both blocks once, then CHECK after CHECK.

@@ -127,7 +127,7 @@ struct Peaks {
 std::optional<Peaks> MeasureRun(const Options& options, const std::string& folder,
                                 const Request& request) {
   const int port = FreePort();
-  ServerProcess server(ServerSpec{options.server, {}, folder + "/server.log"}, port);
+  ServerProcess server(ServerLaunch{options.server, {}, folder + "/server.log"}, port);
   if (!server.WaitListening(port, kNames)) return std::nullopt;
   Peaks peaks;
   peaks.idle = ResidentKib(server.Pid(), "VmRSS");

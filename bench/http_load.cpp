@@ -114,17 +114,17 @@ void Measured(LoadRun& run, Latencies& latencies, const std::function<bool()>& s
 
 }  // namespace
 
-bool CompareHttpToLine(const Names& names, const ServerSpec& serverSpec, int connections,
+bool CompareHttpToLine(const Names& names, const ServerLaunch& serverLaunch, int connections,
                        Seconds warmup, Seconds seconds, std::string_view document,
                        const std::vector<uint8_t>& signature) {
   const int httpPort = FreePort();
-  ServerSpec spec = serverSpec;
-  spec.settings.push_back("QUILMAREND_HTTP_LISTEN=127.0.0.1:" + std::to_string(httpPort));
+  ServerLaunch launch = serverLaunch;
+  launch.settings.push_back("QUILMAREND_HTTP_LISTEN=127.0.0.1:" + std::to_string(httpPort));
   const std::string strs = tests::Base64Lines({document.begin(), document.end()});
   const std::string sign = tests::Base64Lines(signature);
   Latencies lineLatencies, httpLatencies;
   const std::optional<ServedRate> line =
-      RunAgainst(names, "line STRS+SIGN+CHECK", spec, connections, warmup, seconds,
+      RunAgainst(names, "line STRS+SIGN+CHECK", launch, connections, warmup, seconds,
                  [&](LoadRun& run, int port) {
                    std::optional<tests::TestClient> client = tests::TestClient::Connect(port);
                    const bool ready = client && !client->ReadGreeting().empty() &&
@@ -140,7 +140,7 @@ bool CompareHttpToLine(const Names& names, const ServerSpec& serverSpec, int con
                  });
   const std::string request = CheckRequest(document, signature);
   const std::optional<ServedRate> http = RunAgainst(
-      names, "http POST /v1/check", spec, connections, warmup, seconds, [&](LoadRun& run, int) {
+      names, "http POST /v1/check", launch, connections, warmup, seconds, [&](LoadRun& run, int) {
         KeepAlive client;
         const bool ready = client.Connect(httpPort);
         run.Ready();

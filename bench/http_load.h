@@ -10,7 +10,7 @@
 //    least 0.98).
 //
 // Example:
-//   CompareHttpToLine(names, spec, 100, warmup, seconds, document, signature);
+//   CompareHttpToLine(names, launch, 100, warmup, seconds, document, signature);
 //   // CheckLoad http/line 0.93 (target at least 0.80: met)
 
 #include <cstdint>
@@ -24,11 +24,11 @@
 
 namespace bench {
 
-// CompareHttpToLine runs both parts against the server as `serverSpec` says, with the HTTP
+// CompareHttpToLine runs both parts against the server as `serverLaunch` says, with the HTTP
 // listener on, each with `connections` clients checking `document` and its detached `signature`
 // (every answer must verify), and prints their rates, latencies and ratio. False when a part
 // failed.
-bool CompareHttpToLine(const Names& names, const ServerSpec& serverSpec, int connections,
+bool CompareHttpToLine(const Names& names, const ServerLaunch& serverLaunch, int connections,
                        Seconds warmup, Seconds seconds, std::string_view document,
                        const std::vector<uint8_t>& signature);
 

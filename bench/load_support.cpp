@@ -248,18 +248,18 @@ double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-ServerProcess::ServerProcess(const ServerSpec& serverSpec, int port) {
+ServerProcess::ServerProcess(const ServerLaunch& serverLaunch, int port) {
   std::vector<std::string> variables;
   auto replaced = [&](std::string_view text) {
     const std::string_view name = text.substr(0, text.find('=') + 1);
     if (name == "QUILMAREND_PORT=" || name == "QUILMAREND_LOG=") return true;
-    return std::any_of(serverSpec.settings.begin(), serverSpec.settings.end(),
+    return std::any_of(serverLaunch.settings.begin(), serverLaunch.settings.end(),
                        [&](const std::string& setting) { return setting.starts_with(name); });
   };
   for (char** variable = environ; *variable != nullptr; ++variable) {
     if (!replaced(*variable)) variables.emplace_back(*variable);
   }
-  variables.insert(variables.end(), serverSpec.settings.begin(), serverSpec.settings.end());
+  variables.insert(variables.end(), serverLaunch.settings.begin(), serverLaunch.settings.end());
   // The drivers' clients all come from loopback, one client address to the server: no cap, unless
   // the driver or its caller sets one.
   if (!replaced("QUILMAREND_MAX_CONN_PER_ADDR=") &&
@@ -267,12 +267,12 @@ ServerProcess::ServerProcess(const ServerSpec& serverSpec, int port) {
     variables.push_back("QUILMAREND_MAX_CONN_PER_ADDR=0");
   }
   variables.push_back("QUILMAREND_PORT=" + std::to_string(port));
-  if (!serverSpec.logPath.empty()) variables.push_back("QUILMAREND_LOG=" + serverSpec.logPath);
+  if (!serverLaunch.logPath.empty()) variables.push_back("QUILMAREND_LOG=" + serverLaunch.logPath);
   std::vector<char*> environment;
   for (std::string& variable : variables) environment.push_back(variable.data());
   environment.push_back(nullptr);
-  if (!serverSpec.logPath.empty()) {
-    pid = Spawn({serverSpec.binary}, environment.data());
+  if (!serverLaunch.logPath.empty()) {
+    pid = Spawn({serverLaunch.binary}, environment.data());
     return;
   }
   int ends[2];
@@ -285,7 +285,7 @@ ServerProcess::ServerProcess(const ServerSpec& serverSpec, int port) {
   }
   if (readerPid <= 0) return;
   const SpawnActions actions(-1, writeEnd.get());
-  pid = SpawnWith({serverSpec.binary}, environment.data(), actions);
+  pid = SpawnWith({serverLaunch.binary}, environment.data(), actions);
   // The server holds the only writer now, so the reader ends when the server does.
 }
 
@@ -378,12 +378,12 @@ double OwnCpuSeconds() {
 }
 
 std::optional<ServedRate> RunAgainst(const Names& names, const char* part,
-                                     const ServerSpec& serverSpec, int threads, Seconds warmup,
+                                     const ServerLaunch& serverLaunch, int threads, Seconds warmup,
                                      Seconds seconds,
                                      const std::function<void(LoadRun&, int)>& worker,
                                      const std::function<bool(int)>& check) {
   const int port = FreePort();
-  ServerProcess server(serverSpec, port);
+  ServerProcess server(serverLaunch, port);
   if (!server.WaitListening(port, names)) return std::nullopt;
   if (check && !check(port)) return std::nullopt;
   struct Sample {

@@ -145,8 +145,8 @@ bool GoodAnswer(const std::string& answer);
 // stops; a bad answer fails the run. An empty `client` only marks the thread ready.
 void CheckUntilStopped(LoadRun& run, std::optional<tests::TestClient>& client);
 
-// ServerSpec is how a driver runs the server binary as a child.
-struct ServerSpec {
+// ServerLaunch is how a driver runs the server binary as a child.
+struct ServerLaunch {
   std::string binary;
   std::vector<std::string> settings;  // "NAME=value", added to (or replacing) the environment
   // The file the log is appended to; empty: the server's standard error goes into a pipe that a
@@ -156,14 +156,14 @@ struct ServerSpec {
 
 // ServerProcess is the server binary run as a child on `port` (QUILMAREND_PORT, and
 // QUILMAREND_LOG for a log file, replace any inherited values; the rest of this process's
-// environment is passed on, with QUILMAREND_MAX_CONN_PER_ADDR=0 when neither it nor the spec sets
-// one, as all the drivers' clients come from loopback); the destructor stops it (SIGTERM) and
-// waits for it and its log reader.
+// environment is passed on, with QUILMAREND_MAX_CONN_PER_ADDR=0 when neither it nor the launch
+// sets one, as all the drivers' clients come from loopback); the destructor stops it (SIGTERM)
+// and waits for it and its log reader.
 class ServerProcess {
  public:
-  ServerProcess(const ServerSpec& serverSpec, int port);
+  ServerProcess(const ServerLaunch& serverLaunch, int port);
   ServerProcess(const std::string& binary, int port, const std::string& logPath)
-      : ServerProcess(ServerSpec{binary, {}, logPath}, port) {}
+      : ServerProcess(ServerLaunch{binary, {}, logPath}, port) {}
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
@@ -202,13 +202,13 @@ struct ServedRate {
   long serverRssKib = -1;  // the server's VmRSS as the window closed
 };
 
-// RunAgainst starts the server as `serverSpec` says, runs `threads` threads of `worker(run, port)`
-// against it as RunThreads does, and returns the rate with the CPU each step cost in the three
-// processes during the measured window; nullopt (the reason on standard error) when the server
+// RunAgainst starts the server as `serverLaunch` says, runs `threads` threads of
+// `worker(run, port)` against it as RunThreads does, and returns the rate with the CPU each step
+// cost in the three processes during the measured window; nullopt (the reason on standard error) when the server
 // did not start or a step failed. `check`, when given, runs first against the fresh server and
 // must return true (a server that accepts what it must refuse is not measured).
 std::optional<ServedRate> RunAgainst(const Names& names, const char* part,
-                                     const ServerSpec& serverSpec, int threads, Seconds warmup,
+                                     const ServerLaunch& serverLaunch, int threads, Seconds warmup,
                                      Seconds seconds,
                                      const std::function<void(LoadRun&, int)>& worker,
                                      const std::function<bool(int)>& check = {});

@@ -356,11 +356,11 @@ void OursWorker(LoadRun& run, int port, const Fixture& fixture) {
 
 std::optional<ServedRate> MeasureOurs(const Options& options, const std::string& folder,
                                       const Fixture& fixture, const std::string& level) {
-  ServerSpec serverSpec{options.server, {"QUILMAREND_LOG_LEVEL=" + level}, ""};
-  if (options.logToFile) serverSpec.logPath = folder + "/server-" + level + ".log";
+  ServerLaunch serverLaunch{options.server, {"QUILMAREND_LOG_LEVEL=" + level}, ""};
+  if (options.logToFile) serverLaunch.logPath = folder + "/server-" + level + ".log";
   const std::string part = "ours at " + level;
   std::optional<ServedRate> served = RunAgainst(
-      kNames, part.c_str(), serverSpec, kConnections, options.warmup, options.seconds,
+      kNames, part.c_str(), serverLaunch, kConnections, options.warmup, options.seconds,
       [&](LoadRun& run, int port) { OursWorker(run, port, fixture); },
       [&](int port) {
         if (RefusedByOurs(port, fixture)) return true;
