@@ -244,7 +244,7 @@ bool FailsChangedDocument(int port, const Fixture& fixture) {
 // Served is the server as a part runs it: the binary asked for, the log level, the log into the
 // pipe (or a file in the state folder), and `more` settings.
 ServerLaunch Served(const Options& options, const std::string& folder, const std::string& level,
-                  std::vector<std::string> more = {}) {
+                    std::vector<std::string> more = {}) {
   ServerLaunch serverLaunch{options.server, std::move(more), ""};
   serverLaunch.settings.push_back("QUILMAREND_LOG_LEVEL=" + level);
   if (options.logToFile) serverLaunch.logPath = folder + "/server-" + level + ".log";

@@ -204,9 +204,9 @@ struct ServedRate {
 
 // RunAgainst starts the server as `serverLaunch` says, runs `threads` threads of
 // `worker(run, port)` against it as RunThreads does, and returns the rate with the CPU each step
-// cost in the three processes during the measured window; nullopt (the reason on standard error) when the server
-// did not start or a step failed. `check`, when given, runs first against the fresh server and
-// must return true (a server that accepts what it must refuse is not measured).
+// cost in the three processes during the measured window; nullopt (the reason on standard error)
+// when the server did not start or a step failed. `check`, when given, runs first against the fresh
+// server and must return true (a server that accepts what it must refuse is not measured).
 std::optional<ServedRate> RunAgainst(const Names& names, const char* part,
                                      const ServerLaunch& serverLaunch, int threads, Seconds warmup,
                                      Seconds seconds,
